@@ -1,0 +1,57 @@
+// The virtual RK350 card: a device answering its five ports at a base address,
+// as the library sees it through the bus. It knows the ports and registers
+// (hardware/register_map.h) and nothing of the library's instrument.
+//
+// The card is built from parts, each a model of one circuit of the card. A
+// register write reaches every part through OnRegisterWrite; the status port
+// is assembled from the parts' status bits.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "hardware/register_map.h"
+
+namespace rk350::card {
+
+class VirtualCard {
+ public:
+  static constexpr uint16_t kDefaultBase = 0x288;
+
+  explicit VirtualCard(uint16_t base = kDefaultBase);
+  VirtualCard(const VirtualCard&) = delete;
+  VirtualCard& operator=(const VirtualCard&) = delete;
+
+  // ---- Bus side -----------------------------------------------------------
+  uint16_t Base() const { return base_; }
+  void SetBase(uint16_t base) { base_ = base; }
+  bool Decodes(uint16_t port) const { return port >= base_ && port < base_ + regs::kPortCount; }
+  // Port read; ports the card does not decode read 0xFF, as an empty ISA bus.
+  uint8_t In(uint16_t port);
+  // Port write; ports the card does not decode are ignored.
+  void Out(uint16_t port, uint8_t value);
+
+  // Power-on state of every part (the EEPROM content stays).
+  void Reset();
+
+  // ---- Register file, as last written ------------------------------------
+  uint8_t Register(uint8_t index) const { return index < regs::kRegisterCount ? registers_[index] : 0; }
+  uint8_t SelectedIndex() const { return selectedIndex_; }
+  uint32_t RegisterWriteCount(uint8_t index) const {
+    return index < regs::kRegisterCount ? writeCounts_[index] : 0;
+  }
+
+ private:
+  void OnRegisterWrite(uint8_t index, uint8_t value);
+  uint8_t ReadStatus();
+  uint8_t ReadSampleByte(int channel);
+
+  uint16_t base_;
+  uint8_t selectedIndex_ = 0;
+  std::array<uint8_t, regs::kRegisterCount> registers_{};
+  std::array<uint32_t, regs::kRegisterCount> writeCounts_{};
+
+  // ---- Parts of the card (each area adds its model here) -----------------
+};
+
+}  // namespace rk350::card

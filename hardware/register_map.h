@@ -1,0 +1,86 @@
+// The card's I/O ports and register indexes. Shared by the library and the
+// virtual card: the one place where both sides agree on the card.
+#pragma once
+
+#include <cstdint>
+
+namespace rk350::regs {
+
+// ---- Ports, relative to the base address ---------------------------------
+constexpr uint16_t kPortIndex = 0;    // write: register index; read: channel 2 sample byte
+constexpr uint16_t kPortData = 1;     // write: register data;  read: channel 1 sample byte
+constexpr uint16_t kPortStatus = 2;   // read: status byte
+constexpr uint16_t kPortAddressHigh = 3;  // read: memory address counter, high byte
+constexpr uint16_t kPortAddressLow = 4;   // read: memory address counter, low byte
+constexpr uint16_t kPortCount = 5;
+
+// Status byte bits (port 2).
+constexpr uint8_t kStatusTriggeredCh1 = 0x02;
+constexpr uint8_t kStatusTriggeredCh2 = 0x04;
+constexpr uint8_t kStatusEepromData = 0x10;
+constexpr uint8_t kStatusWrapped = 0x40;
+constexpr uint8_t kStatusRunning = 0x80;  // clear: record complete
+
+// ---- Registers, written through the index/data pair ----------------------
+constexpr uint8_t kRegSerialSelect = 0;  // front-end selects and generator serial DAC
+// Register 0, front end: idle 0x76; active-low DAC selects, active-high latch strobes.
+constexpr uint8_t kSelectIdle = 0x76;
+constexpr uint8_t kSelectDacPath1 = 0x02;
+constexpr uint8_t kSelectDacPath2 = 0x10;
+constexpr uint8_t kStrobeLatchPath1 = 0x01;
+constexpr uint8_t kStrobeLatchPath2 = 0x08;
+// Register 0, generator serial DAC.
+constexpr uint8_t kGenSerialData = 0x80;
+constexpr uint8_t kGenSerialLoad = 0x40;
+constexpr uint8_t kGenSerialClock = 0x20;
+
+constexpr uint8_t kRegSerialLines = 1;  // EEPROM lines and front-end serial line
+// Register 1, EEPROM.
+constexpr uint8_t kEepromClock = 0x01;
+constexpr uint8_t kEepromData = 0x02;
+constexpr uint8_t kEepromDrive = 0x04;
+constexpr uint8_t kEepromAlwaysSet = 0x08;
+// Register 1, front end.
+constexpr uint8_t kFrontEndData = 0x10;
+constexpr uint8_t kFrontEndClock = 0x20;
+
+constexpr uint8_t kRegCommand = 4;        // command strobe
+constexpr uint8_t kRegClockSelect = 5;    // clock select (0x40: memory readout)
+constexpr uint8_t kRegClockReloadLow = 6;
+constexpr uint8_t kRegClockReloadHigh = 7;
+constexpr uint8_t kRegClockMode = 8;
+constexpr uint8_t kRegTriggerControl = 9;  // 3 = run without trigger / forced
+constexpr uint8_t kRegTriggerPath = 10;
+constexpr uint8_t kRegCh1CompA = 11;
+constexpr uint8_t kRegCh1CompB = 12;
+constexpr uint8_t kRegCh1CompC = 13;
+constexpr uint8_t kRegCh1CompD = 14;
+constexpr uint8_t kRegCh1ModeA = 15;
+constexpr uint8_t kRegCh1ModeB = 16;
+constexpr uint8_t kRegCh1Special = 17;
+constexpr uint8_t kRegCh2CompA = 22;
+constexpr uint8_t kRegCh2CompB = 23;
+constexpr uint8_t kRegSpecialTrigger = 24;
+constexpr uint8_t kRegCh2Mode = 25;
+constexpr uint8_t kRegPostCountLow = 26;
+constexpr uint8_t kRegPostCountHigh = 27;
+constexpr uint8_t kRegReadStrobe = 28;
+constexpr uint8_t kRegSequencer = 29;
+constexpr uint8_t kRegGenClockSelect = 30;
+constexpr uint8_t kRegGenControl = 31;
+constexpr uint8_t kRegGenMemDataLow = 32;
+constexpr uint8_t kRegGenMemDataHigh = 33;
+constexpr uint8_t kRegGenIncrementLow = 34;
+constexpr uint8_t kRegGenIncrementMid = 35;
+constexpr uint8_t kRegGenIncrementHigh = 36;
+constexpr uint8_t kRegGenRangeSelect = 37;
+constexpr uint8_t kRegisterCount = 38;
+
+// EEPROM device address (24-series, chip selects 0).
+constexpr uint8_t kEepromDeviceWrite = 0xA0;
+constexpr uint8_t kEepromDeviceRead = 0xA1;
+
+// Sample memory.
+constexpr uint32_t kMemoryDepth = 65536;
+
+}  // namespace rk350::regs

@@ -1,0 +1,369 @@
+// TRK350: the instrument component. One object models the card: every
+// setting, the capabilities of the detected hardware, the calibration read
+// from the card's EEPROM, the measurement buffers and the timer that drives
+// acquisition. The library keeps exactly one (library/library_state.h).
+//
+// The class is declared here in one piece; its operations are implemented by
+// area, one file each:
+//   trk350_component.cpp   construction, notification, timer dispatch
+//   ../hardware/eeprom_protocol.cpp, ../hardware/detection.cpp
+//   front_end.cpp, front_end_serial.cpp, timebase.cpp, trigger_settings.cpp
+//   engine.cpp, hardware_sequence.cpp, readout.cpp
+//   generator*.cpp, square_wave.cpp
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "hardware/port_io.h"
+#include "hardware/register_map.h"
+#include "platform/platform.h"
+
+namespace rk350 {
+
+// The instrument computes in 80-bit extended precision; its comparisons with
+// the 64-bit arguments of the exports depend on it.
+static_assert(std::numeric_limits<long double>::digits == 64, "long double must be the x87 80-bit extended type");
+using Extended = long double;
+
+enum TMeasureMode : uint8_t {
+  mNone, mCh1, mCh2, mCh12, mCh3, mCh13, mCh23, mCh123,
+  mCh4, mCh14, mCh24, mCh124, mCh34, mCh134, mCh234, mCh1234, mXY
+};
+enum TAcquisitionMode : uint8_t { amContinuous, amHold, amOneShot };
+enum TTransferMode : uint8_t { tmBlock, tmStream };
+enum TTrigSource : uint8_t {
+  tsCh1, tsCh2, tsCh3, tsCh4, tsExternal, tsAnaExt, tsAnd, tsOr, tsXor,
+  tsNoTrig, tsNeverTrig, tsPxiExt, tsGenStart, tsGenStop, tsGenNew, tsUnknown
+};
+enum TGenSignalType : uint8_t {
+  gsSine = 0, gsTriangle = 1, gsSquare = 2, gsDC = 3, gsNoise = 4, gsArbitrary = 7
+};
+
+class TRK350;
+
+// An event reference: code plus the object it is bound to. Assigned when the
+// code is set; called with the instrument as its only argument.
+struct TNotifyEvent {
+  void (*code)(void* data, TRK350* sender) = nullptr;
+  void* data = nullptr;
+  bool Assigned() const { return code != nullptr; }
+  void operator()(TRK350* sender) const { code(data, sender); }
+};
+
+// Calibration date and time of day as the EEPROM holds it.
+struct CalibrationDateTime {
+  int year = 1980, month = 1, day = 1, hour = 0, minute = 0;
+};
+
+// Buffer sizes, fixed at construction so that no acquisition path allocates.
+constexpr int kChannelBufferSamples = 132001;
+constexpr int kGenBufferWords = 65536;
+constexpr int kAverageBufferFloats = 65521;
+
+// Clock mode (register 8) and clock select (register 5) last chosen by
+// ProgramSampleClock; the readout ORs the memory-readout bit into the select.
+extern uint8_t gClockMode;
+extern uint8_t gClockSelect;
+
+// Notification kinds of BindNotificationMessage.
+constexpr int NotificationTransientUpdate = 4;
+constexpr int NotificationTransientReady = 5;
+
+class TRK350 {
+ public:
+  explicit TRK350(void* owner);  // Create(owner)
+  ~TRK350();                     // Destroy
+  TRK350(const TRK350&) = delete;
+  TRK350& operator=(const TRK350&) = delete;
+
+  // ---- Component frame ----------------------------------------------------
+  void NotifySettingsChanged(void* sender = nullptr);
+  void FireMeasurementReady();
+  void FireTriggered();
+  void TimerDispatch();
+  bool BindNotificationMessage(int kind, uint32_t messageId);
+  std::string GetCursor() const { return "nvt"; }
+  std::string GetHint() const { return "nvt"; }
+  std::string GetTag() const { return "nvt"; }
+
+  // ---- Port access --------------------------------------------------------
+  void WriteRegister(uint8_t index, uint8_t value) {
+    if (!PortAccessEnabled) return;
+    const auto base = static_cast<uint16_t>(nHardwareAddress);
+    hw::PortOut(base, index);
+    hw::PortOut(static_cast<uint16_t>(base + 1), value);
+  }
+  uint8_t ReadPort(uint8_t offset) {
+    if (!PortAccessEnabled) return 0;
+    return hw::PortIn(static_cast<uint16_t>(static_cast<uint16_t>(nHardwareAddress) + offset));
+  }
+
+  // ---- Serial EEPROM ------------------------------------------------------
+  void SetLines(bool data, bool clock);
+  uint8_t SampleDataLine(bool clock);
+  void StartCondition();
+  void StopCondition();
+  void StartAndAddress(bool read);
+  void SendByte(uint8_t value);
+  uint8_t ReceiveByte();
+  uint8_t ReadByte(uint16_t address);
+  uint16_t ReadWord(uint16_t address);
+  int32_t ReadInteger(uint16_t address);
+
+  // ---- Detection, identity, calibration -----------------------------------
+  bool DetectCard();
+  bool InitHardware();
+  void ReadCalibration();
+  CalibrationDateTime ReadCalibrationDate();
+  void ShutdownHardware();
+
+  // ---- Input front end ----------------------------------------------------
+  void SetChSensitivity(int channel, Extended fullScale);
+  Extended GetChSensitivity(int channel) const;
+  void SetChCoupling(int channel, uint8_t code);
+  uint8_t GetChCoupling(int channel) const;
+  void SetChAutoRanging(int channel, bool flag);
+  bool GetChAutoRanging(int channel) const;
+  void SetChDcLevel(int channel, Extended volts);
+  Extended GetChDcLevel(int channel) const;
+  Extended GetAvailableSensitivity(int n) const;
+  uint16_t GetAvailableResolution(int n) const;
+  void SetResolutionBits(int bits);
+  void ClampDcLevel(int channel);
+  void ApplyFrontEnd();
+  void ApplyChannelFrontEnd(int path);
+  void ShiftDacWord(int path, uint16_t word);
+  void ShiftFrontEndByte(uint8_t value, uint8_t strobe);
+  void WriteTrimDacs(int path, int32_t g);
+  void WriteOffsetDacs(int path, int32_t fine, int32_t coarse);
+
+  // ---- Timebase and record ------------------------------------------------
+  void SetrSampleFreq(Extended hertz);
+  Extended GetrSampleFreq() const;
+  void SetlRecordLength(int32_t samples);
+  void SetlPostSamples(int32_t samples);
+  void SetlPreSamples(int32_t samples);
+  void SetrTransSampleTime(Extended seconds);
+
+  // ---- Trigger settings ---------------------------------------------------
+  void SettsTriggerSource(TTrigSource source);
+  void SetChTriggerMode(int input, uint8_t mode);
+  uint8_t GetChTriggerMode(int input) const;
+  void SetChTriggerLevel(int channel, int32_t counts);
+  int32_t GetChTriggerLevel(int channel) const;
+  void SetChTriggerHys(int channel, int32_t counts);
+  int32_t GetChTriggerHys(int channel) const;
+  void SetrTrigTimeOut(Extended seconds);
+  void SetrTrigDipTime(Extended seconds);
+  Extended GetrTrigDipTime() const;
+  static int32_t ClampInt(int32_t value, int32_t lowest, int32_t highest);
+
+  // ---- Measurement engine -------------------------------------------------
+  void EngineTick();
+  void SetbEnableMeasurements(bool enable);
+  void SetamAcquisitionMode(TAcquisitionMode mode);
+  void SetmMeasureMode(TMeasureMode mode);
+  void RunSynchronousMeasurement();
+  void StartBlockMeasurement();
+  void FetchBlockData();
+  bool IsBlockRunning() const { return BlockRunning; }
+  void AbortBlockMeasurement();
+  void ClampRangeIndex(int channel);
+  void StartMeasureTimer();  // enables MeasureTimer and clears EngineState
+  void StopMeasureTimer();
+
+  // ---- Measurement hardware sequence --------------------------------------
+  void ArmMeasurement();
+  void ProgramSampleClock(Extended& hertz);
+  void LoadPostTriggerCounter(uint16_t count);
+  void ComputeTriggerComparators();
+  void ProgramTrigger();
+  uint32_t TriggerStatus();
+  bool RecordComplete();
+  uint16_t ReadMemoryAddress();
+  void ForceTrigger();
+  void AdvanceMemoryAddress(uint16_t count);
+
+  // ---- Readout ------------------------------------------------------------
+  void ReadMeasurement();
+  void ReadChannelRecord(int channel, int32_t start, int32_t count, uint16_t* buffer);
+
+  // ---- Function generator -------------------------------------------------
+  void SetGenFrequency(Extended hertz);
+  void SetGenAmplitude(Extended volts);
+  void SetGenOption(uint8_t option);
+  void SetGenSignalType(uint8_t type);
+  void SetGenDCOffset(Extended volts);
+  void SetGenSymmetry(Extended symmetry);
+  void SetGenOutputOn(bool on);
+  void LoadGenUserWaveform(const uint16_t* samples, uint32_t count);
+  void ApplyGenerator();
+  void ProgramGenLevels(Extended amplitude, Extended offset);
+  void WriteGenAmplitudeDacs(int32_t fine, int32_t coarse, uint8_t range);
+  void WriteGenOffsetDacs(int32_t fine, int32_t coarse, uint8_t range);
+  void ShiftGenDac(uint16_t word, uint8_t range);
+  static void ComputeGenWaveform(uint16_t* buffer, int n, uint8_t type, Extended symmetry, int centre, int halfSwing);
+  void LoadGenMemory(const uint16_t* samples, int32_t count);
+  void ProgramGenClock(Extended& hertz);
+
+  // ---- Square wave generator ----------------------------------------------
+  void SetSquareWave(Extended hertz);
+
+  // ==== Published properties and fields ====================================
+  void* Owner = nullptr;
+
+  // Engine timer and sequencing.
+  std::unique_ptr<platform::PeriodicTimer> MeasureTimer;
+  bool SettingsEventEnabled = false;
+  uint32_t EngineTiming[2] = {0, 0};
+  bool PortAccessEnabled = false;
+  uint8_t EngineState = 0;
+  int32_t nAverageNumber = 1;
+  int32_t nCalculations = 1;
+  uint8_t ControlRegisterShadow = 0;
+  bool MeasurementBusy = false;
+  bool SettingsDirty = true;
+  int32_t PollCount = 0;
+
+  // Sample clock and trigger programming.
+  Extended ClockFrequency = 0;
+  int32_t ComparatorValues[4][4] = {};  // [trigger channel 1..3][A, B, 0, 0]
+  uint8_t TriggerShadow[6] = {};        // registers 10, 9, 15, 16, 25, 24
+
+  // Calibration copies from the EEPROM, [channel 1..2][range 1..12].
+  uint8_t OffsetTrim[3][13] = {};
+  uint8_t InterleaveOffsetTrim[3][13] = {};
+  uint16_t DcGain[3][13] = {};
+  uint16_t DcZero[3][13] = {};
+  uint16_t InterleaveDcZero[3][13] = {};
+  uint16_t DcStep[3][13] = {};
+  uint16_t DcScale[3][13] = {};
+  uint32_t GenCalUnused = 0;  // word 758: read and stored, used by nothing
+  uint32_t GenGainMid = 0;
+  uint32_t GenGainLow = 0;
+  int32_t GenAmpZero = 0;
+  int32_t GenOffsetZeroHigh = 0;
+  int32_t GenOffsetZeroMid = 0;
+  int32_t GenOffsetZeroLow = 0;
+  uint16_t GenAmpStepTable[7][16] = {};     // [row 0..6][entry 1..15]
+  uint16_t GenOffsetStepTable[7][16] = {};  // [row 0..6][entry 1..15]
+
+  // Identity and capabilities.
+  TTrigSource AppliedTriggerSource = tsCh1;
+  bool HardwarePresent = false;
+  uint8_t InstrumentKind = 5;
+  std::string DeviceName = "RK350 ISA";
+  std::string InternalText;  // never read
+  int32_t MaxRecordLength = 65520;
+  int32_t Resolution = 8;
+  Extended MaxSampleFrequency = 50000000.0L;
+  uint16_t ChannelCount = 2;
+  bool InterleaveCapable = false;
+  int32_t SensitivityCount = 10;
+  Extended Sensitivities[13] = {};
+  bool DcLevelAvailable = true;
+  Extended DcLevelLimits[13] = {};
+  Extended DcLevelLimit[5] = {};
+  bool SquareWaveGenPresent = true;
+  bool FuncGenPresent = false;
+  Extended FuncGenMaxAmplitude = 10.0L;
+  bool HasGeneratorBurst = false;
+  bool HasGeneratorTriggerSource = false;
+  bool AllowsTriggerModes5And6 = true;
+  bool AllowsTriggerMode4 = true;
+  bool HasExternalTrigger = true;
+  bool HasAnalogExternalTrigger = false;
+  bool HasPxiTrigger = false;
+  bool HasGeneratorTrigger = false;
+  int16_t TriggerLevelBits = 8;
+  bool UseCallerAddress = true;
+  int32_t DigitalInputsAvailable = 0;
+  int32_t DigitalOutputsAvailable = 0;
+  bool HasLogicTrigger = true;
+  bool HasXorTrigger = false;
+  bool AllowsTriggerModes2And3 = true;
+  uint8_t InstrumentConfig = 0;
+
+  // Settings.
+  int32_t nHardwareAddress = 648;
+  TMeasureMode mMeasureMode = mCh12;
+  uint8_t ActiveChannels = 3;
+  bool bEnableMeasurements = false;
+  TAcquisitionMode amAcquisitionMode = amContinuous;
+  TTransferMode tmTransferMode = tmBlock;
+  void* DataReadyCallback = nullptr;
+  void* DataReadyEvent = nullptr;
+  int32_t RangeDelta[3] = {};
+  uint16_t RangeIndex[5] = {0, 6, 6, 6, 6};
+  Extended DcLevel[5] = {};
+  uint8_t Coupling[5] = {};
+  bool AutoRanging[5] = {false, true, true, true, true};
+  int32_t TriggerLevel[5] = {0, 127, 127, 127, 127};
+  int32_t TriggerHysteresis[5] = {0, 10, 10, 10, 10};
+  Extended SampleFreqRequested = 0;
+  int32_t lPreSamples = 256;
+  int32_t lPostSamples = 256;
+  int32_t lRecordLength = 512;
+  Extended rTransSampleTime = 1.0L;
+  bool bExternalClock = false;
+  TTrigSource tsTriggerSource = tsCh1;
+  uint8_t TriggerMode[5] = {};  // [0] external input, [1..4] channels
+  Extended rTrigTimeOut = 0;
+  int32_t TrigDipTimeMs = 0;
+  bool bSlowIO = false;
+  uint16_t ResolutionCount = 1;
+  uint16_t Resolutions[10] = {8};
+
+  // Function generator state.
+  Extended GenFrequency = 0;
+  Extended GenAmplitude = 0;
+  uint8_t GenOption = 0;
+  uint8_t GenSignalType = gsSine;
+  Extended GenDCOffset = 0;
+  Extended GenSymmetry = 0;
+  bool GenOutputOn = false;
+  bool GenEnable = false;
+  int64_t GenBurstCount = 0;
+  bool GenTrigExternal = false;
+  int32_t FuncGenMemoryLength = 65536;
+  int32_t SerialNumber = 0;
+
+  // Events.
+  TNotifyEvent OnSettingsChanged;
+  TNotifyEvent OnMeasurementReady;
+  TNotifyEvent OnTriggered;
+  TNotifyEvent OnTransientUpdate;
+
+  // Buffers, allocated once at construction.
+  std::unique_ptr<uint16_t[]> ChannelData[3];
+  std::unique_ptr<uint16_t[]> InterleaveBuffer[3];
+  std::unique_ptr<float[]> AverageBuffer[3];
+  std::unique_ptr<uint16_t[]> GenUserBuffer;
+  std::unique_ptr<uint16_t[]> GenWaveBuffer;
+  bool SyncDone = false;
+  bool BlockRunning = false;
+  bool Interleaved = false;
+  int32_t GenWaveLength = 1024;
+  uint8_t PxiTriggerSlopes = 0;
+  uint8_t PxiTriggerEnables = 0;
+
+  // Automatic ranging windows, [channel 1..4] (raw 16-bit sample values).
+  uint16_t FitHigh[5] = {0, 0xAC00, 0xAC00, 0xAC00, 0xAC00};
+  uint16_t FitLow[5] = {0, 0x5400, 0x5400, 0x5400, 0x5400};
+  uint16_t OverloadHigh[5] = {0, 0xFD00, 0xFD00, 0xFD00, 0xFD00};
+  uint16_t OverloadLow[5] = {0, 0x0300, 0x0300, 0x0300, 0x0300};
+
+  // Notification message ids bound by BindNotificationMessage.
+  uint32_t TransientUpdateMessage = 0;
+  uint32_t TransientReadyMessage = 0;
+};
+
+// Resets the range table to the constructor's values (construction and
+// hardware initialisation).
+void ResetRangeTables(TRK350& instrument);
+
+}  // namespace rk350

@@ -1,0 +1,58 @@
+// InitInstrument and ExitInstrument, and ExitInstrument at unload.
+#include "library/event_forwarding.h"
+#include "library/library_state.h"
+
+using namespace rk350;
+
+RK350_API(uint16_t) InitInstrument(uint16_t address) {
+  if (gInstrument != nullptr) return gInstrument->HardwarePresent ? ResultOk : ResultNoInstrument;
+
+  gInstrument = new TRK350(nullptr);
+  gEventHandler = new TEventHandler();
+  // A hidden window that cannot be created only costs the device messages.
+  gDeviceMessageReceiver = TDeviceMessageReceiver::Create();
+
+  if (gInstrument != nullptr) {
+    for (int ch = 1; ch <= 4; ++ch) gInstrument->SetChAutoRanging(ch, false);
+    for (int ch = 1; ch <= 4; ++ch) gVoltFactor[ch] = static_cast<double>(gInstrument->GetChSensitivity(ch)) / 32768.0;
+    gInstrument->SetamAcquisitionMode(amHold);
+  }
+
+  // After ExitInstrument the library stays spent until it is loaded again.
+  if (gInitialised) return ResultNoInstrument;
+
+  if (gInstrument->UseCallerAddress) gInstrument->nHardwareAddress = address;
+
+  if (!gInstrument->InitHardware()) return ResultNoInstrument;
+
+  gInitialised = true;
+  gDataFetched = true;
+
+  gMeasurementReadyMessage = platform::RegisterMessage("Morvek: MeasurementReady");
+  gTransUpdateMessage = platform::RegisterMessage("Morvek: TransUpdate");
+  gTransReadyMessage = platform::RegisterMessage("Morvek: TransReady");
+  gSettingChangedMessage = platform::RegisterMessage("Morvek: SettingChanged");
+
+  gInstrument->BindNotificationMessage(NotificationTransientUpdate, gTransUpdateMessage);
+  gInstrument->BindNotificationMessage(NotificationTransientReady, gTransReadyMessage);
+  return ResultOk;
+}
+
+RK350_API(uint16_t) ExitInstrument(void) {
+  if (gInstrument == nullptr) return ResultOk;
+  gInstrument->ShutdownHardware();
+  delete gInstrument;
+  gInstrument = nullptr;
+  delete gEventHandler;
+  gEventHandler = nullptr;
+  delete gDeviceMessageReceiver;
+  gDeviceMessageReceiver = nullptr;
+  return ResultOk;
+}
+
+namespace {
+// Unloading the module runs ExitInstrument.
+struct UnloadHook {
+  ~UnloadHook() { ExitInstrument(); }
+} gUnloadHook;
+}  // namespace

