@@ -8,6 +8,8 @@ void VirtualCard::Reset() {
   registers_.fill(0);
   writeCounts_.fill(0);
   selectedIndex_ = 0;
+  frontEnd_.Reset();
+  generator_.Reset();
 }
 
 uint8_t VirtualCard::In(uint16_t port) {
@@ -44,7 +46,10 @@ void VirtualCard::Out(uint16_t port, uint8_t value) {
   }
 }
 
-void VirtualCard::OnRegisterWrite(uint8_t /*index*/, uint8_t /*value*/) {}
+void VirtualCard::OnRegisterWrite(uint8_t index, uint8_t value) {
+  frontEnd_.OnRegisterWrite(index, value);
+  generator_.OnRegisterWrite(index, value);
+}
 
 uint8_t VirtualCard::ReadStatus() { return 0; }
 

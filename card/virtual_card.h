@@ -10,6 +10,8 @@
 #include <array>
 #include <cstdint>
 
+#include "card/front_end_model.h"
+#include "card/generator_model.h"
 #include "hardware/register_map.h"
 
 namespace rk350::card {
@@ -41,6 +43,10 @@ class VirtualCard {
     return index < regs::kRegisterCount ? writeCounts_[index] : 0;
   }
 
+  // ---- Parts ----------------------------------------------------------------
+  FrontEndModel& FrontEnd() { return frontEnd_; }
+  GeneratorModel& Generator() { return generator_; }
+
  private:
   void OnRegisterWrite(uint8_t index, uint8_t value);
   uint8_t ReadStatus();
@@ -52,6 +58,8 @@ class VirtualCard {
   std::array<uint32_t, regs::kRegisterCount> writeCounts_{};
 
   // ---- Parts of the card (each area adds its model here) -----------------
+  FrontEndModel frontEnd_;
+  GeneratorModel generator_;
 };
 
 }  // namespace rk350::card
