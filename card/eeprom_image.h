@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace rk350::card {
@@ -35,7 +36,7 @@ constexpr uint16_t kGenOffsetZeroHigh = 752, kGenOffsetZeroMid = 754, kGenOffset
 
 class EepromImage {
  public:
-  static constexpr size_t kSize = 4096;
+  static constexpr std::size_t kSize = 4096;
 
   EepromImage() { bytes_.fill(0xFF); }  // erased
 
