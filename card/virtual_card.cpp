@@ -10,6 +10,7 @@ void VirtualCard::Reset() {
   selectedIndex_ = 0;
   frontEnd_.Reset();
   generator_.Reset();
+  sampleClock_.Reset();
 }
 
 uint8_t VirtualCard::In(uint16_t port) {
@@ -49,6 +50,7 @@ void VirtualCard::Out(uint16_t port, uint8_t value) {
 void VirtualCard::OnRegisterWrite(uint8_t index, uint8_t value) {
   frontEnd_.OnRegisterWrite(index, value);
   generator_.OnRegisterWrite(index, value);
+  sampleClock_.OnRegisterWrite(index, value);
 }
 
 uint8_t VirtualCard::ReadStatus() { return 0; }

@@ -12,6 +12,7 @@
 
 #include "card/front_end_model.h"
 #include "card/generator_model.h"
+#include "card/sample_clock_model.h"
 #include "hardware/register_map.h"
 
 namespace rk350::card {
@@ -46,6 +47,9 @@ class VirtualCard {
   // ---- Parts ----------------------------------------------------------------
   FrontEndModel& FrontEnd() { return frontEnd_; }
   GeneratorModel& Generator() { return generator_; }
+  SampleClockModel& SampleClock() { return sampleClock_; }
+  const FrontEndModel& FrontEnd() const { return frontEnd_; }
+  const SampleClockModel& SampleClock() const { return sampleClock_; }
 
  private:
   void OnRegisterWrite(uint8_t index, uint8_t value);
@@ -60,6 +64,7 @@ class VirtualCard {
   // ---- Parts of the card (each area adds its model here) -----------------
   FrontEndModel frontEnd_;
   GeneratorModel generator_;
+  SampleClockModel sampleClock_;
 };
 
 }  // namespace rk350::card
