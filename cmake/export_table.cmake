@@ -1,0 +1,78 @@
+# Generates the table of every export declared in the public headers, for the
+# tests that check the export table, the calling convention and the answers
+# to bad input. One export per line in the headers:
+#   RK350_API(type) Name(arguments);
+#   cmake -DOUT=<header> -DHEADERS=<a.h|b.h> -P this
+string(REPLACE "|" ";" HEADERS "${HEADERS}")
+set(table "")
+set(calls "")
+foreach(header IN LISTS HEADERS)
+  get_filename_component(header_name "${header}" NAME)
+  file(STRINGS "${header}" lines REGEX "^RK350_API\\(")
+  foreach(line IN LISTS lines)
+    if(NOT line MATCHES "^RK350_API\\(([^)]*)\\) ([A-Za-z0-9_]+)\\((.*)\\);")
+      message(FATAL_ERROR "${header_name}: cannot read the declaration: ${line}")
+    endif()
+    set(type "${CMAKE_MATCH_1}")
+    set(name "${CMAKE_MATCH_2}")
+    set(args "${CMAKE_MATCH_3}")
+    # Stack bytes of the arguments on 32-bit x86: a double takes 8, every
+    # other argument one 32-bit slot.
+    set(bytes 0)
+    set(braces "")
+    if(NOT args STREQUAL "void")
+      string(REPLACE "," ";" arg_list "${args}")
+      foreach(arg IN LISTS arg_list)
+        string(STRIP "${arg}" arg)
+        if(arg MATCHES "\\*" OR NOT arg MATCHES "^(const )?double ")
+          math(EXPR bytes "${bytes} + 4")
+        else()
+          math(EXPR bytes "${bytes} + 8")
+        endif()
+        if(braces STREQUAL "")
+          set(braces "{}")
+        else()
+          string(APPEND braces ", {}")
+        endif()
+      endforeach()
+    endif()
+    if(type STREQUAL "double")
+      set(kind "kReturnsDouble")
+    elseif(type STREQUAL "void")
+      set(kind "kReturnsNothing")
+    elseif(type MATCHES "\\*")
+      set(kind "kReturnsPointer")
+    else()
+      set(kind "kReturnsInteger")
+    endif()
+    string(APPEND table "    {\"${name}\", \"${header_name}\", ${bytes}, ${kind}},\n")
+    string(APPEND calls "RK350_EXPORT_CALL(${name}, \"${header_name}\", ${kind}, (${braces}))\n")
+  endforeach()
+endforeach()
+file(WRITE "${OUT}.tmp" "// Generated from the public headers by cmake/export_table.cmake.
+#pragma once
+
+namespace rk350::exports {
+
+enum ReturnKind { kReturnsInteger, kReturnsDouble, kReturnsPointer, kReturnsNothing };
+
+struct Export {
+  const char* name;
+  const char* header;
+  unsigned argumentBytes;  // on 32-bit x86
+  ReturnKind returns;
+};
+
+inline constexpr Export kExports[] = {
+${table}};
+
+}  // namespace rk350::exports
+
+// Every export with value-initialised arguments (0, 0.0, null), for a caller
+// that defines RK350_EXPORT_CALL(name, header, kind, arguments).
+#ifdef RK350_EXPORT_CALL
+${calls}#endif
+")
+# Touch the output only when it changes, so dependants do not rebuild needlessly.
+file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUT}.tmp")
