@@ -6,6 +6,7 @@
 string(REPLACE "|" ";" HEADERS "${HEADERS}")
 set(table "")
 set(calls "")
+set(sim_calls "")
 foreach(header IN LISTS HEADERS)
   get_filename_component(header_name "${header}" NAME)
   file(STRINGS "${header}" lines REGEX "^RK350_API\\(")
@@ -46,7 +47,11 @@ foreach(header IN LISTS HEADERS)
       set(kind "kReturnsInteger")
     endif()
     string(APPEND table "    {\"${name}\", \"${header_name}\", ${bytes}, ${kind}},\n")
-    string(APPEND calls "RK350_EXPORT_CALL(${name}, \"${header_name}\", ${kind}, (${braces}))\n")
+    if(header_name STREQUAL "rk350_sim.h")
+      string(APPEND sim_calls "RK350_SIM_EXPORT_CALL(${name}, ${kind}, (${braces}))\n")
+    else()
+      string(APPEND calls "RK350_EXPORT_CALL(${name}, \"${header_name}\", ${kind}, (${braces}))\n")
+    endif()
   endforeach()
 endforeach()
 file(WRITE "${OUT}.tmp" "// Generated from the public headers by cmake/export_table.cmake.
@@ -69,9 +74,13 @@ ${table}};
 }  // namespace rk350::exports
 
 // Every export with value-initialised arguments (0, 0.0, null), for a caller
-// that defines RK350_EXPORT_CALL(name, header, kind, arguments).
+// that defines RK350_EXPORT_CALL(name, header, kind, arguments), and the
+// virtual card's calls for one that defines
+// RK350_SIM_EXPORT_CALL(name, kind, arguments).
 #ifdef RK350_EXPORT_CALL
 ${calls}#endif
+#ifdef RK350_SIM_EXPORT_CALL
+${sim_calls}#endif
 ")
 # Touch the output only when it changes, so dependants do not rebuild needlessly.
 file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)
