@@ -72,16 +72,21 @@ inline constexpr Export kExports[] = {
 ${table}};
 
 }  // namespace rk350::exports
-
-// Every export with value-initialised arguments (0, 0.0, null), for a caller
-// that defines RK350_EXPORT_CALL(name, header, kind, arguments), and the
-// virtual card's calls for one that defines
-// RK350_SIM_EXPORT_CALL(name, kind, arguments).
+")
+# Beside it, every export called with value-initialised arguments (0, 0.0,
+# null), for an includer that defines RK350_EXPORT_CALL(name, header, kind,
+# arguments) and, for the virtual card's calls, RK350_SIM_EXPORT_CALL(name,
+# kind, arguments).
+get_filename_component(out_dir "${OUT}" DIRECTORY)
+set(CALLS "${out_dir}/export_calls.inc")
+file(WRITE "${CALLS}.tmp" "// Generated from the public headers by cmake/export_table.cmake.
 #ifdef RK350_EXPORT_CALL
 ${calls}#endif
 #ifdef RK350_SIM_EXPORT_CALL
 ${sim_calls}#endif
 ")
-# Touch the output only when it changes, so dependants do not rebuild needlessly.
-file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)
-file(REMOVE "${OUT}.tmp")
+# Touch the outputs only when they change, so dependants do not rebuild.
+foreach(f "${OUT}" "${CALLS}")
+  file(COPY_FILE "${f}.tmp" "${f}" ONLY_IF_DIFFERENT)
+  file(REMOVE "${f}.tmp")
+endforeach()
