@@ -11,6 +11,7 @@ void VirtualCard::Reset() {
   frontEnd_.Reset();
   generator_.Reset();
   eeprom_.Reset();
+  sampleClock_.Reset();
 }
 
 uint8_t VirtualCard::In(uint16_t port) {
@@ -51,6 +52,7 @@ void VirtualCard::OnRegisterWrite(uint8_t index, uint8_t value) {
   frontEnd_.OnRegisterWrite(index, value);
   generator_.OnRegisterWrite(index, value);
   eeprom_.OnRegisterWrite(index, value);
+  sampleClock_.OnRegisterWrite(index, value);
 }
 
 uint8_t VirtualCard::ReadStatus() {

@@ -13,6 +13,7 @@
 #include "card/front_end_model.h"
 #include "card/generator_model.h"
 #include "card/serial_eeprom_model.h"
+#include "card/sample_clock_model.h"
 #include "hardware/register_map.h"
 
 namespace rk350::card {
@@ -56,6 +57,9 @@ class VirtualCard {
   FrontEndModel& FrontEnd() { return frontEnd_; }
   GeneratorModel& Generator() { return generator_; }
   SerialEepromModel& Eeprom() { return eeprom_; }
+  SampleClockModel& SampleClock() { return sampleClock_; }
+  const FrontEndModel& FrontEnd() const { return frontEnd_; }
+  const SampleClockModel& SampleClock() const { return sampleClock_; }
 
  private:
   void OnRegisterWrite(uint8_t index, uint8_t value);
@@ -73,6 +77,7 @@ class VirtualCard {
   SerialEepromModel eeprom_;
   bool faultArmed_ = false;
   uint32_t readsBeforeFault_ = 0;
+  SampleClockModel sampleClock_;
 };
 
 }  // namespace rk350::card
