@@ -4,6 +4,7 @@
 
 namespace rk350 {
 
+void TRK350::SetGenOutputOn(bool on) { GenOutputOn = on; }
 void TRK350::SetGenSignalType(uint8_t type) { GenSignalType = type; }
 void TRK350::SetGenFrequency(Extended hertz) { GenFrequency = hertz; }
 void TRK350::SetGenAmplitude(Extended volts) { GenAmplitude = volts; }
