@@ -14,8 +14,7 @@ using testing::CalibratedInstrument;
 namespace L = card::eeprom_layout;
 
 // One fine-DAC step in volts for a channel record at full scale s.
-double FineStepVolts(int channel, int range, double s) {
-  const auto image = card::EepromImage::Default();
+double FineStepVolts(int channel, int range, double s, const card::EepromImage& image = card::EepromImage::Default()) {
   const uint16_t rec = L::ChannelRecord(channel, range);
   const double span = image.Word(rec + L::kRecDcScale) / 50.0;
   const double gain = image.Word(rec + L::kRecDcGain);
@@ -53,6 +52,37 @@ TEST_F(CalibratedInstrument, EveryRangeCouplingAndLevelComesBackFromTheCard) {
   }
   EXPECT_EQ(bus.Card().FrontEnd().Registers(1).framingErrors, 0u);
   EXPECT_EQ(bus.Card().FrontEnd().Registers(2).framingErrors, 0u);
+}
+
+TEST(FrontEndCalibration, CardDecodesWithItsOwnEepromCalibration) {
+  // A card with other gains, zeros and step sizes than the default image:
+  // the round trip holds because the library reads what the card decodes
+  // with.
+  testing::RecordedBus bus;
+  auto& image = bus.Card().Eeprom().Memory().Image();
+  for (int ch = 1; ch <= 2; ++ch) {
+    for (int r = 1; r <= 12; ++r) {
+      const uint16_t rec = L::ChannelRecord(ch, r);
+      image.SetWord(rec + L::kRecDcGain, static_cast<uint16_t>(700 + 37 * r + ch));
+      image.SetWord(rec + L::kRecDcZero, static_cast<uint16_t>(9000 + 11 * r));
+      image.SetWord(rec + L::kRecDcStep, 7321);
+      image.SetWord(rec + L::kRecDcScale, 4444);
+      image.SetByte(rec + L::kRecOffsetTrim, static_cast<uint8_t>(100 + r));
+    }
+  }
+  TRK350 in(nullptr);
+  in.ReadCalibration();
+  for (long double s : {0.1L, 2.0L, 80.0L}) {
+    in.SetChSensitivity(2, s);
+    for (long double f : {-1.9L, 0.0L, 0.6L, 1.9L}) {
+      in.SetChDcLevel(2, f * s);
+      in.ApplyFrontEnd();
+      const auto state = bus.Card().FrontEnd().Path(2);
+      EXPECT_NEAR(state.offsetVolts, static_cast<double>(f * s),
+                  FineStepVolts(2, in.RangeIndex[2], static_cast<double>(s), image))
+          << static_cast<double>(s) << " " << static_cast<double>(f);
+    }
+  }
 }
 
 TEST_F(CalibratedInstrument, InterleavedChannelOnePutsPathTwoOnInputOne) {
