@@ -97,6 +97,10 @@ TEST_F(ExportsOnInstrument, SetSensitivityAnswersTheChosenRangeAndItsVoltFactor)
     EXPECT_EQ(value, 3.0);
   }
   EXPECT_EQ(SetSensitivity(1, nullptr), ResultInvalidValue);
+  value = kNaN;
+  EXPECT_EQ(SetSensitivity(1, &value), ResultInvalidValue);
+  EXPECT_TRUE(std::isnan(value));
+  EXPECT_EQ(In().RangeIndex[1], 7);
 }
 
 TEST_F(ExportsOnInstrument, GetSensitivityRefreshesTheVoltFactor) {
