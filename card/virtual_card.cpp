@@ -2,7 +2,12 @@
 
 namespace rk350::card {
 
-VirtualCard::VirtualCard(uint16_t base, EepromVariant eeprom) : base_(base), eeprom_(eeprom) { Reset(); }
+VirtualCard::VirtualCard(uint16_t base, EepromVariant eeprom) : base_(base), eeprom_(eeprom) {
+  // The front end decodes its DAC codes with the calibration in the card's
+  // own EEPROM.
+  frontEnd_.UseCalibration(&eeprom_.Memory().Image());
+  Reset();
+}
 
 void VirtualCard::Reset() {
   registers_.fill(0);

@@ -54,3 +54,19 @@ RK350_API(uint32_t) RK350Sim_GetEepromTraceVcd(char* buffer, uint32_t size) {
   if (buffer != nullptr && size >= needed) std::memcpy(buffer, vcd.c_str(), needed);
   return needed;
 }
+
+// ---- Input front end and sample clock -------------------------------------------
+
+RK350_API(uint16_t)
+RK350Sim_GetInputPath(uint8_t path, double* fullScaleVolts, uint8_t* acCoupled, uint8_t* inputChannel,
+                      double* offsetVolts) {
+  if (path != 1 && path != 2) return RK350_RESULT_INVALID_CHANNEL;
+  const rk350::card::PathAnalogState state = DefaultVirtualCard().FrontEnd().Path(path);
+  if (fullScaleVolts != nullptr) *fullScaleVolts = state.fullScaleVolts;
+  if (acCoupled != nullptr) *acCoupled = state.acCoupled ? 1 : 0;
+  if (inputChannel != nullptr) *inputChannel = static_cast<uint8_t>(state.inputChannel);
+  if (offsetVolts != nullptr) *offsetVolts = state.offsetVolts;
+  return RK350_RESULT_OK;
+}
+
+RK350_API(double) RK350Sim_GetConverterClock(void) { return DefaultVirtualCard().SampleClock().ConverterClockHz(); }
