@@ -2,7 +2,10 @@
 
 namespace rk350::card {
 
-VirtualCard::VirtualCard(uint16_t base) : base_(base) { Reset(); }
+VirtualCard::VirtualCard(uint16_t base) : base_(base) {
+  sources_.AttachGenerator(&generator_);
+  Reset();
+}
 
 void VirtualCard::Reset() {
   registers_.fill(0);
@@ -10,10 +13,13 @@ void VirtualCard::Reset() {
   selectedIndex_ = 0;
   frontEnd_.Reset();
   generator_.Reset();
+  sources_.Reset();
+  acquisition_.Reset();
+  fault_ = Fault::kNone;
 }
 
 uint8_t VirtualCard::In(uint16_t port) {
-  if (!Decodes(port)) return 0xFF;
+  if (!Decodes(port) || fault_ == Fault::kSilent) return 0xFF;
   switch (port - base_) {
     case regs::kPortIndex:
       return ReadSampleByte(2);
@@ -22,14 +28,16 @@ uint8_t VirtualCard::In(uint16_t port) {
     case regs::kPortStatus:
       return ReadStatus();
     case regs::kPortAddressHigh:
+      return acquisition_.AddressHigh();
     case regs::kPortAddressLow:
+      return acquisition_.AddressLow();
     default:
       return 0;
   }
 }
 
 void VirtualCard::Out(uint16_t port, uint8_t value) {
-  if (!Decodes(port)) return;
+  if (!Decodes(port) || fault_ == Fault::kSilent) return;
   switch (port - base_) {
     case regs::kPortIndex:
       selectedIndex_ = value;
@@ -49,10 +57,14 @@ void VirtualCard::Out(uint16_t port, uint8_t value) {
 void VirtualCard::OnRegisterWrite(uint8_t index, uint8_t value) {
   frontEnd_.OnRegisterWrite(index, value);
   generator_.OnRegisterWrite(index, value);
+  acquisition_.OnRegisterWrite(index, value);
 }
 
-uint8_t VirtualCard::ReadStatus() { return 0; }
+uint8_t VirtualCard::ReadStatus() {
+  if (fault_ == Fault::kStatusStuck) return 0xFF;
+  return acquisition_.StatusBits();
+}
 
-uint8_t VirtualCard::ReadSampleByte(int /*channel*/) { return 0x80; }
+uint8_t VirtualCard::ReadSampleByte(int channel) { return acquisition_.ReadSampleByte(channel); }
 
 }  // namespace rk350::card

@@ -10,8 +10,11 @@
 #include <array>
 #include <cstdint>
 
+#include "card/acquisition_model.h"
 #include "card/front_end_model.h"
 #include "card/generator_model.h"
+#include "card/signal_sources.h"
+#include "card/virtual_time.h"
 #include "hardware/register_map.h"
 
 namespace rk350::card {
@@ -39,13 +42,23 @@ class VirtualCard {
   // ---- Register file, as last written ------------------------------------
   uint8_t Register(uint8_t index) const { return index < regs::kRegisterCount ? registers_[index] : 0; }
   uint8_t SelectedIndex() const { return selectedIndex_; }
-  uint32_t RegisterWriteCount(uint8_t index) const {
-    return index < regs::kRegisterCount ? writeCounts_[index] : 0;
-  }
+  uint32_t RegisterWriteCount(uint8_t index) const { return index < regs::kRegisterCount ? writeCounts_[index] : 0; }
 
   // ---- Parts ----------------------------------------------------------------
   FrontEndModel& FrontEnd() { return frontEnd_; }
   GeneratorModel& Generator() { return generator_; }
+  VirtualTime& Time() { return time_; }
+  SignalSources& Sources() { return sources_; }
+  AcquisitionModel& Acquisition() { return acquisition_; }
+
+  // ---- Faults to inject ------------------------------------------------------
+  enum class Fault : uint8_t {
+    kNone,
+    kStatusStuck,  // the status port reads 0xFF
+    kSilent,       // the card answers nothing: every read 0xFF, writes lost
+  };
+  void SetFault(Fault fault) { fault_ = fault; }
+  Fault CurrentFault() const { return fault_; }
 
  private:
   void OnRegisterWrite(uint8_t index, uint8_t value);
@@ -60,6 +73,10 @@ class VirtualCard {
   // ---- Parts of the card (each area adds its model here) -----------------
   FrontEndModel frontEnd_;
   GeneratorModel generator_;
+  VirtualTime time_;
+  SignalSources sources_;
+  AcquisitionModel acquisition_{time_, frontEnd_, sources_};
+  Fault fault_ = Fault::kNone;
 };
 
 }  // namespace rk350::card
