@@ -19,6 +19,7 @@ class AcquisitionTest : public ::testing::Test {
     instrument_ = std::make_unique<TRK350>(nullptr);
     instrument_->HardwarePresent = true;
     instrument_->nHardwareAddress = 0x288;
+    for (int ch = 1; ch <= 4; ++ch) instrument_->AutoRanging[ch] = false;  // as after InitInstrument
     bus_->Recorder().SetRecording(false);
   }
   void TearDown() override {
