@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "card/sample_clock_model.h"
 #include "card/signal_sources.h"
 #include "card/virtual_time.h"
 
@@ -15,13 +16,13 @@ constexpr uint8_t kClockModeSlow = 0x14;
 constexpr uint8_t kClockModeInterleaved = 2;
 constexpr uint8_t kSequencerAcquireRun = 0xAE;
 constexpr uint8_t kSequencerAdvanceRun = 0xA3;
-constexpr uint8_t kReadoutBit = 0x40;
 constexpr int64_t kScanChunk = 1024;
 constexpr int64_t kDepth = regs::kMemoryDepth;
 }  // namespace
 
-AcquisitionModel::AcquisitionModel(VirtualTime& time, const FrontEndModel& frontEnd, const SignalSources& sources)
-    : time_(time), frontEnd_(frontEnd), sources_(sources) {
+AcquisitionModel::AcquisitionModel(VirtualTime& time, const FrontEndModel& frontEnd, const SampleClockModel& clock,
+                                   const SignalSources& sources)
+    : time_(time), frontEnd_(frontEnd), clock_(clock), sources_(sources) {
   Reset();
 }
 
@@ -29,7 +30,6 @@ void AcquisitionModel::Reset() {
   registers_.fill(0);
   lastCommand_ = 0;
   advanceReset_ = false;
-  clockReload_ = 0;
   address_ = 0;
   wrapped_ = false;
   seen_ = 0;
@@ -40,30 +40,7 @@ void AcquisitionModel::Reset() {
 
 // ---- Sample clock ------------------------------------------------------------
 
-double AcquisitionModel::ConverterClockHz() const {
-  const uint8_t select = registers_[regs::kRegClockSelect] & static_cast<uint8_t>(~kReadoutBit);
-  switch (select) {
-    case 0x0F:
-      return kBaseClockHz;
-    case 0x10:
-      return kBaseClockHz / 2;
-    case 0x11:
-      return kBaseClockHz / 5;
-    case 0x12:
-      return kBaseClockHz / 10;
-    default:
-      break;
-  }
-  const uint8_t kind = select & 0xF0;
-  const uint8_t code = select & 0x0F;
-  if ((kind == 0x20 || kind == 0x30) && code >= 1) {
-    // The counter divides by n, where the reload value is 0x10001 - n.
-    uint32_t n = (0x10001u - clockReload_) & 0xFFFFu;
-    if (n == 0) n = 0x10000;
-    return kBaseClockHz / 2 / kPrescalerDivisor[code] / n;
-  }
-  return kBaseClockHz;  // power-on select: the fastest clock
-}
+double AcquisitionModel::ConverterClockHz() const { return clock_.ConverterClockHz(); }
 
 // ---- Register writes -------------------------------------------------------------
 
@@ -73,9 +50,6 @@ void AcquisitionModel::OnRegisterWrite(uint8_t index, uint8_t value) {
   registers_[index] = value;
   switch (index) {
     case regs::kRegCommand:
-      if (lastCommand_ == 0x01 && value == 0x00)
-        clockReload_ =
-            static_cast<uint16_t>(registers_[regs::kRegClockReloadLow] | registers_[regs::kRegClockReloadHigh] << 8);
       if (lastCommand_ == 0x7E && value == 0x20) {  // clears the address counter and the status
         CatchUp();
         if (!run_.active) {
@@ -125,7 +99,7 @@ void AcquisitionModel::StartRun() {
   r.active = true;
   r.t0 = time_.Now();
   const double hz = ConverterClockHz();
-  r.period = 1.0 / hz;
+  r.period = hz > 0 ? 1.0 / hz : 1.0;  // no clock selected: a token 1 Hz
   r.interleaved = registers_[regs::kRegClockMode] == kClockModeInterleaved;
   r.slowClock = registers_[regs::kRegClockMode] == kClockModeSlow;
   r.postCount = registers_[regs::kRegPostCountLow] | static_cast<uint32_t>(registers_[regs::kRegPostCountHigh]) << 8;

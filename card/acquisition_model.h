@@ -34,6 +34,7 @@ namespace rk350::card {
 
 class VirtualTime;
 class SignalSources;
+class SampleClockModel;
 
 class AcquisitionModel {
  public:
@@ -41,10 +42,10 @@ class AcquisitionModel {
   static constexpr int kExternalLatency = 7;
   static constexpr int kAdvanceOvershoot = 2;
   static constexpr int kReadoutPipeline = 12;
-  static constexpr double kBaseClockHz = 50e6;
   static constexpr double kExternalThresholdVolts = 1.4;
 
-  AcquisitionModel(VirtualTime& time, const FrontEndModel& frontEnd, const SignalSources& sources);
+  AcquisitionModel(VirtualTime& time, const FrontEndModel& frontEnd, const SampleClockModel& clock,
+                   const SignalSources& sources);
   void Reset();
 
   // Bus side.
@@ -116,11 +117,11 @@ class AcquisitionModel {
 
   VirtualTime& time_;
   const FrontEndModel& frontEnd_;
+  const SampleClockModel& clock_;
   const SignalSources& sources_;
   std::array<uint8_t, regs::kRegisterCount> registers_{};
   uint8_t lastCommand_ = 0;
   bool advanceReset_ = false;
-  uint16_t clockReload_ = 0;  // loaded by the counter-load strobe
   uint16_t address_ = 0;
   bool wrapped_ = false;
   uint8_t seen_ = 0;

@@ -2,7 +2,7 @@
 
 namespace rk350::card {
 
-VirtualCard::VirtualCard(uint16_t base) : base_(base) {
+VirtualCard::VirtualCard(uint16_t base, EepromVariant eeprom) : base_(base), eeprom_(eeprom) {
   sources_.AttachGenerator(&generator_);
   Reset();
 }
@@ -13,6 +13,8 @@ void VirtualCard::Reset() {
   selectedIndex_ = 0;
   frontEnd_.Reset();
   generator_.Reset();
+  eeprom_.Reset();
+  sampleClock_.Reset();
   sources_.Reset();
   acquisition_.Reset();
   fault_ = Fault::kNone;
@@ -57,12 +59,27 @@ void VirtualCard::Out(uint16_t port, uint8_t value) {
 void VirtualCard::OnRegisterWrite(uint8_t index, uint8_t value) {
   frontEnd_.OnRegisterWrite(index, value);
   generator_.OnRegisterWrite(index, value);
+  eeprom_.OnRegisterWrite(index, value);
+  sampleClock_.OnRegisterWrite(index, value);
   acquisition_.OnRegisterWrite(index, value);
 }
 
 uint8_t VirtualCard::ReadStatus() {
   if (fault_ == Fault::kStatusStuck) return 0xFF;
-  return acquisition_.StatusBits();
+  uint8_t status = acquisition_.StatusBits();
+  if (eeprom_.DataLine()) status |= regs::kStatusEepromData;
+  return status;
+}
+
+int VirtualCard::BusIn(uint16_t port) {
+  if (faultArmed_) {
+    if (readsBeforeFault_ == 0) {
+      faultArmed_ = false;
+      return -1;
+    }
+    --readsBeforeFault_;
+  }
+  return In(port);
 }
 
 uint8_t VirtualCard::ReadSampleByte(int channel) { return acquisition_.ReadSampleByte(channel); }

@@ -21,6 +21,7 @@ class AcquisitionTest : public ::testing::Test {
     instrument_->nHardwareAddress = 0x288;
     for (int ch = 1; ch <= 4; ++ch) instrument_->AutoRanging[ch] = false;  // as after InitInstrument
     bus_->Recorder().SetRecording(false);
+    bus_->Recorder().Clear();
   }
   void TearDown() override {
     instrument_.reset();

@@ -243,7 +243,7 @@ TEST_F(EngineTest, NoCardMeansNoEngineWork) {
   Instrument().EngineTick();
   Instrument().StartBlockMeasurement();
   Instrument().RunSynchronousMeasurement();
-  EXPECT_EQ(Recorder().Count(), 0u);
+  EXPECT_EQ(Recorder().Count(), 0u) << Recorder().Text();
 }
 
 }  // namespace
