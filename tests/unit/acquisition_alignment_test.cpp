@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 
 #include "tests/unit/acquisition_fixture.h"
 
@@ -18,6 +19,7 @@ struct EdgeCase {
   TMeasureMode mode;
   int channel;  // whose data show the edge
   long double clock;
+  friend void PrintTo(const EdgeCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class AlignmentTest : public AcquisitionTest, public ::testing::WithParamInterface<EdgeCase> {};
