@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <ostream>
 
 #include "tests/unit/acquisition_fixture.h"
@@ -229,11 +230,11 @@ TEST_F(AcquisitionTest, InterleavedSineHasNoOddEvenArtefact) {
   // Phase from the trigger: the rising crossing of 0 V sits near index pre.
   double best = 1e9, phase0 = 0;
   for (int step = 0; step < 2000; ++step) {
-    const double phase = step * 2 * M_PI / 2000;
+    const double phase = step * 2 * std::numbers::pi / 2000;
     double e = 0;
     for (int i = 1; i < 4000; i += 7) {
       const double v = (static_cast<int>(d[i]) - 0x8000) * 0.8 / 32768;
-      const double model = amplitude * std::sin(2 * M_PI * f * (i - pre) * 10e-9 + phase);
+      const double model = amplitude * std::sin(2 * std::numbers::pi * f * (i - pre) * 10e-9 + phase);
       e += (v - model) * (v - model);
     }
     if (e < best) {
@@ -243,7 +244,7 @@ TEST_F(AcquisitionTest, InterleavedSineHasNoOddEvenArtefact) {
   }
   for (int i = 1; i < 4000; ++i) {
     const double v = (static_cast<int>(d[i]) - 0x8000) * 0.8 / 32768;
-    const double model = amplitude * std::sin(2 * M_PI * f * (i - pre) * 10e-9 + phase0);
+    const double model = amplitude * std::sin(2 * std::numbers::pi * f * (i - pre) * 10e-9 + phase0);
     const double e = std::fabs(v - model);
     (i % 2 ? errorOdd : errorEven) += e;
     maxError = std::max(maxError, e);
