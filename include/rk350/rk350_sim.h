@@ -18,4 +18,14 @@ RK350_API(uint16_t) RK350Sim_GetBaseAddress(void);
 /* The value last written to a card register (0..37). */
 RK350_API(uint8_t) RK350Sim_GetRegister(uint8_t index);
 
+/* ---- Function generator ---------------------------------------------------
+ * What the card's generator puts out, decoded from its registers and its own
+ * calibration: the waveform repetition frequency (0 while its clock is
+ * stopped), the amplitude (peak: the output swings from offset - amplitude
+ * to offset + amplitude) and the offset, in volts. Null pointers are skipped.
+ * Returns 1 while the generator's clock runs, else 0. */
+RK350_API(uint16_t) RK350Sim_GetGeneratorOutput(double *frequency, double *amplitude, double *offset);
+/* The generator's output voltage at a virtual time in seconds. */
+RK350_API(double) RK350Sim_GetGeneratorVolts(double seconds);
+
 #endif /* RK350_RK350_SIM_H */
