@@ -78,7 +78,7 @@ TEST_F(GeneratorLevels, SquareWaveLevelsGiveTheseSixDacWordsInTheHighRange) {
   const std::vector<std::pair<int, int>> expected = {{0, 64}, {4, 62}, {2, 128}, {3, 126}, {1, 124}, {5, 39}};
   EXPECT_EQ(SentDacWords(bus.Recorder()), expected);
   EXPECT_EQ(bus.Recorder().RegisterWrites(37), std::vector<uint8_t>(6, 5));
-  // 6 words of 26 register writes each: 312 register writes, 624 port writes.
+  // 6 words of 26 register writes each: 156 register writes, 312 port writes.
   EXPECT_EQ(bus.Recorder().RegisterTrace().size(), 6u * 26u);
 }
 
