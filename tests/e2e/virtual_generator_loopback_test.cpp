@@ -277,6 +277,7 @@ TEST(GeneratorLoopback, NeedsTheAcquisitionToMeasure) { GTEST_SKIP() << "the car
 TEST(GeneratorOnTheCard, DecodesWhatTheExportsSet) {
   ASSERT_EQ(InitInstrument(0x288), RK350_RESULT_OK);
   double hz = 1000;
+  ASSERT_EQ(SetFuncGenSignalType(RK350_GEN_SINE), RK350_RESULT_OK);  // parked as DC
   ASSERT_EQ(SetFuncGenFrequency(&hz), RK350_RESULT_OK);
   ASSERT_EQ(SetFuncGenAmplitude(2.5), RK350_RESULT_OK);
   ASSERT_EQ(SetFuncGenDCOffset(1.0), RK350_RESULT_OK);
