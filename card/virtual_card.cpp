@@ -7,6 +7,8 @@ VirtualCard::VirtualCard(uint16_t base, EepromVariant eeprom) : base_(base), eep
   // own EEPROM.
   frontEnd_.UseCalibration(&eeprom_.Memory().Image());
   sources_.AttachGenerator(&generator_);
+  // The generator's level DACs are calibrated by what the card's EEPROM says.
+  generator_.AttachCalibration(&eeprom_.Memory().Image());
   Reset();
 }
 

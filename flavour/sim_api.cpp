@@ -154,4 +154,15 @@ RK350_API(uint16_t) RK350Sim_SetFault(int32_t fault) {
     default:
       return RK350_RESULT_INVALID_VALUE;
   }
+// ---- Function generator ----------------------------------------------------------
+
+RK350_API(uint16_t) RK350Sim_GetGeneratorOutput(double* frequency, double* amplitude, double* offset) {
+  const rk350::card::GeneratorOutput out = DefaultVirtualCard().Generator().Output();
+  if (frequency != nullptr) *frequency = out.frequencyHz;
+  if (amplitude != nullptr) *amplitude = out.amplitudeVolts;
+  if (offset != nullptr) *offset = out.offsetVolts;
+  return out.running ? 1 : 0;
+}
+RK350_API(double) RK350Sim_GetGeneratorVolts(double seconds) {
+  return DefaultVirtualCard().Generator().OutputVolts(seconds);
 }

@@ -119,5 +119,14 @@ RK350_API(void) RK350Sim_UseHostTime(void);
 #define RK350SIM_FAULT_STATUS_STUCK 1
 #define RK350SIM_FAULT_SILENT 2
 RK350_API(uint16_t) RK350Sim_SetFault(int32_t fault);
+/* ---- Function generator ---------------------------------------------------
+ * What the card's generator puts out, decoded from its registers and its own
+ * calibration: the waveform repetition frequency (0 while its clock is
+ * stopped), the amplitude (peak: the output swings from offset - amplitude
+ * to offset + amplitude) and the offset, in volts. Null pointers are skipped.
+ * Returns 1 while the generator's clock runs, else 0. */
+RK350_API(uint16_t) RK350Sim_GetGeneratorOutput(double *frequency, double *amplitude, double *offset);
+/* The generator's output voltage at a virtual time in seconds. */
+RK350_API(double) RK350Sim_GetGeneratorVolts(double seconds);
 
 #endif /* RK350_RK350_SIM_H */
