@@ -9,6 +9,11 @@
 
 #include <climits>
 
+// Where the libraries lie relative to the installed program.
+#ifndef RK350_CAPTURE_RELATIVE_LIBDIR
+#define RK350_CAPTURE_RELATIVE_LIBDIR "../lib"
+#endif
+
 namespace rk350::capture {
 namespace {
 
@@ -80,7 +85,8 @@ std::vector<std::string> LibraryCandidates(bool hardware, const std::string& pro
   return {programDirectory + "\\" + name, name};
 #else
   const std::string name = hardware ? "librk350.so" : "librk350_virtual.so";
-  return {programDirectory + "/" + name, programDirectory + "/../lib/" + name, name + ".0", name};
+  return {programDirectory + "/" + name, programDirectory + "/" RK350_CAPTURE_RELATIVE_LIBDIR "/" + name, name + ".0",
+          name};
 #endif
 }
 
