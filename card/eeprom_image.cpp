@@ -1,5 +1,8 @@
 #include "card/eeprom_image.h"
 
+#include <iterator>
+#include <string_view>
+
 namespace rk350::card {
 
 namespace L = eeprom_layout;
@@ -59,6 +62,48 @@ EepromImage EepromImage::Default() {
   image.SetWord(L::kGenGainLow, 10000);  // x100
   image.SetWord(L::kGenAmpZero, 20);     // 0.2 mV
   return image;
+}
+
+EepromImage EepromImage::OfVariant(EepromVariant variant) {
+  EepromImage image = Default();
+  switch (variant) {
+    case EepromVariant::kBlank:
+      return EepromImage();
+    case EepromVariant::kWrongModel:
+      image.SetByte(L::kModelCode, 0x51);
+      break;
+    case EepromVariant::kInvalidDate:
+      image.SetByte(L::kMonth, 13);
+      break;
+    case EepromVariant::kNoGenerator:
+      image.SetByte(L::kGeneratorFitted, 1);
+      break;
+    case EepromVariant::kDefault:
+    case EepromVariant::kNoAnswer:
+      break;
+  }
+  return image;
+}
+
+namespace {
+constexpr const char* kVariantNames[kEepromVariantCount] = {"default",     "blank",        "no-answer",
+                                                            "wrong-model", "invalid-date", "no-generator"};
+}
+
+const char* EepromVariantName(EepromVariant variant) {
+  const auto index = static_cast<std::size_t>(variant);
+  return index < std::size(kVariantNames) ? kVariantNames[index] : "unknown";
+}
+
+bool EepromVariantFromName(const char* name, EepromVariant& variant) {
+  if (name == nullptr) return false;
+  for (std::size_t i = 0; i < std::size(kVariantNames); ++i) {
+    if (std::string_view(name) == kVariantNames[i]) {
+      variant = static_cast<EepromVariant>(i);
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace rk350::card

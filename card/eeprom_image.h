@@ -8,31 +8,28 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hardware/eeprom_layout.h"
+
 namespace rk350::card {
 
-// Where the card keeps what in its EEPROM.
-namespace eeprom_layout {
-constexpr uint16_t kSignature = 1;       // 0xAA
-constexpr uint16_t kModelCode = 5;       // 0x50
-constexpr uint16_t kSerialLow = 6;       // serial number, low byte first
-constexpr uint16_t kGeneratorFitted = 8; // 0: function generator fitted
-constexpr uint16_t kYearLow = 10;        // calibration year, low byte first
-constexpr uint16_t kMonth = 12;
-constexpr uint16_t kDay = 13;
-constexpr uint16_t kHour = 14;
-constexpr uint16_t kMinute = 15;
-// 12-byte channel records per range r (1..12).
-constexpr uint16_t ChannelRecord(int channel, int range) {
-  return static_cast<uint16_t>((channel == 1 ? 20 : 176) + 12 * (range - 1));
-}
-constexpr uint16_t kRecOffsetTrim = 0, kRecInterleaveOffsetTrim = 1, kRecDcGain = 2, kRecDcZero = 4,
-                   kRecInterleaveDcZero = 6, kRecDcStep = 8, kRecDcScale = 10;
-// Generator step tables, row 0..6, entry 1..15.
-constexpr uint16_t GenOffsetStep(int row, int entry) { return static_cast<uint16_t>(332 + 30 * row + 2 * (entry - 1)); }
-constexpr uint16_t GenAmpStep(int row, int entry) { return static_cast<uint16_t>(542 + 30 * row + 2 * (entry - 1)); }
-constexpr uint16_t kGenOffsetZeroHigh = 752, kGenOffsetZeroMid = 754, kGenOffsetZeroLow = 756, kGenUnused = 758,
-                   kGenGainMid = 760, kGenGainLow = 762, kGenAmpZero = 764;
-}  // namespace eeprom_layout
+// Where the card keeps what in its EEPROM (shared with the library).
+namespace eeprom_layout = rk350::eeprom_layout;
+
+// The EEPROM a virtual card is made with.
+enum class EepromVariant : uint8_t {
+  kDefault,      // the plausible card of EepromImage::Default()
+  kBlank,        // erased: every byte 0xFF
+  kNoAnswer,     // no memory answers on the wires: the data line stays high
+  kWrongModel,   // signature present, model code 0x51
+  kInvalidDate,  // calibration month 13
+  kNoGenerator,  // generator fitting byte 1: no function generator
+};
+constexpr int kEepromVariantCount = 6;
+// Short names ("default", "blank", "no-answer", "wrong-model", "invalid-date",
+// "no-generator"), for tools and messages.
+const char* EepromVariantName(EepromVariant variant);
+// False for an unknown name.
+bool EepromVariantFromName(const char* name, EepromVariant& variant);
 
 class EepromImage {
  public:
@@ -44,6 +41,9 @@ class EepromImage {
   // calibration records that keep every DAC code of every offered range, DC
   // level and generator level inside its DAC.
   static EepromImage Default();
+  // The image of a variant (kNoAnswer keeps the default content: it is the
+  // memory that does not answer).
+  static EepromImage OfVariant(EepromVariant variant);
 
   uint8_t Byte(uint16_t address) const { return bytes_[address % kSize]; }
   void SetByte(uint16_t address, uint8_t value) { bytes_[address % kSize] = value; }

@@ -10,7 +10,7 @@ hw::PortPair PortRecorder::Pair() { return {this, &InThunk, &OutThunk}; }
 
 int RK350_PORT_CALL PortRecorder::InThunk(void* context, uint16_t port) {
   auto* self = static_cast<PortRecorder*>(context);
-  int value = self->card_ != nullptr ? self->card_->In(port) : 0xFF;
+  int value = self->card_ != nullptr ? self->card_->BusIn(port) : 0xFF;
   if (self->readHook_) value = self->readHook_(port, value);
   if (self->recording_) self->accesses_.push_back({PortAccess::kIn, port, static_cast<uint8_t>(value)});
   return value;

@@ -2,7 +2,7 @@
 
 namespace rk350::card {
 
-VirtualCard::VirtualCard(uint16_t base) : base_(base) { Reset(); }
+VirtualCard::VirtualCard(uint16_t base, EepromVariant eeprom) : base_(base), eeprom_(eeprom) { Reset(); }
 
 void VirtualCard::Reset() {
   registers_.fill(0);
@@ -10,6 +10,8 @@ void VirtualCard::Reset() {
   selectedIndex_ = 0;
   frontEnd_.Reset();
   generator_.Reset();
+  eeprom_.Reset();
+  sampleClock_.Reset();
 }
 
 uint8_t VirtualCard::In(uint16_t port) {
@@ -49,9 +51,26 @@ void VirtualCard::Out(uint16_t port, uint8_t value) {
 void VirtualCard::OnRegisterWrite(uint8_t index, uint8_t value) {
   frontEnd_.OnRegisterWrite(index, value);
   generator_.OnRegisterWrite(index, value);
+  eeprom_.OnRegisterWrite(index, value);
+  sampleClock_.OnRegisterWrite(index, value);
 }
 
-uint8_t VirtualCard::ReadStatus() { return 0; }
+uint8_t VirtualCard::ReadStatus() {
+  uint8_t status = 0;
+  if (eeprom_.DataLine()) status |= regs::kStatusEepromData;
+  return status;
+}
+
+int VirtualCard::BusIn(uint16_t port) {
+  if (faultArmed_) {
+    if (readsBeforeFault_ == 0) {
+      faultArmed_ = false;
+      return -1;
+    }
+    --readsBeforeFault_;
+  }
+  return In(port);
+}
 
 uint8_t VirtualCard::ReadSampleByte(int /*channel*/) { return 0x80; }
 

@@ -12,6 +12,8 @@
 
 #include "card/front_end_model.h"
 #include "card/generator_model.h"
+#include "card/serial_eeprom_model.h"
+#include "card/sample_clock_model.h"
 #include "hardware/register_map.h"
 
 namespace rk350::card {
@@ -20,7 +22,7 @@ class VirtualCard {
  public:
   static constexpr uint16_t kDefaultBase = 0x288;
 
-  explicit VirtualCard(uint16_t base = kDefaultBase);
+  explicit VirtualCard(uint16_t base = kDefaultBase, EepromVariant eeprom = EepromVariant::kDefault);
   VirtualCard(const VirtualCard&) = delete;
   VirtualCard& operator=(const VirtualCard&) = delete;
 
@@ -32,6 +34,14 @@ class VirtualCard {
   uint8_t In(uint16_t port);
   // Port write; ports the card does not decode are ignored.
   void Out(uint16_t port, uint8_t value);
+  // Port read as a host port function answers it: negative when an injected
+  // bus fault strikes this read.
+  int BusIn(uint16_t port);
+  // The read after `readsBefore` further reads reports a bus fault (once).
+  void InjectBusFault(uint32_t readsBefore) {
+    faultArmed_ = true;
+    readsBeforeFault_ = readsBefore;
+  }
 
   // Power-on state of every part (the EEPROM content stays).
   void Reset();
@@ -46,6 +56,10 @@ class VirtualCard {
   // ---- Parts ----------------------------------------------------------------
   FrontEndModel& FrontEnd() { return frontEnd_; }
   GeneratorModel& Generator() { return generator_; }
+  SerialEepromModel& Eeprom() { return eeprom_; }
+  SampleClockModel& SampleClock() { return sampleClock_; }
+  const FrontEndModel& FrontEnd() const { return frontEnd_; }
+  const SampleClockModel& SampleClock() const { return sampleClock_; }
 
  private:
   void OnRegisterWrite(uint8_t index, uint8_t value);
@@ -60,6 +74,10 @@ class VirtualCard {
   // ---- Parts of the card (each area adds its model here) -----------------
   FrontEndModel frontEnd_;
   GeneratorModel generator_;
+  SerialEepromModel eeprom_;
+  bool faultArmed_ = false;
+  uint32_t readsBeforeFault_ = 0;
+  SampleClockModel sampleClock_;
 };
 
 }  // namespace rk350::card

@@ -14,7 +14,7 @@ VirtualCard& DefaultVirtualCard() {
 
 namespace hw {
 namespace {
-int RK350_PORT_CALL VirtualIn(void*, uint16_t port) { return card::DefaultVirtualCard().In(port); }
+int RK350_PORT_CALL VirtualIn(void*, uint16_t port) { return card::DefaultVirtualCard().BusIn(port); }
 int RK350_PORT_CALL VirtualOut(void*, uint16_t port, uint8_t value) {
   card::DefaultVirtualCard().Out(port, value);
   return 0;

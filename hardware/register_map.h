@@ -34,6 +34,17 @@ constexpr uint8_t kGenSerialData = 0x80;
 constexpr uint8_t kGenSerialLoad = 0x40;
 constexpr uint8_t kGenSerialClock = 0x20;
 
+// Front-end serial DACs: 11-bit words, address in bits 10..8, value in 7..0.
+constexpr int kFrontEndDacWordBits = 11;
+constexpr uint8_t kDacTrimLow = 0;      // receives 255 - trim
+constexpr uint8_t kDacTrimHigh = 2;     // receives trim
+constexpr uint8_t kDacCoarseDown = 5;   // receives 254 - coarse steps
+constexpr uint8_t kDacCoarseUp = 1;     // receives coarse steps - 1
+constexpr uint8_t kDacFine = 4;         // receives 255 - fine
+// Front-end relay byte, one latch per path.
+constexpr uint8_t kRelayAcCoupling = 0x01;
+constexpr uint8_t kRelayInterleave = 0x20;  // the path digitises the other input
+
 constexpr uint8_t kRegSerialLines = 1;  // EEPROM lines and front-end serial line
 // Register 1, EEPROM.
 constexpr uint8_t kEepromClock = 0x01;

@@ -140,6 +140,10 @@ class TRK350 {
   void ShiftFrontEndByte(uint8_t value, uint8_t strobe);
   void WriteTrimDacs(int path, int32_t g);
   void WriteOffsetDacs(int path, int32_t fine, int32_t coarse);
+  void ComputeOffset(int source, int path, Extended volts, Extended zero);
+  void ApplyOffset(int path);
+  void ApplyTrim(int path);
+  uint8_t RelayByte(int path) const;
 
   // ---- Timebase and record ------------------------------------------------
   void SetrSampleFreq(Extended hertz);

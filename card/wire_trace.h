@@ -1,0 +1,48 @@
+// A logic-analyser trace of the card's two EEPROM wires, exported as a value
+// change dump (VCD) with the signals "scl" and "sda" that common protocol
+// decoders read. Time is counted in controller writes: every write to the
+// wires takes 1 us, split into two 500 ns steps (see I2cLineDecoder::Drive).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "card/i2c_line_decoder.h"
+
+namespace rk350::card {
+
+class WireTrace : public WireObserver {
+ public:
+  static constexpr uint32_t kStepNs = 500;
+  // Enough for several complete initialisations; later changes are dropped
+  // and the trace is marked truncated.
+  static constexpr std::size_t kMaxChanges = std::size_t{1} << 22;
+
+  // Starts a new trace from the current wire levels.
+  void Start(bool scl, bool sda);
+  void Stop() { running_ = false; }
+  bool Running() const { return running_; }
+  bool Truncated() const { return truncated_; }
+  std::size_t ChangeCount() const { return changes_.size(); }
+
+  void OnWires(bool scl, bool sda) override;
+
+  // The trace as VCD text (timescale 100 ns), ending one step after the last
+  // change.
+  std::string Vcd() const;
+
+ private:
+  struct Change {
+    uint64_t step;
+    bool scl;
+    bool sda;
+  };
+  bool running_ = false;
+  bool truncated_ = false;
+  uint64_t step_ = 0;
+  std::vector<Change> changes_;
+};
+
+}  // namespace rk350::card
