@@ -37,9 +37,22 @@ foreach(flavour rk350 rk350_virtual)
 endforeach()
 
 if(WIN32)
-  # The .def files that --output-def wrote beside the DLLs.
-  install(FILES ${PROJECT_BINARY_DIR}/rk350.def ${PROJECT_BINARY_DIR}/rk350_virtual.def
-    DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  # Import libraries that stdcall callers link with (see rk350ImportLibrary.cmake),
+  # replacing the linker's; and both .def files: <name>.def as the link wrote
+  # it (plain export = decorated name), <name>-stdcall.def listing Name@N for
+  # making import libraries with other tools (dlltool --kill-at, lib /def).
+  find_program(RK350_DLLTOOL NAMES ${CMAKE_C_COMPILER_TARGET}-dlltool i686-w64-mingw32-dlltool dlltool)
+  foreach(flavour rk350 rk350_virtual)
+    if(RK350_DLLTOOL)
+      add_custom_command(TARGET ${flavour} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -DDEF=${PROJECT_BINARY_DIR}/${flavour}.def -DDLL=${flavour}.dll
+          -DSTDCALL_DEF=${PROJECT_BINARY_DIR}/${flavour}-stdcall.def -DOUT=$<TARGET_LINKER_FILE:${flavour}>
+          -DDLLTOOL=${RK350_DLLTOOL} -P ${PROJECT_SOURCE_DIR}/cmake/rk350ImportLibrary.cmake
+        VERBATIM)
+      install(FILES ${PROJECT_BINARY_DIR}/${flavour}-stdcall.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
+    endif()
+    install(FILES ${PROJECT_BINARY_DIR}/${flavour}.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  endforeach()
 endif()
 
 if(TARGET rk350-capture)
