@@ -218,3 +218,24 @@ TEST(ToolSummary, UnitsAndProgressLine) {
             std::string::npos);
   EXPECT_NE(table.find("500 mV"), std::string::npos);
 }
+
+TEST(ToolOptions, VirtualCardSourcesForTheInputs) {
+  const auto r = Parse({"--ch2-source", "square:0.5:250", "--ch1-source", "unplugged"});
+  ASSERT_EQ(r.error, "");
+  ASSERT_TRUE(r.options.channels[1].source.has_value());
+  EXPECT_EQ(r.options.channels[1].source->kind, 3);
+  EXPECT_DOUBLE_EQ(r.options.channels[1].source->amplitude, 0.5);
+  EXPECT_DOUBLE_EQ(r.options.channels[1].source->frequency, 250.0);
+  EXPECT_DOUBLE_EQ(r.options.channels[1].source->offset, 0.0);
+  EXPECT_EQ(r.options.channels[0].source->kind, 0);
+
+  const auto full = ParseSource("sine:1:2k:-0.5");
+  ASSERT_TRUE(full.has_value());
+  EXPECT_EQ(full->kind, 2);
+  EXPECT_DOUBLE_EQ(full->frequency, 2000.0);
+  EXPECT_DOUBLE_EQ(full->offset, -0.5);
+  EXPECT_EQ(ParseSource("generator")->kind, 7);
+  for (const char* bad : {"", "saw", "sine:1:2:3:4", "sine:x", "sine:1:-5", "sine::1"})
+    EXPECT_FALSE(ParseSource(bad).has_value()) << bad;
+  EXPECT_NE(Parse({"--ch1-source", "tri"}).error.find("source"), std::string::npos);
+}

@@ -29,6 +29,8 @@ constexpr NamedCode kTriggerSources[] = {{"ch1", 0}, {"ch2", 1}, {"ext", 4},  {"
                                          {"or", 7},  {"xor", 8}, {"none", 9}, {"free", 9}};
 constexpr NamedCode kTriggerModes[] = {{"rising", 0}, {"falling", 1}};
 constexpr NamedCode kCouplings[] = {{"dc", 0}, {"ac", 1}};
+constexpr NamedCode kSourceKinds[] = {{"unplugged", 0}, {"dc", 1},    {"sine", 2},     {"square", 3},
+                                      {"step", 4},      {"noise", 5}, {"generator", 7}};
 constexpr NamedCode kSignalTypes[] = {{"sine", 0}, {"triangle", 1}, {"square", 2}, {"dc", 3}, {"noise", 4}};
 
 // A name from the table or a plain non-negative integer.
@@ -269,8 +271,8 @@ std::vector<OptionSpec> Specs() {
        }},
   };
   // Channel options, the same for both channels.
-  static const char* const kNames[2][4] = {{"ch1-range", "ch1-coupling", "ch1-dc-level", "CH1"},
-                                           {"ch2-range", "ch2-coupling", "ch2-dc-level", "CH2"}};
+  static const char* const kNames[2][4] = {{"ch1-range", "ch1-coupling", "ch1-dc-level", "ch1-source"},
+                                           {"ch2-range", "ch2-coupling", "ch2-dc-level", "ch2-source"}};
   std::vector<OptionSpec> channel;
   for (int c = 0; c < 2; ++c) {
     channel.push_back({"Channels", kNames[c][0], "V|auto",
@@ -304,12 +306,52 @@ std::vector<OptionSpec> Specs() {
            o.channels[c].dcLevel = v;
            return std::string();
          })});
+    channel.push_back({"Channels", kNames[c][3], "SOURCE",
+                       c == 0 ? "virtual card only: wire a built-in source to CH1 instead of the generator, as "
+                                "KIND[:AMPLITUDE[:FREQUENCY[:OFFSET]]] with KIND unplugged, dc, sine, square, step, "
+                                "noise or generator (e.g. square:0.5:250)"
+                              : "the same for CH2 (unplugged by default)",
+                       [c](CaptureOptions& o, const std::string& v) {
+                         const auto source = ParseSource(v);
+                         if (!source) return Bad("source", v);
+                         o.channels[c].source = *source;
+                         return std::string();
+                       }});
   }
   specs.insert(specs.begin() + 5, channel.begin(), channel.end());
   return specs;
 }
 
 }  // namespace
+
+std::optional<SourceOptions> ParseSource(const std::string& text) {
+  std::vector<std::string> parts;
+  std::string::size_type start = 0;
+  while (true) {
+    const auto colon = text.find(':', start);
+    parts.push_back(text.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  if (parts.size() > 4) return std::nullopt;
+  SourceOptions source;
+  bool known = false;
+  for (const auto& k : kSourceKinds) {
+    if (parts[0] == k.name) {
+      source.kind = k.code;
+      known = true;
+    }
+  }
+  if (!known) return std::nullopt;
+  double* const fields[] = {&source.amplitude, &source.frequency, &source.offset};
+  for (std::size_t i = 1; i < parts.size(); ++i) {
+    const auto q = ParseQuantity(parts[i]);
+    if (!q) return std::nullopt;
+    *fields[i - 1] = *q;
+  }
+  if (source.frequency < 0) return std::nullopt;
+  return source;
+}
 
 std::uint32_t CaptureOptions::EffectivePostSamples() const {
   if (postSamples) return std::min(*postSamples, recordLength);

@@ -10,11 +10,24 @@
 
 namespace rk350::capture {
 
+// A built-in signal source of the virtual card wired to an input.
+struct SourceOptions {
+  int kind = 0;            // the card's source kind: 0 unplugged, 1 DC, 2 sine, 3 square, 4 step, 5 noise, 7 generator
+  double amplitude = 0.0;  // V
+  double frequency = 0.0;  // Hz
+  double offset = 0.0;     // V
+};
+
+// "square:0.5:250" (kind, then amplitude V, frequency Hz, offset V, each
+// optional); kinds unplugged, dc, sine, square, step, noise, generator.
+std::optional<SourceOptions> ParseSource(const std::string& text);
+
 struct ChannelOptions {
   std::optional<double> range;  // V full scale; nearest offered range is used
   bool autoRange = false;
-  std::optional<int> coupling;    // library code 0 or 1
-  std::optional<double> dcLevel;  // V
+  std::optional<int> coupling;          // library code 0 or 1
+  std::optional<double> dcLevel;        // V
+  std::optional<SourceOptions> source;  // virtual card only
 };
 
 struct GeneratorOptions {
