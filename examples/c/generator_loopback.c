@@ -2,7 +2,7 @@
  * Function generator and loopback: a square wave of 25 % symmetry with an
  * offset, measured on channel 1 (the virtual card wires the generator output
  * there). The symmetry is the share of the period spent in the first part of
- * the waveform, which for a square is the low part. The example checks the
+ * the waveform, which for a square is the high part. The example checks the
  * high and low levels, the frequency and the share of the period spent high.
  */
 #include "example_util.h"
@@ -50,7 +50,7 @@ int main(void) {
   expect_near(hi, 2.0, 0.1, "high level (V)");
   expect_near(lo, -1.0, 0.1, "low level (V)");
   expect_near(frequency_of(ch1, kLength, GetSampleFrequencyF()), 5000.0, 25.0, "frequency (Hz)");
-  expect_near(100.0 * high / kLength, 75.0, 2.0, "time high (%)");
+  expect_near(100.0 * high / kLength, 25.0, 2.0, "time high (%)");
   ExitInstrument();
   return 0;
 }

@@ -19,9 +19,9 @@ with rk350.Instrument() as scope:
     mid = (ch1.max() + ch1.min()) / 2
     rising = np.flatnonzero((ch1[:-1] < mid) & (ch1[1:] >= mid))
     measured = rate * (len(rising) - 1) / (rising[-1] - rising[0])
-    falling_share = np.mean(np.diff(ch1) < 0)
+    falling_share = np.mean(np.diff(ch1) < 0)   # the first 30 % of a period rise
     print("CH1 %.3f .. %.3f V, %.1f Hz, falling %.0f %% of the time" % (ch1.min(), ch1.max(), measured,
                                                                         100 * falling_share))
     assert abs(ch1.max() - 2.0) < 0.1 and abs(ch1.min() + 1.0) < 0.1
     assert abs(measured - 2000) < 20
-    assert abs(falling_share - 0.30) < 0.05
+    assert abs(falling_share - 0.70) < 0.05

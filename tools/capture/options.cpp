@@ -227,7 +227,9 @@ std::vector<OptionSpec> Specs() {
                   o.generator.offset = v;
                   return std::string();
                 })},
-      {"Generator", "gen-symmetry", "PERCENT", "generator symmetry (duty cycle) in percent, 0 .. 100 (default 50)",
+      {"Generator", "gen-symmetry", "PERCENT",
+       "generator symmetry in percent, 0 .. 100: share of the period spent rising (sine, triangle) or high (square) "
+       "(default 50)",
        Quantity("generator symmetry",
                 [](CaptureOptions& o, double v) {
                   o.generatorGiven = true;
