@@ -2,9 +2,11 @@
  * Continuous mode: DoMeasure(-1) lets the library's 6 ms timer run the
  * measurement engine; on POSIX the thread that called InitInstrument drives
  * that timer by calling RK350_ProcessMessages (on Windows its message loop
- * does). GetMeasurement reads the newest record at any time. The example
- * changes the generator's amplitude while the engine runs and checks that the
- * records follow, then stops the engine with DoMeasure(0).
+ * does). RK350_TakeMeasurementReady answers 1 once per record the engine
+ * finished (the library's measurement-ready event), and GetMeasurement reads
+ * that record. The example changes the generator's amplitude while the engine
+ * runs and checks that the following records show it, then stops the engine
+ * with DoMeasure(0).
  */
 #include "example_util.h"
 
@@ -16,6 +18,24 @@ static double swing_now(void) {
   check(GetMeasurement(ch1, ch2), "GetMeasurement");
   min_max(ch1, kLength, &lo, &hi);
   return hi - lo;
+}
+
+/* Pumps messages until the engine has finished `count` more records. */
+static void wait_for_records(int count) {
+  double start = now_seconds();
+  while (count > 0) {
+    RK350_ProcessMessages();
+    if (RK350_TakeMeasurementReady()) {
+      --count;
+    } else {
+      sleep_ms(1);
+    }
+    if (now_seconds() - start > 20.0) {
+      fprintf(stderr, "the engine delivered no record for 20 s\n");
+      ExitInstrument();
+      exit(3);
+    }
+  }
 }
 
 int main(void) {
@@ -36,11 +56,11 @@ int main(void) {
   check(SetFuncGenFrequency(&frequency), "SetFuncGenFrequency");
 
   check(DoMeasure(-1), "DoMeasure(-1)");
-  pump_for(0.5);
+  wait_for_records(3);
   expect_near(swing_now(), 2.0, 0.15, "swing at 1 V amplitude (V)");
 
   check(SetFuncGenAmplitude(3.0), "SetFuncGenAmplitude");
-  pump_for(0.5);
+  wait_for_records(2); /* the record being taken may straddle the change */
   expect_near(swing_now(), 6.0, 0.3, "swing at 3 V amplitude (V)");
 
   check(DoMeasure(0), "DoMeasure(0)");

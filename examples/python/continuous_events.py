@@ -1,6 +1,7 @@
 """Continuous mode: the library's timer-driven engine, kept running by pumping
-messages (Instrument.continuous does it); a change of the signal shows up in
-the following records."""
+messages; Instrument.continuous yields each record the engine finishes (the
+library's measurement-ready flag). A change of the signal shows up in the
+following records."""
 import _path  # noqa: F401
 import rk350
 
@@ -13,7 +14,7 @@ with rk350.Instrument() as scope:
     scope.generator.configure("sine", frequency=2000, amplitude=1.0)
 
     swings = []
-    for n, volts in enumerate(scope.continuous(interval=0.25, count=4)):
+    for n, volts in enumerate(scope.continuous(count=6, timeout=10)):
         swings.append(volts[0].max() - volts[0].min())
         print("record %d: CH1 swing %.3f V" % (n + 1, swings[-1]))
         if n == 1:

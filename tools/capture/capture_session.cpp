@@ -310,19 +310,24 @@ Record CaptureSession::CaptureBlock() {
   return record;
 }
 
-void CaptureSession::RunContinuous(const std::function<void(const Record&)>& show) {
+void CaptureSession::RunContinuous(const std::function<void(const Record&, int)>& show) {
+  api_.RK350_TakeMeasurementReady();
   Check(api_.DoMeasure(-1), "DoMeasure(-1)");
-  const double recordSeconds = static_cast<double>(api_.GetRecordLength()) / (sampleRate_ > 0 ? sampleRate_ : 1.0);
-  const auto interval = std::chrono::duration<double>(std::max(0.25, 1.5 * recordSeconds));
-  int shown = 0;
-  auto next = Clock::now() + interval;
-  while (!gInterrupted && (options_.count == 0 || shown < options_.count)) {
+  // Every record the engine finishes is counted; the summary is refreshed
+  // at most four times a second (and after the last record).
+  const auto refresh = std::chrono::milliseconds(250);
+  int records = 0;
+  auto lastShown = Clock::now() - refresh;
+  while (!gInterrupted && (options_.count == 0 || records < options_.count)) {
     api_.RK350_ProcessMessages();  // runs the engine's timer on this thread
-    if (Clock::now() < next) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (api_.RK350_TakeMeasurementReady() == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
       continue;
     }
-    next += std::chrono::duration_cast<Clock::duration>(interval);
+    ++records;
+    const bool last = options_.count != 0 && records == options_.count;
+    if (!last && Clock::now() - lastShown < refresh) continue;
+    lastShown = Clock::now();
     Record record = EmptyRecord();
     const auto length = static_cast<std::size_t>(std::max<int32_t>(0, api_.GetRecordLength()));
     std::vector<double> v1(length), v2(length);
@@ -332,8 +337,7 @@ void CaptureSession::RunContinuous(const std::function<void(const Record&)>& sho
       double range = 0.0;
       if (api_.GetSensitivity(trace.name == "CH1" ? 1 : 2, &range) == RK350_RESULT_OK) trace.fullScale = range;
     }
-    show(record);
-    ++shown;
+    show(record, records);
   }
   Check(api_.DoMeasure(0), "DoMeasure(0)");
 }

@@ -38,9 +38,10 @@ class CaptureSession {
 
   // One record (averaged when asked) by block measurement, with progress.
   Record CaptureBlock();
-  // The timer-driven engine: calls `show` with a fresh record at every
-  // refresh until `count` refreshes (0: until interrupted).
-  void RunContinuous(const std::function<void(const Record&)>& show);
+  // The timer-driven engine: counts the records it finishes and calls `show`
+  // with the newest one and the count, at most four times a second, until
+  // the options' count of records (0: until interrupted).
+  void RunContinuous(const std::function<void(const Record&, int)>& show);
 
  private:
   void Check(unsigned result, const std::string& call) const;

@@ -103,10 +103,8 @@ int main(int argc, char** argv) {
     session.Open();
     std::fputs(session.Describe().c_str(), stdout);
     if (options.mode == RunMode::Continuous) {
-      int n = 0;
       Record last;
-      session.RunContinuous([&](const Record& record) {
-        ++n;
+      session.RunContinuous([&](const Record& record, int n) {
         std::printf("\nrecord %d\n%s", n, FormatSummary(record).c_str());
         std::fflush(stdout);
         last = record;

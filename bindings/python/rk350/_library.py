@@ -137,6 +137,7 @@ PROTOTYPES = {
     "RK350_ResultName": (cp, [u32]),
     "RK350_ResultText": (cp, [u32]),
     "RK350_Version": (cp, []),
+    "RK350_TakeMeasurementReady": (u32, []),
     "RK350_SetPortFunctions": (u16, [vp, vp, vp]),
     "RK350_SetMessageBoxHandler": (None, [vp, vp]),
 }

@@ -484,20 +484,33 @@ class Instrument:
         """DoMeasure: -1 continuous, 0 stop, other values one shot."""
         self._api("DoMeasure", int(mode))
 
-    def continuous(self, interval=0.1, count=None):
-        """Runs the timer-driven engine and yields a record every ``interval`` s.
+    def take_measurement_ready(self):
+        """True once per record the engine finished (RK350_TakeMeasurementReady)."""
+        return bool(self.lib.RK350_TakeMeasurementReady())
 
-        Messages are pumped in between, so the engine runs on POSIX too. The
-        engine stops when the generator is closed or ``count`` records were
-        yielded.
+    def continuous(self, count=None, timeout=None):
+        """Runs the timer-driven engine and yields every record it finishes.
+
+        Messages are pumped while waiting, so the engine runs on POSIX too.
+        Stops after ``count`` records, or raises TimeoutError when no record
+        came within ``timeout`` seconds; the engine is stopped when the
+        generator is closed.
         """
+        self.take_measurement_ready()
         self.do_measure(-1)
         try:
             taken = 0
+            last = time.monotonic()
             while count is None or taken < count:
-                self.wait(interval)
-                yield self.measurement()
-                taken += 1
+                self.process_messages()
+                if self.take_measurement_ready():
+                    yield self.measurement()
+                    taken += 1
+                    last = time.monotonic()
+                elif timeout is not None and time.monotonic() - last > timeout:
+                    raise TimeoutError("no record within %g s" % timeout)
+                else:
+                    time.sleep(0.001)
         finally:
             self.lib.DoMeasure(0)
 
