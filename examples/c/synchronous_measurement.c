@@ -23,8 +23,11 @@ int main(void) {
   check(SetSensitivity(1, &range), "SetSensitivity");
   check(SetSampleFrequencyF(&rate), "SetSampleFrequencyF");
   check(SetRecordLength(kLength), "SetRecordLength");
-  check(SetPostSamples(kLength / 2), "SetPostSamples");
-  check(SetTriggerSource(RK350_TS_NO_TRIG), "SetTriggerSource"); /* free run: DC has no edge */
+  /* Free run (DC has no edge): the record starts when the card does, so it
+   * is all post-trigger samples; samples before the start would be whatever
+   * the card's memory held. */
+  check(SetPostSamples(kLength), "SetPostSamples");
+  check(SetTriggerSource(RK350_TS_NO_TRIG), "SetTriggerSource");
 
   check(SetFuncGenSignalType(RK350_GEN_DC), "SetFuncGenSignalType");
   check(SetFuncGenDCOffset(0.5), "SetFuncGenDCOffset");

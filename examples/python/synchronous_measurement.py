@@ -7,8 +7,8 @@ with rk350.Instrument() as scope:
     scope.channels[0].range = 2.0
     scope.sample_rate = 1e6
     scope.record_length = 1000
-    scope.post_samples = 500
-    scope.trigger_source = "none"               # free run: DC has no edge
+    scope.post_samples = 1000                   # free run (DC has no edge): all after the start
+    scope.trigger_source = "none"
     scope.generator.configure("dc", offset=0.5)
 
     first = scope.measure()[0].mean()

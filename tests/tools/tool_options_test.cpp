@@ -184,6 +184,12 @@ TEST(ToolOptions, HelpDocumentsEveryOption) {
     EXPECT_NE(help.find(name), std::string::npos) << name;
 }
 
+TEST(ToolOptions, FreeRunningRecordsHaveNothingBeforeTheTrigger) {
+  EXPECT_EQ(Parse({"--trigger", "none", "--samples", "800"}).options.EffectivePostSamples(), 800u);
+  EXPECT_EQ(Parse({"--trigger", "none", "--samples", "800", "--pre-trigger", "50"}).options.EffectivePostSamples(),
+            400u);
+}
+
 TEST(ToolOptions, PostSamplesFollowThePreTriggerShare) {
   struct Case {
     std::uint32_t length;

@@ -266,6 +266,19 @@ void CaptureSession::WaitForRecord() {
   progress.Finish();
   if (forced && !options_.quiet)
     std::fprintf(stderr, "no trigger within %u ms: the record was forced\n", *options_.triggerTimeoutMs);
+  // The card takes a trigger as soon as it starts; samples before the start
+  // are whatever its memory held. Say so when the trigger came too early.
+  // Both the first poll that saw the trigger and the end of the record less
+  // the time after the trigger are late estimates of when it came.
+  double triggerAfter = std::max(0.0, Seconds(Clock::now() - start) - postSeconds);
+  if (triggeredAt) triggerAfter = std::min(triggerAfter, Seconds(*triggeredAt - start));
+  if (!forced && options_.triggerSource != RK350_TS_NO_TRIG && triggerAfter < preSeconds && !options_.quiet) {
+    const auto stale = static_cast<long long>((preSeconds - triggerAfter) * rate);
+    std::fprintf(stderr,
+                 "note: the trigger came %.3g ms after the start, before the samples ahead of it were taken: "
+                 "about the first %lld samples hold older memory content\n",
+                 triggerAfter * 1e3, stale);
+  }
 }
 
 void CaptureSession::FetchInto(Record& record) {

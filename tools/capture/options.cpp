@@ -112,7 +112,8 @@ std::vector<OptionSpec> Specs() {
       {"Timebase", "samples", "N", "record length in samples, 1 .. 65520 (default 5000)",
        Unsigned("record length", 1, 65520,
                 [](CaptureOptions& o, std::uint64_t n) { o.recordLength = static_cast<std::uint32_t>(n); })},
-      {"Timebase", "pre-trigger", "PERCENT", "share of the record before the trigger, 0 .. 100 (default 25)",
+      {"Timebase", "pre-trigger", "PERCENT",
+       "share of the record before the trigger, 0 .. 100 (default 25; 0 with --trigger none)",
        Quantity("pre-trigger share",
                 [](CaptureOptions& o, double v) {
                   if (!(v >= 0 && v <= 100)) return std::string("the pre-trigger share lies between 0 and 100 %");
@@ -357,6 +358,9 @@ std::optional<SourceOptions> ParseSource(const std::string& text) {
 
 std::uint32_t CaptureOptions::EffectivePostSamples() const {
   if (postSamples) return std::min(*postSamples, recordLength);
+  // Running free, the record starts when the card does: nothing before it
+  // was taken in this measurement.
+  if (triggerSource == 9 && !preTriggerPercent) return recordLength;
   const double share = preTriggerPercent.value_or(25.0) / 100.0;
   const auto pre = static_cast<std::uint32_t>(std::llround(share * recordLength));
   return recordLength - std::min(pre, recordLength);

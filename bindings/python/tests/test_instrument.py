@@ -97,7 +97,7 @@ def test_block_measurement_shows_the_looped_back_sine(scope):
 def test_synchronous_measurement(scope):
     sine_setup(scope, freq=2000.0, amplitude=0.5, offset=0.25)
     volts = scope.measure()
-    ch1 = volts[0]
+    ch1 = volts[0][scope.pre_samples:]  # taken after the start, whenever the trigger came
     assert ch1.mean() == pytest.approx(0.25, abs=0.05)
     assert ch1.max() - ch1.min() == pytest.approx(1.0, abs=0.08)
     assert frequency(ch1, scope.sample_rate) == pytest.approx(2000.0, rel=0.01)
@@ -124,11 +124,14 @@ def test_square_wave_generator(scope):
 
 def test_arbitrary_waveform_comes_back(scope):
     sine_setup(scope)
-    ramp = np.linspace(0, 0xFFFF, 1000).astype(np.uint16)
+    # 1024 samples play in the short memory, repeating at the generator's
+    # frequency (1 kHz): a sawtooth rising over each period.
+    ramp = np.linspace(0, 0xFFFF, 1024).astype(np.uint16)
     scope.generator.load(ramp)
     assert scope.generator.signal_type == "arbitrary"
-    ch1 = scope.block(force_after=0.5, timeout=20.0)[0]
-    assert ch1.max() - ch1.min() > 1.0
+    ch1 = scope.block(force_after=0.5, timeout=20.0)[0][scope.pre_samples:]
+    assert ch1.max() - ch1.min() == pytest.approx(2.0, abs=0.15)
+    assert np.mean(ch1[20:] > ch1[:-20]) > 0.9  # rising nearly all the time
 
 
 def test_generator_errors_are_named(scope):
