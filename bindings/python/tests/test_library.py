@@ -98,3 +98,10 @@ def test_private_copies_have_their_own_state(lib):
     assert lib.GetSquareWaveGenFrequency() == 0 and other.GetSquareWaveGenFrequency() == 0
     rk350.VirtualCard(lib).base_address = 0x300
     assert rk350.VirtualCard(other).base_address == 0x288
+
+
+def test_every_virtual_card_control_has_a_prototype(lib):
+    from rk350 import sim
+    declared = {name[len("RK350Sim_"):] for name in header_exports("rk350_sim.h")}
+    assert declared - set(sim.PROTOTYPES) == set()
+    assert all(hasattr(lib, "RK350Sim_" + name) for name in declared)
