@@ -37,21 +37,14 @@ foreach(flavour rk350 rk350_virtual)
 endforeach()
 
 if(WIN32)
-  # Import libraries that stdcall callers link with (see rk350ImportLibrary.cmake),
-  # replacing the linker's; and both .def files: <name>.def as the link wrote
-  # it (plain export = decorated name), <name>-stdcall.def listing Name@N for
-  # making import libraries with other tools (dlltool --kill-at, lib /def).
-  find_program(RK350_DLLTOOL NAMES ${CMAKE_C_COMPILER_TARGET}-dlltool i686-w64-mingw32-dlltool dlltool)
+  # The import libraries (rebuilt so that stdcall callers link, see
+  # stdcall_import_library.cmake) go with the ARCHIVE rule above; beside them
+  # both .def files: <name>.def as the link wrote it (plain export = Name@N),
+  # <name>.lib.decorated.def listing Name@N for making import libraries with
+  # other tools (dlltool --kill-at).
   foreach(flavour rk350 rk350_virtual)
-    if(RK350_DLLTOOL)
-      add_custom_command(TARGET ${flavour} POST_BUILD
-        COMMAND ${CMAKE_COMMAND} -DDEF=${PROJECT_BINARY_DIR}/${flavour}.def -DDLL=${flavour}.dll
-          -DSTDCALL_DEF=${PROJECT_BINARY_DIR}/${flavour}-stdcall.def -DOUT=$<TARGET_LINKER_FILE:${flavour}>
-          -DDLLTOOL=${RK350_DLLTOOL} -P ${PROJECT_SOURCE_DIR}/cmake/rk350ImportLibrary.cmake
-        VERBATIM)
-      install(FILES ${PROJECT_BINARY_DIR}/${flavour}-stdcall.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
-    endif()
-    install(FILES ${PROJECT_BINARY_DIR}/${flavour}.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
+    install(FILES ${PROJECT_BINARY_DIR}/${flavour}.def ${PROJECT_BINARY_DIR}/${flavour}.lib.decorated.def
+      DESTINATION ${CMAKE_INSTALL_LIBDIR})
   endforeach()
 endif()
 

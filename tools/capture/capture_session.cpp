@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "progress.h"
+#include "rk350/rk350_sim.h"
 #include "summary.h"
 
 namespace rk350::capture {
@@ -93,6 +94,24 @@ void CaptureSession::Open() {
   ApplyTimebase();
   ApplyTrigger();
   ApplyGenerator();
+  ApplySources();
+}
+
+void CaptureSession::ApplySources() {
+  for (int c = 1; c <= 2; ++c) {
+    const auto& source = options_.channels[c - 1].source;
+    if (!source) continue;
+    const std::string call = "RK350Sim_SetInputSource(CH" + std::to_string(c) + ")";
+    using SetInputSource = uint16_t(RK350_CALL*)(uint8_t, const RK350SimSource*);
+    const auto set = reinterpret_cast<SetInputSource>(library_.Find("RK350Sim_SetInputSource"));
+    if (set == nullptr) throw std::runtime_error("--ch" + std::to_string(c) + "-source needs the virtual card");
+    RK350SimSource s{};
+    s.kind = source->kind;
+    s.amplitude = source->amplitude;
+    s.frequency = source->frequency;
+    s.offset = source->offset;
+    Check(set(static_cast<uint8_t>(c), &s), call);
+  }
 }
 
 void CaptureSession::ApplyChannels() {
@@ -261,7 +280,8 @@ void CaptureSession::WaitForRecord() {
     } else {
       progress.Update(-1.0, "waiting for the trigger: " + Number(std::round(elapsed * 10) / 10) + " s");
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(elapsed < 0.05 ? 1 : 5));
+    // Close polls at first tell when the trigger came; later ones spare the CPU.
+    std::this_thread::sleep_for(std::chrono::microseconds(elapsed < 0.02 ? 50 : elapsed < 0.1 ? 1000 : 5000));
   }
   progress.Finish();
   if (forced && !options_.quiet)

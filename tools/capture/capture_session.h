@@ -49,6 +49,7 @@ class CaptureSession {
   void ApplyTimebase();
   void ApplyTrigger();
   void ApplyGenerator();
+  void ApplySources();
   Record EmptyRecord() const;
   void WaitForRecord();
   void FetchInto(Record& record);

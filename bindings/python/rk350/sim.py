@@ -43,6 +43,7 @@ PROTOTYPES = {
     "SetAutoTimeStep": (None, [_f64]),
     "UseHostTime": (None, []),
     "GetConverterClock": (_f64, []),
+    "GetInputPath": (_u16, [_u8, _P(_f64), _P(_u8), _P(_u8), _P(_f64)]),
     "SetFault": (_u16, [_i32]),
     "GetGeneratorOutput": (_u16, [_P(_f64), _P(_f64), _P(_f64)]),
     "GetGeneratorVolts": (_f64, [_f64]),
@@ -132,6 +133,14 @@ class VirtualCard:
 
     def follow_host_time(self):
         self.lib.RK350Sim_UseHostTime()
+
+    def input_path(self, path):
+        """What converter path 1 or 2 does, as the card decodes it:
+        (full scale V, AC coupled, input channel digitised, offset V)."""
+        full, ac, channel, offset = _f64(), _u8(), _u8(), _f64()
+        self._check(self.lib.RK350Sim_GetInputPath(path, ctypes.byref(full), ctypes.byref(ac), ctypes.byref(channel),
+                                                   ctypes.byref(offset)), "GetInputPath")
+        return full.value, bool(ac.value), channel.value, offset.value
 
     @property
     def converter_clock(self):

@@ -147,3 +147,13 @@ def test_virtual_card_is_reachable(scope):
     card = scope.card
     assert card.base_address == 0x288
     assert 0 <= card.register(37) <= 255
+    # Feed CH2 from a built-in source and see the card's decoded front end.
+    sine_setup(scope)
+    scope.channels[1].range = 0.8
+    card.set_source(2, "square", amplitude=0.5, frequency=2000)
+    ch2 = scope.block(force_after=0.5, timeout=20)[1][scope.pre_samples:]
+    assert ch2.max() == pytest.approx(0.5, abs=0.03) and ch2.min() == pytest.approx(-0.5, abs=0.03)
+    full_scale, ac, channel, offset = card.input_path(2)
+    assert full_scale == pytest.approx(0.8) and not ac and channel == 2
+    running, frequency, amplitude, offset = card.generator_output()
+    assert running and frequency == pytest.approx(1000, rel=1e-3) and amplitude == pytest.approx(1.0, abs=0.02)
