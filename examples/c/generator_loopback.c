@@ -44,9 +44,9 @@ int main(void) {
   }
   check(ADC_GetDataVoltCh(1, ch1), "ADC_GetDataVoltCh");
 
-  /* The samples from the trigger on: the card took them after the start
-   * (before it, the memory may hold older content when the trigger came
-   * early). */
+  /* The samples from the trigger on: when the trigger comes before the
+   * samples ahead of it were taken, the record's first positions hold none
+   * (0 V). */
   {
     const double* after = ch1 + (kLength - kPost);
     min_max(after, kPost, &lo, &hi);

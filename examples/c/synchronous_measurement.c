@@ -24,8 +24,8 @@ int main(void) {
   check(SetSampleFrequencyF(&rate), "SetSampleFrequencyF");
   check(SetRecordLength(kLength), "SetRecordLength");
   /* Free run (DC has no edge): the record starts when the card does, so it
-   * is all post-trigger samples; samples before the start would be whatever
-   * the card's memory held. */
+   * is all post-trigger samples (positions before the start would hold no
+   * samples and read 0 V). */
   check(SetPostSamples(kLength), "SetPostSamples");
   check(SetTriggerSource(RK350_TS_NO_TRIG), "SetTriggerSource");
 

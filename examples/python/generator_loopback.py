@@ -14,8 +14,8 @@ with rk350.Instrument() as scope:
     hz = scope.generator.configure("triangle", frequency=2000, amplitude=1.5, offset=0.5, symmetry=30)
     print("generator at %.3f Hz" % hz)
 
-    # From the trigger on: samples the card took after the start (before it,
-    # its memory may hold older content when the trigger came early).
+    # From the trigger on: when the trigger comes before the samples ahead of
+    # it were taken, the record's first positions hold none (0 V).
     ch1 = scope.block(force_after=1.0, timeout=20.0)[0][scope.pre_samples:]
     rate = scope.sample_rate
     mid = (ch1.max() + ch1.min()) / 2

@@ -286,8 +286,9 @@ void CaptureSession::WaitForRecord() {
   progress.Finish();
   if (forced && !options_.quiet)
     std::fprintf(stderr, "no trigger within %u ms: the record was forced\n", *options_.triggerTimeoutMs);
-  // The card takes a trigger as soon as it starts; samples before the start
-  // are whatever its memory held. Say so when the trigger came too early.
+  // The card takes a trigger as soon as it starts; when it came before the
+  // samples ahead of it were taken, the record's first positions hold no
+  // samples (0 V). Say so.
   // Both the first poll that saw the trigger and the end of the record less
   // the time after the trigger are late estimates of when it came.
   double triggerAfter = std::max(0.0, Seconds(Clock::now() - start) - postSeconds);
@@ -296,7 +297,7 @@ void CaptureSession::WaitForRecord() {
     const auto stale = static_cast<long long>((preSeconds - triggerAfter) * rate);
     std::fprintf(stderr,
                  "note: the trigger came %.3g ms after the start, before the samples ahead of it were taken: "
-                 "about the first %lld samples hold older memory content\n",
+                 "about the first %lld samples of the record hold none (0 V)\n",
                  triggerAfter * 1e3, stale);
   }
 }
