@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "csv_writer.h"
+#include "summary.h"
 
 namespace rk350::capture {
 namespace {
@@ -227,7 +228,7 @@ std::string RenderSvg(const Record& record, const PlotOptions& options) {
     s << "</text>\n";
   }
   s << "<text x=\"" << kLeft << "\" y=\"" << height - 16 << "\" fill=\"#666666\" font-size=\"11\">"
-    << FormatNumber(record.sampleRate) << " samples/s, " << length << " samples</text>\n";
+    << FormatHertz(record.sampleRate) << " sample rate, " << length << " samples</text>\n";
   s << "</svg>\n";
   return s.str();
 }
