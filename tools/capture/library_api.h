@@ -11,19 +11,51 @@
 namespace rk350::capture {
 
 // Exports every flavour has.
-#define RK350_CAPTURE_REQUIRED(X)                                                                                  \
-  X(InitInstrument)                                                                                                \
-  X(ExitInstrument)                                                                                                \
-  X(GetSerialNumber)                                                                                               \
-  X(GetCalibrationDate)                                                                                            \
-  X(GetFunctionGenStatus) X(GetSensitivity) X(SetSensitivity) X(SetAutoRanging) X(SetCoupling) X(SetDcLevel)       \
-      X(GetSampleFrequencyF) X(SetSampleFrequencyF) X(SetMeasureMode) X(SetRecordLength) X(GetRecordLength)        \
-          X(SetPostSamples) X(GetPostSamples) X(SetTriggerSource) X(SetTriggerMode) X(SetTriggerLevel)             \
-              X(GetTriggerLevel) X(SetTriggerHys) X(SetTriggerTimeOut) X(DoMeasure) X(ADC_Start) X(ADC_Ready)      \
-                  X(ADC_Triggered) X(ADC_ForceTrig) X(ADC_Abort) X(ADC_GetDataVoltCh) X(GetMeasurement)            \
-                      X(SetFuncGenSignalType) X(SetFuncGenFrequency) X(SetFuncGenAmplitude) X(SetFuncGenDCOffset)  \
-                          X(SetFuncGenSymmetry) X(SetFuncGenOutputOn) X(RK350_ProcessMessages) X(RK350_ResultName) \
-                              X(RK350_ResultText) X(RK350_Version) X(RK350_TakeMeasurementReady)
+// clang-format off
+#define RK350_CAPTURE_REQUIRED(X) \
+  X(InitInstrument) \
+  X(ExitInstrument) \
+  X(GetSerialNumber) \
+  X(GetCalibrationDate) \
+  X(GetFunctionGenStatus) \
+  X(GetSensitivity) \
+  X(SetSensitivity) \
+  X(SetAutoRanging) \
+  X(SetCoupling) \
+  X(SetDcLevel) \
+  X(GetSampleFrequencyF) \
+  X(SetSampleFrequencyF) \
+  X(SetMeasureMode) \
+  X(SetRecordLength) \
+  X(GetRecordLength) \
+  X(SetPostSamples) \
+  X(GetPostSamples) \
+  X(SetTriggerSource) \
+  X(SetTriggerMode) \
+  X(SetTriggerLevel) \
+  X(GetTriggerLevel) \
+  X(SetTriggerHys) \
+  X(SetTriggerTimeOut) \
+  X(DoMeasure) \
+  X(ADC_Start) \
+  X(ADC_Ready) \
+  X(ADC_Triggered) \
+  X(ADC_ForceTrig) \
+  X(ADC_Abort) \
+  X(ADC_GetDataVoltCh) \
+  X(GetMeasurement) \
+  X(SetFuncGenSignalType) \
+  X(SetFuncGenFrequency) \
+  X(SetFuncGenAmplitude) \
+  X(SetFuncGenDCOffset) \
+  X(SetFuncGenSymmetry) \
+  X(SetFuncGenOutputOn) \
+  X(RK350_ProcessMessages) \
+  X(RK350_ResultName) \
+  X(RK350_ResultText) \
+  X(RK350_Version) \
+  X(RK350_TakeMeasurementReady)
+// clang-format on
 
 struct LibraryApi {
 #define RK350_CAPTURE_MEMBER(name) decltype(&::name) name = nullptr;
