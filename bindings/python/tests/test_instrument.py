@@ -157,3 +157,23 @@ def test_virtual_card_is_reachable(scope):
     assert full_scale == pytest.approx(0.8) and not ac and channel == 2
     running, frequency, amplitude, offset = card.generator_output()
     assert running and frequency == pytest.approx(1000, rel=1e-3) and amplitude == pytest.approx(1.0, abs=0.02)
+
+
+def test_card_variants_faults_and_traces(lib):
+    card = rk350.VirtualCard(lib)
+    card.set_eeprom_variant(5)  # no generator
+    card.call("StartEepromTrace")
+    with rk350.Instrument(lib=lib) as scope:
+        card.call("StopEepromTrace")
+        assert not scope.generator.present
+        with pytest.raises(rk350.NoGeneratorError):
+            scope.generator.configure("sine")
+        assert "$var wire 1" in card.eeprom_trace()
+        image = card.read_eeprom()
+        assert len(image) == 4096
+        # A card whose status port is stuck answers no measurement, without a hang.
+        card.set_fault(1)
+        with pytest.raises(rk350.RK350Error):
+            scope.measure()
+    with pytest.raises(rk350.InvalidValueError):
+        card.set_fault(7)
