@@ -89,7 +89,16 @@ void CaptureSession::Open() {
   open_ = true;  // ExitInstrument is due whatever InitInstrument answered
   Check(result, std::string("InitInstrument(") + address + ") found no card" +
                     (options_.hardware ? " (is the card at this address, and may this process use its ports?)" : ""));
-  Check(api_.SetMeasureMode(static_cast<uint32_t>(options_.measureMode)), "SetMeasureMode");
+  // Above the converters' own rate both of them sample CH1 in turn, so CH2
+  // cannot be measured; the mode is set before the rate, which then decides
+  // whether the card interleaves.
+  measureMode_ = options_.measureMode;
+  if (options_.sampleRate > api_.GetMaxSampleFrequencyF() && (measureMode_ & 2) != 0) {
+    measureMode_ = 1;
+    modeNote_ = "above " + FormatHertz(api_.GetMaxSampleFrequencyF()) +
+                " both converters sample CH1 in turn: measuring CH1 only\n";
+  }
+  Check(api_.SetMeasureMode(static_cast<uint32_t>(measureMode_)), "SetMeasureMode");
   ApplyChannels();
   ApplyTimebase();
   ApplyTrigger();
@@ -224,6 +233,7 @@ std::string CaptureSession::Describe() const {
   if (options_.average > 1) s << ", average of " << options_.average;
   s << '\n';
   if (!generatorNote_.empty()) s << generatorNote_ << '\n';
+  s << modeNote_;
   return s.str();
 }
 
@@ -232,13 +242,13 @@ Record CaptureSession::EmptyRecord() const {
   record.sampleRate = sampleRate_;
   record.triggerIndex = static_cast<int64_t>(api_.GetRecordLength()) - api_.GetPostSamples();
   for (int c = 1; c <= 2; ++c) {
-    if ((options_.measureMode & c) == 0) continue;
+    if ((measureMode_ & c) == 0) continue;
     ChannelTrace trace;
     trace.name = "CH" + std::to_string(c);
     record.channels.push_back(std::move(trace));
   }
   const auto sources = SourceChannels(options_.triggerSource);
-  if (sources.size() == 1 && (options_.measureMode & sources[0]) != 0) {
+  if (sources.size() == 1 && (measureMode_ & sources[0]) != 0) {
     double level = 0.0;
     if (api_.GetTriggerLevel(static_cast<uint8_t>(sources[0]), &level) == RK350_RESULT_OK) {
       record.triggerLevel = level;

@@ -61,6 +61,8 @@ class CaptureSession {
   double sampleRate_ = 0.0;
   std::string generatorNote_;
   std::string triggerNote_;
+  std::string modeNote_;
+  int measureMode_ = 3;
 };
 
 }  // namespace rk350::capture

@@ -18,6 +18,7 @@ namespace rk350::capture {
   X(GetSerialNumber) \
   X(GetCalibrationDate) \
   X(GetFunctionGenStatus) \
+  X(GetMaxSampleFrequencyF) \
   X(GetSensitivity) \
   X(SetSensitivity) \
   X(SetAutoRanging) \
