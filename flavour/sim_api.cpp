@@ -55,7 +55,7 @@ RK350_API(uint32_t) RK350Sim_GetEepromTraceVcd(char* buffer, uint32_t size) {
   return needed;
 }
 
-// ---- Input front end and sample clock -------------------------------------------
+// ---- Input front end -------------------------------------------------------------
 
 RK350_API(uint16_t)
 RK350Sim_GetInputPath(uint8_t path, double* fullScaleVolts, uint8_t* acCoupled, uint8_t* inputChannel,
@@ -68,5 +68,3 @@ RK350Sim_GetInputPath(uint8_t path, double* fullScaleVolts, uint8_t* acCoupled, 
   if (offsetVolts != nullptr) *offsetVolts = state.offsetVolts;
   return RK350_RESULT_OK;
 }
-
-RK350_API(double) RK350Sim_GetConverterClock(void) { return DefaultVirtualCard().SampleClock().ConverterClockHz(); }

@@ -54,7 +54,7 @@ RK350_API(void) RK350Sim_StartEepromTrace(void);
 RK350_API(void) RK350Sim_StopEepromTrace(void);
 RK350_API(uint32_t) RK350Sim_GetEepromTraceVcd(char *buffer, uint32_t size);
 
-/* ---- Input front end and sample clock ----------------------------------- */
+/* ---- Input front end ---------------------------------------------------- */
 /* What converter path 1 or 2 does to its input, as the card decodes it from
  * its relay latches and DACs: the full scale in volts (0 when the relays
  * select no range), AC coupling (0 or 1), the input channel it digitises (1
@@ -63,8 +63,5 @@ RK350_API(uint32_t) RK350Sim_GetEepromTraceVcd(char *buffer, uint32_t size);
  * RK350_RESULT_INVALID_CHANNEL, nothing is written. */
 RK350_API(uint16_t) RK350Sim_GetInputPath(uint8_t path, double *fullScaleVolts, uint8_t *acCoupled,
                                           uint8_t *inputChannel, double *offsetVolts);
-/* The rate the card's converters are clocked at, in Hz (each converter; 0
- * while the clock select names no clock). */
-RK350_API(double) RK350Sim_GetConverterClock(void);
 
 #endif /* RK350_RK350_SIM_H */

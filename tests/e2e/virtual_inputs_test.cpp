@@ -20,13 +20,19 @@ TEST_F(VirtualInputs, SampleFrequencyReachesTheCardAtOnce) {
   uint32_t hz = 3000000;
   ASSERT_EQ(SetSampleFrequency(&hz), RK350_RESULT_OK);
   EXPECT_EQ(hz, 2500000u);
-  EXPECT_EQ(RK350Sim_GetConverterClock(), 2.5e6);
+  // Prescaler code 1 (divide by 5), divider 2: reload 0xFFFF.
+  EXPECT_EQ(RK350Sim_GetRegister(5), 0x21);
+  EXPECT_EQ(RK350Sim_GetRegister(6), 0xFF);
+  EXPECT_EQ(RK350Sim_GetRegister(7), 0xFF);
+  EXPECT_EQ(RK350Sim_GetRegister(8), 0x06);
 
   double f = 100.0;
   ASSERT_EQ(SetSampleFrequencyF(&f), RK350_RESULT_OK);
   EXPECT_EQ(f, 100.0);
-  EXPECT_DOUBLE_EQ(RK350Sim_GetConverterClock(), 100.0);
   EXPECT_EQ(RK350Sim_GetRegister(5), 0x33);
+  EXPECT_EQ(RK350Sim_GetRegister(6), 0x2D);
+  EXPECT_EQ(RK350Sim_GetRegister(7), 0xCF);
+  EXPECT_EQ(RK350Sim_GetRegister(8), 0x14);
 }
 
 TEST_F(VirtualInputs, AboveFiftyMegahertzTheCardInterleaves) {
@@ -38,12 +44,13 @@ TEST_F(VirtualInputs, AboveFiftyMegahertzTheCardInterleaves) {
 
 TEST_F(VirtualInputs, UnprogrammableFrequenciesAreRefused) {
   const double before = GetSampleFrequencyF();
+  const uint8_t select = RK350Sim_GetRegister(5);
   for (double bad : {-1.0, -25e6, 1e-7, std::nan("")}) {
     double f = bad;
     EXPECT_EQ(SetSampleFrequencyF(&f), RK350_RESULT_INVALID_VALUE) << bad;
   }
   EXPECT_EQ(GetSampleFrequencyF(), before);
-  EXPECT_EQ(RK350Sim_GetConverterClock(), before);
+  EXPECT_EQ(RK350Sim_GetRegister(5), select);
 }
 
 TEST_F(VirtualInputs, RangeDcLevelAndTriggerLevelLimitsAt80Bits) {
