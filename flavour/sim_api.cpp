@@ -55,7 +55,7 @@ RK350_API(uint32_t) RK350Sim_GetEepromTraceVcd(char* buffer, uint32_t size) {
   return needed;
 }
 
-// ---- Input front end -------------------------------------------------------------
+// ---- Input front end and sample clock -------------------------------------------
 
 RK350_API(uint16_t)
 RK350Sim_GetInputPath(uint8_t path, double* fullScaleVolts, uint8_t* acCoupled, uint8_t* inputChannel,
@@ -154,6 +154,8 @@ RK350_API(uint16_t) RK350Sim_SetFault(int32_t fault) {
     default:
       return RK350_RESULT_INVALID_VALUE;
   }
+}
+
 // ---- Function generator ----------------------------------------------------------
 
 RK350_API(uint16_t) RK350Sim_GetGeneratorOutput(double* frequency, double* amplitude, double* offset) {
