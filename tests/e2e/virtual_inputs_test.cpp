@@ -25,6 +25,7 @@ TEST_F(VirtualInputs, SampleFrequencyReachesTheCardAtOnce) {
   EXPECT_EQ(RK350Sim_GetRegister(6), 0xFF);
   EXPECT_EQ(RK350Sim_GetRegister(7), 0xFF);
   EXPECT_EQ(RK350Sim_GetRegister(8), 0x06);
+  EXPECT_EQ(RK350Sim_GetConverterClock(), 2.5e6);
 
   double f = 100.0;
   ASSERT_EQ(SetSampleFrequencyF(&f), RK350_RESULT_OK);
@@ -33,6 +34,7 @@ TEST_F(VirtualInputs, SampleFrequencyReachesTheCardAtOnce) {
   EXPECT_EQ(RK350Sim_GetRegister(6), 0x2D);
   EXPECT_EQ(RK350Sim_GetRegister(7), 0xCF);
   EXPECT_EQ(RK350Sim_GetRegister(8), 0x14);
+  EXPECT_DOUBLE_EQ(RK350Sim_GetConverterClock(), 100.0);
 }
 
 TEST_F(VirtualInputs, AboveFiftyMegahertzTheCardInterleaves) {
@@ -51,6 +53,7 @@ TEST_F(VirtualInputs, UnprogrammableFrequenciesAreRefused) {
   }
   EXPECT_EQ(GetSampleFrequencyF(), before);
   EXPECT_EQ(RK350Sim_GetRegister(5), select);
+  EXPECT_EQ(RK350Sim_GetConverterClock(), before);
 }
 
 TEST_F(VirtualInputs, RangeDcLevelAndTriggerLevelLimitsAt80Bits) {
