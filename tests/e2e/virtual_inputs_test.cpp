@@ -96,7 +96,7 @@ TEST_F(VirtualInputs, FrontEndSettingsReachTheCardWhenAMeasurementIsArmed) {
   ASSERT_EQ(SetSensitivity(2, &fs), RK350_RESULT_OK);
   ASSERT_EQ(SetDcLevel(2, 0.3), RK350_RESULT_OK);
   // The measurement engine programs the front end before it arms.
-  if (ADC_Start() != RK350_RESULT_OK) GTEST_SKIP() << "arming a measurement is not available in this build";
+  ASSERT_EQ(ADC_Start(), RK350_RESULT_OK);
 
   double full = 0, offset = 0;
   uint8_t ac = 9, input = 0;
