@@ -113,4 +113,25 @@ TEST_F(VirtualInputs, FrontEndSettingsReachTheCardWhenAMeasurementIsArmed) {
   EXPECT_EQ(RK350Sim_GetInputPath(3, &full, &ac, &input, &offset), RK350_RESULT_INVALID_CHANNEL);
 }
 
+TEST_F(VirtualInputs, InterleavedChannelOneFeedsBothConverters) {
+  double fs = 2.0;
+  ASSERT_EQ(SetSensitivity(1, &fs), RK350_RESULT_OK);
+  ASSERT_EQ(SetDcLevel(1, 1.0), RK350_RESULT_OK);
+  ASSERT_EQ(SetMeasureMode(1), RK350_RESULT_OK);  // channel 1 only
+  double f = 100e6;
+  ASSERT_EQ(SetSampleFrequencyF(&f), RK350_RESULT_OK);
+  ASSERT_EQ(f, 100e6);
+  ASSERT_EQ(ADC_Start(), RK350_RESULT_OK);
+  for (uint8_t path = 1; path <= 2; ++path) {
+    double full = 0, offset = 0;
+    uint8_t ac = 9, input = 0;
+    ASSERT_EQ(RK350Sim_GetInputPath(path, &full, &ac, &input, &offset), RK350_RESULT_OK);
+    SCOPED_TRACE(path);
+    EXPECT_EQ(input, 1);
+    EXPECT_EQ(full, 2.0);
+    EXPECT_NEAR(offset, 1.0, 2.0 * 1.25e-4);
+  }
+  EXPECT_EQ(RK350Sim_GetConverterClock(), 50e6);
+}
+
 }  // namespace
