@@ -45,8 +45,10 @@ void FrontEndModel::Reset() {
 void FrontEndModel::UseCalibration(const EepromImage* image) { calibration_ = image; }
 
 void FrontEndModel::OnRegisterWrite(uint8_t index, uint8_t value) {
+  if (index != regs::kRegSerialSelect && index != regs::kRegSerialLines) return;
   if (index == regs::kRegSerialSelect) OnSelectWrite(value);
   if (index == regs::kRegSerialLines) OnLinesWrite(value);
+  trace_.OnWrite(select_, lines_);
 }
 
 void FrontEndModel::OnSelectWrite(uint8_t value) {

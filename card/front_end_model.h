@@ -24,6 +24,7 @@
 #include <cstdint>
 
 #include "card/eeprom_image.h"
+#include "card/front_end_trace.h"
 
 namespace rk350::card {
 
@@ -64,6 +65,10 @@ class FrontEndModel {
   // ---- Decoded state, for tests ---------------------------------------
   const FrontEndPathRegisters& Registers(int path) const { return paths_[Index(path)]; }
   uint8_t RelayShiftRegister() const { return relayShift_; }
+  // Logic trace of the serial lines (kept across Reset).
+  void StartTrace() { trace_.Start(select_, lines_); }
+  void StopTrace() { trace_.Stop(); }
+  const FrontEndTrace& Trace() const { return trace_; }
   // Range number 3..12 of a relay byte (AC and interleave bits ignored),
   // 0 when the byte selects none of them.
   static int RangeOfRelay(uint8_t relay);
@@ -85,6 +90,7 @@ class FrontEndModel {
   uint8_t relayShift_ = 0;
   std::array<PathBus, 2> bus_{};
   std::array<FrontEndPathRegisters, 2> paths_{};
+  FrontEndTrace trace_;
 };
 
 }  // namespace rk350::card

@@ -30,8 +30,8 @@ OffsetCodes ComputeOffsetCodes(Extended volts, Extended fullScale, Extended zero
 
   const Extended target = -4.0L * cal.dcGain * volts / fullScale + zero;
 
-  // Whole coarse steps not exceeding the target, counted by accumulation as
-  // the card's calibration was taken.
+  // Whole coarse steps not exceeding the target, counted by adding step
+  // after step; the remainder below one step goes to the fine DAC.
   const Extended step = cal.dcStep / 100.0L;
   Extended sum = 0;
   int k = 0;

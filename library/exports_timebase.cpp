@@ -8,14 +8,17 @@
 using namespace rk350;
 
 namespace {
+// Instrument kinds of the family: only 18 has configurations, 18 and 22 an
+// external clock input (when they sample at 50 MHz or more).
 constexpr uint8_t kKindWithConfig = 18;
-constexpr uint8_t kKindWithExternalClock2 = 22;
+constexpr uint8_t kKindsWithExternalClock[] = {18, 22};
 constexpr Extended kExternalClockMinRate = 50000000.0L;
 
 bool ExternalClockAvailable() {
   const TRK350& in = *gInstrument;
-  return (in.InstrumentKind == kKindWithConfig || in.InstrumentKind == kKindWithExternalClock2) &&
-         in.MaxSampleFrequency >= kExternalClockMinRate;
+  bool kind = false;
+  for (uint8_t k : kKindsWithExternalClock) kind = kind || in.InstrumentKind == k;
+  return kind && in.MaxSampleFrequency >= kExternalClockMinRate;
 }
 }  // namespace
 
@@ -27,8 +30,8 @@ RK350_API(double) GetSampleFrequencyF(void) {
 RK350_API(uint16_t) SetSampleFrequencyF(double* hertz) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   if (hertz == nullptr) return ResultInvalidValue;
-  // 0 Hz is ignored as before; a negative, NaN or unreachably slow request
-  // has no clock setting and is refused.
+  // A request of 0 Hz is ignored and answers the rate in effect; a negative,
+  // NaN or unreachably slow request has no clock setting and is refused.
   const Extended request = *hertz;
   if (request != 0 && !sample_clock::IsProgrammableRate(request)) return ResultInvalidValue;
   gInstrument->SetrSampleFreq(request);

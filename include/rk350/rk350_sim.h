@@ -10,6 +10,9 @@
 
 #include "rk350.h"
 
+/* One declaration per line: the export-table tests read this file. */
+/* clang-format off */
+
 /* Power-on state of the card (its EEPROM content stays). */
 RK350_API(void) RK350Sim_Reset(void);
 /* Moves the card to another I/O base address (default 0x288). */

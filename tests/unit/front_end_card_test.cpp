@@ -179,6 +179,22 @@ TEST_F(FrontEndModelTest, GeneratorTrafficOnRegisterZeroLeavesTheFrontEndAlone) 
   EXPECT_EQ(model.Registers(1).relayLatch, card::FrontEndModel::kPowerOnRelay);
 }
 
+TEST_F(FrontEndModelTest, TraceListsEveryLineChangeAsVcd) {
+  model.StartTrace();
+  Write(1, 0x00);  // no change: no entry
+  Write(0, 0x74);  // cs2 high, cs1 low
+  Write(1, 0x10);
+  Write(1, 0x30);
+  Write(0, 0x77);  // cs1 high, latch1 high
+  model.StopTrace();
+  Write(1, 0x00);  // after the trace
+  const std::string vcd = model.Trace().Vcd();
+  const std::string body = vcd.substr(vcd.find("$enddefinitions $end\n") + 21);
+  EXPECT_EQ(body, "#0\n0!\n0\"\n0#\n0$\n0%\n0&\n#2\n1$\n#3\n1\"\n#4\n1!\n#5\n1#\n1%\n#6\n");
+  EXPECT_NE(vcd.find("$var wire 1 ! clk $end"), std::string::npos);
+  EXPECT_NE(vcd.find("$var wire 1 & latch2 $end"), std::string::npos);
+}
+
 TEST_F(FrontEndModelTest, RelayRangesOfTheCard) {
   const struct {
     uint8_t relay;
