@@ -63,6 +63,7 @@ void GeneratorModel::Reset() {
   loadedChannels_ = 0;
   amplitude_ = 0;
   offset_ = 0;
+  meanValid_ = false;
 }
 
 void GeneratorModel::AttachCalibration(const EepromImage* image) {
@@ -110,6 +111,7 @@ void GeneratorModel::OnSerialLines(uint8_t value) {
 void GeneratorModel::OnControl(uint8_t value) {
   const uint8_t before = control_;
   control_ = value;
+  meanValid_ = false;  // memory, mode or sweep may change
   if ((value & regs::kGenCtrlNotReset) == 0) {
     phase_ = 0;
     loadCount_ = 0;
@@ -227,6 +229,18 @@ GeneratorOutput GeneratorModel::Output() const {
   out.offsetVolts = offset_;
   out.levelsLoaded = loadedChannels_ == 0x3F;
   return out;
+}
+
+double GeneratorModel::MeanVolts() const {
+  if (!meanValid_) {
+    const bool longMemory = (control_ & regs::kGenCtrlLongMemory) != 0;
+    const uint32_t n = SweepSamples();
+    double sum = 0;
+    for (uint32_t i = 0; i < n; ++i) sum += memory_[longMemory ? i : i % regs::kGenShortMemorySamples] & kSampleMask;
+    meanSample_ = n > 0 ? sum / n : 0;
+    meanValid_ = true;
+  }
+  return offset_ + amplitude_ * (kSampleCentre - meanSample_) / kSampleCentre;
 }
 
 void GeneratorModel::OutputBounds(double& low, double& high) const {

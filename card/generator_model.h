@@ -69,6 +69,8 @@ class GeneratorModel {
   GeneratorOutput Output() const;
   // Lowest and highest output over a whole period of the current waveform.
   void OutputBounds(double& low, double& high) const;
+  // The output's mean over a period (what AC coupling takes away).
+  double MeanVolts() const;
   uint16_t MemorySample(uint32_t address) const { return memory_[address % kMemorySamples]; }
   uint8_t DacValue(int channel) const { return channel >= 0 && channel < 6 ? dac_[channel] : 0; }
 
@@ -103,6 +105,10 @@ class GeneratorModel {
   // Decoded levels.
   double amplitude_ = 0;
   double offset_ = 0;
+
+  // Mean memory sample of the sweep, computed when asked after a change.
+  mutable double meanSample_ = 0;
+  mutable bool meanValid_ = false;
 };
 
 }  // namespace rk350::card

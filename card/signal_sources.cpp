@@ -164,6 +164,7 @@ double SignalSources::Mean(int input) const {
     case SourceKind::kSamples:
       return samples_[input].mean;
     case SourceKind::kGenerator:
+      return generator_ != nullptr ? generator_->MeanVolts() : 0;
     case SourceKind::kUnplugged:
       return 0;
     default:

@@ -59,17 +59,17 @@ int OffsetSpanRow(int k) {
   return 6;
 }
 
-// rnd((x) * 255 / span) with the failures the level arithmetic tolerates:
+// rnd(x * 255 / span) with the failures the level arithmetic tolerates:
 // division by zero, overflow and not-a-number give no value.
-std::optional<int64_t> RoundedFineValue(Extended numerator, Extended span) {
+std::optional<int64_t> RoundedFineValue(Extended x, Extended span) {
   if (span == 0) return std::nullopt;
-  const Extended value = std::nearbyint(numerator * kMaxCode / span);
-  if (!std::isfinite(value) || value > static_cast<Extended>(INT32_MAX) || value < static_cast<Extended>(INT32_MIN)) {
-    return std::nullopt;
-  }
+  const Extended value = std::nearbyint(x * kMaxCode / span);
+  constexpr Extended kInt64Limit = 9223372036854775808.0L;  // 2^63
+  if (!std::isfinite(value) || value >= kInt64Limit || value < -kInt64Limit) return std::nullopt;
   return static_cast<int64_t>(value);
 }
 
+// A code for the DAC writers, which limit it to 0..255.
 int32_t ClampToInt32(int64_t v) {
   if (v > INT32_MAX) return INT32_MAX;
   if (v < INT32_MIN) return INT32_MIN;
@@ -133,6 +133,8 @@ void TRK350::ProgramGenLevels(Extended amplitude, Extended offset) {
   --p;
   sum -= lastStep;
   const int64_t f = RoundedFineValue(a - sum, ampSpan(p)).value_or(0);
+  // f >= 0 (the sum never passes the target); beyond the span of the coarse
+  // code the fine code goes below 0 and the writer limits it.
   const int32_t ampFine = ClampToInt32(kMaxCode - f);
 
   // Offset: the DAC target counts down from +10 V plus the range's zero.

@@ -204,6 +204,17 @@ TEST_F(GeneratorCodeClasses, AmplitudeCoarseAndFineCodesFollowTheRowsAndSegments
   }
 }
 
+TEST_F(GeneratorCodeClasses, AmplitudeBeyondTheFineSpanGivesFineCodeZero) {
+  // A fine span of 2.5 mV at code 12 cannot cover 0.007 V above the coarse
+  // sum: 255 - rnd(714) is limited to 0.
+  for (int entry = 1; entry <= 15; ++entry) instrument.GenAmpStepTable[4][entry] = 1000;
+  instrument.ProgramGenLevels(0.137L, 0.0L);
+  const auto words = SentDacWords(bus.Recorder());
+  ASSERT_EQ(words.size(), 6u);
+  EXPECT_EQ(words[0], std::make_pair(0, 13));
+  EXPECT_EQ(words[2], std::make_pair(2, 0));
+}
+
 TEST_F(GeneratorCodeClasses, OffsetCoarseAndFineCodesFollowTheRowsAndSegments) {
   // Offset target T = 10 - offset. Cumulative steps 1..q: code 1 (row 2)
   // 0.06, code 2 (row 3) 0.15, codes 3..14 +0.03 = 0.51, code 15 (row 1)

@@ -128,6 +128,20 @@ TEST_F(GeneratorModelTest, SquareSymmetryIsTheShareOfThePeriodAtTheTop) {
   EXPECT_NEAR(top / static_cast<double>(n), 0.25, 0.002);
 }
 
+TEST_F(GeneratorModelTest, MeanFollowsTheWaveformAndItsLevels) {
+  instrument.SetGenFrequency(1000.0L);
+  instrument.SetGenAmplitude(2.0L);
+  instrument.SetGenDCOffset(0.5L);
+  instrument.SetGenSignalType(gsSquare);
+  instrument.SetGenSymmetry(0.25L);
+  instrument.SetGenOutputOn(true);
+  EXPECT_NEAR(Model().MeanVolts(), 0.5 + 2.0 * (0.25 - 0.75), 0.001);  // a quarter at the top
+  instrument.SetGenSymmetry(0.5L);
+  EXPECT_NEAR(Model().MeanVolts(), 0.5, 0.001);
+  instrument.SetGenDCOffset(-1.0L);
+  EXPECT_NEAR(Model().MeanVolts(), -1.0, 0.001);
+}
+
 TEST_F(GeneratorModelTest, DcPutsOutTheOffsetAlone) {
   instrument.SetGenAmplitude(3.0L);
   instrument.SetGenDCOffset(-1.25L);
