@@ -132,5 +132,3 @@ void BM_ContinuousRecordsPerSecond(benchmark::State& state) {
 BENCHMARK(BM_ContinuousRecordsPerSecond)->Arg(512)->Arg(65520)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -39,12 +39,13 @@ bool CheckGiveio() {
   return result;
 }
 #else
-// Linux: ask the kernel for the ISA card range (0x100..0x3FF), which holds
-// every base address a card can be jumpered to.
-constexpr unsigned long kIsaCardPortsFirst = 0x100;
-constexpr unsigned long kIsaCardPortsCount = 0x300;
+// Linux: ask the kernel for the whole 16-bit port space. The check runs when
+// the instrument is created, before InitInstrument has taken the base
+// address, and every address the caller may pass must then be reachable: an
+// `in` or `out` outside the granted range would kill the process.
+constexpr unsigned long kPortSpaceSize = 0x10000;
 bool RequestPortPermission() {
-  if (ioperm(kIsaCardPortsFirst, kIsaCardPortsCount, 1) == 0) return true;
+  if (ioperm(0, kPortSpaceSize, 1) == 0) return true;
   platform::ShowMessageBox(
       "Port access to the ISA bus was refused by the kernel (ioperm).\n"
       "Run as root or grant CAP_SYS_RAWIO.\nHardware will not be available");

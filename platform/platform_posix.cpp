@@ -3,11 +3,12 @@
 // background: due timer ticks and posted messages run when the owning thread
 // calls ProcessPendingMessages. Fixed-size tables keep the message pump free
 // of heap allocation, since the measurement engine pumps inside its tick.
+#include <strings.h>
 #include <time.h>
 
 #include <array>
 #include <cstdio>
-#include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -48,7 +49,20 @@ struct ThreadQueue {
   size_t postedCount = 0;
 };
 
-thread_local ThreadQueue gQueue;
+// Each thread's queue lives until the process ends: an instrument released
+// at unload, after the thread that created it has gone, still finds its
+// timer's table. The registry keeps the queues reachable.
+ThreadQueue& CurrentQueue() {
+  thread_local ThreadQueue* queue = nullptr;
+  if (queue == nullptr) {
+    static std::mutex lock;
+    static auto* registry = new std::vector<std::unique_ptr<ThreadQueue>>();
+    std::lock_guard<std::mutex> guard(lock);
+    registry->push_back(std::make_unique<ThreadQueue>());
+    queue = registry->back().get();
+  }
+  return *queue;
+}
 
 class QueueWindow final : public MessageWindow {
  public:
@@ -83,21 +97,28 @@ struct PeriodicTimer::Impl {
   uint64_t dueMs = 0;
 };
 
+// Registered ids run from 0xC000 to 0xFFFF and names compare without regard
+// to case, as on Windows; 0 means the name could not be registered.
 uint32_t RegisterMessage(const char* name) {
+  constexpr size_t kFirstId = 0xC000;
+  constexpr size_t kIdCount = 0x4000;
+  if (name == nullptr || name[0] == '\0') return 0;
   static std::mutex lock;
   static std::vector<std::string> names;
   std::lock_guard<std::mutex> guard(lock);
   for (size_t i = 0; i < names.size(); ++i) {
-    if (names[i] == name) return static_cast<uint32_t>(0xC000 + i);
+    if (strcasecmp(names[i].c_str(), name) == 0) return static_cast<uint32_t>(kFirstId + i);
   }
+  if (names.size() == kIdCount) return 0;
   names.emplace_back(name);
-  return static_cast<uint32_t>(0xC000 + names.size() - 1);
+  return static_cast<uint32_t>(kFirstId + names.size() - 1);
 }
 
 PeriodicTimer::PeriodicTimer(uint32_t intervalMs, Callback callback, void* context)
     : intervalMs_(intervalMs), callback_(callback), context_(context) {
-  impl_ = new Impl{this, &gQueue};
-  for (auto& slot : gQueue.timers) {
+  ThreadQueue& queue = CurrentQueue();
+  impl_ = new Impl{this, &queue};
+  for (auto& slot : queue.timers) {
     if (slot == nullptr) {
       slot = impl_;
       return;
@@ -120,11 +141,11 @@ void PeriodicTimer::SetEnabled(bool enabled) {
 
 std::unique_ptr<MessageWindow> MessageWindow::Create(const char* /*className*/, Handler handler, void* context) {
   if (handler == nullptr) return nullptr;
-  return std::make_unique<QueueWindow>(&gQueue, handler, context);
+  return std::make_unique<QueueWindow>(&CurrentQueue(), handler, context);
 }
 
 uint32_t ProcessPendingMessages() {
-  ThreadQueue& q = gQueue;
+  ThreadQueue& q = CurrentQueue();
   uint32_t handled = 0;
   // Messages posted before this call; messages posted by the handlers wait
   // for the next call.

@@ -15,6 +15,16 @@ void ShowNativeMessageBox(const char* text) { MessageBoxA(nullptr, text, "RK350 
 
 namespace {
 
+// The module holding this code (the DLL, not the host's executable): window
+// classes are registered for it, so that two libraries in one process, or one
+// library loaded twice, never share a window procedure.
+HINSTANCE ThisModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCSTR>(&ThisModule), &module);
+  return module;
+}
+
 // Thread timers carry only an id: map it back to its owner.
 struct TimerSlot {
   UINT_PTR id = 0;
@@ -33,18 +43,23 @@ void CALLBACK TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
 
 class HiddenWindow final : public MessageWindow {
  public:
-  HiddenWindow(HWND hwnd, Handler handler, void* context) : hwnd_(hwnd), handler_(handler), context_(context) {
+  HiddenWindow(HWND hwnd, ATOM classAtom, Handler handler, void* context)
+      : hwnd_(hwnd), classAtom_(classAtom), handler_(handler), context_(context) {
     SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   }
   ~HiddenWindow() override {
     SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
     DestroyWindow(hwnd_);
+    // Windows keeps a DLL's classes after the DLL is unloaded; a class left
+    // behind would send the next load's window to a stale procedure.
+    UnregisterClassA(MAKEINTATOM(classAtom_), ThisModule());
   }
   bool Post(uint32_t message) override { return PostMessageA(hwnd_, message, 0, 0) != 0; }
   void Deliver(uint32_t message) { handler_(context_, message); }
 
  private:
   HWND hwnd_;
+  ATOM classAtom_;
   Handler handler_;
   void* context_;
 };
@@ -64,7 +79,10 @@ struct PeriodicTimer::Impl {
   UINT_PTR id = 0;
 };
 
-uint32_t RegisterMessage(const char* name) { return RegisterWindowMessageA(name); }
+uint32_t RegisterMessage(const char* name) {
+  if (name == nullptr) return 0;
+  return RegisterWindowMessageA(name);
+}
 
 PeriodicTimer::PeriodicTimer(uint32_t intervalMs, Callback callback, void* context)
     : intervalMs_(intervalMs), callback_(callback), context_(context), impl_(new Impl) {}
@@ -77,13 +95,17 @@ PeriodicTimer::~PeriodicTimer() {
 void PeriodicTimer::SetEnabled(bool enabled) {
   if (enabled == enabled_) return;
   if (enabled) {
-    impl_->id = SetTimer(nullptr, 0, intervalMs_, TimerProc);
+    TimerSlot* free = nullptr;
     for (auto& slot : gTimers) {
       if (slot.owner == nullptr) {
-        slot = {impl_->id, this};
+        free = &slot;
         break;
       }
     }
+    if (free == nullptr) return;  // table full: the timer stays disabled
+    impl_->id = SetTimer(nullptr, 0, intervalMs_, TimerProc);
+    if (impl_->id == 0) return;  // no timer from the system: stays disabled
+    *free = {impl_->id, this};
   } else {
     KillTimer(nullptr, impl_->id);
     for (auto& slot : gTimers) {
@@ -95,26 +117,41 @@ void PeriodicTimer::SetEnabled(bool enabled) {
 }
 
 std::unique_ptr<MessageWindow> MessageWindow::Create(const char* className, Handler handler, void* context) {
-  if (handler == nullptr) return nullptr;
-  HINSTANCE instance = GetModuleHandleA(nullptr);
+  if (handler == nullptr || className == nullptr) return nullptr;
+  HINSTANCE instance = ThisModule();
   WNDCLASSA wc{};
   wc.lpfnWndProc = HiddenWindowProc;
   wc.hInstance = instance;
   wc.lpszClassName = className;
-  RegisterClassA(&wc);  // fails harmlessly when already registered
+  ATOM atom = RegisterClassA(&wc);
+  if (atom == 0) {
+    // Already registered by this module (a second window): use that class.
+    WNDCLASSA existing{};
+    atom = static_cast<ATOM>(GetClassInfoA(instance, className, &existing));
+    if (atom == 0) return nullptr;
+  }
   HWND hwnd = CreateWindowExA(0, className, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
   if (hwnd == nullptr) return nullptr;
-  return std::make_unique<HiddenWindow>(hwnd, handler, context);
+  return std::make_unique<HiddenWindow>(hwnd, atom, handler, context);
 }
 
+// Delivers what is waiting in the thread's queue. A timer whose tick ran in
+// this call and is due again stays queued for the next call, so a tick slower
+// than its interval cannot keep this loop going for ever.
 uint32_t ProcessPendingMessages() {
   uint32_t handled = 0;
+  std::array<UINT_PTR, 32> ticked{};
+  size_t tickedCount = 0;
   MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      PostQuitMessage(static_cast<int>(msg.wParam));  // leave it for the host's loop
-      break;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+    if (msg.message == WM_TIMER) {
+      bool again = false;
+      for (size_t i = 0; i < tickedCount; ++i) again = again || ticked[i] == msg.wParam;
+      if (again || tickedCount == ticked.size()) break;
+      ticked[tickedCount++] = msg.wParam;
     }
+    if (msg.message == WM_QUIT) break;  // left for the host's own loop
+    if (!PeekMessageA(&msg, msg.hwnd, msg.message, msg.message, PM_REMOVE)) break;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
     ++handled;

@@ -1,20 +1,33 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a fresh Debian machine of this
-# kind (we run as root). Safe to run again.
+# kind (run as root, or with sudo available). Safe to run again: it installs
+# only when something is missing.
 set -euo pipefail
-need=()
-for cmd in cmake g++ i686-w64-mingw32-g++-posix wine sigrok-cli; do
-  command -v "$cmd" >/dev/null 2>&1 || need+=("$cmd")
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
+
+need=0
+for cmd in cmake make g++ gcc i686-w64-mingw32-g++-posix i686-w64-mingw32-gcc-posix i686-w64-mingw32-dlltool \
+  i686-w64-mingw32-objdump wine wineboot flock sigrok-cli; do
+  command -v "$cmd" >/dev/null 2>&1 || need=1
 done
-python3 -c 'import numpy, pytest' 2>/dev/null || need+=(python)
-dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32)
-[ -d /usr/src/googletest ] || need+=(googletest)
-[ -f /usr/include/benchmark/benchmark.h ] || need+=(benchmark)
-if [ ${#need[@]} -gt 0 ]; then
-  dpkg --add-architecture i386
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends \
-    cmake g++ make libgtest-dev googletest libbenchmark-dev \
-    g++-mingw-w64-i686 wine wine32 sigrok-cli \
+# The system Python (the one the Debian packages serve).
+/usr/bin/python3 -c 'import numpy, pytest' 2>/dev/null || need=1
+dpkg -s wine32:i386 >/dev/null 2>&1 || need=1
+[ -f /usr/src/googletest/CMakeLists.txt ] || need=1
+[ -f /usr/include/gtest/gtest.h ] || need=1
+[ -f /usr/include/benchmark/benchmark.h ] || need=1
+
+if [ "$need" -eq 1 ]; then
+  # wine32 (the 32-bit Wine that runs the DLL tests) comes from the i386
+  # architecture.
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends \
+    cmake make g++ gcc libgtest-dev googletest libbenchmark-dev \
+    g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 util-linux sigrok-cli \
     python3 python3-numpy python3-pytest
 fi

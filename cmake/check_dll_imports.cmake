@@ -1,0 +1,22 @@
+cmake_minimum_required(VERSION 3.20)
+# Fails when a DLL imports anything but system DLLs (no MinGW runtime DLLs
+# may be needed beside ours).
+#   cmake -DOBJDUMP=<objdump> -DDLL=<file> -P this
+execute_process(COMMAND "${OBJDUMP}" -p "${DLL}" OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${DLL}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${dump}")
+if(NOT lines)
+  message(FATAL_ERROR "${DLL}: no imports found")
+endif()
+set(system kernel32.dll user32.dll msvcrt.dll advapi32.dll ntdll.dll)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "DLL Name: " "" name "${line}")
+  string(STRIP "${name}" name)
+  string(TOLOWER "${name}" lower)
+  if(NOT lower IN_LIST system)
+    message(FATAL_ERROR "${DLL} needs ${name} beside it")
+  endif()
+  message(STATUS "imports ${name}")
+endforeach()

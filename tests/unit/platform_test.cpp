@@ -1,0 +1,208 @@
+// The platform services as the library uses them: registered messages, the
+// thread-affine timer, the hidden window's queue and message boxes. Written
+// against the platform interface, so the same cases check the POSIX
+// stand-ins here and the Win32 services under Wine.
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "support/recorded_instrument.h"
+
+namespace rk350::platform {
+namespace {
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+TEST(RegisteredMessages, SameNameSameIdFromTheRegisteredRange) {
+  const uint32_t a = RegisterMessage("RK350 test: alpha");
+  const uint32_t b = RegisterMessage("RK350 test: beta");
+  EXPECT_GE(a, 0xC000u);
+  EXPECT_LE(a, 0xFFFFu);
+  EXPECT_GE(b, 0xC000u);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(RegisterMessage("RK350 test: alpha"), a);
+  EXPECT_EQ(RegisterMessage("RK350 TEST: ALPHA"), a);  // names compare without case, as on Windows
+  uint32_t fromOtherThread = 0;
+  std::thread([&] { fromOtherThread = RegisterMessage("RK350 test: beta"); }).join();
+  EXPECT_EQ(fromOtherThread, b);  // one table for the whole process
+}
+
+TEST(RegisteredMessages, NoNameGetsNoId) {
+  EXPECT_EQ(RegisterMessage(nullptr), 0u);
+#if !defined(_WIN32)
+  EXPECT_EQ(RegisterMessage(""), 0u);
+#endif
+}
+
+struct TickCounter {
+  std::atomic<int> ticks{0};
+  std::thread::id lastThread;
+  static void Tick(void* self) {
+    auto* c = static_cast<TickCounter*>(self);
+    ++c->ticks;
+    c->lastThread = std::this_thread::get_id();
+  }
+};
+
+TEST(PeriodicTimer, DisabledTimerNeverFires) {
+  TickCounter counter;
+  PeriodicTimer timer(6, &TickCounter::Tick, &counter);
+  EXPECT_FALSE(timer.Enabled());
+  SleepMs(20);
+  ProcessPendingMessages();
+  EXPECT_EQ(counter.ticks, 0);
+}
+
+TEST(PeriodicTimer, FiresOnlyWhenTheOwningThreadProcessesMessages) {
+  TickCounter counter;
+  PeriodicTimer timer(6, &TickCounter::Tick, &counter);
+  timer.SetEnabled(true);
+  SleepMs(25);
+  EXPECT_EQ(counter.ticks, 0);  // nothing runs in the background
+
+  // Another thread processing its own messages does not run this timer.
+  std::thread([] {
+    for (int i = 0; i < 5; ++i) {
+      ProcessPendingMessages();
+      SleepMs(5);
+    }
+  }).join();
+  EXPECT_EQ(counter.ticks, 0);
+
+  // Due ticks missed meanwhile coalesce into one.
+  ProcessPendingMessages();
+  EXPECT_EQ(counter.ticks, 1);
+  EXPECT_EQ(counter.lastThread, std::this_thread::get_id());
+
+  // Processing again at once: not due yet.
+  ProcessPendingMessages();
+  EXPECT_EQ(counter.ticks, 1);
+
+  // Regular processing gives regular ticks.
+  const auto start = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(100)) {
+    ProcessPendingMessages();
+    SleepMs(1);
+  }
+  EXPECT_GE(counter.ticks, 4);
+
+  timer.SetEnabled(false);
+  const int stopped = counter.ticks;
+  SleepMs(20);
+  ProcessPendingMessages();
+  EXPECT_EQ(counter.ticks, stopped);
+}
+
+// A tick that destroys its own timer (an instrument released from inside its
+// tick) ends the processing cleanly.
+TEST(PeriodicTimer, TickMayDestroyItsOwnTimer) {
+  struct SelfDestroying {
+    std::unique_ptr<PeriodicTimer> timer;
+    int ticks = 0;
+    static void Tick(void* self) {
+      auto* s = static_cast<SelfDestroying*>(self);
+      ++s->ticks;
+      s->timer.reset();
+    }
+  } s;
+  s.timer = std::make_unique<PeriodicTimer>(1, &SelfDestroying::Tick, &s);
+  s.timer->SetEnabled(true);
+  SleepMs(10);
+  ProcessPendingMessages();
+  EXPECT_EQ(s.ticks, 1);
+  EXPECT_EQ(s.timer, nullptr);
+  SleepMs(5);
+  ProcessPendingMessages();
+  EXPECT_EQ(s.ticks, 1);
+}
+
+struct Received {
+  std::vector<uint32_t> messages;
+  std::thread::id thread;
+  static void Handler(void* self, uint32_t message) {
+    auto* r = static_cast<Received*>(self);
+    r->messages.push_back(message);
+    r->thread = std::this_thread::get_id();
+  }
+};
+
+TEST(MessageWindow, PostedMessagesArriveInOrderWhenTheThreadProcessesMessages) {
+  Received received;
+  auto window = MessageWindow::Create("RK350TestWindow", &Received::Handler, &received);
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->Post(0x0400 + 1));
+  EXPECT_TRUE(window->Post(0x0400 + 2));
+  EXPECT_TRUE(received.messages.empty());
+  EXPECT_GE(ProcessPendingMessages(), 2u);
+  EXPECT_EQ(received.messages, (std::vector<uint32_t>{0x0401, 0x0402}));
+  EXPECT_EQ(received.thread, std::this_thread::get_id());
+  EXPECT_EQ(ProcessPendingMessages(), 0u);
+}
+
+#if defined(_WIN32)
+// The POSIX queue belongs to its thread alone; a Win32 window takes posts
+// from anywhere and handles them on its own thread.
+TEST(MessageWindow, MessagesPostedFromAnotherThreadRunOnTheOwner) {
+  Received received;
+  auto window = MessageWindow::Create("RK350TestWindow", &Received::Handler, &received);
+  ASSERT_NE(window, nullptr);
+  std::thread([&] { window->Post(0x0400 + 13); }).join();
+  ProcessPendingMessages();
+  ASSERT_EQ(received.messages.size(), 1u);
+  EXPECT_EQ(received.thread, std::this_thread::get_id());
+}
+#endif
+
+TEST(MessageWindow, DestroyedWindowGetsNoQueuedMessages) {
+  Received received;
+  auto window = MessageWindow::Create("RK350TestWindow", &Received::Handler, &received);
+  ASSERT_NE(window, nullptr);
+  window->Post(0x0400 + 5);
+  window.reset();
+  ProcessPendingMessages();
+  EXPECT_TRUE(received.messages.empty());
+}
+
+TEST(MessageWindow, NoHandlerNoWindow) {
+  EXPECT_EQ(MessageWindow::Create("RK350TestWindow", nullptr, nullptr), nullptr);
+}
+
+TEST(MessageBox, HandlerReceivesTheTextAndNullRestoresTheDefault) {
+  testing::MessageBoxCapture capture;
+  ShowMessageBox("first line\nsecond line");
+  ASSERT_EQ(capture.Texts().size(), 1u);
+  EXPECT_EQ(capture.Texts()[0], "first line\nsecond line");
+}
+
+#if !defined(_WIN32)
+TEST(MessageBox, WithoutHandlerTheTextGoesToStandardError) {
+  SetMessageBoxHandler(nullptr, nullptr);
+  ::testing::internal::CaptureStderr();
+  ShowMessageBox("WMDeviceArrived ");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "WMDeviceArrived \n");
+}
+#endif
+
+TEST(TickCount, CountsMillisecondsForward) {
+  const uint32_t a = TickCountMs();
+  SleepMs(20);
+  const uint32_t elapsed = TickCountMs() - a;
+  EXPECT_GE(elapsed, 15u);
+  EXPECT_LT(elapsed, 10000u);
+}
+
+TEST(PlatformFamily, OnlyWindowsIsTheNtFamily) {
+#if defined(_WIN32)
+  EXPECT_TRUE(IsWindowsNtFamily());  // every Windows (and Wine) this builds for
+#else
+  EXPECT_FALSE(IsWindowsNtFamily());
+#endif
+}
+
+}  // namespace
+}  // namespace rk350::platform
