@@ -20,6 +20,7 @@ struct EdgeCase {
   TMeasureMode mode;
   int channel;  // whose data show the edge
   long double clock;
+  uint8_t triggerMode = 0;  // of channel 1
   friend void PrintTo(const EdgeCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -35,6 +36,7 @@ TEST_P(AlignmentTest, EdgeAtTheTriggerInstantLandsAtPreSamples) {
   Instrument().SetmMeasureMode(c.mode);
   Instrument().tsTriggerSource = c.source;
   Instrument().AppliedTriggerSource = c.source;
+  Instrument().TriggerMode[1] = c.triggerMode;
   const double period = 1.0 / static_cast<double>(c.clock);
   const double stepTime = 3000.5 * period;
   SetSource(1, SourceKind::kStep, 0.8, -0.4, 0, stepTime);
@@ -57,7 +59,9 @@ INSTANTIATE_TEST_SUITE_P(
                       EdgeCase{"ch2 10 kHz", tsCh2, mCh12, 2, 10e3L},
                       EdgeCase{"external 50 MHz", tsExternal, mCh1, 1, 50e6L},
                       EdgeCase{"external 1 kHz", tsExternal, mCh12, 1, 1e3L},
-                      EdgeCase{"and 5 MHz", tsAnd, mCh12, 1, 5e6L}, EdgeCase{"or 20 kHz", tsOr, mCh12, 2, 20e3L}),
+                      EdgeCase{"and 5 MHz", tsAnd, mCh12, 1, 5e6L}, EdgeCase{"or 20 kHz", tsOr, mCh12, 2, 20e3L},
+                      EdgeCase{"ch1 digital 25 MHz", tsCh1, mCh1, 1, 25e6L, 5},
+                      EdgeCase{"ch2 digital 1 kHz", tsCh2, mCh2, 2, 1e3L, 4}),
     [](const auto& info) {
       std::string n = info.param.name;
       for (char& ch : n) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
@@ -163,6 +167,26 @@ TEST_F(AcquisitionTest, AndTriggerNeedsBothChannels) {
   Instrument().ReadMeasurement();
   EXPECT_EQ(Sample(2, 100), 192 << 8);
   EXPECT_EQ(Sample(2, 99), 64 << 8);
+}
+
+TEST_F(AcquisitionTest, XorTriggersOnOneChannelNotOnBothAtOnce) {
+  for (const bool both : {false, true}) {
+    SetClock(2e6L);
+    SetRecord(200, 100);
+    Instrument().SetmMeasureMode(mCh12);
+    Instrument().tsTriggerSource = tsXor;
+    Instrument().AppliedTriggerSource = tsXor;
+    const double stepTime = Card().Time().Now() + 1000.5 / 2e6;
+    SetSource(1, SourceKind::kStep, 0.8, -0.4, 0, stepTime);
+    SetSource(2, SourceKind::kStep, both ? 0.8 : 0.0, -0.4, 0, stepTime);
+    Instrument().ArmMeasurement();
+    Card().Time().Advance(0.01);
+    EXPECT_EQ(Instrument().RecordComplete(), !both) << both;
+    if (both) continue;
+    Instrument().ReadMeasurement();
+    EXPECT_EQ(Sample(1, 100), 192 << 8);
+    EXPECT_EQ(Sample(1, 99), 64 << 8);
+  }
 }
 
 TEST_F(AcquisitionTest, HysteresisKeepsNoiseBelowItFromTriggering) {
