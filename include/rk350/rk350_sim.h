@@ -85,8 +85,9 @@ typedef struct RK350SimSource {
 RK350_API(uint16_t) RK350Sim_SetInputSource(uint8_t input, const RK350SimSource *source);
 /* Plays host samples (volts) on an input, one every `interval` seconds from
  * card time `startTime`; `repeat` non-zero loops them, else the last holds. */
-RK350_API(uint16_t) RK350Sim_SetInputSamples(uint8_t input, const double *volts, uint32_t count, double interval,
-                                             double startTime, int32_t repeat);
+/* clang-format off */
+RK350_API(uint16_t) RK350Sim_SetInputSamples(uint8_t input, const double *volts, uint32_t count, double interval, double startTime, int32_t repeat);
+/* clang-format on */
 
 /* Card time, in seconds. By default it follows the host's monotonic clock;
  * RK350Sim_SetManualTime freezes it at a value, after which it moves only by
