@@ -88,6 +88,11 @@ const std::map<std::string, int64_t> kAnswersWithoutCard = {
     {"GetSampleFrequencyF", 0},
 };
 
+// The transfer-mode pair checks the instrument kind before the card: while an
+// instrument object exists without a card it answers ResultNotAvailable.
+const std::set<std::string> kKindBeforeCard = {"SetTransferMode", "GetTransferMode"};
+bool InstrumentWithoutCard(const std::string& state) { return state == "absent" || state == "stale"; }
+
 bool IsResultCode(int64_t v) { return v == 0 || v == 1 || v == 2 || v == 4 || v == 8 || v == 16 || v == 32; }
 
 enum class Order { Forward, Backward };
@@ -104,7 +109,8 @@ void Sweep(const char* state, bool cardFound, Order order) {
     if (c->header != "rk350.h" || !a.returned) continue;
     if (!cardFound) {
       const auto it = kAnswersWithoutCard.find(c->name);
-      const int64_t expected = it != kAnswersWithoutCard.end() ? it->second : 1;
+      int64_t expected = it != kAnswersWithoutCard.end() ? it->second : 1;
+      if (kKindBeforeCard.count(c->name) && InstrumentWithoutCard(state)) expected = 4;
       if (a.isReal) {
         EXPECT_EQ(a.real, static_cast<double>(expected));
       } else {
