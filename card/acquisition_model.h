@@ -7,8 +7,10 @@
 // accesses. When the library looks (status, address, a register write), the
 // model catches up to the present: it searches the samples taken since it
 // last looked for the trigger, skipping stretches in which the sources'
-// bounds rule out any comparator change, and when the record is complete it
-// computes only the samples the memory still holds (the last 65,536).
+// bounds rule out any comparator change (and, over a very long stretch of a
+// source without bounds, searching its start and its last million samples),
+// and when the record is complete it computes only the samples the memory
+// still holds (the last 65,536).
 //
 // Pipeline delays (chosen so that the library's alignment puts the trigger
 // instant at the record index of the first post-trigger sample):

@@ -132,6 +132,22 @@ TEST_F(AcquisitionTest, OneHertzFullRecordIsComputedNotWaitedFor) {
   EXPECT_LT(Card().Acquisition().SamplesEvaluated(), 600000u);
 }
 
+TEST_F(AcquisitionTest, LongWaitOnASourceWithoutBoundsCostsABoundedSearch) {
+  // The generator's output (off: 0 V, never crossing the armed level) has
+  // no bounds the card can use, so it looks sample by sample.
+  SetClock(50e6L);
+  SetRecord(512, 256);
+  Instrument().SetmMeasureMode(mCh1);
+  Card().Sources().Set(1, card::SignalSource{card::SourceKind::kGenerator});
+  Instrument().ArmMeasurement();
+  Card().Time().Advance(600.0);  // ten minutes unobserved: 3e10 samples
+  EXPECT_TRUE(Card().Acquisition().Running());
+  EXPECT_LT(Card().Acquisition().SamplesEvaluated(), 5000000u);
+  Instrument().ForceTrigger();
+  Card().Time().Advance(1e-3);
+  EXPECT_TRUE(Instrument().RecordComplete());
+}
+
 TEST_F(AcquisitionTest, ForcedTriggerCompletesARecordWithoutTrigger) {
   SetClock(10e6L);
   SetRecord(512, 256);
