@@ -237,6 +237,23 @@ TEST_F(AcquisitionTest, FreeRunningRecordStartsAtOnce) {
   EXPECT_EQ(Sample(1, 511), 96 << 8);
 }
 
+TEST_F(AcquisitionTest, InterleavedEdgeLandsHalfASampleEarly) {
+  // Converter 1's trigger sample lands at lPreSamples - 1 for an even pre
+  // count; the position lPreSamples holds converter 2, half a period later.
+  SetClock(50e6L);
+  Instrument().SetmMeasureMode(mCh1);
+  Instrument().Interleaved = true;
+  SetRecord(1000, 300);
+  const double period = 20e-9;
+  const double stepTime = Card().Time().Now() + 3000 * period - period / 4;
+  SetSource(1, SourceKind::kStep, 0.8, -0.4, 0, stepTime);
+  SetSource(2, SourceKind::kStep, 0.8, -0.4, 0, stepTime);
+  MeasureOnce(6000 * period);
+  EXPECT_EQ(Sample(1, 698), 64 << 8);
+  EXPECT_EQ(Sample(1, 699), 192 << 8);
+  EXPECT_EQ(Sample(1, 700), 192 << 8);
+}
+
 TEST_F(AcquisitionTest, InterleavedSineHasNoOddEvenArtefact) {
   // Both converters on input 1 (the front end routes it; here both inputs
   // carry the same sine), half a period apart: 100 MHz overall.
