@@ -3,7 +3,12 @@
 namespace rk350::card {
 
 VirtualCard::VirtualCard(uint16_t base, EepromVariant eeprom) : base_(base), eeprom_(eeprom) {
+  // The front end decodes its DAC codes with the calibration in the card's
+  // own EEPROM.
+  frontEnd_.UseCalibration(&eeprom_.Memory().Image());
   sources_.AttachGenerator(&generator_);
+  // The generator's level DACs are calibrated by what the card's EEPROM says.
+  generator_.AttachCalibration(&eeprom_.Memory().Image());
   Reset();
 }
 

@@ -55,6 +55,21 @@ RK350_API(uint32_t) RK350Sim_GetEepromTraceVcd(char* buffer, uint32_t size) {
   return needed;
 }
 
+// ---- Input front end and sample clock -------------------------------------------
+
+RK350_API(uint16_t)
+RK350Sim_GetInputPath(uint8_t path, double* fullScaleVolts, uint8_t* acCoupled, uint8_t* inputChannel,
+                      double* offsetVolts) {
+  if (path != 1 && path != 2) return RK350_RESULT_INVALID_CHANNEL;
+  const rk350::card::PathAnalogState state = DefaultVirtualCard().FrontEnd().Path(path);
+  if (fullScaleVolts != nullptr) *fullScaleVolts = state.fullScaleVolts;
+  if (acCoupled != nullptr) *acCoupled = state.acCoupled ? 1 : 0;
+  if (inputChannel != nullptr) *inputChannel = static_cast<uint8_t>(state.inputChannel);
+  if (offsetVolts != nullptr) *offsetVolts = state.offsetVolts;
+  return RK350_RESULT_OK;
+}
+
+RK350_API(double) RK350Sim_GetConverterClock(void) { return DefaultVirtualCard().SampleClock().ConverterClockHz(); }
 // ---- Acquisition: inputs, time, faults ----------------------------------------
 
 namespace {
@@ -123,7 +138,6 @@ RK350_API(void) RK350Sim_SetManualTime(double seconds) { DefaultVirtualCard().Ti
 RK350_API(void) RK350Sim_AdvanceTime(double seconds) { DefaultVirtualCard().Time().Advance(seconds); }
 RK350_API(void) RK350Sim_SetAutoTimeStep(double step) { DefaultVirtualCard().Time().SetAutoStep(step); }
 RK350_API(void) RK350Sim_UseHostTime(void) { DefaultVirtualCard().Time().FollowHostClock(); }
-RK350_API(double) RK350Sim_GetConverterClock(void) { return DefaultVirtualCard().Acquisition().ConverterClockHz(); }
 
 RK350_API(uint16_t) RK350Sim_SetFault(int32_t fault) {
   using Fault = rk350::card::VirtualCard::Fault;
@@ -140,4 +154,17 @@ RK350_API(uint16_t) RK350Sim_SetFault(int32_t fault) {
     default:
       return RK350_RESULT_INVALID_VALUE;
   }
+}
+
+// ---- Function generator ----------------------------------------------------------
+
+RK350_API(uint16_t) RK350Sim_GetGeneratorOutput(double* frequency, double* amplitude, double* offset) {
+  const rk350::card::GeneratorOutput out = DefaultVirtualCard().Generator().Output();
+  if (frequency != nullptr) *frequency = out.frequencyHz;
+  if (amplitude != nullptr) *amplitude = out.amplitudeVolts;
+  if (offset != nullptr) *offset = out.offsetVolts;
+  return out.running ? 1 : 0;
+}
+RK350_API(double) RK350Sim_GetGeneratorVolts(double seconds) {
+  return DefaultVirtualCard().Generator().OutputVolts(seconds);
 }

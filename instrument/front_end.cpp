@@ -1,5 +1,6 @@
 // Per-channel input settings: range, coupling, auto ranging, DC level and
 // resolution. Setters only store; ApplyFrontEnd puts them on the card.
+#include <algorithm>
 #include <cmath>
 
 #include "instrument/trk350.h"
@@ -17,6 +18,10 @@ Extended TRK350::GetChSensitivity(int channel) const { return Sensitivities[Rang
 
 void TRK350::SetChSensitivity(int channel, Extended fullScale) {
   if (fullScale == Sensitivities[RangeIndex[channel]]) return;
+  if (std::isnan(fullScale)) return;  // no range is nearest to it
+  // Everything below the first offered range chooses it, everything above
+  // the last the last one; limiting first keeps that true for infinities.
+  fullScale = std::clamp(fullScale, Sensitivities[kFirstOfferedRange], Sensitivities[kLastRange]);
 
   // Nearest offered range; on equal distance the lower range (smaller full
   // scale) keeps its place.

@@ -1,4 +1,6 @@
 // Input exports: ranges, auto ranging, coupling, DC level, resolution.
+#include <cmath>
+
 #include "library/library_state.h"
 
 using namespace rk350;
@@ -45,7 +47,7 @@ RK350_API(uint16_t) GetSensitivity(uint8_t channel, double* fullScale) {
 RK350_API(uint16_t) SetSensitivity(uint8_t channel, double* fullScale) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   if (!ValidChannel(channel)) return ResultInvalidChannel;
-  if (fullScale == nullptr) return ResultInvalidValue;
+  if (fullScale == nullptr || std::isnan(*fullScale)) return ResultInvalidValue;
   gInstrument->SetChSensitivity(channel, *fullScale);
   *fullScale = static_cast<double>(gInstrument->GetChSensitivity(channel));
   gVoltFactor[channel] = *fullScale / 32768.0;

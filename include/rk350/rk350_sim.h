@@ -10,6 +10,9 @@
 
 #include "rk350.h"
 
+/* One declaration per line: the export-table tests read this file. */
+/* clang-format off */
+
 /* Power-on state of the card (its EEPROM content stays). */
 RK350_API(void) RK350Sim_Reset(void);
 /* Moves the card to another I/O base address (default 0x288). */
@@ -54,6 +57,18 @@ RK350_API(void) RK350Sim_StartEepromTrace(void);
 RK350_API(void) RK350Sim_StopEepromTrace(void);
 RK350_API(uint32_t) RK350Sim_GetEepromTraceVcd(char *buffer, uint32_t size);
 
+/* ---- Input front end and sample clock ----------------------------------- */
+/* What converter path 1 or 2 does to its input, as the card decodes it from
+ * its relay latches and DACs: the full scale in volts (0 when the relays
+ * select no range), AC coupling (0 or 1), the input channel it digitises (1
+ * or 2; the other one when interleaved) and the offset in volts added to the
+ * input. Null pointers are skipped. Another path:
+ * RK350_RESULT_INVALID_CHANNEL, nothing is written. */
+RK350_API(uint16_t) RK350Sim_GetInputPath(uint8_t path, double *fullScaleVolts, uint8_t *acCoupled, uint8_t *inputChannel, double *offsetVolts);
+/* The rate the card's converters are clocked at, in Hz (each converter; 0
+ * while the clock select names no clock). */
+RK350_API(double) RK350Sim_GetConverterClock(void);
+
 /* ---- Acquisition: inputs, time, faults ---------------------------------- */
 
 /* Inputs of the card: 1 and 2 are the analog channels, 0 the external
@@ -85,9 +100,7 @@ typedef struct RK350SimSource {
 RK350_API(uint16_t) RK350Sim_SetInputSource(uint8_t input, const RK350SimSource *source);
 /* Plays host samples (volts) on an input, one every `interval` seconds from
  * card time `startTime`; `repeat` non-zero loops them, else the last holds. */
-/* clang-format off */
 RK350_API(uint16_t) RK350Sim_SetInputSamples(uint8_t input, const double *volts, uint32_t count, double interval, double startTime, int32_t repeat);
-/* clang-format on */
 
 /* Card time, in seconds. By default it follows the host's monotonic clock;
  * RK350Sim_SetManualTime freezes it at a value, after which it moves only by
@@ -101,14 +114,20 @@ RK350_API(void) RK350Sim_AdvanceTime(double seconds);
 RK350_API(void) RK350Sim_SetAutoTimeStep(double step);
 RK350_API(void) RK350Sim_UseHostTime(void);
 
-/* The converter clock the card runs at (Hz), as programmed. */
-RK350_API(double) RK350Sim_GetConverterClock(void);
-
 /* Faults: 0 none, 1 the status port reads 0xFF, 2 the card answers nothing
  * (every read 0xFF, writes lost). */
 #define RK350SIM_FAULT_NONE 0
 #define RK350SIM_FAULT_STATUS_STUCK 1
 #define RK350SIM_FAULT_SILENT 2
 RK350_API(uint16_t) RK350Sim_SetFault(int32_t fault);
+/* ---- Function generator ---------------------------------------------------
+ * What the card's generator puts out, decoded from its registers and its own
+ * calibration: the waveform repetition frequency (0 while its clock is
+ * stopped), the amplitude (peak: the output swings from offset - amplitude
+ * to offset + amplitude) and the offset, in volts. Null pointers are skipped.
+ * Returns 1 while the generator's clock runs, else 0. */
+RK350_API(uint16_t) RK350Sim_GetGeneratorOutput(double *frequency, double *amplitude, double *offset);
+/* The generator's output voltage at a virtual time in seconds. */
+RK350_API(double) RK350Sim_GetGeneratorVolts(double seconds);
 
 #endif /* RK350_RK350_SIM_H */

@@ -2,6 +2,8 @@
 // coupling and auto ranging, and when they notify.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "input_test_support.h"
 
 namespace rk350 {
@@ -30,7 +32,9 @@ INSTANTIATE_TEST_SUITE_P(
                       RangeCase{0.14L, 3}, RangeCase{0.16L, 4}, RangeCase{0.59L, 5}, RangeCase{0.61L, 6},
                       RangeCase{1.4L, 6}, RangeCase{1.41L, 7}, RangeCase{14.0L, 9}, RangeCase{14.1L, 10},
                       RangeCase{60.1L, 12}, RangeCase{0.1L, 3}, RangeCase{0.02L, 3},  // range 1 is never chosen
-                      RangeCase{0.0L, 3}, RangeCase{-5.0L, 3}, RangeCase{80.0L, 12}, RangeCase{1e6L, 12}));
+                      RangeCase{0.0L, 3}, RangeCase{-5.0L, 3}, RangeCase{80.0L, 12}, RangeCase{1e6L, 12},
+                      RangeCase{std::numeric_limits<long double>::infinity(), 12},
+                      RangeCase{-std::numeric_limits<long double>::infinity(), 3}));
 
 TEST_F(CalibratedInstrument, SameFullScaleDoesNothing) {
   In().nCalculations = 7;
@@ -38,6 +42,14 @@ TEST_F(CalibratedInstrument, SameFullScaleDoesNothing) {
   In().SetChSensitivity(1, 0.8L);
   EXPECT_EQ(In().nCalculations, 7);
   EXPECT_FALSE(In().SettingsDirty);
+}
+
+TEST_F(CalibratedInstrument, NaNFullScaleChangesNothing) {
+  In().SetChSensitivity(1, 4.0L);
+  In().nCalculations = 7;
+  In().SetChSensitivity(1, std::numeric_limits<long double>::quiet_NaN());
+  EXPECT_EQ(In().RangeIndex[1], 8);
+  EXPECT_EQ(In().nCalculations, 7);
 }
 
 TEST_F(CalibratedInstrument, AnotherRequestForTheSameRangeStillNotifies) {

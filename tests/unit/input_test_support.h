@@ -7,37 +7,18 @@
 
 #include <memory>
 
-#include "card/eeprom_image.h"
 #include "library/library_state.h"
 #include "support/recorded_instrument.h"
 
 namespace rk350::testing {
 
-// Copies an EEPROM image's channel records into the instrument, as the
-// calibration readout leaves them.
-inline void LoadChannelCalibration(TRK350& in, const card::EepromImage& image) {
-  namespace L = card::eeprom_layout;
-  for (int ch = 1; ch <= 2; ++ch) {
-    for (int r = 1; r <= 12; ++r) {
-      const uint16_t base = L::ChannelRecord(ch, r);
-      in.OffsetTrim[ch][r] = image.Byte(base + L::kRecOffsetTrim);
-      in.InterleaveOffsetTrim[ch][r] = image.Byte(base + L::kRecInterleaveOffsetTrim);
-      in.DcGain[ch][r] = image.Word(base + L::kRecDcGain);
-      in.DcZero[ch][r] = image.Word(base + L::kRecDcZero);
-      in.InterleaveDcZero[ch][r] = image.Word(base + L::kRecInterleaveDcZero);
-      in.DcStep[ch][r] = image.Word(base + L::kRecDcStep);
-      in.DcScale[ch][r] = image.Word(base + L::kRecDcScale);
-    }
-  }
-}
-
-// An instrument on a recorded bus with a virtual card behind it, calibrated
-// from the card's default image, its construction traffic cleared.
+// An instrument on a recorded bus with a virtual card behind it, its
+// calibration read from the card's EEPROM, the traffic so far cleared.
 class CalibratedInstrument : public ::testing::Test {
  protected:
   void SetUp() override {
     instrument = std::make_unique<TRK350>(nullptr);
-    LoadChannelCalibration(*instrument, card::EepromImage::Default());
+    instrument->ReadCalibration();
     bus.Recorder().Clear();
   }
   TRK350& In() { return *instrument; }
@@ -54,7 +35,7 @@ class ExportsOnInstrument : public ::testing::Test {
     ResetLibraryToLoaded();
     gInstrument = new TRK350(nullptr);
     gInstrument->HardwarePresent = true;
-    LoadChannelCalibration(*gInstrument, card::EepromImage::Default());
+    gInstrument->ReadCalibration();
     bus.Recorder().Clear();
   }
   void TearDown() override { ResetLibraryToLoaded(); }
