@@ -366,6 +366,7 @@ void AcquisitionModel::Scan(int64_t from, int64_t to) {
   int64_t k = from;
   int64_t evaluated = 0;
   bool skipped = false;
+  if (UsesGenerator()) sources_.RefreshGeneratorBounds();
   while (k < to && !run_.triggered) {
     if (!skipped && evaluated >= kScanBudget && to - k > kScanBudget) {
       k = to - kScanBudget;
@@ -386,6 +387,13 @@ void AcquisitionModel::Scan(int64_t from, int64_t to) {
     }
   }
   run_.next = k;
+}
+
+bool AcquisitionModel::UsesGenerator() const {
+  for (const PathAnalogState& p : run_.paths) {
+    if (sources_.Get(p.inputChannel).kind == SourceKind::kGenerator) return true;
+  }
+  return sources_.Get(SignalSources::kExternalInput).kind == SourceKind::kGenerator;
 }
 
 // ---- Memory --------------------------------------------------------------------

@@ -113,6 +113,7 @@ class AcquisitionModel {
   static bool Step(Detector& d, int x);
   static bool MayChange(const Detector& d, int low, int high);
   void ConfigureDetectors();
+  bool UsesGenerator() const;
   // The channel comparators that take part in the armed path.
   bool UsesCh1() const { return run_.path == Path::kCh1 || run_.path == Path::kLogic; }
   bool UsesCh2() const { return run_.path == Path::kCh2 || run_.path == Path::kLogic; }

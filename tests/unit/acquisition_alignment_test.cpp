@@ -132,13 +132,15 @@ TEST_F(AcquisitionTest, OneHertzFullRecordIsComputedNotWaitedFor) {
   EXPECT_LT(Card().Acquisition().SamplesEvaluated(), 600000u);
 }
 
-TEST_F(AcquisitionTest, LongWaitOnASourceWithoutBoundsCostsABoundedSearch) {
-  // The generator's output (off: 0 V, never crossing the armed level) has
-  // no bounds the card can use, so it looks sample by sample.
+TEST_F(AcquisitionTest, LongWaitThatBoundsCannotRuleOutCostsABoundedSearch) {
+  // Host samples whose range crosses the trigger level, but whose value
+  // during the wait (+0.4 V) never arms the rising trigger: the card must
+  // look sample by sample, within its budget.
   SetClock(50e6L);
   SetRecord(512, 256);
   Instrument().SetmMeasureMode(mCh1);
-  Card().Sources().Set(1, card::SignalSource{card::SourceKind::kGenerator});
+  const double volts[2] = {0.4, -0.4};
+  Card().Sources().SetSamples(1, volts, 2, 1e6, Card().Time().Now(), false);
   Instrument().ArmMeasurement();
   Card().Time().Advance(600.0);  // ten minutes unobserved: 3e10 samples
   EXPECT_TRUE(Card().Acquisition().Running());
@@ -146,6 +148,19 @@ TEST_F(AcquisitionTest, LongWaitOnASourceWithoutBoundsCostsABoundedSearch) {
   Instrument().ForceTrigger();
   Card().Time().Advance(1e-3);
   EXPECT_TRUE(Instrument().RecordComplete());
+}
+
+TEST_F(AcquisitionTest, GeneratorLoopbackIsBoundedLikeAnyWaveform) {
+  // Power-on wiring: the generator (parked, no output) drives input 1. Its
+  // bounds let a long wait pass without looking at every sample.
+  SetClock(50e6L);
+  SetRecord(512, 256);
+  Instrument().SetmMeasureMode(mCh1);
+  ASSERT_EQ(Card().Sources().Get(1).kind, card::SourceKind::kGenerator);
+  Instrument().ArmMeasurement();
+  Card().Time().Advance(600.0);
+  EXPECT_TRUE(Card().Acquisition().Running());
+  EXPECT_LT(Card().Acquisition().SamplesEvaluated(), 100000u);
 }
 
 TEST_F(AcquisitionTest, ForcedTriggerCompletesARecordWithoutTrigger) {
