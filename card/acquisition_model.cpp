@@ -17,6 +17,7 @@ constexpr uint8_t kClockModeInterleaved = 2;
 constexpr uint8_t kSequencerAcquireRun = 0xAE;
 constexpr uint8_t kSequencerAdvanceRun = 0xA3;
 constexpr int64_t kScanChunk = 1024;
+constexpr int64_t kScanBudget = int64_t{1} << 20;
 constexpr int64_t kDepth = regs::kMemoryDepth;
 }  // namespace
 
@@ -356,14 +357,28 @@ bool AcquisitionModel::StepDetectors(int64_t k) {
 }
 
 void AcquisitionModel::Scan(int64_t from, int64_t to) {
+  // Samples that must be looked at one by one (sources without known bounds,
+  // or stretches where a comparator may change) are searched from the start
+  // of the stretch; if the budget runs out without a trigger over a very long
+  // stretch, the search goes on over its last part only. For the stationary
+  // signals such stretches come from this is indistinguishable, and it keeps
+  // a long unobserved wait from costing seconds.
   int64_t k = from;
+  int64_t evaluated = 0;
+  bool skipped = false;
+  if (UsesGenerator()) sources_.RefreshGeneratorBounds();
   while (k < to && !run_.triggered) {
+    if (!skipped && evaluated >= kScanBudget && to - k > kScanBudget) {
+      k = to - kScanBudget;
+      skipped = true;
+    }
     const int64_t end = std::min(to, k + kScanChunk);
     if (!ChunkMayChange(k, end)) {
       k = end;
       continue;
     }
     for (; k < end; ++k) {
+      ++evaluated;
       if (StepDetectors(k)) {
         SetTrigger(k);
         ++k;
@@ -372,6 +387,13 @@ void AcquisitionModel::Scan(int64_t from, int64_t to) {
     }
   }
   run_.next = k;
+}
+
+bool AcquisitionModel::UsesGenerator() const {
+  for (const PathAnalogState& p : run_.paths) {
+    if (sources_.Get(p.inputChannel).kind == SourceKind::kGenerator) return true;
+  }
+  return sources_.Get(SignalSources::kExternalInput).kind == SourceKind::kGenerator;
 }
 
 // ---- Memory --------------------------------------------------------------------

@@ -7,8 +7,10 @@
 // accesses. When the library looks (status, address, a register write), the
 // model catches up to the present: it searches the samples taken since it
 // last looked for the trigger, skipping stretches in which the sources'
-// bounds rule out any comparator change, and when the record is complete it
-// computes only the samples the memory still holds (the last 65,536).
+// bounds rule out any comparator change (and, over a very long stretch of a
+// source without bounds, searching its start and its last million samples),
+// and when the record is complete it computes only the samples the memory
+// still holds (the last 65,536).
 //
 // Pipeline delays (chosen so that the library's alignment puts the trigger
 // instant at the record index of the first post-trigger sample):
@@ -111,6 +113,7 @@ class AcquisitionModel {
   static bool Step(Detector& d, int x);
   static bool MayChange(const Detector& d, int low, int high);
   void ConfigureDetectors();
+  bool UsesGenerator() const;
   // The channel comparators that take part in the armed path.
   bool UsesCh1() const { return run_.path == Path::kCh1 || run_.path == Path::kLogic; }
   bool UsesCh2() const { return run_.path == Path::kCh2 || run_.path == Path::kLogic; }

@@ -149,12 +149,21 @@ VoltBounds SignalSources::Bounds(int input, double from, double to) const {
       b.high = samples_[input].high;
       break;
     case SourceKind::kGenerator:
-      b.known = false;
+      b.known = generatorBoundsKnown_;
+      b.low = generatorLow_;
+      b.high = generatorHigh_;
       break;
   }
   b.low -= std::fabs(s.noise);
   b.high += std::fabs(s.noise);
   return b;
+}
+
+void SignalSources::RefreshGeneratorBounds() const {
+  generatorBoundsKnown_ = false;
+  if (generator_ == nullptr) return;
+  generator_->OutputBounds(generatorLow_, generatorHigh_);
+  generatorBoundsKnown_ = std::isfinite(generatorLow_) && std::isfinite(generatorHigh_);
 }
 
 double SignalSources::Mean(int input) const {

@@ -28,7 +28,7 @@ struct SignalSource {
 };
 
 // Bounds of a source over a time interval; `known` false when the source
-// cannot tell (the generator), so the caller must look at every sample.
+// cannot tell, so the caller must look at every sample.
 struct VoltBounds {
   double low = 0;
   double high = 0;
@@ -60,6 +60,10 @@ class SignalSources {
   double Mean(int input) const;
 
   void AttachGenerator(const GeneratorModel* generator) { generator_ = generator; }
+  // Takes the generator's output bounds (over a whole waveform period) for
+  // the next Bounds calls; the acquisition calls it before each search, as
+  // computing them scans the waveform memory.
+  void RefreshGeneratorBounds() const;
 
  private:
   struct Samples {
@@ -73,6 +77,8 @@ class SignalSources {
   SignalSource sources_[kInputCount];
   Samples samples_[kInputCount];
   const GeneratorModel* generator_ = nullptr;
+  mutable bool generatorBoundsKnown_ = false;
+  mutable double generatorLow_ = 0, generatorHigh_ = 0;
 };
 
 }  // namespace rk350::card

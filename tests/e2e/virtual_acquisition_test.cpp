@@ -295,6 +295,25 @@ TEST_F(VirtualAcquisition, OneShotDeliversOneRecordThenHolds) {
   EXPECT_FALSE(PumpUntil([&] { return std::fabs(level() - 0.2) > 0.01; }, 0.3));
 }
 
+TEST_F(VirtualAcquisition, GeneratorOutputIsLoopedToChannelOne) {
+  // Power-on wiring: the function generator drives input 1.
+  ASSERT_EQ(SetFuncGenSignalType(RK350_GEN_SINE), RK350_RESULT_OK);
+  double hertz = 10e3;
+  ASSERT_EQ(SetFuncGenFrequency(&hertz), RK350_RESULT_OK);
+  ASSERT_EQ(SetFuncGenAmplitude(0.5), RK350_RESULT_OK);
+  ASSERT_EQ(SetFuncGenOutputOn(1), RK350_RESULT_OK);
+  Range(1, 0.8);
+  Rate(1e6);
+  Record(2000, 1000);
+  ASSERT_EQ(SetTriggerTimeOut(0xFFFFFFFFu), RK350_RESULT_OK);
+  ASSERT_EQ(StartMeasurement(), RK350_RESULT_OK);
+  std::vector<double> v1(2000), v2(2000);
+  ASSERT_EQ(GetMeasurement(v1.data(), v2.data()), RK350_RESULT_OK);
+  const auto [low, high] = std::minmax_element(v1.begin() + 1200, v1.end());
+  EXPECT_NEAR(*high, 0.5, 0.05);
+  EXPECT_NEAR(*low, -0.5, 0.05);
+}
+
 TEST_F(VirtualAcquisition, LongSlowRecordInManualTime) {
   Rate(1.0);
   Record(65520, 32760);

@@ -20,6 +20,7 @@ struct EdgeCase {
   TMeasureMode mode;
   int channel;  // whose data show the edge
   long double clock;
+  uint8_t triggerMode = 0;  // of channel 1
   friend void PrintTo(const EdgeCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -35,6 +36,7 @@ TEST_P(AlignmentTest, EdgeAtTheTriggerInstantLandsAtPreSamples) {
   Instrument().SetmMeasureMode(c.mode);
   Instrument().tsTriggerSource = c.source;
   Instrument().AppliedTriggerSource = c.source;
+  Instrument().TriggerMode[1] = c.triggerMode;
   const double period = 1.0 / static_cast<double>(c.clock);
   const double stepTime = 3000.5 * period;
   SetSource(1, SourceKind::kStep, 0.8, -0.4, 0, stepTime);
@@ -57,7 +59,9 @@ INSTANTIATE_TEST_SUITE_P(
                       EdgeCase{"ch2 10 kHz", tsCh2, mCh12, 2, 10e3L},
                       EdgeCase{"external 50 MHz", tsExternal, mCh1, 1, 50e6L},
                       EdgeCase{"external 1 kHz", tsExternal, mCh12, 1, 1e3L},
-                      EdgeCase{"and 5 MHz", tsAnd, mCh12, 1, 5e6L}, EdgeCase{"or 20 kHz", tsOr, mCh12, 2, 20e3L}),
+                      EdgeCase{"and 5 MHz", tsAnd, mCh12, 1, 5e6L}, EdgeCase{"or 20 kHz", tsOr, mCh12, 2, 20e3L},
+                      EdgeCase{"ch1 digital 25 MHz", tsCh1, mCh1, 1, 25e6L, 5},
+                      EdgeCase{"ch2 digital 1 kHz", tsCh2, mCh2, 2, 1e3L, 4}),
     [](const auto& info) {
       std::string n = info.param.name;
       for (char& ch : n) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
@@ -128,6 +132,37 @@ TEST_F(AcquisitionTest, OneHertzFullRecordIsComputedNotWaitedFor) {
   EXPECT_LT(Card().Acquisition().SamplesEvaluated(), 600000u);
 }
 
+TEST_F(AcquisitionTest, LongWaitThatBoundsCannotRuleOutCostsABoundedSearch) {
+  // Host samples whose range crosses the trigger level, but whose value
+  // during the wait (+0.4 V) never arms the rising trigger: the card must
+  // look sample by sample, within its budget.
+  SetClock(50e6L);
+  SetRecord(512, 256);
+  Instrument().SetmMeasureMode(mCh1);
+  const double volts[2] = {0.4, -0.4};
+  Card().Sources().SetSamples(1, volts, 2, 1e6, Card().Time().Now(), false);
+  Instrument().ArmMeasurement();
+  Card().Time().Advance(600.0);  // ten minutes unobserved: 3e10 samples
+  EXPECT_TRUE(Card().Acquisition().Running());
+  EXPECT_LT(Card().Acquisition().SamplesEvaluated(), 5000000u);
+  Instrument().ForceTrigger();
+  Card().Time().Advance(1e-3);
+  EXPECT_TRUE(Instrument().RecordComplete());
+}
+
+TEST_F(AcquisitionTest, GeneratorLoopbackIsBoundedLikeAnyWaveform) {
+  // Power-on wiring: the generator (parked, no output) drives input 1. Its
+  // bounds let a long wait pass without looking at every sample.
+  SetClock(50e6L);
+  SetRecord(512, 256);
+  Instrument().SetmMeasureMode(mCh1);
+  ASSERT_EQ(Card().Sources().Get(1).kind, card::SourceKind::kGenerator);
+  Instrument().ArmMeasurement();
+  Card().Time().Advance(600.0);
+  EXPECT_TRUE(Card().Acquisition().Running());
+  EXPECT_LT(Card().Acquisition().SamplesEvaluated(), 100000u);
+}
+
 TEST_F(AcquisitionTest, ForcedTriggerCompletesARecordWithoutTrigger) {
   SetClock(10e6L);
   SetRecord(512, 256);
@@ -165,6 +200,26 @@ TEST_F(AcquisitionTest, AndTriggerNeedsBothChannels) {
   EXPECT_EQ(Sample(2, 99), 64 << 8);
 }
 
+TEST_F(AcquisitionTest, XorTriggersOnOneChannelNotOnBothAtOnce) {
+  for (const bool both : {false, true}) {
+    SetClock(2e6L);
+    SetRecord(200, 100);
+    Instrument().SetmMeasureMode(mCh12);
+    Instrument().tsTriggerSource = tsXor;
+    Instrument().AppliedTriggerSource = tsXor;
+    const double stepTime = Card().Time().Now() + 1000.5 / 2e6;
+    SetSource(1, SourceKind::kStep, 0.8, -0.4, 0, stepTime);
+    SetSource(2, SourceKind::kStep, both ? 0.8 : 0.0, -0.4, 0, stepTime);
+    Instrument().ArmMeasurement();
+    Card().Time().Advance(0.01);
+    EXPECT_EQ(Instrument().RecordComplete(), !both) << both;
+    if (both) continue;
+    Instrument().ReadMeasurement();
+    EXPECT_EQ(Sample(1, 100), 192 << 8);
+    EXPECT_EQ(Sample(1, 99), 64 << 8);
+  }
+}
+
 TEST_F(AcquisitionTest, HysteresisKeepsNoiseBelowItFromTriggering) {
   // Noise of +/- 5 counts around the level never arms a rising trigger with
   // hysteresis 10; a later clean edge does.
@@ -195,6 +250,23 @@ TEST_F(AcquisitionTest, FreeRunningRecordStartsAtOnce) {
   // Fewer samples than the record: they fill its end, the start stays empty.
   EXPECT_EQ(Sample(1, 0), 0x8000);
   EXPECT_EQ(Sample(1, 511), 96 << 8);
+}
+
+TEST_F(AcquisitionTest, InterleavedEdgeLandsHalfASampleEarly) {
+  // Converter 1's trigger sample lands at lPreSamples - 1 for an even pre
+  // count; the position lPreSamples holds converter 2, half a period later.
+  SetClock(50e6L);
+  Instrument().SetmMeasureMode(mCh1);
+  Instrument().Interleaved = true;
+  SetRecord(1000, 300);
+  const double period = 20e-9;
+  const double stepTime = Card().Time().Now() + 3000 * period - period / 4;
+  SetSource(1, SourceKind::kStep, 0.8, -0.4, 0, stepTime);
+  SetSource(2, SourceKind::kStep, 0.8, -0.4, 0, stepTime);
+  MeasureOnce(6000 * period);
+  EXPECT_EQ(Sample(1, 698), 64 << 8);
+  EXPECT_EQ(Sample(1, 699), 192 << 8);
+  EXPECT_EQ(Sample(1, 700), 192 << 8);
 }
 
 TEST_F(AcquisitionTest, InterleavedSineHasNoOddEvenArtefact) {
