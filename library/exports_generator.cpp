@@ -9,7 +9,7 @@ RK350_API(uint16_t) SetFuncGenSignalType(uint16_t) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetFuncGenSignalType(uint16_t *) {
+RK350_API(uint16_t) GetFuncGenSignalType(uint16_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -19,25 +19,21 @@ RK350_API(uint16_t) SetFuncGenAmplitude(double) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetFuncGenAmplitude(double *) {
+RK350_API(uint16_t) GetFuncGenAmplitude(double*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) SetFuncGenAmplitudeRange(uint32_t) {
-  return ResultNotAvailable;
-}
+RK350_API(uint16_t) SetFuncGenAmplitudeRange(uint32_t) { return ResultNotAvailable; }
 
-RK350_API(uint16_t) GetFuncGenAmplitudeRange(uint32_t) {
-  return ResultNotAvailable;
-}
+RK350_API(uint16_t) GetFuncGenAmplitudeRange(uint32_t) { return ResultNotAvailable; }
 
 RK350_API(uint16_t) SetFuncGenDCOffset(double) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetFuncGenDCOffset(double *) {
+RK350_API(uint16_t) GetFuncGenDCOffset(double*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -47,17 +43,17 @@ RK350_API(uint16_t) SetFuncGenSymmetry(double) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetFuncGenSymmetry(double *) {
+RK350_API(uint16_t) GetFuncGenSymmetry(double*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) SetFuncGenFrequency(double *) {
+RK350_API(uint16_t) SetFuncGenFrequency(double*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetFuncGenFrequency(double *) {
+RK350_API(uint16_t) GetFuncGenFrequency(double*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -67,12 +63,12 @@ RK350_API(uint16_t) SetFuncGenTrigSource(uint8_t) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetFuncGenTrigSource(uint8_t *) {
+RK350_API(uint16_t) GetFuncGenTrigSource(uint8_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) FillFuncGenMemory(uint32_t, const uint16_t *) {
+RK350_API(uint16_t) FillFuncGenMemory(uint32_t, const uint16_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -82,7 +78,7 @@ RK350_API(uint16_t) SetFuncGenOutputOn(uint16_t) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetFuncGenOutputOn(uint16_t *) {
+RK350_API(uint16_t) GetFuncGenOutputOn(uint16_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -92,7 +88,7 @@ RK350_API(uint16_t) SetFuncGenEnable(uint16_t) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetFuncGenEnable(uint16_t *) {
+RK350_API(uint16_t) GetFuncGenEnable(uint16_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -102,10 +98,6 @@ RK350_API(uint16_t) FuncGenBurst(uint16_t) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) SetFuncGenMode(uint32_t) {
-  return ResultNotAvailable;
-}
+RK350_API(uint16_t) SetFuncGenMode(uint32_t) { return ResultNotAvailable; }
 
-RK350_API(uint16_t) GetFuncGenMode(uint32_t) {
-  return ResultNotAvailable;
-}
+RK350_API(uint16_t) GetFuncGenMode(uint32_t) { return ResultNotAvailable; }

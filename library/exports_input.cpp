@@ -4,27 +4,27 @@
 
 using namespace rk350;
 
-RK350_API(uint16_t) GetAvailableSensitivities(double *) {
+RK350_API(uint16_t) GetAvailableSensitivities(double*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetAvailableResolutions(double *) {
+RK350_API(uint16_t) GetAvailableResolutions(double*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetSensitivity(uint8_t, double *) {
+RK350_API(uint16_t) GetSensitivity(uint8_t, double*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) SetSensitivity(uint8_t, double *) {
+RK350_API(uint16_t) SetSensitivity(uint8_t, double*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetAutoRanging(uint8_t, uint8_t *) {
+RK350_API(uint16_t) GetAutoRanging(uint8_t, uint8_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -34,7 +34,7 @@ RK350_API(uint16_t) SetAutoRanging(uint8_t, uint8_t) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetCoupling(uint8_t, uint8_t *) {
+RK350_API(uint16_t) GetCoupling(uint8_t, uint8_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -44,7 +44,7 @@ RK350_API(uint16_t) SetCoupling(uint8_t, uint8_t) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetDcLevel(uint8_t, double *) {
+RK350_API(uint16_t) GetDcLevel(uint8_t, double*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -54,7 +54,7 @@ RK350_API(uint16_t) SetDcLevel(uint8_t, double) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetResolution(uint8_t *) {
+RK350_API(uint16_t) GetResolution(uint8_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -69,7 +69,7 @@ RK350_API(double) GetSampleFrequencyF(void) {
   return 0.0;
 }
 
-RK350_API(uint16_t) SetSampleFrequencyF(double *) {
+RK350_API(uint16_t) SetSampleFrequencyF(double*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -79,12 +79,12 @@ RK350_API(uint32_t) GetSampleFrequency(void) {
   return 0;
 }
 
-RK350_API(uint16_t) SetSampleFrequency(uint32_t *) {
+RK350_API(uint16_t) SetSampleFrequency(uint32_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetExternalClock(uint16_t *) {
+RK350_API(uint16_t) GetExternalClock(uint16_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -94,7 +94,7 @@ RK350_API(uint16_t) SetExternalClock(uint16_t) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetInstrumentConfig(uint16_t *) {
+RK350_API(uint16_t) GetInstrumentConfig(uint16_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -104,7 +104,7 @@ RK350_API(uint16_t) SetInstrumentConfig(uint16_t) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetTriggerSource(uint8_t *) {
+RK350_API(uint16_t) GetTriggerSource(uint8_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -114,7 +114,7 @@ RK350_API(uint16_t) SetTriggerSource(uint8_t) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetTriggerMode(uint8_t *) {
+RK350_API(uint16_t) GetTriggerMode(uint8_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -124,7 +124,7 @@ RK350_API(uint16_t) SetTriggerMode(uint8_t) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetTriggerModeCh(uint8_t, uint8_t *) {
+RK350_API(uint16_t) GetTriggerModeCh(uint8_t, uint8_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -134,7 +134,7 @@ RK350_API(uint16_t) SetTriggerModeCh(uint8_t, uint8_t) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetTriggerLevel(uint8_t, double *) {
+RK350_API(uint16_t) GetTriggerLevel(uint8_t, double*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -144,7 +144,7 @@ RK350_API(uint16_t) SetTriggerLevel(uint8_t, double) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetTriggerHys(uint8_t, double *) {
+RK350_API(uint16_t) GetTriggerHys(uint8_t, double*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -154,7 +154,7 @@ RK350_API(uint16_t) SetTriggerHys(uint8_t, double) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetPXITriggerSlopes(uint8_t *) {
+RK350_API(uint16_t) GetPXITriggerSlopes(uint8_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -164,7 +164,7 @@ RK350_API(uint16_t) SetPXITriggerSlopes(uint8_t) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetPXITriggerEnables(uint8_t *) {
+RK350_API(uint16_t) GetPXITriggerEnables(uint8_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }

@@ -39,22 +39,22 @@ RK350_API(uint16_t) ADC_Ready(void) {
   return 0;
 }
 
-RK350_API(uint16_t) ADC_GetDataCh(uint16_t, uint16_t *) {
+RK350_API(uint16_t) ADC_GetDataCh(uint16_t, uint16_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) ADC_GetDataVoltCh(uint16_t, double *) {
+RK350_API(uint16_t) ADC_GetDataVoltCh(uint16_t, double*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) ADC_GetData(uint16_t *, uint16_t *) {
+RK350_API(uint16_t) ADC_GetData(uint16_t*, uint16_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) ADC_GetDataVolt(double *, double *) {
+RK350_API(uint16_t) ADC_GetDataVolt(double*, double*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -64,27 +64,27 @@ RK350_API(uint16_t) StartMeasurement(void) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetMeasurement(double *, double *) {
+RK350_API(uint16_t) GetMeasurement(double*, double*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetOneMeasurement(int32_t, double *, double *) {
+RK350_API(uint16_t) GetOneMeasurement(int32_t, double*, double*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetMeasurementRaw(uint16_t *, uint16_t *) {
+RK350_API(uint16_t) GetMeasurementRaw(uint16_t*, uint16_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetOneMeasurementRaw(int32_t, uint16_t *, uint16_t *) {
+RK350_API(uint16_t) GetOneMeasurementRaw(int32_t, uint16_t*, uint16_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetOneMeasurementRawCh(uint16_t, int32_t, uint16_t *) {
+RK350_API(uint16_t) GetOneMeasurementRawCh(uint16_t, int32_t, uint16_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -94,7 +94,7 @@ RK350_API(uint16_t) SetDataReadyCallback(RK350DataReadyCallback) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) SetDataReadyEvent(void *) {
+RK350_API(uint16_t) SetDataReadyEvent(void*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
@@ -104,12 +104,12 @@ RK350_API(uint16_t) SetTransferMode(uint32_t) {
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetTransferMode(uint32_t *) {
+RK350_API(uint16_t) GetTransferMode(uint32_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
 
-RK350_API(uint16_t) GetMeasureMode(uint8_t *) {
+RK350_API(uint16_t) GetMeasureMode(uint8_t*) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
   return ResultNotAvailable;
 }
