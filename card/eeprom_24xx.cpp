@@ -4,12 +4,14 @@
 
 namespace rk350::card {
 
-void Eeprom24xx::OnStart() {
-  // A repeated start abandons a write that was not ended by a stop.
+void Eeprom24xx::CancelTransfer() {
   pending_.clear();
   dataBytes_ = 0;
   phase_ = Phase::kIdle;
 }
+
+// A repeated start abandons a write that was not ended by a stop.
+void Eeprom24xx::OnStart() { CancelTransfer(); }
 
 void Eeprom24xx::OnStop() {
   for (const PendingWrite& w : pending_) image_.SetByte(w.address, w.value);

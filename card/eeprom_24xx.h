@@ -35,6 +35,9 @@ class Eeprom24xx : public I2cTarget {
   const std::vector<uint16_t>& ReadLog() const { return readLog_; }
   void ClearReadLog() { readLog_.clear(); }
   uint32_t BytesWritten() const { return bytesWritten_; }
+  // Drops a transfer under way (a write not yet stored is lost); the address
+  // pointer and the content stay.
+  void CancelTransfer();
 
   // I2cTarget
   void OnStart() override;

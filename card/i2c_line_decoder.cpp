@@ -12,6 +12,7 @@ void I2cLineDecoder::Reset() {
   controllerAck_ = false;
   shift_ = 0;
   bits_ = 0;
+  Notify();
 }
 
 void I2cLineDecoder::Drive(bool scl, bool controllerSda) {

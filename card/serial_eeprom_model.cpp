@@ -9,7 +9,10 @@ SerialEepromModel::SerialEepromModel(EepromVariant variant) {
   SetVariant(variant);
 }
 
-void SerialEepromModel::Reset() { wires_.Reset(); }
+void SerialEepromModel::Reset() {
+  memory_.CancelTransfer();
+  wires_.Reset();
+}
 
 void SerialEepromModel::OnRegisterWrite(uint8_t index, uint8_t value) {
   if (index != regs::kRegSerialLines) return;

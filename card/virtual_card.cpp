@@ -2,7 +2,15 @@
 
 namespace rk350::card {
 
-VirtualCard::VirtualCard(uint16_t base, EepromVariant eeprom) : base_(base), eeprom_(eeprom) { Reset(); }
+VirtualCard::VirtualCard(uint16_t base, EepromVariant eeprom) : base_(base), eeprom_(eeprom) {
+  // The front end decodes its DAC codes with the calibration in the card's
+  // own EEPROM.
+  frontEnd_.UseCalibration(&eeprom_.Memory().Image());
+  sources_.AttachGenerator(&generator_);
+  // The generator's level DACs are calibrated by what the card's EEPROM says.
+  generator_.AttachCalibration(&eeprom_.Memory().Image());
+  Reset();
+}
 
 void VirtualCard::Reset() {
   registers_.fill(0);
@@ -11,10 +19,14 @@ void VirtualCard::Reset() {
   frontEnd_.Reset();
   generator_.Reset();
   eeprom_.Reset();
+  sampleClock_.Reset();
+  sources_.Reset();
+  acquisition_.Reset();
+  fault_ = Fault::kNone;
 }
 
 uint8_t VirtualCard::In(uint16_t port) {
-  if (!Decodes(port)) return 0xFF;
+  if (!Decodes(port) || fault_ == Fault::kSilent) return 0xFF;
   switch (port - base_) {
     case regs::kPortIndex:
       return ReadSampleByte(2);
@@ -23,14 +35,16 @@ uint8_t VirtualCard::In(uint16_t port) {
     case regs::kPortStatus:
       return ReadStatus();
     case regs::kPortAddressHigh:
+      return acquisition_.AddressHigh();
     case regs::kPortAddressLow:
+      return acquisition_.AddressLow();
     default:
       return 0;
   }
 }
 
 void VirtualCard::Out(uint16_t port, uint8_t value) {
-  if (!Decodes(port)) return;
+  if (!Decodes(port) || fault_ == Fault::kSilent) return;
   switch (port - base_) {
     case regs::kPortIndex:
       selectedIndex_ = value;
@@ -51,10 +65,13 @@ void VirtualCard::OnRegisterWrite(uint8_t index, uint8_t value) {
   frontEnd_.OnRegisterWrite(index, value);
   generator_.OnRegisterWrite(index, value);
   eeprom_.OnRegisterWrite(index, value);
+  sampleClock_.OnRegisterWrite(index, value);
+  acquisition_.OnRegisterWrite(index, value);
 }
 
 uint8_t VirtualCard::ReadStatus() {
-  uint8_t status = 0;
+  if (fault_ == Fault::kStatusStuck) return 0xFF;
+  uint8_t status = acquisition_.StatusBits();
   if (eeprom_.DataLine()) status |= regs::kStatusEepromData;
   return status;
 }
@@ -70,6 +87,6 @@ int VirtualCard::BusIn(uint16_t port) {
   return In(port);
 }
 
-uint8_t VirtualCard::ReadSampleByte(int /*channel*/) { return 0x80; }
+uint8_t VirtualCard::ReadSampleByte(int channel) { return acquisition_.ReadSampleByte(channel); }
 
 }  // namespace rk350::card

@@ -10,9 +10,13 @@
 #include <array>
 #include <cstdint>
 
+#include "card/acquisition_model.h"
 #include "card/front_end_model.h"
 #include "card/generator_model.h"
+#include "card/sample_clock_model.h"
 #include "card/serial_eeprom_model.h"
+#include "card/signal_sources.h"
+#include "card/virtual_time.h"
 #include "hardware/register_map.h"
 
 namespace rk350::card {
@@ -56,6 +60,21 @@ class VirtualCard {
   FrontEndModel& FrontEnd() { return frontEnd_; }
   GeneratorModel& Generator() { return generator_; }
   SerialEepromModel& Eeprom() { return eeprom_; }
+  SampleClockModel& SampleClock() { return sampleClock_; }
+  const FrontEndModel& FrontEnd() const { return frontEnd_; }
+  const SampleClockModel& SampleClock() const { return sampleClock_; }
+  VirtualTime& Time() { return time_; }
+  SignalSources& Sources() { return sources_; }
+  AcquisitionModel& Acquisition() { return acquisition_; }
+
+  // ---- Faults to inject ------------------------------------------------------
+  enum class Fault : uint8_t {
+    kNone,
+    kStatusStuck,  // the status port reads 0xFF
+    kSilent,       // the card answers nothing: every read 0xFF, writes lost
+  };
+  void SetFault(Fault fault) { fault_ = fault; }
+  Fault CurrentFault() const { return fault_; }
 
  private:
   void OnRegisterWrite(uint8_t index, uint8_t value);
@@ -73,6 +92,11 @@ class VirtualCard {
   SerialEepromModel eeprom_;
   bool faultArmed_ = false;
   uint32_t readsBeforeFault_ = 0;
+  SampleClockModel sampleClock_;
+  VirtualTime time_;
+  SignalSources sources_;
+  AcquisitionModel acquisition_{time_, frontEnd_, sampleClock_, sources_};
+  Fault fault_ = Fault::kNone;
 };
 
 }  // namespace rk350::card

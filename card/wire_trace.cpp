@@ -1,6 +1,16 @@
 #include "card/wire_trace.h"
 
+#include <cstdio>
+
 namespace rk350::card {
+
+namespace {
+void AppendTime(std::string& text, uint64_t units) {
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "#%llu\n", static_cast<unsigned long long>(units));
+  text += stamp;
+}
+}  // namespace
 
 void WireTrace::Start(bool scl, bool sda) {
   changes_.clear();
@@ -37,14 +47,14 @@ std::string WireTrace::Vcd() const {
   bool haveLast = false;
   Change last{};
   for (const Change& c : changes_) {
-    text += "#" + std::to_string(c.step * kUnitsPerStep) + "\n";
+    AppendTime(text, c.step * kUnitsPerStep);
     if (!haveLast || c.scl != last.scl) text += c.scl ? "1!\n" : "0!\n";
     if (!haveLast || c.sda != last.sda) text += c.sda ? "1\"\n" : "0\"\n";
     last = c;
     haveLast = true;
   }
   const uint64_t end = (changes_.empty() ? 0 : changes_.back().step) + 2;
-  text += "#" + std::to_string(end * kUnitsPerStep) + "\n";
+  AppendTime(text, end * kUnitsPerStep);
   return text;
 }
 

@@ -34,6 +34,17 @@ constexpr uint8_t kGenSerialData = 0x80;
 constexpr uint8_t kGenSerialLoad = 0x40;
 constexpr uint8_t kGenSerialClock = 0x20;
 
+// Front-end serial DACs: 11-bit words, address in bits 10..8, value in 7..0.
+constexpr int kFrontEndDacWordBits = 11;
+constexpr uint8_t kDacTrimLow = 0;      // receives 255 - trim
+constexpr uint8_t kDacTrimHigh = 2;     // receives trim
+constexpr uint8_t kDacCoarseDown = 5;   // receives 254 - coarse steps
+constexpr uint8_t kDacCoarseUp = 1;     // receives coarse steps - 1
+constexpr uint8_t kDacFine = 4;         // receives 255 - fine
+// Front-end relay byte, one latch per path.
+constexpr uint8_t kRelayAcCoupling = 0x01;
+constexpr uint8_t kRelayInterleave = 0x20;  // the path digitises the other input
+
 constexpr uint8_t kRegSerialLines = 1;  // EEPROM lines and front-end serial line
 // Register 1, EEPROM.
 constexpr uint8_t kEepromClock = 0x01;
@@ -75,6 +86,33 @@ constexpr uint8_t kRegGenIncrementMid = 35;
 constexpr uint8_t kRegGenIncrementHigh = 36;
 constexpr uint8_t kRegGenRangeSelect = 37;
 constexpr uint8_t kRegisterCount = 38;
+
+// Register 30, generator clock select: prescaler index 0..14; 15 stops the
+// clock while the waveform memory is loaded.
+constexpr uint8_t kGenClockStopped = 15;
+// Register 31, generator control bits.
+constexpr uint8_t kGenCtrlWriteStrobe = 0x01;  // rising edge (clock stopped): sample into memory
+constexpr uint8_t kGenCtrlRun = 0x04;          // phase accumulator runs from the prescaled clock
+constexpr uint8_t kGenCtrlLongMemory = 0x08;   // 16-bit memory address instead of 10-bit
+constexpr uint8_t kGenCtrlAdvance = 0x20;      // rising edge (clock stopped): one increment
+constexpr uint8_t kGenCtrlNotReset = 0x40;     // low: phase accumulator and load counter held at 0
+// Register 37, generator amplitude range.
+constexpr uint8_t kGenRangeLow = 0;
+constexpr uint8_t kGenRangeHigh = 5;
+constexpr uint8_t kGenRangeMid = 6;
+// Generator serial DAC: 11-bit words, channel in bits 10..8.
+constexpr int kGenDacWordBits = 11;
+constexpr uint8_t kGenDacAmpCoarseUp = 0;    // amplitude coarse code + 1
+constexpr uint8_t kGenDacOffCoarseDown = 1;  // offset coarse code - 1
+constexpr uint8_t kGenDacAmpFine = 2;
+constexpr uint8_t kGenDacOffCoarseUp = 3;    // offset coarse code + 1
+constexpr uint8_t kGenDacAmpCoarseDown = 4;  // amplitude coarse code - 1
+constexpr uint8_t kGenDacOffFine = 5;
+// Phase accumulator: 2^23 phase units per memory sweep; one sample is 2^13
+// units with the 1024-sample memory and 2^7 units with the 65536-sample one.
+constexpr uint32_t kGenPhaseUnits = 1u << 23;
+constexpr uint32_t kGenShortMemorySamples = 1024;
+constexpr uint32_t kGenLongMemorySamples = 65536;
 
 // EEPROM device address (24-series, chip selects 0).
 constexpr uint8_t kEepromDeviceWrite = 0xA0;

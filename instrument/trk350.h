@@ -140,6 +140,10 @@ class TRK350 {
   void ShiftFrontEndByte(uint8_t value, uint8_t strobe);
   void WriteTrimDacs(int path, int32_t g);
   void WriteOffsetDacs(int path, int32_t fine, int32_t coarse);
+  void ComputeOffset(int source, int path, Extended volts, Extended zero);
+  void ApplyOffset(int path);
+  void ApplyTrim(int path);
+  uint8_t RelayByte(int path) const;
 
   // ---- Timebase and record ------------------------------------------------
   void SetrSampleFreq(Extended hertz);
@@ -175,6 +179,12 @@ class TRK350 {
   void ClampRangeIndex(int channel);
   void StartMeasureTimer();  // enables MeasureTimer and clears EngineState
   void StopMeasureTimer();
+  void ApplyRangeStep(int channel);
+  void UpdateFitWindows();
+  void ArmFromEngine();
+  void CompleteFromEngine();
+  // A trigger was seen or forced since the synchronous measurement began.
+  bool TriggerSeen = false;
 
   // ---- Measurement hardware sequence --------------------------------------
   void ArmMeasurement();
@@ -187,10 +197,20 @@ class TRK350 {
   uint16_t ReadMemoryAddress();
   void ForceTrigger();
   void AdvanceMemoryAddress(uint16_t count);
+  // Last byte read from the status port (0xFF: the card does not answer).
+  uint8_t LastStatus = 0;
+  // True when the last synchronous measurement was given up because the
+  // card stopped answering.
+  bool SyncAbandoned = false;
 
   // ---- Readout ------------------------------------------------------------
   void ReadMeasurement();
   void ReadChannelRecord(int channel, int32_t start, int32_t count, uint16_t* buffer);
+  void MergeInterleaved();
+  void AverageRecord(int channel);
+  // Overload and fit flags of the last ReadChannelRecord, [channel 1..2].
+  bool OverloadFlag[3] = {};
+  bool FitFlag[3] = {};
 
   // ---- Function generator -------------------------------------------------
   void SetGenFrequency(Extended hertz);

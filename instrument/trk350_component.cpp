@@ -88,6 +88,7 @@ TRK350::TRK350(void* owner) : Owner(owner) {
   for (int ch = 1; ch <= 4; ++ch) {
     Coupling[ch] = 0;
     RangeIndex[ch] = 6;
+    DcLevelLimit[ch] = DcLevelLimits[RangeIndex[ch]];  // follows the range from the start
     AutoRanging[ch] = true;
     SetChDcLevel(ch, 0.0L);
     TriggerMode[ch] = 0;

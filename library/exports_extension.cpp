@@ -61,4 +61,11 @@ RK350_API(const char*) RK350_ResultText(uint32_t result) {
   return r != nullptr ? r->text : "unknown result code";
 }
 
+RK350_API(uint32_t) RK350_TakeMeasurementReady(void) {
+  if (gInstrument == nullptr) return 0;
+  const bool ready = gMeasurementReady;
+  gMeasurementReady = false;
+  return ready ? 1 : 0;
+}
+
 RK350_API(const char*) RK350_Version(void) { return RK350_VERSION_STRING; }

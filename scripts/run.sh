@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# The first command on a fresh machine: builds the library and a small
-# example program, then runs it against the virtual card. It prints what
-# InitInstrument answered and what the card is.
+# The first command on a fresh machine: builds the library and the capture
+# tool (Release), then captures on the virtual card. The generator is looped
+# back to channel 1, so out/capture.svg shows its 1 kHz sine; out/capture.csv
+# holds the numbers. Extra arguments go to the capture tool (see --help).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-for cmd in cmake g++ gcc; do
+for cmd in cmake g++; do
   if ! command -v "$cmd" >/dev/null 2>&1; then
     echo "run.sh: $cmd is missing; install it with: apt-get install -y cmake g++ make" >&2
     exit 1
@@ -12,5 +13,6 @@ for cmd in cmake g++ gcc; do
 done
 JOBS=${JOBS:-$(nproc)}
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DRK350_TESTS=OFF -DRK350_BENCH=OFF >/dev/null
-cmake --build build/release -j"$JOBS" --target rk350_init_report
-exec build/release/examples/rk350_init_report "$@"
+cmake --build build/release -j"$JOBS" --target rk350-capture
+mkdir -p out
+exec build/release/rk350-capture --output out/capture "$@"

@@ -49,6 +49,15 @@ RK350_API(uint16_t) RK350_SetPortFunctions(void *context, RK350PortInFunction in
 RK350_API(const char *) RK350_ResultName(uint32_t result);
 RK350_API(const char *) RK350_ResultText(uint32_t result);
 
+/*
+ * Whether the measurement engine has finished a record since the last call:
+ * returns the library's measurement-ready flag (set when the instrument
+ * reports a finished measurement) and clears it. A host running continuous
+ * or one-shot measurements reads each new record once this answers 1.
+ * Answers 0 while no instrument exists.
+ */
+RK350_API(uint32_t) RK350_TakeMeasurementReady(void);
+
 /* Version of the library, as "major.minor.patch". */
 RK350_API(const char *) RK350_Version(void);
 

@@ -186,4 +186,25 @@ TEST(VirtualIdentity, EepromImageLoadRefusesBadInputAndChangesNothing) {
   EXPECT_EQ(two[1], 0xAA);
 }
 
+// The logic trace of the EEPROM wires through the control calls.
+TEST(VirtualIdentity, EepromTraceOfInitialisationAsVcd) {
+  RK350Sim_StartEepromTrace();
+  ASSERT_EQ(InitInstrument(0x288), RK350_RESULT_OK);
+  RK350Sim_StopEepromTrace();
+  const uint32_t size = RK350Sim_GetEepromTraceVcd(nullptr, 0);
+  ASSERT_GT(size, 1000u);
+  std::vector<char> small(16, 'x');
+  EXPECT_EQ(RK350Sim_GetEepromTraceVcd(small.data(), 16), size);
+  EXPECT_EQ(small, std::vector<char>(16, 'x')) << "nothing written when it does not fit";
+  std::vector<char> text(size);
+  ASSERT_EQ(RK350Sim_GetEepromTraceVcd(text.data(), size), size);
+  ASSERT_EQ(text.back(), '\0');
+  const std::string vcd(text.data());
+  EXPECT_NE(vcd.find(" scl $end"), std::string::npos);
+  EXPECT_NE(vcd.find(" sda $end"), std::string::npos);
+  // 727 byte reads of 145 control writes each, two 5-unit steps per write.
+  const std::string last = vcd.substr(vcd.rfind('#') + 1);
+  EXPECT_GE(std::stoull(last), 727ull * 145ull * 10ull);
+}
+
 }  // namespace

@@ -203,6 +203,21 @@ TEST(VirtualEeprom, ResetReleasesTheWiresAndKeepsTheContent) {
   EXPECT_EQ(bus.ReadSequential(3, 1), std::vector<uint8_t>{0x33});
 }
 
+TEST(VirtualEeprom, ResetDropsAWriteUnderWay) {
+  VirtualCard card;
+  Controller bus(card);
+  const uint8_t before = card.Eeprom().Memory().Image().Byte(300);
+  bus.Start();
+  bus.Send(0xA0);
+  bus.Send(0x01);
+  bus.Send(300 & 0xFF);
+  bus.Send(static_cast<uint8_t>(before ^ 0x55));
+  card.Reset();
+  bus.Stop();
+  EXPECT_EQ(card.Eeprom().Memory().Image().Byte(300), before);
+  EXPECT_EQ(card.Eeprom().Memory().BytesWritten(), 0u);
+}
+
 TEST(VirtualEeprom, FrontEndBitsOfRegisterOneLeaveTheEepromAlone) {
   VirtualCard card;
   Controller bus(card);

@@ -1,0 +1,136 @@
+// Acquisition benchmarks: fetching a full record from the virtual card with
+// conversion to volts, and records per second of the timer-driven engine
+// against the bound its 6 ms tick sets.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <memory>
+#include <vector>
+
+#include "card/virtual_card.h"
+#include "hardware/port_io.h"
+#include "instrument/trk350.h"
+#include "platform/platform.h"
+
+namespace {
+
+using rk350::card::VirtualCard;
+
+// A port pair to a virtual card that counts the accesses.
+struct CountingCard {
+  VirtualCard card{0x288};
+  uint64_t accesses = 0;
+  static int RK350_PORT_CALL In(void* self, uint16_t port) {
+    auto* c = static_cast<CountingCard*>(self);
+    ++c->accesses;
+    return c->card.In(port);
+  }
+  static int RK350_PORT_CALL Out(void* self, uint16_t port, uint8_t value) {
+    auto* c = static_cast<CountingCard*>(self);
+    ++c->accesses;
+    c->card.Out(port, value);
+    return 0;
+  }
+};
+
+struct Bench {
+  std::unique_ptr<CountingCard> card = std::make_unique<CountingCard>();
+  std::unique_ptr<rk350::TRK350> instrument;
+  Bench() {
+    rk350::hw::InstallPortPair({card.get(), &CountingCard::In, &CountingCard::Out});
+    instrument = std::make_unique<rk350::TRK350>(nullptr);
+    instrument->HardwarePresent = true;
+    for (int ch = 1; ch <= 4; ++ch) instrument->AutoRanging[ch] = false;
+    rk350::card::SignalSource sine;
+    sine.kind = rk350::card::SourceKind::kSine;
+    sine.amplitude = 0.5;
+    sine.frequency = 1e3;
+    card->card.Sources().Set(1, sine);
+    card->card.Sources().Set(2, sine);
+  }
+  ~Bench() {
+    instrument.reset();
+    rk350::hw::InstallPortPair({});
+  }
+};
+
+// Read a complete record of 65,520 samples on both channels and convert it
+// to volts, as the first ADC_GetDataVolt after a block measurement does.
+void BM_FetchFullRecordBothChannelsToVolts(benchmark::State& state) {
+  Bench b;
+  rk350::TRK350& t = *b.instrument;
+  b.card->card.Time().SetManual(0);
+  t.SetlRecordLength(65520);
+  t.SetlPostSamples(32760);
+  t.ArmMeasurement();
+  b.card->card.Time().Advance(1.0);
+  if (!t.RecordComplete()) state.SkipWithError("record not complete");
+  std::vector<double> volts1(65520), volts2(65520);
+  const double factor = 0.8 / 32768;
+  uint64_t accesses = 0;
+  for (auto _ : state) {
+    const uint64_t before = b.card->accesses;
+    t.ReadMeasurement();
+    accesses += b.card->accesses - before;
+    const uint16_t* d1 = t.ChannelData[1].get();
+    const uint16_t* d2 = t.ChannelData[2].get();
+    for (int i = 0; i < 65520; ++i) {
+      volts1[i] = (static_cast<int>(d1[i]) - 0x8000) * factor;
+      volts2[i] = (static_cast<int>(d2[i]) - 0x8000) * factor;
+    }
+    benchmark::DoNotOptimize(volts1.data());
+    benchmark::DoNotOptimize(volts2.data());
+  }
+  const double samples = 2.0 * 65520 * static_cast<double>(state.iterations());
+  state.counters["samples/s"] = benchmark::Counter(samples, benchmark::Counter::kIsRate);
+  state.counters["port accesses/sample"] = static_cast<double>(accesses) / samples;
+}
+BENCHMARK(BM_FetchFullRecordBothChannelsToVolts)->Unit(benchmark::kMillisecond);
+
+// The card's own work for one record: arming, catching up with a long wait
+// and computing the 65,536 samples the memory keeps per converter.
+void BM_CardCompletesAFullMemoryRecord(benchmark::State& state) {
+  Bench b;
+  rk350::TRK350& t = *b.instrument;
+  b.card->card.Time().SetManual(0);
+  t.SetlRecordLength(65520);
+  t.SetlPostSamples(32760);
+  for (auto _ : state) {
+    t.ArmMeasurement();
+    b.card->card.Time().Advance(10.0);  // 250 million samples of card time at 25 MHz
+    benchmark::DoNotOptimize(t.RecordComplete());
+  }
+}
+BENCHMARK(BM_CardCompletesAFullMemoryRecord)->Unit(benchmark::kMillisecond);
+
+// Continuous mode on the host clock: the 6 ms timer runs the engine while
+// the thread pumps its messages. A record needs an arming tick and a
+// completing tick at best, so the bound is 1000 / 6 ticks per second.
+void BM_ContinuousRecordsPerSecond(benchmark::State& state) {
+  Bench b;
+  rk350::TRK350& t = *b.instrument;
+  t.SetlRecordLength(static_cast<int32_t>(state.range(0)));
+  t.SetlPostSamples(static_cast<int32_t>(state.range(0) / 2));
+  t.SetmMeasureMode(rk350::mCh12);
+  t.SetrTrigTimeOut(0.05L);
+  long records = 0;
+  t.OnMeasurementReady = {[](void* count, rk350::TRK350*) { ++*static_cast<long*>(count); }, &records};
+  t.SetamAcquisitionMode(rk350::amContinuous);
+  double seconds = 0;
+  for (auto _ : state) {
+    records = 0;
+    t.SetbEnableMeasurements(true);
+    const auto start = std::chrono::steady_clock::now();
+    const auto end = start + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < end) rk350::platform::ProcessPendingMessages();
+    t.SetbEnableMeasurements(false);
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+  state.counters["records/s"] = static_cast<double>(records) / seconds;
+  state.counters["tick bound/s"] = 1000.0 / 6.0;
+}
+BENCHMARK(BM_ContinuousRecordsPerSecond)->Arg(512)->Arg(65520)->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

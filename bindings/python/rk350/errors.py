@@ -1,0 +1,81 @@
+"""Exceptions named after the library's result codes."""
+
+
+class RK350Error(Exception):
+    """A library call answered with a result code other than ResultOk.
+
+    ``code`` is the numeric result, ``name`` its name (``ResultInvalidValue``),
+    ``call`` the call that failed.
+    """
+
+    code = None
+    result_name = "Unknown"
+
+    def __init__(self, call, code=None, text=None):
+        self.call = call
+        if code is not None:
+            self.code = code
+        self.text = text
+        message = "%s: %s" % (call, self.result_name)
+        if text:
+            message += " (%s)" % text
+        super().__init__(message)
+
+
+class NoInstrumentError(RK350Error):
+    """No instrument: InitInstrument was not called, or found no card."""
+
+    code = 1
+    result_name = "ResultNoInstrument"
+
+
+class NotInitialisedError(RK350Error):
+    """The library is not initialised."""
+
+    code = 2
+    result_name = "ResultNotInitialised"
+
+
+class NotAvailableError(RK350Error):
+    """The function or setting does not exist on this instrument."""
+
+    code = 4
+    result_name = "ResultNotAvailable"
+
+
+class NoGeneratorError(RK350Error):
+    """The instrument has no function generator."""
+
+    code = 8
+    result_name = "ResultNoGenerator"
+
+
+class InvalidChannelError(RK350Error):
+    """The channel number is 0 or above the channel count."""
+
+    code = 16
+    result_name = "ResultInvalidChannel"
+
+
+class InvalidValueError(RK350Error):
+    """An argument lies outside its allowed set or range."""
+
+    code = 32
+    result_name = "ResultInvalidValue"
+
+
+class LibraryNotFoundError(OSError):
+    """The shared library could not be found or loaded."""
+
+
+_BY_CODE = {cls.code: cls for cls in (NoInstrumentError, NotInitialisedError, NotAvailableError,
+                                      NoGeneratorError, InvalidChannelError, InvalidValueError)}
+
+
+def error_for(code, call, text=None):
+    """The exception for a result code (RK350Error for unknown codes)."""
+    cls = _BY_CODE.get(code)
+    if cls is None:
+        error = RK350Error(call, code, text)
+        return error
+    return cls(call, code, text)

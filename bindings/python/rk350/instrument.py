@@ -1,0 +1,518 @@
+"""The Pythonic instrument: settings as properties, measurements as numpy arrays."""
+
+import ctypes
+import datetime
+import time
+
+import numpy as np
+
+from ._library import load_library
+from .errors import RK350Error, error_for
+
+TRIGGER_SOURCES = {"ch1": 0, "ch2": 1, "external": 4, "and": 6, "or": 7, "xor": 8, "none": 9}
+SIGNAL_TYPES = {"sine": 0, "triangle": 1, "square": 2, "dc": 3, "noise": 4, "arbitrary": 5}
+MEASURE_MODES = {"ch1": 1, "ch2": 2, "ch12": 3, "xy": 16}
+_SOURCE_NAMES = {v: k for k, v in TRIGGER_SOURCES.items()}
+_SIGNAL_NAMES = {v: k for k, v in SIGNAL_TYPES.items()}
+
+_f64 = ctypes.c_double
+_u8 = ctypes.c_uint8
+_u16 = ctypes.c_uint16
+_u32 = ctypes.c_uint32
+
+
+def _code(value, table, what):
+    if isinstance(value, str):
+        try:
+            return table[value.lower()]
+        except KeyError:
+            raise ValueError("unknown %s %r; one of %s" % (what, value, ", ".join(table))) from None
+    return int(value)
+
+
+class _Api:
+    """Calls exports and turns result codes into exceptions."""
+
+    def __init__(self, lib):
+        self.lib = lib
+
+    def text(self, code):
+        name = self.lib.RK350_ResultText(code)
+        return name.decode() if name else None
+
+    def check(self, code, call):
+        if code:
+            raise error_for(code, call, self.text(code))
+
+    def __call__(self, name, *args):
+        self.check(getattr(self.lib, name)(*args), name)
+
+
+class Channel:
+    """Settings of one input channel (numbered from 1)."""
+
+    def __init__(self, api, number):
+        self._api = api
+        self.number = number
+
+    def __repr__(self):
+        return "<Channel %d>" % self.number
+
+    def _get(self, name, ctype):
+        value = ctype()
+        self._api(name, self.number, ctypes.byref(value))
+        return value.value
+
+    @property
+    def range(self):
+        """Full scale in volts. Setting chooses the nearest offered range."""
+        return self._get("GetSensitivity", _f64)
+
+    @range.setter
+    def range(self, volts):
+        value = _f64(volts)
+        self._api("SetSensitivity", self.number, ctypes.byref(value))
+
+    @property
+    def auto_ranging(self):
+        return bool(self._get("GetAutoRanging", _u8))
+
+    @auto_ranging.setter
+    def auto_ranging(self, on):
+        self._api("SetAutoRanging", self.number, 1 if on else 0)
+
+    @property
+    def coupling(self):
+        """Coupling code, 0 or 1."""
+        return self._get("GetCoupling", _u8)
+
+    @coupling.setter
+    def coupling(self, code):
+        self._api("SetCoupling", self.number, int(code))
+
+    @property
+    def dc_level(self):
+        """Input offset in volts, within twice the range."""
+        return self._get("GetDcLevel", _f64)
+
+    @dc_level.setter
+    def dc_level(self, volts):
+        self._api("SetDcLevel", self.number, float(volts))
+
+    @property
+    def trigger_level(self):
+        """Trigger level in volts (stored in comparator counts: it scales with the range)."""
+        return self._get("GetTriggerLevel", _f64)
+
+    @trigger_level.setter
+    def trigger_level(self, volts):
+        self._api("SetTriggerLevel", self.number, float(volts))
+
+    @property
+    def trigger_hysteresis(self):
+        return self._get("GetTriggerHys", _f64)
+
+    @trigger_hysteresis.setter
+    def trigger_hysteresis(self, volts):
+        self._api("SetTriggerHys", self.number, float(volts))
+
+    @property
+    def trigger_mode(self):
+        return self._get("GetTriggerModeCh", _u8)
+
+    @trigger_mode.setter
+    def trigger_mode(self, mode):
+        self._api("SetTriggerModeCh", self.number, int(mode))
+
+
+class Generator:
+    """The function generator (on the virtual card looped back to channel 1)."""
+
+    def __init__(self, api):
+        self._api = api
+
+    def _get(self, name, ctype):
+        value = ctype()
+        self._api(name, ctypes.byref(value))
+        return value.value
+
+    @property
+    def present(self):
+        return self._api.lib.GetFunctionGenStatus() == 0
+
+    @property
+    def max_amplitude(self):
+        return self._get("GetFuncGenMaxAmplitude", _f64)
+
+    @property
+    def signal_type(self):
+        """'sine', 'triangle', 'square', 'dc', 'noise' or 'arbitrary' (set also by number)."""
+        return _SIGNAL_NAMES.get(self._get("GetFuncGenSignalType", _u16))
+
+    @signal_type.setter
+    def signal_type(self, kind):
+        self._api("SetFuncGenSignalType", _code(kind, SIGNAL_TYPES, "signal type"))
+
+    @property
+    def frequency(self):
+        return self._get("GetFuncGenFrequency", _f64)
+
+    @frequency.setter
+    def frequency(self, hertz):
+        value = _f64(hertz)
+        self._api("SetFuncGenFrequency", ctypes.byref(value))
+
+    def set_frequency(self, hertz):
+        """Sets the frequency and returns the one in effect (limited to 5 MHz while running)."""
+        value = _f64(hertz)
+        self._api("SetFuncGenFrequency", ctypes.byref(value))
+        return value.value
+
+    @property
+    def amplitude(self):
+        """Peak volts: a sine of amplitude A and offset O swings from O - A to O + A."""
+        return self._get("GetFuncGenAmplitude", _f64)
+
+    @amplitude.setter
+    def amplitude(self, volts):
+        self._api("SetFuncGenAmplitude", float(volts))
+
+    @property
+    def offset(self):
+        return self._get("GetFuncGenDCOffset", _f64)
+
+    @offset.setter
+    def offset(self, volts):
+        self._api("SetFuncGenDCOffset", float(volts))
+
+    @property
+    def symmetry(self):
+        """Percent, 0 .. 100."""
+        return self._get("GetFuncGenSymmetry", _f64)
+
+    @symmetry.setter
+    def symmetry(self, percent):
+        self._api("SetFuncGenSymmetry", float(percent))
+
+    @property
+    def output(self):
+        return bool(self._get("GetFuncGenOutputOn", _u16))
+
+    @output.setter
+    def output(self, on):
+        self._api("SetFuncGenOutputOn", 1 if on else 0)
+
+    def configure(self, signal_type="sine", frequency=1000.0, amplitude=1.0, offset=0.0, symmetry=50.0, output=True):
+        """Sets everything at once; returns the frequency in effect."""
+        self.signal_type = signal_type
+        self.amplitude = amplitude
+        self.offset = offset
+        self.symmetry = symmetry
+        self.output = output
+        return self.set_frequency(frequency)
+
+    def load(self, samples):
+        """Loads an arbitrary waveform (unsigned 16-bit samples) and selects it."""
+        data = np.ascontiguousarray(samples, dtype=np.uint16)
+        if data.ndim != 1 or not 1 <= data.size <= 65536:
+            raise ValueError("a waveform holds 1 to 65536 samples")
+        self._api("FillFuncGenMemory", data.size, data.ctypes.data_as(ctypes.POINTER(_u16)))
+        self.signal_type = "arbitrary"
+
+    def square_wave(self, hertz):
+        """The square wave generator: 2.5 V square at this frequency, output on."""
+        value = _u32(int(hertz))
+        self._api("SetSquareWaveGenFrequency", ctypes.byref(value))
+        return value.value
+
+
+class Instrument:
+    """One RK350 card.
+
+    >>> with Instrument() as scope:            # the virtual card at 0x288
+    ...     scope.sample_rate = 1e6
+    ...     volts = scope.block()              # shape (2, record_length)
+
+    ``flavour`` is "virtual" (default) or "hardware"; ``library`` names the
+    file to load instead of searching (see ``find_library``). The library
+    holds one instrument per process: after close() a new Instrument needs a
+    fresh library (``private_copy=True`` loads one).
+    """
+
+    def __init__(self, address=0x288, flavour="virtual", library=None, private_copy=False, lib=None):
+        self.address = address
+        self.flavour = flavour
+        self.lib = lib if lib is not None else load_library(flavour, library, private_copy)
+        self._api = _Api(self.lib)
+        self.channels = (Channel(self._api, 1), Channel(self._api, 2))
+        self.generator = Generator(self._api)
+        self._open = False
+
+    # ---- lifecycle
+    def open(self):
+        self._api("InitInstrument", self.address)
+        self._open = True
+        return self
+
+    def close(self):
+        if self._open:
+            self.lib.ExitInstrument()
+            self._open = False
+
+    def __enter__(self):
+        return self.open()
+
+    def __exit__(self, *exc):
+        self.close()
+
+    @property
+    def card(self):
+        """Control of the virtual card (virtual flavour only)."""
+        from .sim import VirtualCard
+        return VirtualCard(self.lib)
+
+    def channel(self, number):
+        return self.channels[number - 1]
+
+    # ---- identity
+    @property
+    def version(self):
+        return self.lib.RK350_Version().decode()
+
+    @property
+    def serial_number(self):
+        value = ctypes.c_int32()
+        self._api("GetSerialNumber", ctypes.byref(value))
+        return value.value
+
+    @property
+    def calibration_date(self):
+        value = _u32()
+        self._api("GetCalibrationDate", ctypes.byref(value))
+        packed = value.value
+        return datetime.date(packed & 0xFFFF, (packed >> 16) & 0xFF, packed >> 24)
+
+    @property
+    def channel_count(self):
+        value = _u16()
+        self._api("GetNrChannels", ctypes.byref(value))
+        return value.value
+
+    @property
+    def max_sample_rate(self):
+        return self.lib.GetMaxSampleFrequencyF()
+
+    @property
+    def max_record_length(self):
+        return self.lib.GetMaxRecordLength()
+
+    def available_ranges(self):
+        values = (_f64 * 20)()
+        self._api("GetAvailableSensitivities", values)
+        return sorted(v for v in values if v > 0)
+
+    # ---- timebase and record
+    @property
+    def sample_rate(self):
+        """Hz; setting rounds to a rate the card reaches (read it back)."""
+        return self.lib.GetSampleFrequencyF()
+
+    @sample_rate.setter
+    def sample_rate(self, hertz):
+        value = _f64(hertz)
+        self._api("SetSampleFrequencyF", ctypes.byref(value))
+
+    @property
+    def record_length(self):
+        return self.lib.GetRecordLength()
+
+    @record_length.setter
+    def record_length(self, samples):
+        self._api("SetRecordLength", int(samples))
+
+    @property
+    def post_samples(self):
+        return self.lib.GetPostSamples()
+
+    @post_samples.setter
+    def post_samples(self, samples):
+        self._api("SetPostSamples", int(samples))
+
+    @property
+    def pre_samples(self):
+        return self.record_length - self.post_samples
+
+    @property
+    def measure_mode(self):
+        value = _u8()
+        self._api("GetMeasureMode", ctypes.byref(value))
+        return value.value
+
+    @measure_mode.setter
+    def measure_mode(self, mode):
+        self._api("SetMeasureMode", _code(mode, MEASURE_MODES, "measure mode"))
+
+    @property
+    def resolution(self):
+        value = _u8()
+        self._api("GetResolution", ctypes.byref(value))
+        return value.value
+
+    # ---- trigger
+    @property
+    def trigger_source(self):
+        """'ch1', 'ch2', 'external', 'and', 'or', 'none' (or the number)."""
+        value = _u8()
+        self._api("GetTriggerSource", ctypes.byref(value))
+        return _SOURCE_NAMES.get(value.value, value.value)
+
+    @trigger_source.setter
+    def trigger_source(self, source):
+        self._api("SetTriggerSource", _code(source, TRIGGER_SOURCES, "trigger source"))
+
+    @property
+    def trigger_mode(self):
+        value = _u8()
+        self._api("GetTriggerMode", ctypes.byref(value))
+        return value.value
+
+    @trigger_mode.setter
+    def trigger_mode(self, mode):
+        self._api("SetTriggerMode", int(mode))
+
+    @property
+    def trigger_timeout(self):
+        """Seconds, or None to wait for a trigger without limit."""
+        ms = self.lib.GetTriggerTimeOut()
+        return None if ms == -1 else ms / 1000.0
+
+    @trigger_timeout.setter
+    def trigger_timeout(self, seconds):
+        self._api("SetTriggerTimeOut", 0xFFFFFFFF if seconds is None else int(round(seconds * 1000)))
+
+    # ---- measurement
+    def process_messages(self):
+        """Runs the library's timer and posted messages once (POSIX needs this)."""
+        return self.lib.RK350_ProcessMessages()
+
+    def wait(self, seconds):
+        """Sleeps while pumping messages, so the timer-driven engine runs."""
+        end = time.monotonic() + seconds
+        while True:
+            self.process_messages()
+            left = end - time.monotonic()
+            if left <= 0:
+                return
+            time.sleep(min(left, 0.002))
+
+    def start(self):
+        self._api("ADC_Start")
+
+    def abort(self):
+        self._api("ADC_Abort")
+
+    def force_trigger(self):
+        self._api("ADC_ForceTrig")
+
+    @property
+    def ready(self):
+        return bool(self.lib.ADC_Ready())
+
+    @property
+    def triggered(self):
+        """0 none, 2 channel 1, 4 channel 2, 6 both."""
+        return self.lib.ADC_Triggered()
+
+    def get_data(self, raw=False):
+        """The current block record of both channels, shape (2, record_length)."""
+        n = max(0, self.record_length)
+        if raw:
+            data = np.zeros((2, n), dtype=np.uint16)
+            ptr = ctypes.POINTER(_u16)
+            self._api("ADC_GetData", data[0].ctypes.data_as(ptr), data[1].ctypes.data_as(ptr))
+        else:
+            data = np.zeros((2, n), dtype=np.float64)
+            ptr = ctypes.POINTER(_f64)
+            self._api("ADC_GetDataVolt", data[0].ctypes.data_as(ptr), data[1].ctypes.data_as(ptr))
+        return data
+
+    def block(self, timeout=None, force_after=None, raw=False):
+        """One block measurement: start, wait until the record is complete, fetch.
+
+        ``force_after`` seconds without a trigger force one; ``timeout`` bounds
+        the whole wait (TimeoutError). Returns volts (or raw counts),
+        shape (2, record_length), trigger at index ``pre_samples``.
+        """
+        self.start()
+        begin = time.monotonic()
+        forced = False
+        while not self.ready:
+            self.process_messages()
+            elapsed = time.monotonic() - begin
+            if force_after is not None and not forced and elapsed > force_after and not self.triggered:
+                self.force_trigger()
+                forced = True
+            if timeout is not None and elapsed > timeout:
+                self.abort()
+                raise TimeoutError("no complete record within %g s" % timeout)
+            time.sleep(0.0005)
+        return self.get_data(raw)
+
+    def measure(self, raw=False):
+        """Synchronous measurement (StartMeasurement): returns when one record is read."""
+        self._api("StartMeasurement")
+        return self.measurement(raw)
+
+    def measurement(self, raw=False):
+        """The record the engine last read (GetMeasurement), shape (2, record_length)."""
+        n = max(0, self.record_length)
+        if raw:
+            data = np.zeros((2, n), dtype=np.uint16)
+            ptr = ctypes.POINTER(_u16)
+            self._api("GetMeasurementRaw", data[0].ctypes.data_as(ptr), data[1].ctypes.data_as(ptr))
+        else:
+            data = np.zeros((2, n), dtype=np.float64)
+            ptr = ctypes.POINTER(_f64)
+            self._api("GetMeasurement", data[0].ctypes.data_as(ptr), data[1].ctypes.data_as(ptr))
+        return data
+
+    def times(self):
+        """Seconds of each sample relative to the trigger instant."""
+        return (np.arange(self.record_length) - self.pre_samples) / self.sample_rate
+
+    def do_measure(self, mode):
+        """DoMeasure: -1 continuous, 0 stop, other values one shot."""
+        self._api("DoMeasure", int(mode))
+
+    def take_measurement_ready(self):
+        """True once per record the engine finished (RK350_TakeMeasurementReady)."""
+        return bool(self.lib.RK350_TakeMeasurementReady())
+
+    def continuous(self, count=None, timeout=None):
+        """Runs the timer-driven engine and yields every record it finishes.
+
+        Messages are pumped while waiting, so the engine runs on POSIX too.
+        Stops after ``count`` records, or raises TimeoutError when no record
+        came within ``timeout`` seconds; the engine is stopped when the
+        generator is closed.
+        """
+        self.take_measurement_ready()
+        self.do_measure(-1)
+        try:
+            taken = 0
+            last = time.monotonic()
+            while count is None or taken < count:
+                self.process_messages()
+                if self.take_measurement_ready():
+                    yield self.measurement()
+                    taken += 1
+                    last = time.monotonic()
+                elif timeout is not None and time.monotonic() - last > timeout:
+                    raise TimeoutError("no record within %g s" % timeout)
+                else:
+                    time.sleep(0.001)
+        finally:
+            self.lib.DoMeasure(0)
+
+
+__all__ = ["Instrument", "Channel", "Generator", "RK350Error", "TRIGGER_SOURCES", "SIGNAL_TYPES", "MEASURE_MODES"]

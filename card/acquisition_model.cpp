@@ -1,0 +1,421 @@
+#include "card/acquisition_model.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "card/sample_clock_model.h"
+#include "card/signal_sources.h"
+#include "card/virtual_time.h"
+
+namespace rk350::card {
+
+namespace {
+constexpr uint32_t kPrescalerDivisor[16] = {0,   5,    10,   20,    40,    80,      160,      320,
+                                            640, 1280, 5120, 20480, 81920, 1310720, 20971520, 335544320};
+constexpr uint8_t kClockModeSlow = 0x14;
+constexpr uint8_t kClockModeInterleaved = 2;
+constexpr uint8_t kSequencerAcquireRun = 0xAE;
+constexpr uint8_t kSequencerAdvanceRun = 0xA3;
+constexpr int64_t kScanChunk = 1024;
+constexpr int64_t kDepth = regs::kMemoryDepth;
+}  // namespace
+
+AcquisitionModel::AcquisitionModel(VirtualTime& time, const FrontEndModel& frontEnd, const SampleClockModel& clock,
+                                   const SignalSources& sources)
+    : time_(time), frontEnd_(frontEnd), clock_(clock), sources_(sources) {
+  Reset();
+}
+
+void AcquisitionModel::Reset() {
+  registers_.fill(0);
+  lastCommand_ = 0;
+  advanceReset_ = false;
+  address_ = 0;
+  wrapped_ = false;
+  seen_ = 0;
+  addressLatched_ = false;
+  run_ = Run{};
+  for (auto& m : memory_) m.fill(0x80);
+}
+
+// ---- Sample clock ------------------------------------------------------------
+
+double AcquisitionModel::ConverterClockHz() const { return clock_.ConverterClockHz(); }
+
+// ---- Register writes -------------------------------------------------------------
+
+void AcquisitionModel::OnRegisterWrite(uint8_t index, uint8_t value) {
+  if (index >= regs::kRegisterCount) return;
+  const uint8_t previous = registers_[index];
+  registers_[index] = value;
+  switch (index) {
+    case regs::kRegCommand:
+      if (lastCommand_ == 0x7E && value == 0x20) {  // clears the address counter and the status
+        CatchUp();
+        if (!run_.active) {
+          address_ = 0;
+          wrapped_ = false;
+          seen_ = 0;
+        }
+      }
+      if (lastCommand_ == 0x56 && value == 0x00) advanceReset_ = true;
+      // 0x56 then 0x02 prepares a readout from address 0: nothing to do here.
+      lastCommand_ = value;
+      break;
+    case regs::kRegTriggerControl:
+      // Trigger control 3 while waiting forces the trigger at once.
+      if (value == 3 && previous != 3) {
+        CatchUp();
+        if (run_.active && !run_.triggered) SetTrigger(std::max(run_.next, SamplesUpTo(time_.Now())));
+      }
+      break;
+    case regs::kRegReadStrobe:
+      if (!run_.active) address_ = static_cast<uint16_t>(address_ + 1);
+      break;
+    case regs::kRegSequencer:
+      CatchUp();
+      if (run_.active && value != kSequencerAcquireRun) StopRun(SamplesUpTo(time_.Now()));
+      if (value == kSequencerAcquireRun && !run_.active) StartRun();
+      if (value == kSequencerAdvanceRun) {
+        // Counts the address on by the post-trigger count at the fastest
+        // clock, without writing the memory. Its 1.3 ms at most are not
+        // modelled: the run is complete when the next status read comes.
+        const uint32_t count =
+            registers_[regs::kRegPostCountLow] | static_cast<uint32_t>(registers_[regs::kRegPostCountHigh]) << 8;
+        const uint32_t from = advanceReset_ ? 0 : address_;
+        address_ = static_cast<uint16_t>(from + count + kAdvanceOvershoot);
+        advanceReset_ = false;
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+// ---- Runs -----------------------------------------------------------------------
+
+void AcquisitionModel::StartRun() {
+  Run r;
+  r.active = true;
+  r.t0 = time_.Now();
+  const double hz = ConverterClockHz();
+  r.period = hz > 0 ? 1.0 / hz : 1.0;  // no clock selected: a token 1 Hz
+  r.interleaved = registers_[regs::kRegClockMode] == kClockModeInterleaved;
+  r.slowClock = registers_[regs::kRegClockMode] == kClockModeSlow;
+  r.postCount = registers_[regs::kRegPostCountLow] | static_cast<uint32_t>(registers_[regs::kRegPostCountHigh]) << 8;
+  if (r.postCount == 0) r.postCount = 1;
+  r.paths[0] = frontEnd_.Path(1);
+  r.paths[1] = frontEnd_.Path(2);
+
+  const uint8_t control = registers_[regs::kRegTriggerControl];
+  const uint8_t path = registers_[regs::kRegTriggerPath];
+  const uint8_t special = registers_[regs::kRegSpecialTrigger];
+  if (control == 3) {
+    r.path = Path::kFreeRun;
+  } else if (path == 1) {
+    r.path = Path::kCh1;
+  } else if (path == 2) {
+    r.path = Path::kCh2;
+  } else if (path == 3) {
+    r.path = Path::kLogic;
+    r.logic = control;
+  } else if (path == 4) {
+    switch (special >> 4) {
+      case 0:
+        r.path = Path::kExternal;
+        break;
+      case 1:
+      case 2:
+        r.path = Path::kCh1Digital;
+        break;
+      case 3:
+      case 4:
+        r.path = Path::kCh2Digital;
+        break;
+      default:
+        r.path = Path::kNone;
+    }
+  }
+  if (r.path == Path::kFreeRun) {
+    r.latency = 0;
+  } else if (r.path == Path::kExternal) {
+    r.latency = kExternalLatency + (r.slowClock ? 1 : 0);
+  } else {
+    r.latency = kComparatorLatency - (r.slowClock ? 1 : 0);
+  }
+  run_ = r;
+  address_ = 0;
+  wrapped_ = false;
+  seen_ = 0;
+  ConfigureDetectors();
+  if (run_.path == Path::kFreeRun) SetTrigger(0);
+}
+
+void AcquisitionModel::ConfigureDetectors() {
+  // Channel 1: register 15 picks edge (5) or level (4), register 16 the
+  // direction (1 rising / above, 2 falling / below).
+  auto direction = [](uint8_t kind, uint8_t dir) {
+    if (kind == 5) return dir == 1 ? Edge::kRising : dir == 2 ? Edge::kFalling : Edge::kOff;
+    if (kind == 4) return dir == 1 ? Edge::kAbove : dir == 2 ? Edge::kBelow : Edge::kOff;
+    return Edge::kOff;
+  };
+  run_.ch1.edge = direction(registers_[regs::kRegCh1ModeA], registers_[regs::kRegCh1ModeB]);
+  run_.ch1.a = registers_[regs::kRegCh1CompA];
+  run_.ch1.b = registers_[regs::kRegCh1CompB];
+  // Channel 2: register 25 is 1 rising, 2 falling, 5 level above.
+  const uint8_t m2 = registers_[regs::kRegCh2Mode];
+  run_.ch2.edge = m2 == 1 ? Edge::kRising : m2 == 2 ? Edge::kFalling : m2 == 5 ? Edge::kAbove : Edge::kOff;
+  run_.ch2.a = registers_[regs::kRegCh2CompA];
+  run_.ch2.b = registers_[regs::kRegCh2CompB];
+  // The special code: low nibble 9 rising, 8 falling. The external input
+  // compares against its threshold, the channels' digital conditions look at
+  // the converter's sign bit; both as 0/1 with arm and fire at 0 and 1.
+  const uint8_t low = registers_[regs::kRegSpecialTrigger] & 0x0F;
+  run_.special.edge = low == 9 ? Edge::kRising : low == 8 ? Edge::kFalling : Edge::kOff;
+  run_.special.a = run_.special.edge == Edge::kRising ? 1 : 0;
+  run_.special.b = run_.special.edge == Edge::kRising ? 1 : 0;
+}
+
+void AcquisitionModel::SetTrigger(int64_t k) {
+  run_.triggered = true;
+  run_.triggerIndex = k;
+  run_.stopIndex = k + run_.latency + static_cast<int64_t>(run_.postCount);
+}
+
+void AcquisitionModel::StopRun(int64_t samplesWritten) {
+  if (!run_.active) return;
+  run_.active = false;
+  if (samplesWritten <= 0) return;
+  address_ = static_cast<uint16_t>(samplesWritten % kDepth);
+  wrapped_ = samplesWritten >= kDepth;
+  // Only the last 65,536 samples survive in the memory: compute those.
+  Materialise(std::max<int64_t>(0, samplesWritten - kDepth), samplesWritten - 1);
+}
+
+int64_t AcquisitionModel::SamplesUpTo(double now) const {
+  if (now < run_.t0) return 0;
+  const double n = std::floor((now - run_.t0) / run_.period) + 1;
+  return n > 4e18 ? static_cast<int64_t>(4e18) : static_cast<int64_t>(n);
+}
+
+void AcquisitionModel::CatchUp() {
+  if (!run_.active) return;
+  const int64_t now = SamplesUpTo(time_.Now());
+  if (!run_.triggered && now > run_.next) Scan(run_.next, now);
+  if (run_.triggered && now > run_.stopIndex) {
+    StopRun(run_.stopIndex + 1);
+    return;
+  }
+  address_ = static_cast<uint16_t>(now % kDepth);
+  wrapped_ = now >= kDepth;
+}
+
+// ---- Trigger search -------------------------------------------------------------
+
+double AcquisitionModel::SampleTime(int path, int64_t k) const {
+  const double t = run_.t0 + static_cast<double>(k) * run_.period;
+  // Interleaved: converter 2 samples half a period after converter 1.
+  return path == 2 && run_.interleaved ? t + run_.period / 2 : t;
+}
+
+uint8_t AcquisitionModel::ConvertWith(const PathAnalogState& p, double time) const {
+  double v = sources_.Volts(p.inputChannel, time);
+  if (p.acCoupled) v -= sources_.Mean(p.inputChannel);
+  v += p.offsetVolts;
+  if (!(p.fullScaleVolts > 0)) return 0x80;
+  const double code = std::floor(128.0 + v * 128.0 / p.fullScaleVolts + 0.5);
+  return static_cast<uint8_t>(std::clamp(code, 0.0, 255.0));
+}
+
+uint8_t AcquisitionModel::Convert(int path, double time) const { return ConvertWith(frontEnd_.Path(path), time); }
+
+// One sample of a detector; x on its scale. Returns true when it fires.
+bool AcquisitionModel::Step(Detector& d, int x) {
+  switch (d.edge) {
+    case Edge::kOff:
+      return false;
+    case Edge::kRising:
+      if (d.armed && x >= d.b) return true;
+      if (x < d.a) d.armed = true;
+      return false;
+    case Edge::kFalling:
+      if (d.armed && x <= d.b) return true;
+      if (x > d.a) d.armed = true;
+      return false;
+    case Edge::kAbove:
+      return x >= d.b;
+    case Edge::kBelow:
+      return x <= d.b;
+  }
+  return false;
+}
+
+bool AcquisitionModel::MayChange(const Detector& d, int low, int high) {
+  if (d.fired) return false;
+  switch (d.edge) {
+    case Edge::kOff:
+      return false;
+    case Edge::kRising:
+      return d.armed ? high >= d.b : low < d.a;
+    case Edge::kFalling:
+      return d.armed ? low <= d.b : high > d.a;
+    case Edge::kAbove:
+      return high >= d.b;
+    case Edge::kBelow:
+      return low <= d.b;
+  }
+  return true;
+}
+
+// The comparators work on the comparator scale, where count L stands for the
+// converter code L + 1 (127 is 0 V, the converter's 128).
+bool AcquisitionModel::ChunkMayChange(int64_t from, int64_t to) const {
+  const double t0 = SampleTime(1, from), t1 = SampleTime(2, to - 1);
+  auto codeBounds = [&](int path, int& low, int& high) {
+    const PathAnalogState& p = run_.paths[path - 1];
+    const VoltBounds b = sources_.Bounds(p.inputChannel, t0, t1);
+    if (!b.known) return false;
+    const double shift = p.acCoupled ? -sources_.Mean(p.inputChannel) : 0.0;
+    PathAnalogState dc = p;
+    dc.acCoupled = false;
+    // Quantising is monotonic: bound the codes by converting the bounds.
+    auto code = [&](double v) {
+      if (!(dc.fullScaleVolts > 0)) return 128;
+      return static_cast<int>(
+          std::clamp(std::floor(128.0 + (v + shift + dc.offsetVolts) * 128.0 / dc.fullScaleVolts + 0.5), 0.0, 255.0));
+    };
+    low = code(b.low);
+    high = code(b.high);
+    return true;
+  };
+  int low = 0, high = 0;
+  if (UsesCh1() && !run_.ch1.fired && run_.ch1.edge != Edge::kOff) {
+    if (!codeBounds(1, low, high) || MayChange(run_.ch1, low - 1, high - 1)) return true;
+  }
+  if (UsesCh2() && !run_.ch2.fired && run_.ch2.edge != Edge::kOff) {
+    if (!codeBounds(2, low, high) || MayChange(run_.ch2, low - 1, high - 1)) return true;
+  }
+  if (run_.path == Path::kExternal) {
+    const VoltBounds b = sources_.Bounds(SignalSources::kExternalInput, t0, t1);
+    if (!b.known) return true;
+    if (MayChange(run_.special, b.low >= kExternalThresholdVolts, b.high >= kExternalThresholdVolts)) return true;
+  }
+  if (run_.path == Path::kCh1Digital || run_.path == Path::kCh2Digital) {
+    if (!codeBounds(run_.path == Path::kCh1Digital ? 1 : 2, low, high)) return true;
+    if (MayChange(run_.special, low >= 128, high >= 128)) return true;
+  }
+  return false;
+}
+
+// Evaluates sample k on every detector still waiting; returns true when the
+// armed path triggers on it.
+bool AcquisitionModel::StepDetectors(int64_t k) {
+  int code[2] = {-1, -1};
+  auto codeOf = [&](int path) {
+    if (code[path - 1] < 0) {
+      code[path - 1] = ConvertWith(run_.paths[path - 1], SampleTime(path, k));
+      ++evaluated_;
+    }
+    return code[path - 1];
+  };
+  if (UsesCh1() && !run_.ch1.fired && run_.ch1.edge != Edge::kOff && Step(run_.ch1, codeOf(1) - 1)) {
+    run_.ch1.fired = true;
+    seen_ |= regs::kStatusTriggeredCh1;
+  }
+  if (UsesCh2() && !run_.ch2.fired && run_.ch2.edge != Edge::kOff && Step(run_.ch2, codeOf(2) - 1)) {
+    run_.ch2.fired = true;
+    seen_ |= regs::kStatusTriggeredCh2;
+  }
+  bool specialFired = false;
+  if (run_.path == Path::kExternal) {
+    const double v = sources_.Volts(SignalSources::kExternalInput, SampleTime(1, k));
+    specialFired = Step(run_.special, v >= kExternalThresholdVolts ? 1 : 0);
+    if (specialFired) seen_ |= regs::kStatusTriggeredCh1 | regs::kStatusTriggeredCh2;
+  } else if (run_.path == Path::kCh1Digital || run_.path == Path::kCh2Digital) {
+    const bool one = run_.path == Path::kCh1Digital;
+    specialFired = Step(run_.special, codeOf(one ? 1 : 2) >= 128 ? 1 : 0);
+    if (specialFired) seen_ |= one ? regs::kStatusTriggeredCh1 : regs::kStatusTriggeredCh2;
+  }
+  if (specialFired) run_.special.fired = true;
+  const bool s1 = (seen_ & regs::kStatusTriggeredCh1) != 0, s2 = (seen_ & regs::kStatusTriggeredCh2) != 0;
+  switch (run_.path) {
+    case Path::kCh1:
+      return run_.ch1.fired;
+    case Path::kCh2:
+      return run_.ch2.fired;
+    case Path::kLogic:
+      // The combination of the channels' latched trigger-seen flags.
+      return run_.logic == 0 ? (s1 && s2) : run_.logic == 1 ? (s1 || s2) : run_.logic == 2 ? (s1 != s2) : false;
+    case Path::kExternal:
+    case Path::kCh1Digital:
+    case Path::kCh2Digital:
+      return specialFired;
+    default:
+      return false;
+  }
+}
+
+void AcquisitionModel::Scan(int64_t from, int64_t to) {
+  int64_t k = from;
+  while (k < to && !run_.triggered) {
+    const int64_t end = std::min(to, k + kScanChunk);
+    if (!ChunkMayChange(k, end)) {
+      k = end;
+      continue;
+    }
+    for (; k < end; ++k) {
+      if (StepDetectors(k)) {
+        SetTrigger(k);
+        ++k;
+        break;
+      }
+    }
+  }
+  run_.next = k;
+}
+
+// ---- Memory --------------------------------------------------------------------
+
+void AcquisitionModel::Materialise(int64_t first, int64_t last) {
+  for (int path = 1; path <= 2; ++path) {
+    auto& memory = memory_[path - 1];
+    const PathAnalogState& p = run_.paths[path - 1];
+    for (int64_t k = first; k <= last; ++k)
+      memory[static_cast<size_t>(k % kDepth)] = ConvertWith(p, SampleTime(path, k));
+  }
+  evaluated_ += static_cast<uint64_t>(2 * (last - first + 1));
+}
+
+// ---- Ports ----------------------------------------------------------------------
+
+uint8_t AcquisitionModel::StatusBits() {
+  time_.OnStatusPoll();
+  CatchUp();
+  uint8_t status = seen_;
+  if (run_.active) status |= regs::kStatusRunning;
+  if (wrapped_) status |= regs::kStatusWrapped;
+  return status;
+}
+
+uint8_t AcquisitionModel::AddressHigh() {
+  CatchUp();
+  latchedAddress_ = address_;
+  addressLatched_ = true;
+  return static_cast<uint8_t>(address_ >> 8);
+}
+
+uint8_t AcquisitionModel::AddressLow() {
+  // The high-byte read latches the counter, so a pair of reads is coherent.
+  if (addressLatched_) {
+    addressLatched_ = false;
+    return static_cast<uint8_t>(latchedAddress_ & 0xFF);
+  }
+  CatchUp();
+  return static_cast<uint8_t>(address_ & 0xFF);
+}
+
+uint8_t AcquisitionModel::ReadSampleByte(int channel) const {
+  return memory_[channel == 2 ? 1 : 0][static_cast<uint16_t>(address_ - kReadoutPipeline)];
+}
+
+}  // namespace rk350::card

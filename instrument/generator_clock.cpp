@@ -1,0 +1,86 @@
+// The generator clock: prescaler index and phase increment from the
+// frequency.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+
+#include "instrument/trk350.h"
+
+namespace rk350 {
+
+namespace {
+
+constexpr Extended kBaseClock = 50000000.0L;
+constexpr Extended kPrescalerDivisor[15] = {1, 2, 5, 10, 20, 40, 80, 160, 320, 640, 1280, 5120, 20480, 81920, 1310720};
+constexpr int kSlowestPrescaler = 14;
+constexpr Extended kPhaseUnitsPerPeriod = 8388608.0L;  // 2^23 per 1024-sample period
+constexpr Extended kMinimumIncrement = 10000.0L;
+constexpr Extended kShortMemoryMaxFrequency = 5000000.0L;
+
+// Long-memory mode: the lowest frequency at which each prescaler is chosen.
+// The last two are not clocks but the thresholds 100000/41 and 25000/41 Hz.
+constexpr Extended kLongMemoryThreshold[14] = {50000000.0L, 25000000.0L, 10000000.0L,       5000000.0L,      2500000.0L,
+                                               1250000.0L,  625000.0L,   312500.0L,         156250.0L,       78125.0L,
+                                               39062.5L,    9765.625L,   100000.0L / 41.0L, 25000.0L / 41.0L};
+constexpr uint8_t kLongMemoryIncrement = 0x80;  // one sample per clock
+
+// Control bytes that start the accumulator with the new increment and clock.
+constexpr uint8_t kShortClockSequence[3] = {0x56, 0x56, 0x57};
+constexpr uint8_t kLongClockSequence[3] = {0x56, 0x5E, 0x5F};
+
+Extended PrescaledClock(int index) { return kBaseClock / kPrescalerDivisor[index]; }
+
+// One byte of the increment: the integer part of value, modulo 256. A value
+// without an integer part (not finite, or beyond 64 bits) is reported with
+// the byte's name and the increment; 0 is written in its place.
+uint8_t IncrementByte(Extended value, Extended increment, const char* name) {
+  const Extended whole = std::trunc(value);
+  if (!std::isfinite(whole) || whole >= 9223372036854775808.0L || whole < -9223372036854775808.0L) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%s%.15g", name, static_cast<double>(increment));
+    platform::ShowMessageBox(text);
+    return 0;
+  }
+  return static_cast<uint8_t>(static_cast<uint64_t>(static_cast<int64_t>(whole)) & 0xFF);
+}
+
+}  // namespace
+
+void TRK350::ProgramGenClock(Extended& hertz) {
+  if (GenWaveLength == static_cast<int32_t>(regs::kGenShortMemorySamples)) {
+    if (hertz > kShortMemoryMaxFrequency) hertz = kShortMemoryMaxFrequency;
+    // The highest clock at which the increment is at least 10000.
+    int index = kSlowestPrescaler;
+    for (int i = 1; i <= kSlowestPrescaler; ++i) {
+      if (hertz >= PrescaledClock(i) * kMinimumIncrement / kPhaseUnitsPerPeriod) {
+        index = i;
+        break;
+      }
+    }
+    const Extended increment = kPhaseUnitsPerPeriod / PrescaledClock(index) * hertz;
+    const uint8_t high = IncrementByte(increment / 65536, increment, "DeeltalHigh ");
+    const uint8_t mid = IncrementByte(increment / 256, increment, "DeeltalMid ");
+    const uint8_t low = IncrementByte(increment, increment, "DeeltalLow ");
+    WriteRegister(regs::kRegGenIncrementLow, low);
+    WriteRegister(regs::kRegGenIncrementMid, mid);
+    WriteRegister(regs::kRegGenIncrementHigh, high);
+    WriteRegister(regs::kRegGenClockSelect, static_cast<uint8_t>(index));
+    for (const uint8_t control : kShortClockSequence) WriteRegister(regs::kRegGenControl, control);
+  } else {
+    // The frequency is the sample clock; the increment stays at one sample.
+    int index = kSlowestPrescaler;
+    for (int i = 0; i < kSlowestPrescaler; ++i) {
+      if (hertz >= kLongMemoryThreshold[i]) {
+        index = i;
+        break;
+      }
+    }
+    WriteRegister(regs::kRegGenIncrementLow, kLongMemoryIncrement);
+    WriteRegister(regs::kRegGenIncrementMid, 0);
+    WriteRegister(regs::kRegGenIncrementHigh, 0);
+    WriteRegister(regs::kRegGenClockSelect, static_cast<uint8_t>(index));
+    for (const uint8_t control : kLongClockSequence) WriteRegister(regs::kRegGenControl, control);
+  }
+}
+
+}  // namespace rk350

@@ -1,0 +1,240 @@
+// Register sequences that run one measurement on the card: arming, trigger
+// programming, status polling, forcing the trigger and moving the memory
+// address counter before a readout.
+#include "instrument/trk350.h"
+
+namespace rk350 {
+
+namespace {
+using namespace regs;
+
+// Sequencer (register 29) values.
+constexpr uint8_t kSequencerAcquireHold = 0xAC;
+constexpr uint8_t kSequencerAcquireRun = 0xAE;
+constexpr uint8_t kSequencerAdvanceHold = 0xA1;
+constexpr uint8_t kSequencerAdvanceRun = 0xA3;
+constexpr uint8_t kSequencerIdle = 0x01;
+// Command strobes (register 4), written as pairs.
+constexpr uint8_t kCommandStartAcquisition[2] = {0x7E, 0x20};
+constexpr uint8_t kCommandStartAdvance[2] = {0x56, 0x00};
+
+constexpr uint8_t kTriggerControlFreeRun = 3;
+constexpr uint8_t kSpecialModeCh1 = 0x8C;
+constexpr uint32_t kAdvanceWaitMs = 10;
+constexpr uint16_t kPostTriggerExtra = 10;
+
+// Shadow slots of the six trigger registers, in the order they are written.
+enum Shadow { kR10, kR9, kR15, kR16, kR25, kR24 };
+constexpr uint8_t kShadowRegister[6] = {kRegTriggerPath, kRegTriggerControl, kRegCh1ModeA,
+                                        kRegCh1ModeB,    kRegCh2Mode,        kRegSpecialTrigger};
+
+// Routing of a channel-1 trigger by trigger mode: path, comparator modes and
+// the special code (-1: leave the shadow as it is).
+struct Ch1Routing {
+  int r10, r15, r16, r24;
+};
+constexpr Ch1Routing kCh1Routing[12] = {
+    {1, 5, 1, -1},     // 0 rising, hysteresis below
+    {1, 5, 2, -1},     // 1 falling, hysteresis above
+    {1, 5, 1, -1},     // 2 rising, swapped comparator values
+    {1, 4, 1, -1},     // 3 level
+    {4, 0, 0, 0x29},   // 4 digital condition
+    {4, 0, 0, 0x19},   // 5
+    {4, 0, 0, 0x18},   // 6
+    {1, 2, 0, -1},     // 7
+    {-1, -1, -1, -1},  // 8
+    {-1, -1, -1, -1},  // 9
+    {-1, -1, -1, -1},  // 10
+    {1, 1, 0, -1},     // 11 (with the special mode register)
+};
+
+struct Ch2Routing {
+  int r10, r25, r24;
+};
+constexpr Ch2Routing kCh2Routing[7] = {
+    {2, 1, -1}, {2, 2, -1}, {2, 1, -1}, {2, 5, -1}, {4, -1, 0x49}, {4, -1, 0x39}, {4, -1, 0x38},
+};
+
+// Logic combinations: comparator modes of both channels.
+struct LogicRouting {
+  uint8_t r15, r16, r25;
+};
+constexpr LogicRouting kLogicRouting[4] = {{5, 1, 1}, {5, 2, 2}, {5, 1, 1}, {4, 1, 5}};
+
+// The analog external input by the mode of channel 1 (-1: unchanged).
+constexpr int kAnalogExternalCode[4] = {1, 2, 1, 6};
+
+void Assign(uint8_t& slot, int value) {
+  if (value >= 0) slot = static_cast<uint8_t>(value);
+}
+}  // namespace
+
+void TRK350::ArmMeasurement() {
+  if (!HardwarePresent) return;
+  Extended f = ClockFrequency;
+  ProgramSampleClock(f);
+  if (f != ClockFrequency) {
+    ClockFrequency = f;
+    SettingsDirty = true;
+    NotifySettingsChanged();
+  }
+  LoadPostTriggerCounter(static_cast<uint16_t>(lPostSamples + kPostTriggerExtra));
+  ComputeTriggerComparators();
+  ProgramTrigger();
+  // Start: the acquisition runs and waits for its trigger.
+  WriteRegister(kRegSequencer, kSequencerAcquireHold);
+  WriteRegister(kRegCommand, kCommandStartAcquisition[0]);
+  WriteRegister(kRegCommand, kCommandStartAcquisition[1]);
+  WriteRegister(kRegSequencer, kSequencerAcquireRun);
+}
+
+void TRK350::ComputeTriggerComparators() {
+  const uint8_t mode = TriggerMode[1];
+  for (int k = 1; k <= 3; ++k) {
+    const int channel = k == 2 ? 2 : 1;
+    const int32_t level = TriggerLevel[channel];
+    const int32_t hysteresis = TriggerHysteresis[channel];
+    int32_t a = 0, b = 0;
+    switch (mode) {
+      case 0:
+      case 3:
+        a = ClampInt(level - hysteresis, 0, 255);
+        b = ClampInt(level, 0, 255);
+        break;
+      case 1:
+        a = ClampInt(level + hysteresis, 0, 255);
+        b = ClampInt(level, 0, 255);
+        break;
+      case 2:
+        a = ClampInt(level, 0, 255);
+        b = ClampInt(level - hysteresis, 0, 255);
+        break;
+      default:
+        break;
+    }
+    ComparatorValues[k][0] = a;
+    ComparatorValues[k][1] = b;
+    ComparatorValues[k][2] = 0;
+    ComparatorValues[k][3] = 0;
+  }
+}
+
+void TRK350::ProgramTrigger() {
+  uint8_t* shadow = TriggerShadow;
+  const uint8_t m1 = TriggerMode[1];
+  const uint8_t mx = TriggerMode[0];
+  auto writeCh1Comparators = [&] {
+    WriteRegister(kRegCh1CompA, static_cast<uint8_t>(ComparatorValues[1][0]));
+    WriteRegister(kRegCh1CompB, static_cast<uint8_t>(ComparatorValues[1][1]));
+  };
+  auto writeCh2Comparators = [&] {
+    WriteRegister(kRegCh2CompA, static_cast<uint8_t>(ComparatorValues[2][0]));
+    WriteRegister(kRegCh2CompB, static_cast<uint8_t>(ComparatorValues[2][1]));
+  };
+
+  switch (tsTriggerSource) {
+    case tsCh1: {
+      const uint8_t m = m1 & 0x7F;
+      if (m < 12) {
+        const Ch1Routing& r = kCh1Routing[m];
+        Assign(shadow[kR10], r.r10);
+        Assign(shadow[kR15], r.r15);
+        Assign(shadow[kR16], r.r16);
+        Assign(shadow[kR24], r.r24);
+        if (m == 11) WriteRegister(kRegCh1Special, kSpecialModeCh1);
+      }
+      shadow[kR9] = 1;
+      writeCh1Comparators();
+      WriteRegister(kRegCh1CompC, 0);
+      WriteRegister(kRegCh1CompD, 0);
+      break;
+    }
+    case tsCh2: {
+      const uint8_t m = m1 & 0x7F;
+      if (m < 7) {
+        const Ch2Routing& r = kCh2Routing[m];
+        Assign(shadow[kR10], r.r10);
+        Assign(shadow[kR25], r.r25);
+        Assign(shadow[kR24], r.r24);
+      }
+      shadow[kR9] = 1;
+      writeCh2Comparators();
+      break;
+    }
+    case tsExternal:
+      shadow[kR10] = 4;
+      shadow[kR9] = 0;
+      if (mx == 0) shadow[kR24] = 9;
+      if (mx == 1) shadow[kR24] = 8;
+      break;
+    case tsAnaExt:
+      shadow[kR10] = 4;
+      shadow[kR9] = 1;
+      if (m1 < 4) shadow[kR24] = static_cast<uint8_t>(kAnalogExternalCode[m1]);
+      break;
+    case tsAnd:
+    case tsOr:
+    case tsXor: {
+      shadow[kR10] = 3;
+      shadow[kR9] = tsTriggerSource == tsAnd ? 0 : tsTriggerSource == tsOr ? 1 : 2;
+      if (m1 < 4) {  // the mode as stored, bit 7 included
+        shadow[kR15] = kLogicRouting[m1].r15;
+        shadow[kR16] = kLogicRouting[m1].r16;
+        shadow[kR25] = kLogicRouting[m1].r25;
+      }
+      writeCh1Comparators();
+      writeCh2Comparators();
+      break;
+    }
+    case tsNoTrig:
+      shadow[kR9] = kTriggerControlFreeRun;
+      break;
+    default:
+      break;  // sources this card cannot arm leave the registers as they are
+  }
+  if (rTrigTimeOut == 0) shadow[kR9] = kTriggerControlFreeRun;
+  for (int i = 0; i < 6; ++i) WriteRegister(kShadowRegister[i], shadow[i]);
+}
+
+uint32_t TRK350::TriggerStatus() {
+  uint8_t mask = kStatusTriggeredCh1;
+  if (tsTriggerSource == tsCh2) mask = kStatusTriggeredCh2;
+  if (tsTriggerSource == tsExternal || tsTriggerSource == tsAnd || tsTriggerSource == tsOr) {
+    mask = kStatusTriggeredCh1 | kStatusTriggeredCh2;
+  }
+  LastStatus = ReadPort(kPortStatus);
+  return LastStatus & mask;
+}
+
+bool TRK350::RecordComplete() {
+  LastStatus = ReadPort(kPortStatus);
+  return (LastStatus & kStatusRunning) == 0;
+}
+
+uint16_t TRK350::ReadMemoryAddress() {
+  const uint8_t high = ReadPort(kPortAddressHigh);
+  const uint8_t low = ReadPort(kPortAddressLow);
+  return static_cast<uint16_t>(high << 8 | low);
+}
+
+void TRK350::ForceTrigger() { WriteRegister(kRegTriggerControl, kTriggerControlFreeRun); }
+
+void TRK350::AdvanceMemoryAddress(uint16_t count) {
+  LoadPostTriggerCounter(count);
+  Extended fastest = 50000000.0L;
+  ProgramSampleClock(fastest);
+  WriteRegister(kRegTriggerControl, kTriggerControlFreeRun);
+  WriteRegister(kRegSequencer, kSequencerAdvanceHold);
+  WriteRegister(kRegCommand, kCommandStartAdvance[0]);
+  WriteRegister(kRegCommand, kCommandStartAdvance[1]);
+  WriteRegister(kRegSequencer, kSequencerAdvanceRun);
+  // The run takes at most about 1.3 ms; a card that does not finish is given
+  // up on after 10 ms (the readout then checks the address).
+  const uint32_t t0 = platform::TickCountMs();
+  while (!RecordComplete()) {
+    if (platform::TickCountMs() - t0 > kAdvanceWaitMs) break;
+  }
+  WriteRegister(kRegSequencer, kSequencerIdle);
+}
+
+}  // namespace rk350

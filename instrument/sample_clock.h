@@ -1,0 +1,31 @@
+// The card's sample clock: a 50 MHz base, four fixed rates, and below them a
+// prescaler with a 16-bit divider.
+#pragma once
+
+#include <cstdint>
+
+#include "instrument/trk350.h"
+
+namespace rk350::sample_clock {
+
+inline constexpr Extended kBaseClock = 50000000.0L;
+
+// Divisor of each prescaler code 1..15 (index 0 unused); the code is what
+// register 5 carries in its low nibble.
+inline constexpr Extended kPrescalerDivisor[16] = {0,   5,    10,   20,    40,    80,      160,      320,
+                                                   640, 1280, 5120, 20480, 81920, 1310720, 20971520, 335544320};
+inline constexpr int kLastPrescaler = 15;
+inline constexpr int32_t kMaxDivider = 0xFFFF;
+
+// The slowest rate the divider reaches: the largest prescaler with the
+// largest 16-bit divider. Requests below it cannot be programmed.
+inline constexpr Extended kMinRate = kBaseClock / 2 / kPrescalerDivisor[kLastPrescaler] / kMaxDivider;
+
+// Counter rates above this run in the fast counter mode.
+inline constexpr Extended kFastCounterLimit = 100000.0L;
+
+// True for a request the clock can be programmed with: positive, not below
+// the slowest reachable rate (NaN is not).
+inline bool IsProgrammableRate(Extended hertz) { return hertz >= kMinRate; }
+
+}  // namespace rk350::sample_clock

@@ -1,0 +1,247 @@
+// Command line of the capture tool.
+#include <gtest/gtest.h>
+
+#include "options.h"
+#include "progress.h"
+#include "summary.h"
+
+using namespace rk350::capture;
+
+namespace {
+ParseResult Parse(std::initializer_list<const char*> args) {
+  return ParseArguments(std::vector<std::string>(args.begin(), args.end()));
+}
+}  // namespace
+
+TEST(ToolOptions, DefaultsGiveAFirstRunThatShowsTheGenerator) {
+  const auto r = Parse({});
+  ASSERT_EQ(r.error, "");
+  EXPECT_FALSE(r.options.hardware);
+  EXPECT_EQ(r.options.address, 0x288);
+  EXPECT_EQ(r.options.measureMode, 3);
+  EXPECT_EQ(r.options.recordLength, 5000u);
+  EXPECT_EQ(r.options.EffectivePostSamples(), 3750u);
+  EXPECT_EQ(r.options.triggerSource, 0);
+  EXPECT_EQ(r.options.triggerTimeoutMs, 1000u);
+  EXPECT_FALSE(r.options.generatorGiven);
+  EXPECT_EQ(r.options.CsvPath(), "capture.csv");
+  EXPECT_EQ(r.options.SvgPath(), "capture.svg");
+}
+
+TEST(ToolOptions, EverySettingIsTaken) {
+  const auto r = Parse({"--hardware",
+                        "--address",
+                        "0x300",
+                        "--ch1-range",
+                        "auto",
+                        "--ch2-range=400m",
+                        "--ch2-coupling",
+                        "ac",
+                        "--ch1-dc-level",
+                        "-1.5",
+                        "--rate",
+                        "2.5M",
+                        "--samples",
+                        "1000",
+                        "--pre-trigger",
+                        "10",
+                        "--trigger",
+                        "ch2",
+                        "--trigger-mode",
+                        "falling",
+                        "--trigger-level",
+                        "100mV",
+                        "--trigger-hysteresis",
+                        "20m",
+                        "--trigger-timeout",
+                        "none",
+                        "--average",
+                        "4",
+                        "--gen",
+                        "square",
+                        "--gen-freq",
+                        "5kHz",
+                        "--gen-amplitude",
+                        "2",
+                        "--gen-offset",
+                        "-0.5",
+                        "--gen-symmetry",
+                        "25",
+                        "--output",
+                        "out/x",
+                        "--svg",
+                        "plot.svg",
+                        "--channels",
+                        "2",
+                        "--continuous",
+                        "--count",
+                        "3",
+                        "--quiet"});
+  ASSERT_EQ(r.error, "");
+  const auto& o = r.options;
+  EXPECT_TRUE(o.hardware);
+  EXPECT_EQ(o.address, 0x300);
+  EXPECT_TRUE(o.channels[0].autoRange);
+  EXPECT_DOUBLE_EQ(*o.channels[1].range, 0.4);
+  EXPECT_EQ(o.channels[1].coupling, 1);
+  EXPECT_DOUBLE_EQ(*o.channels[0].dcLevel, -1.5);
+  EXPECT_DOUBLE_EQ(o.sampleRate, 2.5e6);
+  EXPECT_EQ(o.EffectivePostSamples(), 900u);
+  EXPECT_EQ(o.triggerSource, 1);
+  EXPECT_EQ(o.triggerMode, 1);
+  EXPECT_DOUBLE_EQ(o.triggerLevel, 0.1);
+  EXPECT_DOUBLE_EQ(*o.triggerHysteresis, 0.02);
+  EXPECT_FALSE(o.triggerTimeoutMs.has_value());
+  EXPECT_EQ(o.average, 4);
+  EXPECT_EQ(o.generator.signalType, 2);
+  EXPECT_DOUBLE_EQ(o.generator.frequency, 5000.0);
+  EXPECT_DOUBLE_EQ(o.generator.amplitude, 2.0);
+  EXPECT_DOUBLE_EQ(o.generator.offset, -0.5);
+  EXPECT_DOUBLE_EQ(o.generator.symmetry, 25.0);
+  EXPECT_TRUE(o.generatorGiven);
+  EXPECT_EQ(o.CsvPath(), "out/x.csv");
+  EXPECT_EQ(o.SvgPath(), "plot.svg");
+  EXPECT_EQ(o.measureMode, 2);
+  EXPECT_EQ(o.mode, RunMode::Continuous);
+  EXPECT_EQ(o.count, 3);
+  EXPECT_TRUE(o.quiet);
+}
+
+TEST(ToolOptions, BadCommandLinesAreRefusedWithAReason) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* fragment;
+  };
+  const Case cases[] = {
+      {{"--rate", "-5"}, "above 0"},
+      {{"--rate", "fast"}, "invalid rate"},
+      {{"--rate"}, "needs a value"},
+      {{"--samples", "65521"}, "record length"},
+      {{"--samples", "0"}, "record length"},
+      {{"--address", "0x10000"}, "address"},
+      {{"--pre-trigger", "101"}, "between 0 and 100"},
+      {{"--samples", "100", "--post-samples", "101"}, "more post samples"},
+      {{"--pre-trigger", "10", "--post-samples", "5"}, "either"},
+      {{"--trigger", "ch3x"}, "trigger source"},
+      {{"--gen", "sawtooth"}, "generator signal"},
+      {{"--gen-freq", "0"}, "above 0"},
+      {{"--ch1-coupling", "2"}, "coupling"},
+      {{"--ch1-range", "-1"}, "range"},
+      {{"--trigger-hysteresis", "-0.1"}, "not negative"},
+      {{"--average", "0"}, "average"},
+      {{"--frobnicate"}, "unknown option"},
+      {{"capture.csv"}, "unexpected argument"},
+      {{"--quiet=yes"}, "takes no value"},
+  };
+  for (const auto& c : cases) {
+    const auto r = ParseArguments(c.args);
+    EXPECT_NE(r.error.find(c.fragment), std::string::npos) << c.args[0] << ": " << r.error;
+  }
+}
+
+TEST(ToolOptions, QuantitiesTakePrefixesAndUnits) {
+  struct Case {
+    const char* text;
+    double value;
+  };
+  for (const Case c : {Case{"1", 1}, Case{"2k", 2e3}, Case{"1M", 1e6}, Case{"1MHz", 1e6}, Case{"250mV", 0.25},
+                       Case{"10u", 1e-5}, Case{"-3.5V", -3.5}, Case{"1e3", 1e3}, Case{"5ms", 5e-3}, Case{"2G", 2e9}})
+    EXPECT_DOUBLE_EQ(ParseQuantity(c.text).value_or(-999), c.value) << c.text;
+  for (const char* bad : {"", "k", "1x", "1 k", "nan", "inf", "1kk"})
+    EXPECT_FALSE(ParseQuantity(bad).has_value()) << bad;
+}
+
+TEST(ToolOptions, HelpDocumentsEveryOption) {
+  const std::string help = HelpText("rk350-capture");
+  for (const char* name : {"--hardware",
+                           "--address",
+                           "--library",
+                           "--ch1-range",
+                           "--ch2-coupling",
+                           "--ch1-dc-level",
+                           "--rate",
+                           "--samples",
+                           "--pre-trigger",
+                           "--post-samples",
+                           "--trigger",
+                           "--trigger-mode",
+                           "--trigger-level",
+                           "--trigger-hysteresis",
+                           "--trigger-timeout",
+                           "--average",
+                           "--gen",
+                           "--gen-freq",
+                           "--gen-amplitude",
+                           "--gen-offset",
+                           "--gen-symmetry",
+                           "--continuous",
+                           "--count",
+                           "--output",
+                           "--csv",
+                           "--svg",
+                           "--quiet",
+                           "RK350_LIBRARY"})
+    EXPECT_NE(help.find(name), std::string::npos) << name;
+}
+
+TEST(ToolOptions, FreeRunningRecordsHaveNothingBeforeTheTrigger) {
+  EXPECT_EQ(Parse({"--trigger", "none", "--samples", "800"}).options.EffectivePostSamples(), 800u);
+  EXPECT_EQ(Parse({"--trigger", "none", "--samples", "800", "--pre-trigger", "50"}).options.EffectivePostSamples(),
+            400u);
+}
+
+TEST(ToolOptions, PostSamplesFollowThePreTriggerShare) {
+  struct Case {
+    std::uint32_t length;
+    double percent;
+    std::uint32_t post;
+  };
+  for (const Case c : {Case{1000, 0, 1000}, Case{1000, 100, 0}, Case{1000, 25, 750}, Case{1, 50, 0}, Case{3, 50, 1}}) {
+    CaptureOptions o;
+    o.recordLength = c.length;
+    o.preTriggerPercent = c.percent;
+    EXPECT_EQ(o.EffectivePostSamples(), c.post) << c.length << " " << c.percent;
+  }
+}
+
+TEST(ToolSummary, UnitsAndProgressLine) {
+  EXPECT_EQ(FormatVolts(1.25), "1.25 V");
+  EXPECT_EQ(FormatVolts(-0.25), "-250 mV");
+  EXPECT_EQ(FormatVolts(0.0), "0 V");
+  EXPECT_EQ(FormatHertz(1000.0), "1 kHz");
+  EXPECT_EQ(FormatHertz(12.5e6), "12.5 MHz");
+  EXPECT_EQ(ProgressLine(0.5, "capturing", 10), "[#####.....]  50%  capturing");
+  EXPECT_EQ(ProgressLine(2.0, "", 4), "[####] 100%  ");
+  EXPECT_EQ(ProgressLine(-1, "waiting", 3), "[???]       waiting");
+
+  Record r;
+  r.sampleRate = 1e6;
+  r.channels = {{"CH1", 2.0, std::vector<double>(100, 0.5)}};
+  const std::string table = FormatSummary(r);
+  EXPECT_NE(table.find("CH1"), std::string::npos);
+  EXPECT_NE(table.find("\xC2\xB1"
+                       "2 V"),
+            std::string::npos);
+  EXPECT_NE(table.find("500 mV"), std::string::npos);
+}
+
+TEST(ToolOptions, VirtualCardSourcesForTheInputs) {
+  const auto r = Parse({"--ch2-source", "square:0.5:250", "--ch1-source", "unplugged"});
+  ASSERT_EQ(r.error, "");
+  ASSERT_TRUE(r.options.channels[1].source.has_value());
+  EXPECT_EQ(r.options.channels[1].source->kind, 3);
+  EXPECT_DOUBLE_EQ(r.options.channels[1].source->amplitude, 0.5);
+  EXPECT_DOUBLE_EQ(r.options.channels[1].source->frequency, 250.0);
+  EXPECT_DOUBLE_EQ(r.options.channels[1].source->offset, 0.0);
+  EXPECT_EQ(r.options.channels[0].source->kind, 0);
+
+  const auto full = ParseSource("sine:1:2k:-0.5");
+  ASSERT_TRUE(full.has_value());
+  EXPECT_EQ(full->kind, 2);
+  EXPECT_DOUBLE_EQ(full->frequency, 2000.0);
+  EXPECT_DOUBLE_EQ(full->offset, -0.5);
+  EXPECT_EQ(ParseSource("generator")->kind, 7);
+  for (const char* bad : {"", "saw", "sine:1:2:3:4", "sine:x", "sine:1:-5", "sine::1"})
+    EXPECT_FALSE(ParseSource(bad).has_value()) << bad;
+  EXPECT_NE(Parse({"--ch1-source", "tri"}).error.find("source"), std::string::npos);
+}

@@ -1,0 +1,358 @@
+#include "capture_session.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <thread>
+
+#include "progress.h"
+#include "summary.h"
+
+namespace rk350::capture {
+
+std::atomic<bool> gInterrupted{false};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+const char* SourceName(int source) {
+  switch (source) {
+    case 0:
+      return "CH1";
+    case 1:
+      return "CH2";
+    case 4:
+      return "external input";
+    case 6:
+      return "CH1 and CH2";
+    case 7:
+      return "CH1 or CH2";
+    case 8:
+      return "CH1 xor CH2";
+    case 9:
+      return "none (free run)";
+    default:
+      return "source";
+  }
+}
+
+// Channels whose comparators the source uses.
+std::vector<int> SourceChannels(int source) {
+  switch (source) {
+    case 0:
+      return {1};
+    case 1:
+      return {2};
+    case 6:
+    case 7:
+    case 8:
+      return {1, 2};
+    default:
+      return {};
+  }
+}
+
+std::string Number(double v) {
+  std::ostringstream s;
+  s.imbue(std::locale::classic());
+  s << v;
+  return s.str();
+}
+
+}  // namespace
+
+CaptureSession::CaptureSession(const LoadedLibrary& library, const CaptureOptions& options)
+    : library_(library), api_(library.Api()), options_(options) {}
+
+CaptureSession::~CaptureSession() {
+  if (open_) {
+    api_.ADC_Abort();
+    api_.DoMeasure(0);
+    api_.ExitInstrument();
+  }
+}
+
+void CaptureSession::Check(unsigned result, const std::string& call) const {
+  if (result == RK350_RESULT_OK) return;
+  throw LibraryError(call + ": " + api_.RK350_ResultName(result) + " (" + api_.RK350_ResultText(result) + ")", result);
+}
+
+void CaptureSession::Open() {
+  char address[16];
+  std::snprintf(address, sizeof address, "0x%X", options_.address);
+  const unsigned result = api_.InitInstrument(options_.address);
+  open_ = true;  // ExitInstrument is due whatever InitInstrument answered
+  Check(result, std::string("InitInstrument(") + address + ") found no card" +
+                    (options_.hardware ? " (is the card at this address, and may this process use its ports?)" : ""));
+  Check(api_.SetMeasureMode(static_cast<uint32_t>(options_.measureMode)), "SetMeasureMode");
+  ApplyChannels();
+  ApplyTimebase();
+  ApplyTrigger();
+  ApplyGenerator();
+}
+
+void CaptureSession::ApplyChannels() {
+  for (int c = 1; c <= 2; ++c) {
+    const auto& ch = options_.channels[c - 1];
+    const std::string name = "CH" + std::to_string(c);
+    const auto channel = static_cast<uint8_t>(c);
+    Check(api_.SetAutoRanging(channel, ch.autoRange ? 1 : 0), "SetAutoRanging(" + name + ")");
+    if (!ch.autoRange) {
+      const double requested = ch.range.value_or(2.0);
+      double range = requested;
+      Check(api_.SetSensitivity(channel, &range), "SetSensitivity(" + name + ", " + Number(requested) + " V)");
+    }
+    if (ch.coupling) Check(api_.SetCoupling(channel, static_cast<uint8_t>(*ch.coupling)), "SetCoupling(" + name + ")");
+    if (ch.dcLevel)
+      Check(api_.SetDcLevel(channel, *ch.dcLevel), "SetDcLevel(" + name + ", " + Number(*ch.dcLevel) + " V)");
+  }
+}
+
+void CaptureSession::ApplyTimebase() {
+  double rate = options_.sampleRate;
+  Check(api_.SetSampleFrequencyF(&rate), "SetSampleFrequencyF(" + Number(options_.sampleRate) + " Hz)");
+  sampleRate_ = api_.GetSampleFrequencyF();
+  Check(api_.SetRecordLength(options_.recordLength), "SetRecordLength(" + std::to_string(options_.recordLength) + ")");
+  const auto post = options_.EffectivePostSamples();
+  Check(api_.SetPostSamples(post), "SetPostSamples(" + std::to_string(post) + ")");
+}
+
+void CaptureSession::ApplyTrigger() {
+  const int source = options_.triggerSource;
+  Check(api_.SetTriggerSource(static_cast<uint8_t>(source)), "SetTriggerSource(" + std::to_string(source) + ")");
+  if (options_.triggerMode)
+    Check(api_.SetTriggerMode(static_cast<uint8_t>(*options_.triggerMode)),
+          "SetTriggerMode(" + std::to_string(*options_.triggerMode) + ")");
+  for (int c : SourceChannels(source)) {
+    const std::string name = "CH" + std::to_string(c);
+    Check(api_.SetTriggerLevel(static_cast<uint8_t>(c), options_.triggerLevel),
+          "SetTriggerLevel(" + name + ", " + Number(options_.triggerLevel) + " V)");
+    if (options_.triggerHysteresis)
+      Check(api_.SetTriggerHys(static_cast<uint8_t>(c), *options_.triggerHysteresis),
+            "SetTriggerHys(" + name + ", " + Number(*options_.triggerHysteresis) + " V)");
+  }
+  const uint32_t timeout = options_.triggerTimeoutMs.value_or(0xFFFFFFFFu);
+  Check(api_.SetTriggerTimeOut(timeout), "SetTriggerTimeOut");
+  triggerNote_ = std::string("trigger ") + SourceName(source);
+  if (!SourceChannels(source).empty()) {
+    const char* mode = !options_.triggerMode || *options_.triggerMode == 0 ? "rising"
+                       : *options_.triggerMode == 1                        ? "falling"
+                                                                           : nullptr;
+    triggerNote_ += mode != nullptr ? std::string(" ") + mode : " mode " + std::to_string(*options_.triggerMode);
+    triggerNote_ += " at " + FormatVolts(options_.triggerLevel);
+  }
+  triggerNote_ += options_.triggerTimeoutMs ? ", forced after " + std::to_string(*options_.triggerTimeoutMs) + " ms"
+                                            : ", no time-out";
+}
+
+void CaptureSession::ApplyGenerator() {
+  // On the virtual card the generator is looped back to CH1, so by default
+  // the first capture shows a real signal; real hardware is left alone.
+  if (!options_.generatorGiven && options_.hardware) return;
+  const auto& g = options_.generator;
+  const unsigned status = api_.GetFunctionGenStatus();
+  if (status != RK350_RESULT_OK) {
+    if (options_.generatorGiven) Check(status, "GetFunctionGenStatus");
+    generatorNote_ = "no function generator on this card";
+    return;
+  }
+  if (g.off) {
+    Check(api_.SetFuncGenOutputOn(0), "SetFuncGenOutputOn(0)");
+    generatorNote_ = "generator off";
+    return;
+  }
+  const int type = g.signalType.value_or(RK350_GEN_SINE);
+  Check(api_.SetFuncGenSignalType(static_cast<uint16_t>(type)), "SetFuncGenSignalType(" + std::to_string(type) + ")");
+  double frequency = g.frequency;
+  Check(api_.SetFuncGenFrequency(&frequency), "SetFuncGenFrequency(" + Number(g.frequency) + " Hz)");
+  Check(api_.SetFuncGenAmplitude(g.amplitude), "SetFuncGenAmplitude(" + Number(g.amplitude) + " V)");
+  Check(api_.SetFuncGenDCOffset(g.offset), "SetFuncGenDCOffset(" + Number(g.offset) + " V)");
+  Check(api_.SetFuncGenSymmetry(g.symmetry), "SetFuncGenSymmetry(" + Number(g.symmetry) + " %)");
+  Check(api_.SetFuncGenOutputOn(1), "SetFuncGenOutputOn(1)");
+  // The frequency comes back as programmed once the output runs.
+  frequency = g.frequency;
+  Check(api_.SetFuncGenFrequency(&frequency), "SetFuncGenFrequency(" + Number(g.frequency) + " Hz)");
+  static const char* const kTypes[] = {"sine", "triangle", "square", "DC", "noise"};
+  generatorNote_ = std::string("generator ") + kTypes[type % 5] + " " + FormatHertz(frequency) + ", amplitude " +
+                   FormatVolts(g.amplitude) + ", offset " + FormatVolts(g.offset);
+  if (type == RK350_GEN_TRIANGLE || type == RK350_GEN_SQUARE)
+    generatorNote_ += ", symmetry " + Number(g.symmetry) + " %";
+}
+
+std::string CaptureSession::Describe() const {
+  std::ostringstream s;
+  int32_t serial = 0;
+  uint32_t date = 0;
+  s << (options_.hardware ? "RK350 card" : "RK350 virtual card");
+  char address[16];
+  std::snprintf(address, sizeof address, "0x%X", options_.address);
+  s << " at " << address;
+  if (api_.GetSerialNumber(&serial) == RK350_RESULT_OK) s << ", serial " << serial;
+  if (api_.GetCalibrationDate(&date) == RK350_RESULT_OK) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u", date & 0xFFFFu, (date >> 16) & 0xFFu, date >> 24);
+    s << ", calibrated " << text;
+  }
+  s << "; library " << api_.RK350_Version() << " (" << library_.File() << ")\n";
+  const int32_t length = api_.GetRecordLength();
+  const int32_t post = api_.GetPostSamples();
+  s << FormatHertz(sampleRate_) << " sample rate, " << length << " samples (" << length - post
+    << " before the trigger), " << triggerNote_;
+  if (options_.average > 1) s << ", average of " << options_.average;
+  s << '\n';
+  if (!generatorNote_.empty()) s << generatorNote_ << '\n';
+  return s.str();
+}
+
+Record CaptureSession::EmptyRecord() const {
+  Record record;
+  record.sampleRate = sampleRate_;
+  record.triggerIndex = static_cast<int64_t>(api_.GetRecordLength()) - api_.GetPostSamples();
+  for (int c = 1; c <= 2; ++c) {
+    if ((options_.measureMode & c) == 0) continue;
+    ChannelTrace trace;
+    trace.name = "CH" + std::to_string(c);
+    record.channels.push_back(std::move(trace));
+  }
+  const auto sources = SourceChannels(options_.triggerSource);
+  if (sources.size() == 1 && (options_.measureMode & sources[0]) != 0) {
+    double level = 0.0;
+    if (api_.GetTriggerLevel(static_cast<uint8_t>(sources[0]), &level) == RK350_RESULT_OK) {
+      record.triggerLevel = level;
+      record.triggerChannel = "CH" + std::to_string(sources[0]);
+    }
+  }
+  return record;
+}
+
+void CaptureSession::WaitForRecord() {
+  Progress progress(stderr, !options_.quiet);
+  const auto start = Clock::now();
+  const double rate = sampleRate_ > 0 ? sampleRate_ : 1.0;
+  const double preSeconds = static_cast<double>(api_.GetRecordLength() - api_.GetPostSamples()) / rate;
+  const double postSeconds = static_cast<double>(api_.GetPostSamples()) / rate;
+  const double timeout = options_.triggerTimeoutMs ? *options_.triggerTimeoutMs / 1000.0 : -1.0;
+  bool forced = false;
+  std::optional<Clock::time_point> triggeredAt;
+  while (api_.ADC_Ready() == 0) {
+    if (gInterrupted) throw std::runtime_error("interrupted");
+    api_.RK350_ProcessMessages();
+    const auto now = Clock::now();
+    const double elapsed = Seconds(now - start);
+    if (!triggeredAt && (api_.ADC_Triggered() != 0 || options_.triggerSource == RK350_TS_NO_TRIG)) triggeredAt = now;
+    if (!triggeredAt && !forced && timeout >= 0 && elapsed > preSeconds + timeout) {
+      Check(api_.ADC_ForceTrig(), "ADC_ForceTrig");
+      forced = true;
+      triggeredAt = now;
+    }
+    // A card that never finishes must not keep us for ever.
+    if (triggeredAt && Seconds(now - *triggeredAt) > 2 * postSeconds + 5.0)
+      throw std::runtime_error("the card did not finish the record " + Number(Seconds(now - *triggeredAt)) +
+                               " s after the trigger");
+    if (triggeredAt) {
+      const double done = Seconds(now - *triggeredAt);
+      progress.Update(postSeconds > 0 ? done / postSeconds : 1.0,
+                      "capturing: " + Number(std::round(done * 10) / 10) + " s of " +
+                          Number(std::round(postSeconds * 10) / 10) + " s after the trigger");
+    } else {
+      progress.Update(-1.0, "waiting for the trigger: " + Number(std::round(elapsed * 10) / 10) + " s");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(elapsed < 0.05 ? 1 : 5));
+  }
+  progress.Finish();
+  if (forced && !options_.quiet)
+    std::fprintf(stderr, "no trigger within %u ms: the record was forced\n", *options_.triggerTimeoutMs);
+  // The card takes a trigger as soon as it starts; samples before the start
+  // are whatever its memory held. Say so when the trigger came too early.
+  // Both the first poll that saw the trigger and the end of the record less
+  // the time after the trigger are late estimates of when it came.
+  double triggerAfter = std::max(0.0, Seconds(Clock::now() - start) - postSeconds);
+  if (triggeredAt) triggerAfter = std::min(triggerAfter, Seconds(*triggeredAt - start));
+  if (!forced && options_.triggerSource != RK350_TS_NO_TRIG && triggerAfter < preSeconds && !options_.quiet) {
+    const auto stale = static_cast<long long>((preSeconds - triggerAfter) * rate);
+    std::fprintf(stderr,
+                 "note: the trigger came %.3g ms after the start, before the samples ahead of it were taken: "
+                 "about the first %lld samples hold older memory content\n",
+                 triggerAfter * 1e3, stale);
+  }
+}
+
+void CaptureSession::FetchInto(Record& record) {
+  const auto length = static_cast<std::size_t>(std::max<int32_t>(0, api_.GetRecordLength()));
+  std::vector<double> buffer(length);
+  for (auto& trace : record.channels) {
+    const uint16_t channel = trace.name == "CH1" ? 1 : 2;
+    Check(api_.ADC_GetDataVoltCh(channel, buffer.data()), "ADC_GetDataVoltCh(" + trace.name + ")");
+    if (trace.volts.empty()) trace.volts.assign(length, 0.0);
+    for (std::size_t i = 0; i < length; ++i) trace.volts[i] += buffer[i];
+    double range = 0.0;
+    if (api_.GetSensitivity(static_cast<uint8_t>(channel), &range) == RK350_RESULT_OK) trace.fullScale = range;
+  }
+}
+
+Record CaptureSession::CaptureBlock() {
+  // With automatic ranging the library steps the range at each start from
+  // what the previous record showed: capture until the ranges stay put.
+  const bool autoRange = options_.channels[0].autoRange || options_.channels[1].autoRange;
+  if (autoRange) {
+    double last[2] = {-1, -1};
+    for (int round = 0; round < 12; ++round) {
+      Check(api_.ADC_Start(), "ADC_Start");
+      double now[2] = {0, 0};
+      for (int c = 0; c < 2; ++c) api_.GetSensitivity(static_cast<uint8_t>(c + 1), &now[c]);
+      WaitForRecord();
+      Record settle = EmptyRecord();
+      FetchInto(settle);
+      if (now[0] == last[0] && now[1] == last[1]) break;
+      last[0] = now[0];
+      last[1] = now[1];
+    }
+  }
+  Record record = EmptyRecord();
+  for (int i = 0; i < options_.average; ++i) {
+    Check(api_.ADC_Start(), "ADC_Start");
+    WaitForRecord();
+    FetchInto(record);
+  }
+  for (auto& trace : record.channels)
+    for (double& v : trace.volts) v /= options_.average;
+  return record;
+}
+
+void CaptureSession::RunContinuous(const std::function<void(const Record&, int)>& show) {
+  api_.RK350_TakeMeasurementReady();
+  Check(api_.DoMeasure(-1), "DoMeasure(-1)");
+  // Every record the engine finishes is counted; the summary is refreshed
+  // at most four times a second (and after the last record).
+  const auto refresh = std::chrono::milliseconds(250);
+  int records = 0;
+  auto lastShown = Clock::now() - refresh;
+  while (!gInterrupted && (options_.count == 0 || records < options_.count)) {
+    api_.RK350_ProcessMessages();  // runs the engine's timer on this thread
+    if (api_.RK350_TakeMeasurementReady() == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
+    ++records;
+    const bool last = options_.count != 0 && records == options_.count;
+    if (!last && Clock::now() - lastShown < refresh) continue;
+    lastShown = Clock::now();
+    Record record = EmptyRecord();
+    const auto length = static_cast<std::size_t>(std::max<int32_t>(0, api_.GetRecordLength()));
+    std::vector<double> v1(length), v2(length);
+    Check(api_.GetMeasurement(v1.data(), v2.data()), "GetMeasurement");
+    for (auto& trace : record.channels) {
+      trace.volts = trace.name == "CH1" ? v1 : v2;
+      double range = 0.0;
+      if (api_.GetSensitivity(trace.name == "CH1" ? 1 : 2, &range) == RK350_RESULT_OK) trace.fullScale = range;
+    }
+    show(record, records);
+  }
+  Check(api_.DoMeasure(0), "DoMeasure(0)");
+}
+
+}  // namespace rk350::capture

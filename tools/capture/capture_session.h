@@ -1,0 +1,65 @@
+// One capture session: the library loaded, the instrument initialised and set
+// up from the options, measurements run and read out as records.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "library_api.h"
+#include "options.h"
+#include "record.h"
+
+namespace rk350::capture {
+
+// A library call that answered with a result code other than ResultOk.
+class LibraryError : public std::runtime_error {
+ public:
+  LibraryError(const std::string& what, unsigned code) : std::runtime_error(what), code_(code) {}
+  unsigned Code() const { return code_; }
+
+ private:
+  unsigned code_;
+};
+
+// Set from a signal handler to stop waiting.
+extern std::atomic<bool> gInterrupted;
+
+class CaptureSession {
+ public:
+  CaptureSession(const LoadedLibrary& library, const CaptureOptions& options);
+  ~CaptureSession();  // ExitInstrument
+
+  // InitInstrument and every setting of the options.
+  void Open();
+  std::string Describe() const;  // identity and settings in one paragraph
+
+  // One record (averaged when asked) by block measurement, with progress.
+  Record CaptureBlock();
+  // The timer-driven engine: counts the records it finishes and calls `show`
+  // with the newest one and the count, at most four times a second, until
+  // the options' count of records (0: until interrupted).
+  void RunContinuous(const std::function<void(const Record&, int)>& show);
+
+ private:
+  void Check(unsigned result, const std::string& call) const;
+  void ApplyChannels();
+  void ApplyTimebase();
+  void ApplyTrigger();
+  void ApplyGenerator();
+  Record EmptyRecord() const;
+  void WaitForRecord();
+  void FetchInto(Record& record);
+
+  const LoadedLibrary& library_;
+  const LibraryApi& api_;
+  const CaptureOptions& options_;
+  bool open_ = false;
+  double sampleRate_ = 0.0;
+  std::string generatorNote_;
+  std::string triggerNote_;
+};
+
+}  // namespace rk350::capture

@@ -1,0 +1,126 @@
+// rk350-capture: one measurement on an RK350 card (the virtual card by
+// default), written as a summary, a CSV and an SVG plot.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "capture_session.h"
+#include "csv_writer.h"
+#include "library_api.h"
+#include "options.h"
+#include "summary.h"
+#include "svg_plot.h"
+
+using namespace rk350::capture;
+
+namespace {
+
+constexpr int kExitUsage = 1;
+constexpr int kExitLibrary = 2;
+constexpr int kExitFiles = 3;
+constexpr int kExitInterrupted = 130;
+
+extern "C" void OnInterrupt(int) { gInterrupted = true; }
+
+std::unique_ptr<LoadedLibrary> LoadLibrary(const CaptureOptions& options) {
+  std::vector<std::string> candidates;
+  if (!options.library.empty()) {
+    candidates = {options.library};
+  } else if (const char* env = std::getenv("RK350_LIBRARY"); env != nullptr && *env != '\0') {
+    candidates = {env};
+  } else {
+    candidates = LibraryCandidates(options.hardware, ProgramDirectory());
+  }
+  std::string errors;
+  for (const auto& file : candidates) {
+    if (file.find_first_of("/\\") != std::string::npos && !std::filesystem::exists(file)) continue;
+    std::string error;
+    if (auto library = LoadedLibrary::Open(file, error)) return library;
+    errors += "  " + error + "\n";
+  }
+  std::fprintf(stderr, "rk350-capture: cannot load the %s library\n%s", options.hardware ? "hardware" : "virtual-card",
+               errors.c_str());
+  return nullptr;
+}
+
+bool WriteFile(const std::string& path, const std::function<void(std::ostream&)>& write) {
+  std::error_code ignored;
+  const auto parent = std::filesystem::path(path).parent_path();
+  if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
+  std::ofstream out(path, std::ios::binary);
+  if (out) write(out);
+  out.close();
+  if (!out) {
+    std::fprintf(stderr, "rk350-capture: cannot write %s\n", path.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool WriteOutputs(const CaptureOptions& options, const Record& record, bool announce) {
+  bool ok = true;
+  if (options.writeCsv) {
+    ok = WriteFile(options.CsvPath(), [&](std::ostream& out) { WriteCsv(out, record); }) && ok;
+    if (ok && announce) std::printf("wrote %s\n", options.CsvPath().c_str());
+  }
+  if (options.writeSvg) {
+    PlotOptions plot;
+    plot.title =
+        options.title.empty() ? (options.hardware ? "RK350 capture" : "RK350 capture (virtual card)") : options.title;
+    ok = WriteFile(options.SvgPath(), [&](std::ostream& out) { out << RenderSvg(record, plot); }) && ok;
+    if (ok && announce) std::printf("wrote %s\n", options.SvgPath().c_str());
+  }
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const ParseResult parsed = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.error.empty()) {
+    std::fprintf(stderr, "rk350-capture: %s\n", parsed.error.c_str());
+    return kExitUsage;
+  }
+  const CaptureOptions& options = parsed.options;
+  if (options.help) {
+    std::fputs(HelpText("rk350-capture").c_str(), stdout);
+    return 0;
+  }
+  const auto library = LoadLibrary(options);
+  if (!library) return kExitLibrary;
+  if (options.version) {
+    std::printf("rk350-capture, library %s (%s)\n", library->Api().RK350_Version(), library->File().c_str());
+    return 0;
+  }
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
+
+  try {
+    CaptureSession session(*library, options);
+    session.Open();
+    std::fputs(session.Describe().c_str(), stdout);
+    if (options.mode == RunMode::Continuous) {
+      Record last;
+      session.RunContinuous([&](const Record& record, int n) {
+        std::printf("\nrecord %d\n%s", n, FormatSummary(record).c_str());
+        std::fflush(stdout);
+        last = record;
+      });
+      if (last.Length() > 0 && !WriteOutputs(options, last, true)) return kExitFiles;
+      return gInterrupted ? kExitInterrupted : 0;
+    }
+    const Record record = session.CaptureBlock();
+    std::fputs(FormatSummary(record).c_str(), stdout);
+    if (!WriteOutputs(options, record, true)) return kExitFiles;
+  } catch (const LibraryError& e) {
+    std::fprintf(stderr, "rk350-capture: %s\n", e.what());
+    return kExitLibrary;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "rk350-capture: %s\n", e.what());
+    return gInterrupted ? kExitInterrupted : kExitLibrary;
+  }
+  return 0;
+}

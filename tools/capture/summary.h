@@ -1,0 +1,19 @@
+// The per-channel summary table printed after a capture.
+#pragma once
+
+#include <string>
+
+#include "record.h"
+
+namespace rk350::capture {
+
+// One header line and one line per channel: range, min, max, mean,
+// peak-to-peak, RMS and frequency (or "-" when the signal has none).
+std::string FormatSummary(const Record& record);
+
+// "1.25 V", "-250 mV", "3.3 µV": three to four significant digits.
+std::string FormatVolts(double volts);
+// "1 kHz", "12.5 MHz", "0.9999616 Hz" style: up to seven significant digits.
+std::string FormatHertz(double hertz);
+
+}  // namespace rk350::capture
