@@ -154,6 +154,8 @@ RK350_API(uint16_t) RK350Sim_SetFault(int32_t fault) {
     default:
       return RK350_RESULT_INVALID_VALUE;
   }
+}
+
 // ---- Function generator ----------------------------------------------------------
 
 RK350_API(uint16_t) RK350Sim_GetGeneratorOutput(double* frequency, double* amplitude, double* offset) {

@@ -11,6 +11,9 @@
 
 #include "rk350.h"
 
+/* One declaration per line: the export-table tests read this file. */
+/* clang-format off */
+
 /*
  * Processes the calling thread's pending messages once: runs due ticks of the
  * measurement timer and delivers posted messages. On POSIX nothing else runs

@@ -10,6 +10,9 @@
 
 #include "rk350.h"
 
+/* One declaration per line: the export-table tests read this file. */
+/* clang-format off */
+
 /* Power-on state of the card (its EEPROM content stays). */
 RK350_API(void) RK350Sim_Reset(void);
 /* Moves the card to another I/O base address (default 0x288). */
@@ -61,8 +64,7 @@ RK350_API(uint32_t) RK350Sim_GetEepromTraceVcd(char *buffer, uint32_t size);
  * or 2; the other one when interleaved) and the offset in volts added to the
  * input. Null pointers are skipped. Another path:
  * RK350_RESULT_INVALID_CHANNEL, nothing is written. */
-RK350_API(uint16_t) RK350Sim_GetInputPath(uint8_t path, double *fullScaleVolts, uint8_t *acCoupled,
-                                          uint8_t *inputChannel, double *offsetVolts);
+RK350_API(uint16_t) RK350Sim_GetInputPath(uint8_t path, double *fullScaleVolts, uint8_t *acCoupled, uint8_t *inputChannel, double *offsetVolts);
 /* The rate the card's converters are clocked at, in Hz (each converter; 0
  * while the clock select names no clock). */
 RK350_API(double) RK350Sim_GetConverterClock(void);
@@ -98,8 +100,7 @@ typedef struct RK350SimSource {
 RK350_API(uint16_t) RK350Sim_SetInputSource(uint8_t input, const RK350SimSource *source);
 /* Plays host samples (volts) on an input, one every `interval` seconds from
  * card time `startTime`; `repeat` non-zero loops them, else the last holds. */
-RK350_API(uint16_t) RK350Sim_SetInputSamples(uint8_t input, const double *volts, uint32_t count, double interval,
-                                             double startTime, int32_t repeat);
+RK350_API(uint16_t) RK350Sim_SetInputSamples(uint8_t input, const double *volts, uint32_t count, double interval, double startTime, int32_t repeat);
 
 /* Card time, in seconds. By default it follows the host's monotonic clock;
  * RK350Sim_SetManualTime freezes it at a value, after which it moves only by

@@ -124,10 +124,12 @@ TEST_F(Component, BuffersAreAllocatedOnceAtTheirLargestSize) {
   instrument.GenWaveBuffer[kGenBufferWords - 1] = 1;
 }
 
-TEST_F(Component, ConstructionAndDestructionLeaveTheCardAlone) {
+TEST_F(Component, ConstructionProgramsOnlyTheSampleClockAndDestructionNothing) {
   bus.Recorder().Clear();
   { TRK350 other(nullptr); }
-  EXPECT_EQ(bus.Recorder().Count(), 0u);
+  // The 25 MHz request of the constructor selects the fixed rate: clock mode
+  // 6, clock select 0x10. Nothing else reaches the card.
+  EXPECT_EQ(bus.Recorder().Text(), "reg 8 = 0x06\nreg 5 = 0x10\n");
 }
 
 TEST_F(Component, CursorHintAndTagAreTheConstantText) {
