@@ -42,6 +42,7 @@ PROTOTYPES = {
     "AdvanceTime": (None, [_f64]),
     "SetAutoTimeStep": (None, [_f64]),
     "UseHostTime": (None, []),
+    "GetInputPath": (_u16, [_u8, _P(_f64), _P(_u8), _P(_u8), _P(_f64)]),
     "GetConverterClock": (_f64, []),
     "SetFault": (_u16, [_i32]),
     "GetGeneratorOutput": (_u16, [_P(_f64), _P(_f64), _P(_f64)]),
