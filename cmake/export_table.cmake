@@ -1,7 +1,7 @@
 # Generates the table of every export declared in the public headers, for the
 # tests that check the export table, the calling convention and the answers
-# to bad input. One export per line in the headers:
-#   RK350_API(type) Name(arguments);
+# to bad input. Each export is declared in the headers as
+#   RK350_API(type) Name(arguments);   (may span lines)
 #   cmake -DOUT=<header> -DHEADERS=<a.h|b.h> -P this
 string(REPLACE "|" ";" HEADERS "${HEADERS}")
 set(table "")
@@ -9,9 +9,18 @@ set(calls "")
 set(sim_calls "")
 foreach(header IN LISTS HEADERS)
   get_filename_component(header_name "${header}" NAME)
-  file(STRINGS "${header}" lines REGEX "^RK350_API\\(")
-  foreach(line IN LISTS lines)
-    if(NOT line MATCHES "^RK350_API\\(([^)]*)\\) ([A-Za-z0-9_]+)\\((.*)\\);")
+  # The declarations without comments, on one line each, with semicolons
+  # (list separators to CMake) turned into '~'.
+  file(READ "${header}" text)
+  string(REPLACE ";" "~" text "${text}")
+  string(REGEX REPLACE "/\\*([^*]|\\*+[^*/])*\\*+/" " " text "${text}")
+  string(REGEX REPLACE "[ \t\r\n]+" " " text "${text}")
+  string(REGEX MATCHALL "RK350_API\\([^)]*\\) [A-Za-z0-9_]+ ?\\([^)]*\\)~" declarations "${text}")
+  if(NOT declarations)
+    message(FATAL_ERROR "${header_name}: no declarations found")
+  endif()
+  foreach(line IN LISTS declarations)
+    if(NOT line MATCHES "^RK350_API\\(([^)]*)\\) ([A-Za-z0-9_]+) ?\\((.*)\\)~$")
       message(FATAL_ERROR "${header_name}: cannot read the declaration: ${line}")
     endif()
     set(type "${CMAKE_MATCH_1}")

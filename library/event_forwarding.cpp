@@ -23,13 +23,10 @@ void TEventHandler::SettingsChangedHandler(void* /*self*/, TRK350* /*sender*/) {
 }
 
 TDeviceMessageReceiver* TDeviceMessageReceiver::Create() {
-  auto* receiver = new TDeviceMessageReceiver();
-  receiver->window_ = platform::MessageWindow::Create("TDeviceMessageReceiver", &Dispatch, receiver);
-  if (!receiver->window_) {
-    delete receiver;
-    return nullptr;
-  }
-  return receiver;
+  std::unique_ptr<TDeviceMessageReceiver> receiver(new TDeviceMessageReceiver());
+  receiver->window_ = platform::MessageWindow::Create("TDeviceMessageReceiver", &Dispatch, receiver.get());
+  if (!receiver->window_) return nullptr;
+  return receiver.release();
 }
 
 TDeviceMessageReceiver::~TDeviceMessageReceiver() = default;

@@ -1,4 +1,6 @@
 // InitInstrument and ExitInstrument, and ExitInstrument at unload.
+#include <new>
+
 #include "library/event_forwarding.h"
 #include "library/library_state.h"
 
@@ -7,10 +9,23 @@ using namespace rk350;
 RK350_API(uint16_t) InitInstrument(uint16_t address) {
   if (gInstrument != nullptr) return gInstrument->HardwarePresent ? ResultOk : ResultNoInstrument;
 
-  gInstrument = new TRK350(nullptr);
-  gEventHandler = new TEventHandler();
+  // Without memory for the instrument and its buffers there is no
+  // instrument: the library stays as it was and no exception leaves the
+  // export.
+  try {
+    gInstrument = new TRK350(nullptr);
+    gEventHandler = new TEventHandler();
+  } catch (const std::bad_alloc&) {
+    delete gInstrument;
+    gInstrument = nullptr;
+    return ResultNoInstrument;
+  }
   // A hidden window that cannot be created only costs the device messages.
-  gDeviceMessageReceiver = TDeviceMessageReceiver::Create();
+  try {
+    gDeviceMessageReceiver = TDeviceMessageReceiver::Create();
+  } catch (const std::bad_alloc&) {
+    gDeviceMessageReceiver = nullptr;
+  }
 
   if (gInstrument != nullptr) {
     for (int ch = 1; ch <= 4; ++ch) gInstrument->SetChAutoRanging(ch, false);
