@@ -80,6 +80,12 @@ void TRK350::SetmMeasureMode(TMeasureMode mode) {
       break;
   }
   if (mode == mCh2 || mode == mCh12 || mode == mXY) Interleaved = false;
+  // Back to channel 1 alone: a rate above one converter's top asked for
+  // earlier interleaves again (the next arming programs the clock).
+  if (mode == mCh1 && InterleaveWanted) {
+    Interleaved = true;
+    ClockFrequency = 50000000.0L;
+  }
 }
 
 void TRK350::ClampRangeIndex(int channel) {
@@ -197,6 +203,10 @@ void TRK350::EngineTick() {
 
 // ---- Synchronous measurement ----------------------------------------------------
 
+namespace {
+constexpr uint32_t kMillisecondsPerTimeOutTick = 50;  // the time-out's 20 ticks per second
+}  // namespace
+
 void TRK350::RunSynchronousMeasurement() {
   SyncDone = false;
   SyncAbandoned = false;
@@ -209,10 +219,22 @@ void TRK350::RunSynchronousMeasurement() {
   const Extended rate = GetrSampleFreq();
   const Extended recordSeconds = rate > 0 ? (lPostSamples + 64.0L) / rate : 0;
   const Extended completionMs = kCompletionMarginMs + 2000.0L * recordSeconds;
+  // The trigger time-out counts polls at 20 per second. Polled back to back,
+  // a 1 s time-out would run out within microseconds, so here a poll counts
+  // toward it only once per 50 ms of real time.
+  uint32_t lastCountedPoll = platform::TickCountMs();
   while (!SyncDone) {
+    const int32_t pollsBefore = PollCount;
     EngineTick();
     if (SyncDone) break;
     const uint32_t now = platform::TickCountMs();
+    if (PollCount == pollsBefore + 1) {
+      if (now - lastCountedPoll < kMillisecondsPerTimeOutTick) {
+        PollCount = pollsBefore;
+      } else {
+        lastCountedPoll = now;
+      }
+    }
     if (LastStatus == kStatusNoCard) {
       if (!silent) silentSince = now;
       silent = true;

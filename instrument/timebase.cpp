@@ -15,7 +15,11 @@ void TRK350::SetrSampleFreq(Extended hertz) {
   if (!sample_clock::IsProgrammableRate(hertz)) return;
 
   SampleFreqRequested = hertz;
-  if (InterleaveCapable && hertz > kInterleaveAbove) {
+  // Interleaving puts both converters on channel 1: with channel 2 measured
+  // as well it would report twice the rate the records were taken at, so
+  // those modes get the converters' own top rate.
+  InterleaveWanted = InterleaveCapable && hertz > kInterleaveAbove;
+  if (InterleaveWanted && mMeasureMode != mCh2 && mMeasureMode != mCh12 && mMeasureMode != mXY) {
     // Both converters at their top rate; the next arming programs the card.
     ClockFrequency = kInterleaveAbove;
     Interleaved = true;

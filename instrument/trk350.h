@@ -367,6 +367,10 @@ class TRK350 {
   bool SyncDone = false;
   bool BlockRunning = false;
   bool Interleaved = false;
+  // A rate above one converter's top was asked for on an interleave-capable
+  // card; it interleaves whenever the measure mode lets one input use both
+  // converters.
+  bool InterleaveWanted = false;
   int32_t GenWaveLength = 1024;
   uint8_t PxiTriggerSlopes = 0;
   uint8_t PxiTriggerEnables = 0;

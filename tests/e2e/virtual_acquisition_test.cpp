@@ -218,6 +218,22 @@ TEST_F(VirtualAcquisition, TriggerTimeOutForcesARecord) {
   EXPECT_NEAR(a[300], -0.2, 1.5 * 0.8 / 128);
 }
 
+// StartMeasurement polls back to back; its time-out still lasts its time, so
+// a trigger that comes well within the time-out (but after many polls) is
+// taken rather than forced away.
+TEST_F(VirtualAcquisition, SynchronousMeasurementWaitsItsTimeOutForTheTrigger) {
+  Rate(1e6);
+  ASSERT_EQ(SetTriggerTimeOut(1000), RK350_RESULT_OK);
+  // Card time moves 10 us per status read: the step comes after hundreds of
+  // polls, far more than the 21 counted polls of a 1 s time-out.
+  Set(1, Source(RK350SIM_SOURCE_STEP, 0.4, -0.2, 0, RK350Sim_GetTime() + 5e-3));
+  ASSERT_EQ(StartMeasurement(), RK350_RESULT_OK);
+  EXPECT_NE(ADC_Triggered(), 0);
+  std::vector<double> a(512), b(512);
+  ASSERT_EQ(GetMeasurement(a.data(), b.data()), RK350_RESULT_OK);
+  EXPECT_NEAR(a[500], 0.2, 1.5 * 0.8 / 128);
+}
+
 TEST_F(VirtualAcquisition, NegativeTimeOutWaitsForTheTrigger) {
   Rate(1e6);
   ASSERT_EQ(SetTriggerTimeOut(0xFFFFFFFFu), RK350_RESULT_OK);

@@ -37,7 +37,8 @@ TEST_F(VirtualInputs, SampleFrequencyReachesTheCardAtOnce) {
   EXPECT_DOUBLE_EQ(RK350Sim_GetConverterClock(), 100.0);
 }
 
-TEST_F(VirtualInputs, AboveFiftyMegahertzTheCardInterleaves) {
+TEST_F(VirtualInputs, AboveFiftyMegahertzTheCardInterleavesChannelOne) {
+  ASSERT_EQ(SetMeasureMode(1), RK350_RESULT_OK);
   double f = 60e6;
   ASSERT_EQ(SetSampleFrequencyF(&f), RK350_RESULT_OK);
   EXPECT_EQ(f, 100e6);

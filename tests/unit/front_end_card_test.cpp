@@ -87,8 +87,8 @@ TEST(FrontEndCalibration, CardDecodesWithItsOwnEepromCalibration) {
 
 TEST_F(CalibratedInstrument, InterleavedChannelOnePutsPathTwoOnInputOne) {
   In().InterleaveCapable = true;
-  In().SetrSampleFreq(100e6L);
   In().mMeasureMode = mCh1;
+  In().SetrSampleFreq(100e6L);
   In().SetChSensitivity(1, 4.0L);
   In().SetChCoupling(1, 1);
   In().SetChDcLevel(1, -3.0L);
@@ -107,8 +107,10 @@ TEST_F(CalibratedInstrument, InterleavedChannelOnePutsPathTwoOnInputOne) {
 
 TEST_F(CalibratedInstrument, InterleavedChannelTwoPutsPathOneOnInputTwo) {
   In().InterleaveCapable = true;
-  In().SetrSampleFreq(100e6L);
+  // The routing row of channel 2 interleaved; the rate setter never selects
+  // it (only channel 1 alone interleaves), so it is set directly.
   In().mMeasureMode = mCh2;
+  In().Interleaved = true;
   In().SetChSensitivity(2, 40.0L);
   In().SetChDcLevel(2, 55.0L);
   In().SetChDcLevel(1, 0.3L);

@@ -142,9 +142,8 @@ TEST_F(CalibratedInstrument, ApplyFrontEndWritesOffsetTrimAndRelayOfPathOneThenT
 
 TEST_F(CalibratedInstrument, InterleavedBothChannelsWritesOnlyTheRelays) {
   In().InterleaveCapable = true;
-  In().SetrSampleFreq(100e6L);
-  ASSERT_TRUE(In().Interleaved);
   In().mMeasureMode = mCh12;
+  In().Interleaved = true;
   bus.Recorder().Clear();
   In().ApplyFrontEnd();
   EXPECT_EQ(Join(Transactions(bus.Recorder().RegisterTrace())), "relay 1 = 0x82\nrelay 2 = 0x82\n");
@@ -152,8 +151,8 @@ TEST_F(CalibratedInstrument, InterleavedBothChannelsWritesOnlyTheRelays) {
 
 TEST_F(CalibratedInstrument, InterleavedChannelOneRoutesPathTwoWithItsInterleaveCalibration) {
   In().InterleaveCapable = true;
-  In().SetrSampleFreq(100e6L);
   In().mMeasureMode = mCh1;
+  In().SetrSampleFreq(100e6L);
   In().SetChSensitivity(1, 2.0L);
   In().SetChSensitivity(2, 20.0L);
   In().SetChDcLevel(2, 3.0L);  // channel 2's level plays no part
@@ -176,8 +175,8 @@ TEST_F(CalibratedInstrument, InterleavedChannelOneRoutesPathTwoWithItsInterleave
 
 TEST_F(CalibratedInstrument, InterleavedChannelTwoSetsTheInterleaveBitOnPathOne) {
   In().InterleaveCapable = true;
-  In().SetrSampleFreq(60e6L);
   In().mMeasureMode = mCh2;
+  In().Interleaved = true;
   In().ApplyFrontEnd();
   const auto t = Transactions(bus.Recorder().RegisterTrace());
   ASSERT_EQ(t.size(), 12u);

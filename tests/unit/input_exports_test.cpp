@@ -204,10 +204,38 @@ TEST_F(ExportsOnInstrument, AboveFiftyMegahertzInterleavesOnlyOnACapableCard) {
   ASSERT_EQ(SetSampleFrequencyF(&f), ResultOk);
   EXPECT_EQ(f, 50e6);
   In().InterleaveCapable = true;
+  ASSERT_EQ(SetMeasureMode(mCh1), ResultOk);
   f = 60e6;
   ASSERT_EQ(SetSampleFrequencyF(&f), ResultOk);
   EXPECT_EQ(f, 100e6);
   EXPECT_EQ(GetSampleFrequencyF(), 100e6);
+}
+
+// Interleaving puts both converters on channel 1. With channel 2 measured as
+// well the records are taken at one converter's rate, and that is the rate
+// reported; choosing channel 1 alone afterwards interleaves again.
+TEST_F(ExportsOnInstrument, InterleavingFollowsTheMeasureMode) {
+  In().InterleaveCapable = true;
+  for (uint32_t mode : {uint32_t{mCh12}, uint32_t{mCh2}, uint32_t{mXY}}) {
+    SCOPED_TRACE(mode);
+    ASSERT_EQ(SetMeasureMode(mode), ResultOk);
+    double f = 100e6;
+    ASSERT_EQ(SetSampleFrequencyF(&f), ResultOk);
+    EXPECT_EQ(f, 50e6);
+    EXPECT_FALSE(In().Interleaved);
+  }
+  ASSERT_EQ(SetMeasureMode(mCh12), ResultOk);
+  double f = 100e6;
+  ASSERT_EQ(SetSampleFrequencyF(&f), ResultOk);
+  ASSERT_EQ(SetMeasureMode(mCh1), ResultOk);
+  EXPECT_EQ(GetSampleFrequencyF(), 100e6);
+  EXPECT_TRUE(In().Interleaved);
+  ASSERT_EQ(SetMeasureMode(mCh12), ResultOk);
+  EXPECT_EQ(GetSampleFrequencyF(), 50e6);
+  f = 20e6;  // a rate the converters reach alone ends the wish to interleave
+  ASSERT_EQ(SetSampleFrequencyF(&f), ResultOk);
+  ASSERT_EQ(SetMeasureMode(mCh1), ResultOk);
+  EXPECT_FALSE(In().Interleaved);
 }
 
 TEST_F(ExportsOnInstrument, UnprogrammableFrequenciesAreRefusedAndChangeNothing) {

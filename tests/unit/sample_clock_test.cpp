@@ -100,6 +100,7 @@ INSTANTIATE_TEST_SUITE_P(WorkedRequests, RatesReached,
 
 TEST_F(CalibratedInstrument, InterleaveCapableCardDoublesAbove50MHzWithoutWriting) {
   In().InterleaveCapable = true;
+  In().SetmMeasureMode(mCh1);
   In().SetrSampleFreq(60e6L);
   EXPECT_TRUE(In().Interleaved);
   EXPECT_EQ(In().ClockFrequency, 50e6L);
