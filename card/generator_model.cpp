@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "hardware/generator_dac_ladder.h"
 #include "hardware/register_map.h"
 
 namespace rk350::card {
@@ -19,28 +20,10 @@ constexpr uint16_t kSampleMask = 0x3FFF;  // 14-bit memory
 
 bool Rose(uint8_t before, uint8_t after, uint8_t bit) { return (before & bit) == 0 && (after & bit) != 0; }
 
-// The card's level DAC ladders. A coarse code k belongs to a segment (a
-// column of the calibration tables); where it sits in its group of 16 picks
-// the row: rows 0..3 hold the step up to code k, rows 4..6 the span of the
-// fine DAC at code k.
-int Segment(int k) { return std::clamp((k - 3) / 16 + 1, 1, 15); }
-int Mod16(int k) { return ((k % 16) + 16) % 16; }
-int StepRow(int k) {
-  if (Mod16(k + 1) == 0) return 1;
-  if (Mod16(k - 1) == 0) return 2;
-  if (Mod16(k - 2) == 0) return 3;
-  return 0;
-}
-int AmpSpanRow(int k) {
-  if (Mod16(k + 1) == 0) return 5;
-  if (Mod16(k) == 0) return 6;
-  return 4;
-}
-int OffsetSpanRow(int k) {
-  if (Mod16(k + 1) == 0) return 4;
-  if (Mod16(k) == 0) return 5;
-  return 6;
-}
+using gen_ladder::AmpSpanRow;
+using gen_ladder::OffsetSpanRow;
+using gen_ladder::StepRow;
+constexpr int Segment(int k) { return gen_ladder::CodeSegment(k); }
 
 int16_t SignedWord(const EepromImage& image, uint16_t address) { return static_cast<int16_t>(image.Word(address)); }
 

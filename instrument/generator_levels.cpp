@@ -5,11 +5,17 @@
 #include <cstdint>
 #include <optional>
 
+#include "hardware/generator_dac_ladder.h"
 #include "instrument/trk350.h"
 
 namespace rk350 {
 
 namespace {
+
+using gen_ladder::AmpSpanRow;
+using gen_ladder::CodeSegment;
+using gen_ladder::OffsetSpanRow;
+using gen_ladder::StepRow;
 
 constexpr Extended kAmplitudeLimit = 10.0L;
 constexpr Extended kOffsetLimit = 10.0L;
@@ -26,38 +32,6 @@ constexpr Extended kOffsetZeroUnit = 10000.0L;
 constexpr Extended kLowGainUnit = 100.0L;
 constexpr Extended kMidGainUnit = 1000.0L;
 constexpr int kMaxCode = 255;
-
-// The segment of a DAC code: the column of the step tables.
-int CodeSegment(int k) {
-  const int h = (k - 3) / 16 + 1;  // truncates toward zero
-  if (h < 1) return 1;
-  if (h > 15) return 15;
-  return h;
-}
-
-int Mod16(int k) { return ((k % 16) + 16) % 16; }
-
-// Rows 0..3 of a step table: the step from one coarse code to the next.
-int StepRow(int k) {
-  if (Mod16(k + 1) == 0) return 1;
-  if (Mod16(k - 1) == 0) return 2;
-  if (Mod16(k - 2) == 0) return 3;
-  return 0;
-}
-
-// Rows 4..6: the span of the fine DAC at a coarse code. The amplitude and the
-// offset ladders use these rows in a different order.
-int AmpSpanRow(int k) {
-  if (Mod16(k + 1) == 0) return 5;
-  if (Mod16(k) == 0) return 6;
-  return 4;
-}
-
-int OffsetSpanRow(int k) {
-  if (Mod16(k + 1) == 0) return 4;
-  if (Mod16(k) == 0) return 5;
-  return 6;
-}
 
 // rnd(x * 255 / span) with the failures the level arithmetic tolerates:
 // division by zero, overflow and not-a-number give no value.

@@ -15,22 +15,14 @@
 #include <vector>
 
 #include "support/recorded_instrument.h"
+#include "support/run_command.h"
 
 namespace rk350 {
 namespace {
 
 using testing::RecordedBus;
 
-// Runs a shell command; returns its standard output, or nothing when it could
-// not be started.
-bool RunCommand(const std::string& command, std::string& output, int& status) {
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return false;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-  status = pclose(pipe);
-  return true;
-}
+using testing::RunCommand;
 
 // A file in the temporary directory, removed again at the end.
 class TemporaryFile {

@@ -14,20 +14,14 @@
 #include <vector>
 
 #include "input_test_support.h"
+#include "support/run_command.h"
 
 namespace rk350 {
 namespace {
 
 using testing::CalibratedInstrument;
 
-bool RunCommand(const std::string& command, std::string& output, int& status) {
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return false;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-  status = pclose(pipe);
-  return true;
-}
+using testing::RunCommand;
 
 // Words the SPI decoder saw on the data line, as hexadecimal text.
 std::vector<std::string> DecodedWords(const std::string& vcdPath, const char* select) {
@@ -47,9 +41,6 @@ std::vector<std::string> DecodedWords(const std::string& vcdPath, const char* se
 }
 
 TEST_F(CalibratedInstrument, SigrokDecodesTheDacWordsOfApplyFrontEnd) {
-#ifdef _WIN32
-  GTEST_SKIP() << "sigrok-cli runs on the build host only";
-#endif
   std::string found;
   int status = 0;
   ASSERT_TRUE(RunCommand("command -v sigrok-cli", found, status) && status == 0 && !found.empty())
