@@ -52,9 +52,7 @@ class VirtualCard {
   // ---- Register file, as last written ------------------------------------
   uint8_t Register(uint8_t index) const { return index < regs::kRegisterCount ? registers_[index] : 0; }
   uint8_t SelectedIndex() const { return selectedIndex_; }
-  uint32_t RegisterWriteCount(uint8_t index) const {
-    return index < regs::kRegisterCount ? writeCounts_[index] : 0;
-  }
+  uint32_t RegisterWriteCount(uint8_t index) const { return index < regs::kRegisterCount ? writeCounts_[index] : 0; }
 
   // ---- Parts ----------------------------------------------------------------
   FrontEndModel& FrontEnd() { return frontEnd_; }

@@ -17,8 +17,8 @@ namespace rk350::hw {
 #else
 #define RK350_PORT_CALL
 #endif
-using PortInFn = int(RK350_PORT_CALL *)(void* context, uint16_t port);
-using PortOutFn = int(RK350_PORT_CALL *)(void* context, uint16_t port, uint8_t value);
+using PortInFn = int(RK350_PORT_CALL*)(void* context, uint16_t port);
+using PortOutFn = int(RK350_PORT_CALL*)(void* context, uint16_t port, uint8_t value);
 
 struct PortPair {
   void* context = nullptr;

@@ -7,9 +7,9 @@
 namespace rk350::regs {
 
 // ---- Ports, relative to the base address ---------------------------------
-constexpr uint16_t kPortIndex = 0;    // write: register index; read: channel 2 sample byte
-constexpr uint16_t kPortData = 1;     // write: register data;  read: channel 1 sample byte
-constexpr uint16_t kPortStatus = 2;   // read: status byte
+constexpr uint16_t kPortIndex = 0;        // write: register index; read: channel 2 sample byte
+constexpr uint16_t kPortData = 1;         // write: register data;  read: channel 1 sample byte
+constexpr uint16_t kPortStatus = 2;       // read: status byte
 constexpr uint16_t kPortAddressHigh = 3;  // read: memory address counter, high byte
 constexpr uint16_t kPortAddressLow = 4;   // read: memory address counter, low byte
 constexpr uint16_t kPortCount = 5;
@@ -36,11 +36,11 @@ constexpr uint8_t kGenSerialClock = 0x20;
 
 // Front-end serial DACs: 11-bit words, address in bits 10..8, value in 7..0.
 constexpr int kFrontEndDacWordBits = 11;
-constexpr uint8_t kDacTrimLow = 0;      // receives 255 - trim
-constexpr uint8_t kDacTrimHigh = 2;     // receives trim
-constexpr uint8_t kDacCoarseDown = 5;   // receives 254 - coarse steps
-constexpr uint8_t kDacCoarseUp = 1;     // receives coarse steps - 1
-constexpr uint8_t kDacFine = 4;         // receives 255 - fine
+constexpr uint8_t kDacTrimLow = 0;     // receives 255 - trim
+constexpr uint8_t kDacTrimHigh = 2;    // receives trim
+constexpr uint8_t kDacCoarseDown = 5;  // receives 254 - coarse steps
+constexpr uint8_t kDacCoarseUp = 1;    // receives coarse steps - 1
+constexpr uint8_t kDacFine = 4;        // receives 255 - fine
 // Front-end relay byte, one latch per path.
 constexpr uint8_t kRelayAcCoupling = 0x01;
 constexpr uint8_t kRelayInterleave = 0x20;  // the path digitises the other input
@@ -55,8 +55,8 @@ constexpr uint8_t kEepromAlwaysSet = 0x08;
 constexpr uint8_t kFrontEndData = 0x10;
 constexpr uint8_t kFrontEndClock = 0x20;
 
-constexpr uint8_t kRegCommand = 4;        // command strobe
-constexpr uint8_t kRegClockSelect = 5;    // clock select (0x40: memory readout)
+constexpr uint8_t kRegCommand = 4;      // command strobe
+constexpr uint8_t kRegClockSelect = 5;  // clock select (0x40: memory readout)
 constexpr uint8_t kRegClockReloadLow = 6;
 constexpr uint8_t kRegClockReloadHigh = 7;
 constexpr uint8_t kRegClockMode = 8;

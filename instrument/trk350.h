@@ -30,18 +30,45 @@ static_assert(std::numeric_limits<long double>::digits == 64, "long double must 
 using Extended = long double;
 
 enum TMeasureMode : uint8_t {
-  mNone, mCh1, mCh2, mCh12, mCh3, mCh13, mCh23, mCh123,
-  mCh4, mCh14, mCh24, mCh124, mCh34, mCh134, mCh234, mCh1234, mXY
+  mNone,
+  mCh1,
+  mCh2,
+  mCh12,
+  mCh3,
+  mCh13,
+  mCh23,
+  mCh123,
+  mCh4,
+  mCh14,
+  mCh24,
+  mCh124,
+  mCh34,
+  mCh134,
+  mCh234,
+  mCh1234,
+  mXY
 };
 enum TAcquisitionMode : uint8_t { amContinuous, amHold, amOneShot };
 enum TTransferMode : uint8_t { tmBlock, tmStream };
 enum TTrigSource : uint8_t {
-  tsCh1, tsCh2, tsCh3, tsCh4, tsExternal, tsAnaExt, tsAnd, tsOr, tsXor,
-  tsNoTrig, tsNeverTrig, tsPxiExt, tsGenStart, tsGenStop, tsGenNew, tsUnknown
+  tsCh1,
+  tsCh2,
+  tsCh3,
+  tsCh4,
+  tsExternal,
+  tsAnaExt,
+  tsAnd,
+  tsOr,
+  tsXor,
+  tsNoTrig,
+  tsNeverTrig,
+  tsPxiExt,
+  tsGenStart,
+  tsGenStop,
+  tsGenNew,
+  tsUnknown
 };
-enum TGenSignalType : uint8_t {
-  gsSine = 0, gsTriangle = 1, gsSquare = 2, gsDC = 3, gsNoise = 4, gsArbitrary = 7
-};
+enum TGenSignalType : uint8_t { gsSine = 0, gsTriangle = 1, gsSquare = 2, gsDC = 3, gsNoise = 4, gsArbitrary = 7 };
 
 class TRK350;
 

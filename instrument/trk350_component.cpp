@@ -9,9 +9,9 @@ uint8_t gClockSelect = 0;
 
 namespace {
 constexpr uint32_t kMeasureTimerIntervalMs = 6;
-constexpr Extended kSensitivityTable[13] = {0,    0.02L, 0.04L, 0.1L, 0.2L, 0.4L, 0.8L,
+constexpr Extended kSensitivityTable[13] = {0,    0.02L, 0.04L, 0.1L,  0.2L,  0.4L, 0.8L,
                                             2.0L, 4.0L,  8.0L,  20.0L, 40.0L, 80.0L};
-constexpr Extended kDcLevelLimitTable[13] = {0,    0.04L, 0.08L, 0.2L, 0.4L, 0.8L, 1.6L,
+constexpr Extended kDcLevelLimitTable[13] = {0,    0.04L, 0.08L, 0.2L,  0.4L,  0.8L,  1.6L,
                                              4.0L, 8.0L,  16.0L, 40.0L, 80.0L, 160.0L};
 
 void TimerTrampoline(void* context) { static_cast<TRK350*>(context)->TimerDispatch(); }

@@ -4,7 +4,7 @@
 #include <string.h>
 
 int main(void) {
-  const char *version = RK350_Version();
+  const char* version = RK350_Version();
   /* Calls without a guard answer the same in both flavours. */
   if (SetFuncGenMode(0) != RK350_RESULT_NOT_AVAILABLE) return 1;
   if (strcmp(RK350_ResultName(RK350_RESULT_INVALID_VALUE), "ResultInvalidValue") != 0) return 2;
