@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "csv_writer.h"
@@ -94,6 +95,29 @@ TEST(ToolSvg, LongRecordsAreReducedPerPixelColumnKeepingThePeaks) {
   for (std::sregex_iterator it(points.begin(), points.end(), pair), stop; it != stop; ++it)
     smallestY = std::min(smallestY, std::stod((*it)[2]));
   EXPECT_LT(smallestY, 100.0);
+}
+
+// Positions the library left without samples (an early trigger) are shaded
+// and carry no trace, in short and in column-reduced long records.
+TEST(ToolSvg, EmptyLeadingPositionsAreShadedNotDrawnAsZeroVolts) {
+  for (std::size_t length : {500u, 20000u}) {
+    SCOPED_TRACE(length);
+    Record r = TwoChannelRecord(length, 1e6, length / 4);
+    r.channels.resize(1);
+    r.channels[0].volts.assign(length, 1.0);
+    r.emptyLeading = length / 10;
+    for (std::size_t i = 0; i < r.emptyLeading; ++i) r.channels[0].volts[i] = 0.0;
+    const std::string svg = RenderSvg(r, PlotOptions{});
+    EXPECT_NE(svg.find("no samples: the trigger came early"), std::string::npos);
+    // Every point of the trace is at the 1 V level: none at the 0 V fill.
+    const auto begin = svg.find("points=\"");
+    const auto end = svg.find('"', begin + 8);
+    const std::string points = svg.substr(begin + 8, end - begin - 8);
+    std::regex pair(R"(([0-9.]+),([0-9.]+))");
+    std::set<std::string> ys;
+    for (std::sregex_iterator it(points.begin(), points.end(), pair), stop; it != stop; ++it) ys.insert((*it)[2]);
+    EXPECT_EQ(ys.size(), 1u);
+  }
 }
 
 TEST(ToolSvg, FlatAndEmptyRecordsStillDraw) {

@@ -258,7 +258,7 @@ Record CaptureSession::EmptyRecord() const {
   return record;
 }
 
-void CaptureSession::WaitForRecord() {
+std::size_t CaptureSession::WaitForRecord() {
   Progress progress(stderr, !options_.quiet);
   const auto start = Clock::now();
   const double rate = sampleRate_ > 0 ? sampleRate_ : 1.0;
@@ -303,13 +303,15 @@ void CaptureSession::WaitForRecord() {
   // the time after the trigger are late estimates of when it came.
   double triggerAfter = std::max(0.0, Seconds(Clock::now() - start) - postSeconds);
   if (triggeredAt) triggerAfter = std::min(triggerAfter, Seconds(*triggeredAt - start));
-  if (!forced && options_.triggerSource != RK350_TS_NO_TRIG && triggerAfter < preSeconds && !options_.quiet) {
-    const auto stale = static_cast<long long>((preSeconds - triggerAfter) * rate);
+  if (forced || options_.triggerSource == RK350_TS_NO_TRIG || triggerAfter >= preSeconds) return 0;
+  const auto stale = static_cast<long long>((preSeconds - triggerAfter) * rate);
+  if (!options_.quiet) {
     std::fprintf(stderr,
                  "note: the trigger came %.3g ms after the start, before the samples ahead of it were taken: "
                  "about the first %lld samples of the record hold none (0 V)\n",
                  triggerAfter * 1e3, stale);
   }
+  return static_cast<std::size_t>(stale);
 }
 
 void CaptureSession::FetchInto(Record& record) {
@@ -323,6 +325,23 @@ void CaptureSession::FetchInto(Record& record) {
     double range = 0.0;
     if (api_.GetSensitivity(static_cast<uint8_t>(channel), &range) == RK350_RESULT_OK) trace.fullScale = range;
   }
+}
+
+// The timing estimate of the empty positions is a little short (the trigger
+// is seen late); the positions the library left empty read exactly 0 V on
+// every channel, so the estimate is extended over those, never past the
+// trigger.
+static std::size_t EmptyLeadingPositions(const Record& record, std::size_t estimate) {
+  if (estimate == 0) return 0;
+  const auto limit = static_cast<std::size_t>(std::max<std::int64_t>(0, record.triggerIndex));
+  std::size_t n = std::min(estimate, limit);
+  const auto empty = [&](std::size_t i) {
+    for (const auto& trace : record.channels)
+      if (i >= trace.volts.size() || trace.volts[i] != 0.0) return false;
+    return true;
+  };
+  while (n < limit && empty(n)) ++n;
+  return n;
 }
 
 Record CaptureSession::CaptureBlock() {
@@ -344,13 +363,15 @@ Record CaptureSession::CaptureBlock() {
     }
   }
   Record record = EmptyRecord();
+  std::size_t emptyLeading = 0;
   for (int i = 0; i < options_.average; ++i) {
     Check(api_.ADC_Start(), "ADC_Start");
-    WaitForRecord();
+    emptyLeading = std::max(emptyLeading, WaitForRecord());
     FetchInto(record);
   }
   for (auto& trace : record.channels)
     for (double& v : trace.volts) v /= options_.average;
+  record.emptyLeading = EmptyLeadingPositions(record, emptyLeading);
   return record;
 }
 

@@ -51,7 +51,8 @@ class CaptureSession {
   void ApplyGenerator();
   void ApplySources();
   Record EmptyRecord() const;
-  void WaitForRecord();
+  // Returns how many leading positions of the record hold no samples.
+  std::size_t WaitForRecord();
   void FetchInto(Record& record);
 
   const LoadedLibrary& library_;

@@ -21,6 +21,10 @@ struct Record {
   std::optional<double> triggerLevel;  // V, on the trigger source channel
   std::string triggerChannel;          // name of the channel the level belongs to
   std::vector<ChannelTrace> channels;
+  // Leading positions that hold no samples: the trigger came before the
+  // samples ahead of it were taken, and the library leaves those positions
+  // at 0 V.
+  std::size_t emptyLeading = 0;
 
   std::size_t Length() const { return channels.empty() ? 0 : channels.front().volts.size(); }
   // Time of sample i relative to the trigger, in seconds.
