@@ -18,6 +18,20 @@ constexpr uint8_t kSequencerAcquireRun = 0xAE;
 constexpr uint8_t kSequencerAdvanceRun = 0xA3;
 constexpr int64_t kScanChunk = 1024;
 constexpr int64_t kScanBudget = int64_t{1} << 20;
+// The longest stretch one bounds check covers; far beyond any run (the
+// sample count saturates at kMaxSamples) and far from overflowing k + span.
+constexpr int64_t kMaxSpan = int64_t{1} << 60;
+constexpr int64_t kMaxSamples = int64_t{4} << 60;
+
+// The converter's code for a voltage on a path of the given full scale; a
+// voltage that is not a number (a source at a time beyond its arithmetic)
+// reads as mid-scale.
+int QuantisedCode(double volts, double fullScaleVolts) {
+  if (!(fullScaleVolts > 0)) return 128;
+  const double code = std::floor(128.0 + volts * 128.0 / fullScaleVolts + 0.5);
+  if (std::isnan(code)) return 128;
+  return static_cast<int>(std::clamp(code, 0.0, 255.0));
+}
 constexpr int64_t kDepth = regs::kMemoryDepth;
 }  // namespace
 
@@ -194,9 +208,10 @@ void AcquisitionModel::StopRun(int64_t samplesWritten) {
 }
 
 int64_t AcquisitionModel::SamplesUpTo(double now) const {
-  if (now < run_.t0) return 0;
+  if (!(now >= run_.t0)) return 0;
   const double n = std::floor((now - run_.t0) / run_.period) + 1;
-  return n > 4e18 ? static_cast<int64_t>(4e18) : static_cast<int64_t>(n);
+  // Saturates (also an infinite or undefined quotient) far beyond any record.
+  return n < static_cast<double>(kMaxSamples) ? static_cast<int64_t>(n) : kMaxSamples;
 }
 
 void AcquisitionModel::CatchUp() {
@@ -222,10 +237,7 @@ double AcquisitionModel::SampleTime(int path, int64_t k) const {
 uint8_t AcquisitionModel::ConvertWith(const PathAnalogState& p, double time) const {
   double v = sources_.Volts(p.inputChannel, time);
   if (p.acCoupled) v -= sources_.Mean(p.inputChannel);
-  v += p.offsetVolts;
-  if (!(p.fullScaleVolts > 0)) return 0x80;
-  const double code = std::floor(128.0 + v * 128.0 / p.fullScaleVolts + 0.5);
-  return static_cast<uint8_t>(std::clamp(code, 0.0, 255.0));
+  return static_cast<uint8_t>(QuantisedCode(v + p.offsetVolts, p.fullScaleVolts));
 }
 
 uint8_t AcquisitionModel::Convert(int path, double time) const { return ConvertWith(frontEnd_.Path(path), time); }
@@ -277,16 +289,11 @@ bool AcquisitionModel::ChunkMayChange(int64_t from, int64_t to) const {
     const VoltBounds b = sources_.Bounds(p.inputChannel, t0, t1);
     if (!b.known) return false;
     const double shift = p.acCoupled ? -sources_.Mean(p.inputChannel) : 0.0;
-    PathAnalogState dc = p;
-    dc.acCoupled = false;
+    const double lowVolts = b.low + shift + p.offsetVolts, highVolts = b.high + shift + p.offsetVolts;
+    if (std::isnan(lowVolts) || std::isnan(highVolts)) return false;  // bounds beyond the arithmetic
     // Quantising is monotonic: bound the codes by converting the bounds.
-    auto code = [&](double v) {
-      if (!(dc.fullScaleVolts > 0)) return 128;
-      return static_cast<int>(
-          std::clamp(std::floor(128.0 + (v + shift + dc.offsetVolts) * 128.0 / dc.fullScaleVolts + 0.5), 0.0, 255.0));
-    };
-    low = code(b.low);
-    high = code(b.high);
+    low = QuantisedCode(lowVolts, p.fullScaleVolts);
+    high = QuantisedCode(highVolts, p.fullScaleVolts);
     return true;
   };
   int low = 0, high = 0;
@@ -357,14 +364,19 @@ bool AcquisitionModel::StepDetectors(int64_t k) {
 }
 
 void AcquisitionModel::Scan(int64_t from, int64_t to) {
-  // Samples that must be looked at one by one (sources without known bounds,
-  // or stretches where a comparator may change) are searched from the start
-  // of the stretch; if the budget runs out without a trigger over a very long
-  // stretch, the search goes on over its last part only. For the stationary
-  // signals such stretches come from this is indistinguishable, and it keeps
-  // a long unobserved wait from costing seconds.
+  // The search covers stretches whose sources' bounds rule out any
+  // comparator change with one check each, doubling the stretch after every
+  // such check and halving it where a change may hide; so a jump of any
+  // length over a quiet input costs a few dozen checks. Samples that must be
+  // looked at one by one (sources without known bounds, or stretches where a
+  // comparator may change) are searched from the start of the stretch; if
+  // the budget runs out without a trigger over a very long stretch, the
+  // search goes on over its last part only. For the stationary signals such
+  // stretches come from this is indistinguishable, and it keeps a long
+  // unobserved wait from costing seconds.
   int64_t k = from;
   int64_t evaluated = 0;
+  int64_t span = kScanChunk;
   bool skipped = false;
   if (UsesGenerator()) sources_.RefreshGeneratorBounds();
   while (k < to && !run_.triggered) {
@@ -372,9 +384,15 @@ void AcquisitionModel::Scan(int64_t from, int64_t to) {
       k = to - kScanBudget;
       skipped = true;
     }
-    const int64_t end = std::min(to, k + kScanChunk);
+    const int64_t end = std::min(to, k + span);
+    ++boundChecks_;
     if (!ChunkMayChange(k, end)) {
       k = end;
+      span = std::min(span * 2, kMaxSpan);
+      continue;
+    }
+    if (span > kScanChunk) {
+      span /= 2;
       continue;
     }
     for (; k < end; ++k) {

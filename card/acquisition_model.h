@@ -7,8 +7,10 @@
 // accesses. When the library looks (status, address, a register write), the
 // model catches up to the present: it searches the samples taken since it
 // last looked for the trigger, skipping stretches in which the sources'
-// bounds rule out any comparator change (and, over a very long stretch of a
-// source without bounds, searching its start and its last million samples),
+// bounds rule out any comparator change (stretches that double while they
+// stay quiet, so the work does not grow with the jump in time; over a very
+// long stretch of a source without bounds, searching its start and its last
+// million samples),
 // and when the record is complete it computes only the samples the memory
 // still holds (the last 65,536).
 //
@@ -71,6 +73,8 @@ class AcquisitionModel {
   uint8_t Convert(int path, double time) const;
   // Samples evaluated since reset (a measure of the model's own work).
   uint64_t SamplesEvaluated() const { return evaluated_; }
+  // Bounds checks of the trigger search since reset (the rest of its work).
+  uint64_t BoundChecks() const { return boundChecks_; }
 
  private:
   enum class Edge : uint8_t { kOff, kRising, kFalling, kAbove, kBelow };
@@ -132,6 +136,7 @@ class AcquisitionModel {
   uint16_t latchedAddress_ = 0;
   Run run_;
   uint64_t evaluated_ = 0;
+  uint64_t boundChecks_ = 0;
   std::array<std::array<uint8_t, regs::kMemoryDepth>, 2> memory_{};
 };
 

@@ -1,6 +1,7 @@
 #include "card/eeprom_image_file.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -121,12 +122,27 @@ std::string HexImage(const EepromImage& image) {
 }
 
 bool ReadImageFile(const std::string& path, EepromImage& image, std::string& error) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    error = path + " is a directory, not an image file";
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     error = "cannot open " + path;
     return false;
   }
-  const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Read in pieces up to the limit, so that an endless source (a device, a
+  // pipe) is refused rather than read until memory runs out.
+  std::string content;
+  char piece[4096];
+  while (in.read(piece, sizeof piece) || in.gcount() > 0) {
+    content.append(piece, static_cast<size_t>(in.gcount()));
+    if (content.size() > kMaxImageFileBytes) {
+      error = path + " is larger than any image can be (more than " + std::to_string(kMaxImageFileBytes) + " bytes)";
+      return false;
+    }
+  }
   if (in.bad()) {
     error = "cannot read " + path;
     return false;
@@ -137,19 +153,8 @@ bool ReadImageFile(const std::string& path, EepromImage& image, std::string& err
   return ok;
 }
 
-bool WriteImageFile(const std::string& path, const EepromImage& image, std::string& error) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    error = "cannot create " + path;
-    return false;
-  }
-  out << (FormatOfPath(path) == ImageFormat::kHex ? HexImage(image) : BinaryImage(image));
-  out.close();
-  if (!out) {
-    error = "cannot write " + path;
-    return false;
-  }
-  return true;
+std::string ImageFileContent(const std::string& path, const EepromImage& image) {
+  return FormatOfPath(path) == ImageFormat::kHex ? HexImage(image) : BinaryImage(image);
 }
 
 }  // namespace rk350::card

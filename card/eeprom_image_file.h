@@ -7,6 +7,7 @@
 // blank lines are ignored. Bytes no line names read as erased (0xFF).
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "card/eeprom_image.h"
@@ -27,8 +28,15 @@ std::string BinaryImage(const EepromImage& image);
 bool ParseHexImage(const std::string& text, EepromImage& image, std::string& error);
 std::string HexImage(const EepromImage& image);
 
-// Whole files; on failure `error` says why and `image` is unchanged.
+// The largest image file read: a raw dump of the largest 24-series part
+// (256 KiB) fits, and so does the card's image as hex text with ample room
+// for comments. Anything longer cannot be an image.
+constexpr size_t kMaxImageFileBytes = size_t{1} << 20;
+
+// A whole file; on failure `error` says why and `image` is unchanged.
+// Directories and files longer than kMaxImageFileBytes are refused.
 bool ReadImageFile(const std::string& path, EepromImage& image, std::string& error);
-bool WriteImageFile(const std::string& path, const EepromImage& image, std::string& error);
+// What a file of that name holds for the image (its format from the name).
+std::string ImageFileContent(const std::string& path, const EepromImage& image);
 
 }  // namespace rk350::card

@@ -147,11 +147,14 @@ double GeneratorModel::SampleVolts(uint16_t sample) const {
 double GeneratorModel::OutputVolts(double timeSeconds) const {
   const double clock = ClockHz();
   uint32_t phase = phase_;
-  if (clock > 0 && timeSeconds > 0) {
-    // The accumulator as if it had run from time 0 with today's settings.
+  const double ticks = std::floor(timeSeconds * clock);
+  if (clock > 0 && ticks > 0 && std::isfinite(ticks)) {
+    // The accumulator as if it had run from time 0 with today's settings;
+    // only the ticks modulo one sweep matter, taken exactly in floating
+    // point so that no time is too late for the arithmetic.
     const uint64_t units = PhaseUnitsPerSweep();
-    const auto ticks = static_cast<uint64_t>(std::floor(timeSeconds * clock));
-    phase = static_cast<uint32_t>((phase_ + (ticks % units) * (Increment() % units)) % units);
+    const auto ticksInSweep = static_cast<uint64_t>(std::fmod(ticks, static_cast<double>(units)));
+    phase = static_cast<uint32_t>((phase_ + ticksInSweep * (Increment() % units)) % units);
   }
   return SampleVolts(memory_[Address(phase)]);
 }

@@ -22,10 +22,8 @@ class VirtualTime {
   void SetManual(double seconds);
   void Advance(double seconds);
   // In manual time, every status poll advances time by this step (0: off).
-  void SetAutoStep(double seconds) { autoStep_ = seconds > 0 ? seconds : 0; }
-  void OnStatusPoll() {
-    if (!followHost_ && autoStep_ > 0) manualNow_ += autoStep_;
-  }
+  void SetAutoStep(double seconds);
+  void OnStatusPoll();
 
  private:
   static double HostSeconds();

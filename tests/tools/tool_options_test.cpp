@@ -132,6 +132,10 @@ TEST(ToolOptions, BadCommandLinesAreRefusedWithAReason) {
       {{"--frobnicate"}, "unknown option"},
       {{"capture.csv"}, "unexpected argument"},
       {{"--quiet=yes"}, "takes no value"},
+      {{"--output", ""}, "--output: needs a file name"},
+      {{"--output", "out/"}, "--output: needs a file name"},
+      {{"--csv", ""}, "--csv: needs a file name"},
+      {{"--svg", ""}, "--svg: needs a file name"},
   };
   for (const auto& c : cases) {
     const auto r = ParseArguments(c.args);

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 
+#include "atomic_file.h"
 #include "capture_session.h"
 #include "csv_writer.h"
 #include "library_api.h"
@@ -46,18 +46,15 @@ std::unique_ptr<LoadedLibrary> LoadLibrary(const CaptureOptions& options) {
   return nullptr;
 }
 
+// A file is complete or absent: the writer fills a temporary beside it.
 bool WriteFile(const std::string& path, const std::function<void(std::ostream&)>& write) {
   std::error_code ignored;
   const auto parent = std::filesystem::path(path).parent_path();
   if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
-  std::ofstream out(path, std::ios::binary);
-  if (out) write(out);
-  out.close();
-  if (!out) {
-    std::fprintf(stderr, "rk350-capture: cannot write %s\n", path.c_str());
-    return false;
-  }
-  return true;
+  std::string error;
+  if (rk350::tools::WriteFileAtomically(path, write, error)) return true;
+  std::fprintf(stderr, "rk350-capture: %s\n", error.c_str());
+  return false;
 }
 
 bool WriteOutputs(const CaptureOptions& options, const Record& record, bool announce) {

@@ -45,6 +45,10 @@ std::optional<int> ParseCode(const std::string& text, std::span<const NamedCode>
 
 std::string Bad(const std::string& what, const std::string& text) { return "invalid " + what + " '" + text + "'"; }
 
+// A path that ends in a file's name: not empty, not a directory ("out/"),
+// which would give hidden files named ".csv" and ".svg".
+bool NamesAFile(const std::string& path) { return !path.empty() && path.back() != '/' && path.back() != '\\'; }
+
 Apply Quantity(const char* what, std::function<std::string(CaptureOptions&, double)> store) {
   return [what, store](CaptureOptions& o, const std::string& v) -> std::string {
     const auto q = ParseQuantity(v);
@@ -239,16 +243,19 @@ std::vector<OptionSpec> Specs() {
                 })},
       {"Output", "output", "BASE", "write BASE.csv and BASE.svg (default capture)",
        [](CaptureOptions& o, const std::string& v) {
+         if (!NamesAFile(v)) return "needs a file name, not \"" + v + "\"";
          o.outputBase = v;
          return std::string();
        }},
       {"Output", "csv", "FILE", "write the CSV here instead",
        [](CaptureOptions& o, const std::string& v) {
+         if (!NamesAFile(v)) return "needs a file name, not \"" + v + "\"";
          o.csvPath = v;
          return std::string();
        }},
       {"Output", "svg", "FILE", "write the plot here instead",
        [](CaptureOptions& o, const std::string& v) {
+         if (!NamesAFile(v)) return "needs a file name, not \"" + v + "\"";
          o.svgPath = v;
          return std::string();
        }},

@@ -8,10 +8,14 @@
 //   eeprom_tool variants                   list the variants
 //
 // Files ending in .hex or .txt are hex text, everything else raw binary.
+// Exit status: 0 done, 1 an input or setting refused, 2 bad command line,
+// 3 the output cannot be written (then no file is left under its name).
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
+#include "atomic_file.h"
 #include "card/eeprom_image.h"
 #include "card/eeprom_image_file.h"
 #include "image_edit.h"
@@ -21,6 +25,10 @@ namespace {
 
 using rk350::card::EepromImage;
 using rk350::card::EepromVariant;
+
+constexpr int kExitRefused = 1;  // an input file or setting is refused
+constexpr int kExitUsage = 2;
+constexpr int kExitFiles = 3;  // the output file cannot be written
 
 int Usage() {
   std::fprintf(stderr,
@@ -33,12 +41,23 @@ int Usage() {
                "Images ending in .hex or .txt are hex text (\"AAAA: xx xx ...\"), others raw binary.\n"
                "Settings:\n%s",
                rk350::tools::SettingsHelp());
-  return 2;
+  return kExitUsage;
 }
 
-int Fail(const std::string& error) {
+int Fail(const std::string& error, int status = kExitRefused) {
   std::fprintf(stderr, "eeprom_tool: %s\n", error.c_str());
-  return 1;
+  return status;
+}
+
+// The image file is complete or absent.
+int Write(const std::string& path, const EepromImage& image) {
+  std::string error;
+  const std::string content = rk350::card::ImageFileContent(path, image);
+  if (!rk350::tools::WriteFileAtomically(
+          path, [&](std::ostream& out) { out << content; }, error)) {
+    return Fail(error, kExitFiles);
+  }
+  return 0;
 }
 
 int Show(const std::string& path) {
@@ -54,17 +73,14 @@ int Make(const std::string& variantName, const std::string& path) {
   if (!rk350::card::EepromVariantFromName(variantName.c_str(), variant)) {
     return Fail("unknown variant " + variantName + " (see: eeprom_tool variants)");
   }
-  std::string error;
-  if (!rk350::card::WriteImageFile(path, EepromImage::OfVariant(variant), error)) return Fail(error);
-  return 0;
+  return Write(path, EepromImage::OfVariant(variant));
 }
 
 int Convert(const std::string& in, const std::string& out) {
   EepromImage image;
   std::string error;
   if (!rk350::card::ReadImageFile(in, image, error)) return Fail(error);
-  if (!rk350::card::WriteImageFile(out, image, error)) return Fail(error);
-  return 0;
+  return Write(out, image);
 }
 
 int Set(const std::string& in, const std::string& out, const std::vector<std::string>& settings) {
@@ -74,8 +90,7 @@ int Set(const std::string& in, const std::string& out, const std::vector<std::st
   for (const std::string& setting : settings) {
     if (!rk350::tools::ApplySetting(setting, image, error)) return Fail(error);
   }
-  if (!rk350::card::WriteImageFile(out, image, error)) return Fail(error);
-  return 0;
+  return Write(out, image);
 }
 
 int Variants() {
@@ -92,10 +107,7 @@ int Variants() {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+int Run(const std::vector<std::string>& args) {
   if (args.empty()) return Usage();
   const std::string& command = args[0];
   if (command == "show" && args.size() == 2) return Show(args[1]);
@@ -104,4 +116,14 @@ int main(int argc, char** argv) {
   if (command == "set" && args.size() >= 4) return Set(args[1], args[2], {args.begin() + 3, args.end()});
   if (command == "variants" && args.size() == 1) return Variants();
   return Usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
 }

@@ -1,0 +1,137 @@
+#include "atomic_file.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+#define RK350_GETPID _getpid
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#define RK350_GETPID getpid
+#endif
+
+namespace rk350::tools {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A name beside the target that no other writer uses: hidden, with the
+// process id and a counter, so that a crash leaves an obvious stray.
+fs::path TemporaryBeside(const fs::path& target) {
+  static std::atomic<unsigned> counter{0};
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  for (;;) {
+    const std::string name = "." + target.filename().string() + ".tmp-" + std::to_string(RK350_GETPID()) + "-" +
+                             std::to_string(counter++) + "-" + std::to_string(stamp & 0xFFFF);
+    fs::path candidate = target.parent_path() / name;
+    std::error_code ec;
+    if (!fs::exists(candidate, ec)) return candidate;
+  }
+}
+
+bool IsDeviceOrPipe(const fs::path& path) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  return !ec && fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status);
+}
+
+// ": reason" from errno, when the failing call left one.
+std::string Reason() { return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string(); }
+
+// Asks the system to put the file's content on the disk before the rename
+// makes it visible, so that a crash cannot leave a complete name over
+// incomplete content.
+bool SyncToDisk(const fs::path& path) {
+#ifdef _WIN32
+  (void)path;  // the rename below writes through
+  return true;
+#else
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+#endif
+}
+
+// Replaces the target in one step (an existing file under the name is
+// either the old one or the new one, never neither). On failure `reason`
+// is ": why".
+bool Rename(const fs::path& from, const fs::path& to, std::string& reason) {
+#ifdef _WIN32
+  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  reason = ": " + std::system_category().message(static_cast<int>(GetLastError()));
+  return false;
+#else
+  std::error_code ec;
+  fs::rename(from, to, ec);
+  if (!ec) return true;
+  reason = ": " + ec.message();
+  return false;
+#endif
+}
+
+}  // namespace
+
+AtomicFile::AtomicFile(const fs::path& target) : target_(target) {
+  inPlace_ = IsDeviceOrPipe(target_);
+  temporary_ = inPlace_ ? target_ : TemporaryBeside(target_);
+}
+
+AtomicFile::~AtomicFile() {
+  if (done_ || inPlace_) return;
+  std::error_code ignored;
+  fs::remove(temporary_, ignored);
+}
+
+bool AtomicFile::Commit(std::string& error) {
+  if (done_) return true;
+  done_ = true;
+  if (inPlace_) return true;
+  errno = 0;
+  if (!SyncToDisk(temporary_)) {
+    error = "cannot write " + target_.string() + Reason();
+  } else if (!Rename(temporary_, target_, error)) {
+    error = "cannot write " + target_.string() + error;
+  } else {
+    return true;
+  }
+  std::error_code ignored;
+  fs::remove(temporary_, ignored);
+  return false;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::function<void(std::ostream&)>& write, std::string& error) {
+  if (path.empty()) {
+    error = "no file name given";
+    return false;
+  }
+  AtomicFile file(path);
+  {
+    errno = 0;
+    std::ofstream out(file.TemporaryPath(), std::ios::binary | std::ios::trunc);
+    if (!out) {
+      error = "cannot create " + path + Reason();
+      return false;
+    }
+    errno = 0;
+    write(out);
+    out.flush();
+    out.close();
+    if (!out) {
+      error = "cannot write " + path + Reason();
+      return false;
+    }
+  }
+  return file.Commit(error);
+}
+
+}  // namespace rk350::tools

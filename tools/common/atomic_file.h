@@ -1,0 +1,50 @@
+// Files the tools write are complete or absent: the content goes to a
+// temporary file beside the target, which takes the target's name only once
+// everything was written and flushed. On failure the temporary is removed,
+// and a file that already had the name stays as it was.
+//
+// Writers that produce a stream use WriteFileAtomically. Writers that open
+// the file themselves (a library that wants a path) write to
+// AtomicFile::TemporaryPath() and then call Commit().
+//
+// A target that exists and is not a regular file (a device such as
+// /dev/stdout or /dev/null, a pipe) is written in place: there is no file to
+// leave half-written, and renaming over it would replace the device.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <ostream>
+#include <string>
+
+namespace rk350::tools {
+
+class AtomicFile {
+ public:
+  explicit AtomicFile(const std::filesystem::path& target);
+  ~AtomicFile();  // removes the temporary unless committed
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  const std::filesystem::path& Target() const { return target_; }
+  // Where the content goes: the temporary, or the target itself when that is
+  // a device or pipe.
+  const std::filesystem::path& TemporaryPath() const { return temporary_; }
+  // Flushes the finished temporary to disk and renames it to the target.
+  // False, with `error` saying why, when that fails (the temporary is gone).
+  bool Commit(std::string& error);
+
+ private:
+  std::filesystem::path target_;
+  std::filesystem::path temporary_;
+  bool inPlace_ = false;
+  bool done_ = false;
+};
+
+// Opens the target's temporary, lets `write` fill it and commits it. The
+// stream reports write errors through its state (a full disk, a device that
+// refuses). False, with `error` naming the file, when anything failed; then
+// nothing new is left under the target's name.
+bool WriteFileAtomically(const std::string& path, const std::function<void(std::ostream&)>& write, std::string& error);
+
+}  // namespace rk350::tools
