@@ -192,6 +192,9 @@ void AcquisitionModel::ConfigureDetectors() {
 }
 
 void AcquisitionModel::SetTrigger(int64_t k) {
+  // A trigger at the saturated end of the sample count still leaves room
+  // for its post-trigger samples, so the record completes.
+  k = std::min(k, kMaxSamples - 1 - run_.latency - static_cast<int64_t>(run_.postCount));
   run_.triggered = true;
   run_.triggerIndex = k;
   run_.stopIndex = k + run_.latency + static_cast<int64_t>(run_.postCount);
