@@ -3,6 +3,7 @@
 
 #include "library/event_forwarding.h"
 #include "library/library_state.h"
+#include "platform/platform.h"
 
 using namespace rk350;
 
@@ -66,8 +67,12 @@ RK350_API(uint16_t) ExitInstrument(void) {
 }
 
 namespace {
-// Unloading the module runs ExitInstrument.
+// Unloading the module runs ExitInstrument, then returns what the platform
+// kept per thread.
 struct UnloadHook {
-  ~UnloadHook() { ExitInstrument(); }
+  ~UnloadHook() {
+    ExitInstrument();
+    platform::ReleaseThreadQueues();
+  }
 } gUnloadHook;
 }  // namespace

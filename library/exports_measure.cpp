@@ -231,8 +231,7 @@ RK350_API(uint16_t) GetTransferMode(uint32_t* mode) {
   if (gInstrument == nullptr) return ResultNoInstrument;
   if (!KindOffersDataReady(gInstrument->InstrumentKind)) return ResultNotAvailable;
   if (!gInstrument->HardwarePresent) return ResultNoInstrument;
-  if (mode == nullptr) return ResultInvalidValue;
-  *mode = gInstrument->tmTransferMode;
+  if (mode != nullptr) *mode = gInstrument->tmTransferMode;
   return ResultOk;
 }
 
@@ -240,8 +239,7 @@ RK350_API(uint16_t) GetTransferMode(uint32_t* mode) {
 
 RK350_API(uint16_t) GetMeasureMode(uint8_t* mode) {
   if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
-  if (mode == nullptr) return ResultInvalidValue;
-  *mode = gInstrument->mMeasureMode;
+  if (mode != nullptr) *mode = gInstrument->mMeasureMode;  // a null out-pointer is skipped
   return ResultOk;
 }
 

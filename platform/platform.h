@@ -66,6 +66,11 @@ void ShowMessageBox(const char* text);
 using MessageBoxHandler = void (*)(void* context, const char* text);
 void SetMessageBoxHandler(MessageBoxHandler handler, void* context);
 
+// At unload, once the instrument is gone: frees what the platform keeps
+// per thread (the POSIX message queues), so that unloading returns all of
+// the library's memory. Nothing of the platform may be in use then.
+void ReleaseThreadQueues();
+
 // GetTickCount: milliseconds from a monotonic clock.
 uint32_t TickCountMs();
 

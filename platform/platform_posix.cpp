@@ -7,6 +7,7 @@
 #include <time.h>
 
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -49,18 +50,23 @@ struct ThreadQueue {
   size_t postedCount = 0;
 };
 
-// Each thread's queue lives until the process ends: an instrument released
-// at unload, after the thread that created it has gone, still finds its
-// timer's table. The registry keeps the queues reachable.
+// Each thread's queue lives until the library is unloaded: an instrument
+// released at unload, after the thread that created it has gone, still finds
+// its timer's table. The registry keeps the queues reachable and frees them
+// at unload; a thread's pointer from before a release is never used again.
+std::mutex gQueuesLock;
+std::vector<std::unique_ptr<ThreadQueue>>* gQueues = nullptr;
+std::atomic<unsigned> gQueuesGeneration{1};
+
 ThreadQueue& CurrentQueue() {
   thread_local ThreadQueue* queue = nullptr;
-  if (queue == nullptr) {
-    static std::mutex lock;
-    static auto* registry = new std::vector<std::unique_ptr<ThreadQueue>>();
-    std::lock_guard<std::mutex> guard(lock);
-    registry->push_back(std::make_unique<ThreadQueue>());
-    queue = registry->back().get();
-  }
+  thread_local unsigned generation = 0;
+  if (queue != nullptr && generation == gQueuesGeneration.load(std::memory_order_relaxed)) return *queue;
+  std::lock_guard<std::mutex> guard(gQueuesLock);
+  if (gQueues == nullptr) gQueues = new std::vector<std::unique_ptr<ThreadQueue>>();
+  gQueues->push_back(std::make_unique<ThreadQueue>());
+  queue = gQueues->back().get();
+  generation = gQueuesGeneration.load(std::memory_order_relaxed);
   return *queue;
 }
 
@@ -142,6 +148,13 @@ void PeriodicTimer::SetEnabled(bool enabled) {
 std::unique_ptr<MessageWindow> MessageWindow::Create(const char* /*className*/, Handler handler, void* context) {
   if (handler == nullptr) return nullptr;
   return std::make_unique<QueueWindow>(&CurrentQueue(), handler, context);
+}
+
+void ReleaseThreadQueues() {
+  std::lock_guard<std::mutex> guard(gQueuesLock);
+  delete gQueues;
+  gQueues = nullptr;
+  gQueuesGeneration.fetch_add(1, std::memory_order_relaxed);
 }
 
 uint32_t ProcessPendingMessages() {

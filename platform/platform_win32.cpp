@@ -138,6 +138,9 @@ std::unique_ptr<MessageWindow> MessageWindow::Create(const char* className, Hand
 // Delivers what is waiting in the thread's queue. A timer whose tick ran in
 // this call and is due again stays queued for the next call, so a tick slower
 // than its interval cannot keep this loop going for ever.
+// The thread's queue and timers belong to Windows.
+void ReleaseThreadQueues() {}
+
 uint32_t ProcessPendingMessages() {
   uint32_t handled = 0;
   std::array<UINT_PTR, 32> ticked{};
