@@ -10,8 +10,6 @@
 namespace rk350::card {
 
 namespace {
-constexpr uint32_t kPrescalerDivisor[16] = {0,   5,    10,   20,    40,    80,      160,      320,
-                                            640, 1280, 5120, 20480, 81920, 1310720, 20971520, 335544320};
 constexpr uint8_t kClockModeSlow = 0x14;
 constexpr uint8_t kClockModeInterleaved = 2;
 constexpr uint8_t kSequencerAcquireRun = 0xAE;

@@ -23,6 +23,7 @@ void VirtualCard::Reset() {
   sources_.Reset();
   acquisition_.Reset();
   fault_ = Fault::kNone;
+  faultArmed_ = false;
 }
 
 uint8_t VirtualCard::In(uint16_t port) {

@@ -46,7 +46,8 @@ class VirtualCard {
     readsBeforeFault_ = readsBefore;
   }
 
-  // Power-on state of every part (the EEPROM content stays).
+  // Power-on state of every part, no fault injected (the EEPROM content
+  // stays).
   void Reset();
 
   // ---- Register file, as last written ------------------------------------

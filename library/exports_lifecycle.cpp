@@ -4,6 +4,7 @@
 #include "library/event_forwarding.h"
 #include "library/library_state.h"
 #include "platform/platform.h"
+#include "rk350/rk350_ext.h"
 
 using namespace rk350;
 
@@ -65,6 +66,22 @@ RK350_API(uint16_t) ExitInstrument(void) {
   gDeviceMessageReceiver = nullptr;
   return ResultOk;
 }
+
+namespace rk350 {
+
+void ReturnToLoadedState() {
+  ExitInstrument();
+  gInitialised = false;
+  gDataFetched = false;
+  for (double& factor : gVoltFactor) factor = 0;
+  gSquareWaveFrequency = 0;
+  gMeasurementReady = false;
+  gMeasurementReadyMessage = gTransUpdateMessage = gTransReadyMessage = gSettingChangedMessage = 0;
+  RK350_SetPortFunctions(nullptr, nullptr, nullptr);
+  platform::SetMessageBoxHandler(nullptr, nullptr);
+}
+
+}  // namespace rk350
 
 namespace {
 // Unloading the module runs ExitInstrument, then returns what the platform

@@ -36,6 +36,12 @@ extern uint32_t gTransUpdateMessage;
 extern uint32_t gTransReadyMessage;
 extern uint32_t gSettingChangedMessage;
 
+// What unloading and loading the module again gives: no instrument, not
+// initialised, every library-level value as at load, the library's own port
+// access and message boxes. For a host that links the library statically
+// and cannot load it again (the fuzzing harness).
+void ReturnToLoadedState();
+
 // Common guard, step 1: the instrument exists and its card was found.
 inline bool InstrumentPresent() { return gInstrument != nullptr && gInstrument->HardwarePresent; }
 

@@ -74,6 +74,13 @@ void ReleaseThreadQueues();
 // GetTickCount: milliseconds from a monotonic clock.
 uint32_t TickCountMs();
 
+// A clock of the host's own in place of the monotonic clock, in milliseconds
+// (null restores the system's): for a host that runs the library on
+// simulated time, such as the fuzzing harness, whose bounded waits must not
+// cost real time. On POSIX the message queue's timers follow it too.
+using MillisecondClock = uint64_t (*)();
+void SetMillisecondClock(MillisecondClock clock);
+
 // True when the operating system belongs to the Windows NT family.
 bool IsWindowsNtFamily();
 

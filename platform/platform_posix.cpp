@@ -27,7 +27,10 @@ void ShowNativeMessageBox(const char* text) {
 
 namespace {
 
+MillisecondClock gHostClock = nullptr;
+
 uint64_t MonotonicMs() {
+  if (gHostClock != nullptr) return gHostClock();
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
@@ -184,6 +187,8 @@ uint32_t ProcessPendingMessages() {
 }
 
 uint32_t TickCountMs() { return static_cast<uint32_t>(MonotonicMs()); }
+
+void SetMillisecondClock(MillisecondClock clock) { gHostClock = clock; }
 
 bool IsWindowsNtFamily() { return false; }
 

@@ -162,7 +162,14 @@ uint32_t ProcessPendingMessages() {
   return handled;
 }
 
-uint32_t TickCountMs() { return GetTickCount(); }
+namespace {
+MillisecondClock gHostClock = nullptr;
+}
+
+uint32_t TickCountMs() { return gHostClock != nullptr ? static_cast<uint32_t>(gHostClock()) : GetTickCount(); }
+
+// The window timer keeps to the system's clock.
+void SetMillisecondClock(MillisecondClock clock) { gHostClock = clock; }
 
 bool IsWindowsNtFamily() {
   OSVERSIONINFOA info{};

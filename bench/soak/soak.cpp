@@ -58,8 +58,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!Check(InitInstrument(0x288), "InitInstrument")) return 2;
-  double rate = 1e6, amplitude = 1.0, frequency = 2000;
-  if (!Check(SetSampleFrequencyF(&rate), "SetSampleFrequencyF") || !Check(SetRecordLength(length), "SetRecordLength") ||
+  double rate = 1e6, amplitude = 1.0, frequency = 2000, range = 4.0;
+  if (!Check(SetSensitivity(1, &range), "SetSensitivity") ||
+      !Check(SetSampleFrequencyF(&rate), "SetSampleFrequencyF") || !Check(SetRecordLength(length), "SetRecordLength") ||
       !Check(SetPostSamples(length / 2), "SetPostSamples") || !Check(SetTriggerTimeOut(200), "SetTriggerTimeOut") ||
       !Check(SetFuncGenSignalType(0), "SetFuncGenSignalType") ||
       !Check(SetFuncGenAmplitude(amplitude), "SetFuncGenAmplitude") ||
@@ -86,8 +87,11 @@ int main(int argc, char** argv) {
       double low = ch1[0], high = ch1[0];
       for (double v : ch1) low = std::fmin(low, v), high = std::fmax(high, v);
       if (std::fabs(high - low - 2 * amplitude) > 0.2) ++badRecords;  // the looped-back sine
-      // The first records allocate what the run needs; memory from here on.
+      // The first records (and the first line printed, whose buffer stdio
+      // allocates) take what the run needs; memory from here on.
       if (records == 10 && !memoryShown) {
+        std::printf("soak: %.0f s of continuous %u-sample records at 1 MHz, CH1 the looped-back 2 kHz sine\n", seconds,
+                    length);
         PrintMemory("start");
         memoryShown = true;
       }
