@@ -19,7 +19,8 @@
 //
 // Input layout: one byte picks the starting state, then each operation is a
 // byte (its number in kOperations) followed by its arguments as FuzzInput
-// reads them. RK350_FUZZ_WRITE_SEEDS=DIR writes the seed corpus and exits.
+// reads them. RK350_FUZZ_WRITE_SEEDS=DIR writes DIR/seeds and DIR/regressions
+// and exits.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -405,8 +406,8 @@ void Add(std::vector<uint8_t>& seed, std::string_view op, std::initializer_list<
 
 // Argument bytes: entries of FuzzInput's tables and pointer choices.
 constexpr uint8_t kInt0 = 0, kInt1 = 1, kInt2 = 2, kInt4 = 4, kInt5 = 5, kInt1000 = 17, kInt65519 = 18, kIntMinus1 = 26;
-constexpr uint8_t kDbl0 = 0, kDbl1 = 2, kDbl05 = 4, kDbl2 = 7, kDbl100 = 11, kDbl1k = 12, kDbl1M = 13, kDbl100M = 15,
-                  kDbl1e300 = 18, kDbl1e308 = 20, kDblInf = 23, kDblNaN = 25;
+constexpr uint8_t kDbl0 = 0, kDbl1 = 2, kDbl05 = 4, kDbl2 = 7, kDbl100 = 11, kDbl1k = 12, kDbl1M = 13, kDbl50M = 14,
+                  kDbl100M = 15, kDbl1e9 = 16, kDbl1e300 = 18, kDbl1e308 = 20, kDblInf = 23, kDblNaN = 25;
 constexpr uint8_t kPointer = 1, kNull = 0;
 
 std::vector<Seed> Seeds() {
@@ -523,13 +524,53 @@ std::vector<Seed> Seeds() {
   return seeds;
 }
 
-void WriteSeeds(const char* directory) {
-  for (const Seed& seed : Seeds()) {
-    const std::string path = std::string(directory) + "/" + seed.name;
+// Inputs that once failed: the card's arithmetic at the end of its clock
+// (a status read, and the generator's output), and a status read after a
+// jump of card time over a quiet input, which once scanned every sample.
+std::vector<Seed> Regressions() {
+  std::vector<Seed> inputs;
+  {
+    std::vector<uint8_t> s{kLoaded};
+    Add(s, "RK350Sim_SetManualTime", {kDbl0});
+    Add(s, "RK350Sim_SetAutoTimeStep", {kDbl1e308});
+    Add(s, "InitInstrument", {0});
+    Add(s, "ADC_Start");
+    Add(s, "ADC_Ready");
+    inputs.push_back({"status-read-at-infinite-card-time", s});
+  }
+  {
+    std::vector<uint8_t> s{kReady};
+    Add(s, "SetFuncGenFrequency", {kPointer, kDbl1k});
+    Add(s, "SetFuncGenOutputOn", {kInt1});
+    Add(s, "RK350Sim_GetGeneratorVolts", {kDbl1e300});
+    Add(s, "RK350Sim_GetGeneratorVolts", {kDblInf});
+    inputs.push_back({"generator-output-at-late-times", s});
+  }
+  {
+    std::vector<uint8_t> s{kReady};
+    Add(s, "SetSampleFrequencyF", {kPointer, kDbl50M});
+    Add(s, "ADC_Start");
+    Add(s, "RK350Sim_SetManualTime", {kDbl1e9});
+    Add(s, "ADC_Ready");
+    inputs.push_back({"status-read-after-a-long-jump", s});
+  }
+  return inputs;
+}
+
+void WriteInputs(const std::string& directory, const std::vector<Seed>& inputs) {
+  for (const Seed& seed : inputs) {
+    const std::string path = directory + "/" + seed.name;
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(seed.bytes.data()), static_cast<std::streamsize>(seed.bytes.size()));
   }
-  std::printf("wrote %zu seeds to %s (%zu operations)\n", Seeds().size(), directory, Operations().size());
+}
+
+// Writes DIR/seeds and DIR/regressions (the directories must exist).
+void WriteSeeds(const char* directory) {
+  WriteInputs(std::string(directory) + "/seeds", Seeds());
+  WriteInputs(std::string(directory) + "/regressions", Regressions());
+  std::printf("wrote %zu seeds and %zu regression inputs to %s (%zu operations)\n", Seeds().size(),
+              Regressions().size(), directory, Operations().size());
 }
 
 }  // namespace

@@ -8,12 +8,14 @@ if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 
 need=0
 for cmd in cmake make g++ gcc i686-w64-mingw32-g++-posix i686-w64-mingw32-gcc-posix i686-w64-mingw32-dlltool \
-  i686-w64-mingw32-objdump wine wineboot flock sigrok-cli; do
+  i686-w64-mingw32-objdump wine wineboot flock sigrok-cli setpriv clang-14 clang++-14; do
   command -v "$cmd" >/dev/null 2>&1 || need=1
 done
 # The system Python (the one the Debian packages serve).
 /usr/bin/python3 -c 'import numpy, pytest' 2>/dev/null || need=1
 dpkg -s wine32:i386 >/dev/null 2>&1 || need=1
+# libFuzzer and the sanitizer runtimes for clang (the fuzzing harness).
+dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need=1
 [ -f /usr/src/googletest/CMakeLists.txt ] || need=1
 [ -f /usr/include/gtest/gtest.h ] || need=1
 [ -f /usr/include/benchmark/benchmark.h ] || need=1
@@ -29,5 +31,5 @@ if [ "$need" -eq 1 ]; then
   $SUDO apt-get install -y -q --no-install-recommends \
     cmake make g++ gcc libgtest-dev googletest libbenchmark-dev \
     g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 util-linux sigrok-cli \
-    python3 python3-numpy python3-pytest
+    python3 python3-numpy python3-pytest clang-14 libclang-rt-14-dev
 fi

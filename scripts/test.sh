@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the tests need, then builds and runs every test: the Linux
 # libraries (plain and under AddressSanitizer + UndefinedBehaviorSanitizer)
-# and the 32-bit Windows DLLs under Wine. Safe to run again: each part builds
-# in its own directory under build/ and only rebuilds what changed.
+# and the 32-bit Windows DLLs under Wine; then a bounded fuzzing run. Safe to
+# run again: each part builds in its own directory under build/ and only
+# rebuilds what changed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS=${JOBS:-$(nproc)}
@@ -29,5 +30,8 @@ cmake --build build/windows -j"$JOBS"
 # Wine itself now and then hangs a process at exit after the test's work is
 # done: a test that fails is run again (up to three times in all).
 ctest --test-dir build/windows --output-on-failure -j"$JOBS" --repeat until-pass:3
+
+echo "== Fuzzing the exports on the virtual card (libFuzzer, bounded time)"
+scripts/fuzz.sh "${FUZZ_SECONDS:-90}"
 
 echo "== All tests passed"
