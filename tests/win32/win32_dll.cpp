@@ -2,9 +2,9 @@
 
 namespace rk350::win32 {
 
-ProbeResult ProbeCall(const void* fn, const std::vector<uint32_t>& args, bool returnsDouble) {
+ProbeResult ProbeCall(const void* fn, const std::vector<uintptr_t>& args, bool returnsDouble) {
   ProbeResult r;
-  const auto words = static_cast<uint32_t>(args.size());
+  const uintptr_t words = args.size();
   if (returnsDouble) {
     r.real = rk350_probe_call_double(fn, args.data(), words, &r.leftBytes);
   } else {
@@ -20,8 +20,7 @@ void __stdcall MessageBoxTexts::Handler(void* context, const char* text) {
 bool MessageBoxTexts::Install(const LoadedDll& dll) {
   const void* set = dll.Find("RK350_SetMessageBoxHandler");
   if (set == nullptr) return false;
-  const ProbeResult r = ProbeCall(set, {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&Handler)),
-                                        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this))});
+  const ProbeResult r = ProbeCall(set, {reinterpret_cast<uintptr_t>(&Handler), Slot(this)});
   return r.leftBytes == 0;
 }
 
