@@ -163,7 +163,7 @@ TEST_P(Win32Dll, InitAndExitFollowTheLifecycle) {
   Call("InitInstrument", {0x288});
   ASSERT_NE(FindWindowA("TDeviceMessageReceiver", nullptr), nullptr);
   PostMessageA(FindWindowA("TDeviceMessageReceiver", nullptr), 0x0400 + 13, 0, 0);
-  EXPECT_GT(PumpCountingTimerTicks(40), 0);
+  EXPECT_GT(PumpUntilTimerTicks(1), 0);
   dll_->Unload();
   EXPECT_EQ(FindWindowA("TDeviceMessageReceiver", nullptr), nullptr);
   EXPECT_EQ(PumpCountingTimerTicks(40), 0);
@@ -205,8 +205,7 @@ TEST_P(Win32Dll, TimerTicksOnTheInitialisingThreadOnlyWhileItPumps) {
   EXPECT_EQ(otherThreadTicks, 0);
 
   // While this thread pumps, the timer ticks.
-  const int pumped = PumpCountingTimerTicks(150);
-  EXPECT_GE(pumped, 5);
+  EXPECT_GE(PumpUntilTimerTicks(5), 5);
 
   // Without pumping nothing runs: the ticks missed meanwhile do not pile up.
   Sleep(150);
@@ -226,7 +225,9 @@ TEST_P(Win32Dll, ProcessMessagesRunsTheTicksOnThisThread) {
   // even when a tick is due again at once.
   uint32_t handled = 0;
   const DWORD start = GetTickCount();
-  while (GetTickCount() - start < 120) {
+  // Ticks keep coming while this thread processes its messages; the limit
+  // only ends the wait on a loaded machine.
+  while (handled < 6 && GetTickCount() - start < kPatienceMs) {
     handled += static_cast<uint32_t>(Call("RK350_ProcessMessages").value);
     Sleep(2);
   }

@@ -1,5 +1,7 @@
 #include "win32/win32_dll.h"
 
+#include <climits>
+
 namespace rk350::win32 {
 
 ProbeResult ProbeCall(const void* fn, const std::vector<uintptr_t>& args, bool returnsDouble) {
@@ -24,7 +26,8 @@ bool MessageBoxTexts::Install(const LoadedDll& dll) {
   return r.leftBytes == 0;
 }
 
-int PumpCountingTimerTicks(DWORD milliseconds) {
+namespace {
+int Pump(DWORD milliseconds, int stopAt) {
   int ticks = 0;
   const DWORD start = GetTickCount();
   do {
@@ -33,9 +36,15 @@ int PumpCountingTimerTicks(DWORD milliseconds) {
       if (msg.message == WM_TIMER && msg.hwnd == nullptr) ++ticks;
       DispatchMessageA(&msg);
     }
+    if (ticks >= stopAt) break;
     if (milliseconds > 0) MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
   } while (GetTickCount() - start < milliseconds);
   return ticks;
 }
+}  // namespace
+
+int PumpCountingTimerTicks(DWORD milliseconds) { return Pump(milliseconds, INT_MAX); }
+
+int PumpUntilTimerTicks(int wanted) { return Pump(kPatienceMs, wanted); }
 
 }  // namespace rk350::win32

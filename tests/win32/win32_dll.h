@@ -83,4 +83,13 @@ struct MessageBoxTexts {
 // thread timers (the tests make none: every one is the library's).
 int PumpCountingTimerTicks(DWORD milliseconds);
 
+// How long a test waits for something that must happen (a timer tick) before
+// it fails: far beyond the 6 ms the tick takes on an idle machine, so a
+// loaded machine does not fail the test.
+inline constexpr DWORD kPatienceMs = 5000;
+
+// Pumps this thread's messages until the library's timer has ticked `wanted`
+// times or kPatienceMs have passed; returns the ticks counted.
+int PumpUntilTimerTicks(int wanted);
+
 }  // namespace rk350::win32
