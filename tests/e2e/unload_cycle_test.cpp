@@ -21,9 +21,11 @@ size_t HeapInUse() { return mallinfo2().uordblks; }
 
 struct Library {
   explicit Library(const char* path) : handle(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {}
+  // F is the export's pointer type, from the header's declaration (which
+  // this program never links against).
   template <typename F>
-  F* Find(F*, const char* name) const {
-    return reinterpret_cast<F*>(dlsym(handle, name));
+  F Find(const char* name) const {
+    return reinterpret_cast<F>(dlsym(handle, name));
   }
   void* handle;
 };
@@ -43,8 +45,8 @@ void Cycle(const char* path, uint16_t initResult) {
     SCOPED_TRACE(::testing::Message() << path << ", cycle " << cycle);
     const Library library(path);
     ASSERT_NE(library.handle, nullptr) << dlerror();
-    auto* init = library.Find(&InitInstrument, "InitInstrument");
-    auto* exit = library.Find(&ExitInstrument, "ExitInstrument");
+    auto* init = library.Find<decltype(&InitInstrument)>("InitInstrument");
+    auto* exit = library.Find<decltype(&ExitInstrument)>("ExitInstrument");
     ASSERT_NE(init, nullptr);
     ASSERT_NE(exit, nullptr);
     EXPECT_EQ(init(0x288), initResult);
