@@ -17,6 +17,8 @@ dpkg -s wine32:i386 >/dev/null 2>&1 || need=1
 [ -f /usr/src/googletest/CMakeLists.txt ] || need=1
 [ -f /usr/include/gtest/gtest.h ] || need=1
 [ -f /usr/include/benchmark/benchmark.h ] || need=1
+[ -f /usr/include/zip.h ] || need=1
+command -v pkg-config >/dev/null 2>&1 || need=1
 
 if [ "$need" -eq 1 ]; then
   # wine32 (the 32-bit Wine that runs the DLL tests) comes from the i386
@@ -28,6 +30,6 @@ if [ "$need" -eq 1 ]; then
   $SUDO apt-get update -q
   $SUDO apt-get install -y -q --no-install-recommends \
     cmake make g++ gcc libgtest-dev googletest libbenchmark-dev \
-    g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 util-linux sigrok-cli \
+    g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 util-linux sigrok-cli libzip-dev pkg-config \
     python3 python3-numpy python3-pytest
 fi
