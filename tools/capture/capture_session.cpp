@@ -318,8 +318,11 @@ std::size_t CaptureSession::WaitForRecord() {
     } else {
       progress.Update(-1.0, "waiting for the trigger: " + Number(std::round(elapsed * 10) / 10) + " s");
     }
-    // Close polls at first tell when the trigger came; later ones spare the CPU.
-    std::this_thread::sleep_for(std::chrono::microseconds(elapsed < 0.02 ? 50 : elapsed < 0.1 ? 1000 : 5000));
+    // For the first 20 ms the polls follow each other: they tell when the
+    // trigger came, and a fast record is taken without giving the processor
+    // away (on a busy machine a sleep of 50 us can last a whole time slice).
+    // Later polls spare the CPU.
+    if (elapsed >= 0.02) std::this_thread::sleep_for(std::chrono::microseconds(elapsed < 0.1 ? 1000 : 5000));
   }
   progress.Finish();
   if (forced && !options_.quiet)

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "text_output.h"
+
 namespace rk350::capture {
 
 std::string FormatNumber(double value) {
@@ -13,23 +15,28 @@ std::string FormatNumber(double value) {
 void WriteCsv(std::ostream& out, const Record& record) {
   // With codes (--raw) the columns hold them instead of volts.
   const bool codes = record.codes.size() == record.channels.size() && !record.codes.empty();
-  out << "time_s";
-  for (const auto& channel : record.channels) out << ',' << channel.name << (codes ? "_code" : "_V");
-  out << '\n';
+  TextOutput text(out);
+  text.Put("time_s");
+  for (const auto& channel : record.channels) {
+    text.Put(',');
+    text.Put(channel.name);
+    text.Put(codes ? "_code" : "_V");
+  }
+  text.Put('\n');
   const std::size_t length = record.Length();
-  std::string line;
+  NumberTexts volts;
+  const SampleTimes times(record.sampleRate, record.triggerIndex);
   for (std::size_t i = 0; i < length; ++i) {
-    line = FormatNumber(record.TimeOf(i));
+    times.Put(text, i);
     for (std::size_t c = 0; c < record.channels.size(); ++c) {
-      line += ',';
+      text.Put(',');
       if (codes) {
-        if (i < record.codes[c].size()) line += std::to_string(record.codes[c][i]);
+        if (i < record.codes[c].size()) text.Put(unsigned{record.codes[c][i]});
       } else if (i < record.channels[c].volts.size()) {
-        line += FormatNumber(record.channels[c].volts[i]);
+        text.Put(volts.Text(record.channels[c].volts[i]));
       }
     }
-    line += '\n';
-    out << line;
+    text.Put('\n');
   }
 }
 
