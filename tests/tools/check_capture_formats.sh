@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The capture tool's files as other programs read them, on the virtual card:
 # a sigrok session read back by sigrok-cli (every value, the rate, the channel
-# names), the CSV on standard output piped into a reader, --time, --show, and
-# --raw codes against the library's ADC_GetDataCh.
+# names), the CSV on standard output piped into a reader, its metadata header
+# read by numpy, --time, --show, and --raw codes against the library's
+# ADC_GetDataCh.
 set -euo pipefail
 tool=$1
 python=${2:-python3}
@@ -22,7 +23,7 @@ session_round_trip() {
 import csv, re, sys
 import numpy as np
 ours = list(csv.reader(open(sys.argv[1])))
-header, rows = ours[0], ours[1:]
+header, rows = ours[0], [r for r in ours[1:] if not r[0].startswith("#")]
 names = [h[:-2] for h in header[1:]]
 times = [float(r[0]) for r in rows]
 lines = open(sys.argv[2]).read().splitlines()
@@ -57,15 +58,45 @@ test ! -e "$work/alone.csv" && test ! -e "$work/alone.svg" && test ! -e "$work/a
 # to standard error.
 "$tool" --quiet --output - --rate 1M --samples 3000 2>"$work/stderr.txt" | "$python" -c '
 import csv, sys
-rows = list(csv.reader(sys.stdin))
+rows = [r for r in csv.reader(sys.stdin) if not r[0].startswith("#")]
 assert rows[0] == ["time_s", "CH1_V", "CH2_V"], rows[0]
 assert len(rows) == 3001, len(rows)
 print("CSV on standard output: %d rows" % (len(rows) - 1))'
 grep -q "^CH1 " "$work/stderr.txt"
 
+# The metadata header: comment lines after the column names, which numpy
+# reads past without options beyond the delimiter.
+"$tool" --quiet --rate 300k --samples 2000 --ch2-range 0.4 --ch2-coupling ac --trigger-level 0.25 \
+  --csv "$work/header.csv" --no-plot >/dev/null
+"$python" - "$work/header.csv" <<'PY'
+import sys
+import numpy as np
+path = sys.argv[1]
+table = np.genfromtxt(path, delimiter=",", names=True)
+assert table.dtype.names == ("time_s", "CH1_V", "CH2_V"), table.dtype.names
+assert table.shape == (2000,), table.shape
+assert np.allclose(np.diff(table["time_s"]), 1 / 294117.64705882355)
+assert np.array_equal(np.loadtxt(path, delimiter=",", skiprows=1), np.array(table.tolist()))
+notes = [l[2:].rstrip("\n") for l in open(path) if l.startswith("# ")]
+def note(prefix):
+    found = [n for n in notes if n.startswith(prefix)]
+    assert len(found) == 1, (prefix, notes)
+    return found[0]
+assert note("sample rate: ") == "sample rate: 294117.64705882355 Hz (294.1176 kHz)", notes
+assert note("record: ") == "record: 2000 samples, 500 before the trigger; time_s is 0 at the trigger", notes
+assert note("CH1: ") == "CH1: range \u00b12 V, DC coupling, DC level 0 V", notes
+assert note("CH2: ") == "CH2: range \u00b1400 mV, AC coupling, DC level 0 V", notes
+assert note("trigger ") == "trigger CH1 rising at 250 mV, forced after 1000 ms", notes
+assert "serial 12345" in note("card: ") and "library 0.1.0" in note("card: "), notes
+assert note("values: ") == "values: volts", notes
+import re
+assert re.fullmatch(r"date: \d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", note("date: ")), notes
+print("metadata header read by numpy: %d rows, %d notes" % (table.shape[0], len(notes)))
+PY
+
 # --time: the record length as a duration at the rate reached.
 "$tool" --quiet --rate 1M --time 5ms --csv "$work/time.csv" --no-plot >/dev/null
-test "$(wc -l <"$work/time.csv")" -eq 5001
+test "$(grep -vc '^#' "$work/time.csv")" -eq 5001
 "$tool" --quiet --rate 3M --time 2ms --csv "$work/time.csv" --no-plot >"$work/time.txt"  # 3 MHz runs at 2.5 MHz
 grep -q "^2.5 MHz sample rate, 5000 samples" "$work/time.txt"
 set +e
@@ -99,7 +130,7 @@ if grep -q "was forced" "$work/ext.txt"; then cat "$work/ext.txt"; exit 1; fi
 sigrok-cli -i "$work/raw.sr" -O csv >"$work/raw.sigrok.csv"
 "$python" - "$work/raw.csv" "$work/raw.sigrok.csv" "$library" <<'PY'
 import csv, ctypes, sys
-rows = list(csv.reader(open(sys.argv[1])))
+rows = [r for r in csv.reader(open(sys.argv[1])) if not r[0].startswith("#")]
 assert rows[0] == ["time_s", "CH1_code", "CH2_code"], rows[0]
 codes = [[int(r[1]), int(r[2])] for r in rows[1:]]
 lib = ctypes.CDLL(sys.argv[3])

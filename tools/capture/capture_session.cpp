@@ -1,8 +1,10 @@
 #include "capture_session.h"
 
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <sstream>
 #include <thread>
 
@@ -263,6 +265,33 @@ std::string CaptureSession::Describe() const {
   if (!generatorNote_.empty()) s << generatorNote_ << '\n';
   s << modeNote_;
   return s.str();
+}
+
+std::vector<std::string> CaptureSession::FileNotes(const Record& record) const {
+  std::vector<std::string> notes;
+  std::string identity = IdentityLine();
+  if (!identity.empty() && identity.back() == '\n') identity.pop_back();
+  notes.push_back("card: " + identity);
+  const std::time_t now = std::time(nullptr);
+  char date[32] = "unknown";
+  if (const std::tm* utc = std::gmtime(&now)) std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%SZ", utc);
+  notes.push_back(std::string("date: ") + date);
+  char rate[32];
+  const auto end = std::to_chars(rate, rate + sizeof rate, record.sampleRate, std::chars_format::fixed).ptr;
+  notes.push_back("sample rate: " + std::string(rate, end) + " Hz (" + FormatHertz(record.sampleRate) + ")");
+  notes.push_back("record: " + std::to_string(record.Length()) + " samples, " + std::to_string(record.triggerIndex) +
+                  " before the trigger; time_s is 0 at the trigger");
+  for (const auto& trace : record.channels) {
+    const auto& ch = options_.channels[trace.name == "CH1" ? 0 : 1];
+    notes.push_back(trace.name + ": range \xC2\xB1" + FormatVolts(trace.fullScale) +
+                    (ch.autoRange ? " (automatic)" : "") + ", " + (ch.coupling.value_or(0) == 1 ? "AC" : "DC") +
+                    " coupling, DC level " + FormatVolts(ch.dcLevel.value_or(0.0)));
+  }
+  notes.push_back(triggerNote_);
+  if (options_.average > 1) notes.push_back("average of " + std::to_string(options_.average) + " records");
+  notes.push_back(options_.raw ? "values: the converters' 8-bit codes; volts = (code - 128) / 128 x range"
+                               : "values: volts");
+  return notes;
 }
 
 Record CaptureSession::EmptyRecord() const {

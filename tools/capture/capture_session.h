@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "library_api.h"
 #include "options.h"
@@ -45,6 +46,9 @@ class CaptureSession {
   void Initialise();
   std::string IdentityLine() const;  // card, serial, calibration, library
   std::string Describe() const;      // identity and settings in one paragraph
+  // What a file says about the record it holds: card, library, date, rate,
+  // record geometry, channels with their ranges, trigger, what the values are.
+  std::vector<std::string> FileNotes(const Record& record) const;
 
   // One record (averaged when asked) by block measurement, with progress.
   Record CaptureBlock();

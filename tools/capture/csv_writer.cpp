@@ -12,7 +12,7 @@ std::string FormatNumber(double value) {
   return std::string(buffer, result.ptr);
 }
 
-void WriteCsv(std::ostream& out, const Record& record) {
+void WriteCsv(std::ostream& out, const Record& record, const std::vector<std::string>& notes) {
   // With codes (--raw) the columns hold them instead of volts.
   const bool codes = record.codes.size() == record.channels.size() && !record.codes.empty();
   TextOutput text(out);
@@ -23,6 +23,11 @@ void WriteCsv(std::ostream& out, const Record& record) {
     text.Put(codes ? "_code" : "_V");
   }
   text.Put('\n');
+  for (const auto& note : notes) {
+    text.Put("# ");
+    text.Put(note);
+    text.Put('\n');
+  }
   const std::size_t length = record.Length();
   NumberTexts volts;
   const SampleTimes times(record.sampleRate, record.triggerIndex);

@@ -77,14 +77,15 @@ bool WriteFile(const std::string& path, const std::function<void(std::ostream&)>
   return true;
 }
 
-bool WriteOutputs(const CaptureOptions& options, const Record& record, std::FILE* text) {
+bool WriteOutputs(const CaptureOptions& options, const Record& record, const std::vector<std::string>& notes,
+                  std::FILE* text) {
   bool ok = true;
   const auto write = [&](const std::string& path, const std::function<void(std::ostream&)>& writer) {
     const bool written = WriteFile(path, writer);
     if (written && path != "-") std::fprintf(text, "wrote %s\n", path.c_str());
     ok = written && ok;
   };
-  if (options.writeCsv) write(options.CsvPath(), [&](std::ostream& out) { WriteCsv(out, record); });
+  if (options.writeCsv) write(options.CsvPath(), [&](std::ostream& out) { WriteCsv(out, record, notes); });
   if (options.writeSvg) {
     PlotOptions plot;
     plot.title =
@@ -139,12 +140,12 @@ int main(int argc, char** argv) {
         std::fflush(text);
         last = record;
       });
-      if (last.Length() > 0 && !WriteOutputs(options, last, text)) return kExitFiles;
+      if (last.Length() > 0 && !WriteOutputs(options, last, session.FileNotes(last), text)) return kExitFiles;
       return gInterrupted ? kExitInterrupted : 0;
     }
     const Record record = session.CaptureBlock();
     std::fputs(FormatSummary(record).c_str(), text);
-    if (!WriteOutputs(options, record, text)) return kExitFiles;
+    if (!WriteOutputs(options, record, session.FileNotes(record), text)) return kExitFiles;
   } catch (const UsageError& e) {
     std::fprintf(stderr, "rk350-capture: %s\n", e.what());
     return kExitUsage;
