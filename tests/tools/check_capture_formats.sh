@@ -7,7 +7,7 @@
 set -euo pipefail
 tool=$1
 python=${2:-python3}
-library=$3
+library=${3:-}  # empty in a sanitised build: Python cannot load that library
 command -v sigrok-cli >/dev/null || { echo "sigrok-cli is missing (Debian package sigrok-cli)" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -133,26 +133,32 @@ import csv, ctypes, sys
 rows = [r for r in csv.reader(open(sys.argv[1])) if not r[0].startswith("#")]
 assert rows[0] == ["time_s", "CH1_code", "CH2_code"], rows[0]
 codes = [[int(r[1]), int(r[2])] for r in rows[1:]]
-lib = ctypes.CDLL(sys.argv[3])
 class Source(ctypes.Structure):
     _fields_ = [("kind", ctypes.c_int32)] + [(n, ctypes.c_double) for n in
                 ("amplitude", "frequency", "offset", "phase", "stepTime", "noise")]
-assert lib.InitInstrument(0x288) == 0
-for channel, volts in ((1, 0.75), (2, -1.25)):
-    assert lib.SetAutoRanging(channel, 0) == 0
-    assert lib.SetSensitivity(channel, ctypes.byref(ctypes.c_double(2.0))) == 0
-    assert lib.RK350Sim_SetInputSource(channel, ctypes.byref(Source(kind=1, offset=volts))) == 0
-assert lib.SetRecordLength(1000) == 0 and lib.SetPostSamples(1000) == 0 and lib.SetTriggerSource(9) == 0
-assert lib.ADC_Start() == 0
-while not lib.ADC_Ready():
-    pass
-raw = (ctypes.c_uint16 * 1000)()
-for channel in (1, 2):
-    assert lib.ADC_GetDataCh(channel, raw) == 0
-    library_codes = [r >> 8 for r in raw]
-    tool_codes = [c[channel - 1] for c in codes]
-    assert library_codes == tool_codes, (channel, library_codes, tool_codes)
-lib.ExitInstrument()
+def compare_with_library(path):
+    lib = ctypes.CDLL(path)
+    assert lib.InitInstrument(0x288) == 0
+    for channel, volts in ((1, 0.75), (2, -1.25)):
+        assert lib.SetAutoRanging(channel, 0) == 0
+        assert lib.SetSensitivity(channel, ctypes.byref(ctypes.c_double(2.0))) == 0
+        assert lib.RK350Sim_SetInputSource(channel, ctypes.byref(Source(kind=1, offset=volts))) == 0
+    assert lib.SetRecordLength(1000) == 0 and lib.SetPostSamples(1000) == 0 and lib.SetTriggerSource(9) == 0
+    assert lib.ADC_Start() == 0
+    while not lib.ADC_Ready():
+        pass
+    raw = (ctypes.c_uint16 * 1000)()
+    for channel in (1, 2):
+        assert lib.ADC_GetDataCh(channel, raw) == 0
+        library_codes = [r >> 8 for r in raw]
+        tool_codes = [c[channel - 1] for c in codes]
+        assert library_codes == tool_codes, (channel, library_codes, tool_codes)
+    lib.ExitInstrument()
+    print("the codes are the high bytes of ADC_GetDataCh")
+if sys.argv[3]:
+    compare_with_library(sys.argv[3])
+else:
+    print("sanitised build: the comparison with ADC_GetDataCh runs in the plain build")
 lines = open(sys.argv[2]).read().splitlines()
 start = next(i for i, l in enumerate(lines) if l.startswith("V")) + 1
 volts = [[float(v) for v in l.split(",")] for l in lines[start:] if l]
