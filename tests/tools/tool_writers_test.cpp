@@ -203,3 +203,12 @@ TEST(ToolCsv, RepeatedValuesKeepTheirOwnText) {
     }
   }
 }
+
+TEST(ToolCsv, PositionsWithoutSamplesAreEmptyCellsAlsoForCodes) {
+  Record r = TwoChannelRecord(3, 1e6, 0);
+  r.channels[0].volts[1] = std::nan("");
+  r.codes = {{100, 101, 102}, {7, 8, 9}};
+  std::ostringstream out;
+  WriteCsv(out, r, {"values: codes"});
+  EXPECT_EQ(out.str(), "time_s,CH1_code,CH2_code\n# values: codes\n0,100,7\n1e-06,,8\n2e-06,102,9\n");
+}

@@ -1,6 +1,7 @@
 #include "csv_writer.h"
 
 #include <charconv>
+#include <cmath>
 
 #include "text_output.h"
 
@@ -35,11 +36,13 @@ void WriteCsv(std::ostream& out, const Record& record, const std::vector<std::st
     times.Put(text, i);
     for (std::size_t c = 0; c < record.channels.size(); ++c) {
       text.Put(',');
-      if (codes) {
-        if (i < record.codes[c].size()) text.Put(unsigned{record.codes[c][i]});
-      } else if (i < record.channels[c].volts.size()) {
-        text.Put(volts.Text(record.channels[c].volts[i]));
-      }
+      // A position without a sample (NaN) is an empty cell.
+      const auto& v = record.channels[c].volts;
+      if (i >= v.size() || std::isnan(v[i])) continue;
+      if (!codes)
+        text.Put(volts.Text(v[i]));
+      else if (i < record.codes[c].size())
+        text.Put(unsigned{record.codes[c][i]});
     }
     text.Put('\n');
   }
