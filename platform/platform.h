@@ -71,13 +71,19 @@ void SetMessageBoxHandler(MessageBoxHandler handler, void* context);
 // the library's memory. Nothing of the platform may be in use then.
 void ReleaseThreadQueues();
 
+#if !defined(_WIN32)
+// Tests only: the clock (nanoseconds) the POSIX timers follow instead of the
+// monotonic clock; null restores it.
+void SetTimerClockForTesting(uint64_t (*nowNs)());
+#endif
+
 // GetTickCount: milliseconds from a monotonic clock.
 uint32_t TickCountMs();
 
-// A clock of the host's own in place of the monotonic clock, in milliseconds
-// (null restores the system's): for a host that runs the library on
-// simulated time, such as the fuzzing harness, whose bounded waits must not
-// cost real time. On POSIX the message queue's timers follow it too.
+// A clock of the host's own for the millisecond tick, in milliseconds (null
+// restores the system's): for a host that runs the library on simulated
+// time, such as the fuzzing harness, whose bounded waits must not cost real
+// time. The POSIX timers have their test clock above.
 using MillisecondClock = uint64_t (*)();
 void SetMillisecondClock(MillisecondClock clock);
 

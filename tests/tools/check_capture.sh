@@ -22,7 +22,7 @@ grep -q ">trigger<" "$work/out/capture.svg"
 import csv, sys
 rows = list(csv.reader(open(sys.argv[1])))
 assert rows[0] == ["time_s", "CH1_V", "CH2_V"], rows[0]
-data = [[float(x) for x in r] for r in rows[1:]]
+data = [[float(x) for x in r] for r in rows[1:] if not r[0].startswith("#")]
 assert len(data) == 5000, len(data)
 t = [r[0] for r in data]
 ch1 = [r[1] for r in data]

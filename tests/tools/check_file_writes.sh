@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Every file the tools write is complete or absent: the capture tool's CSV and
-# SVG, eeprom_tool's binary and hex images. Each is written onto a full
+# Every file the tools write is complete or absent: the capture tool's CSV,
+# SVG and sigrok session, eeprom_tool's binary and hex images. Each is written onto a full
 # device (/dev/full), into a file system that runs out of room (a file-size
 # limit: the write fails part-way, as on a full disk), into a directory the
 # tool may not write and over a directory; each time the tool answers its
@@ -19,6 +19,7 @@ write_file() {  # kind target
   case $1 in
     csv) "$capture" --quiet --no-plot --csv "$2" >/dev/null ;;
     svg) "$capture" --quiet --no-csv --svg "$2" >/dev/null ;;
+    sr) "$capture" --quiet --no-csv --no-plot --sr "$2" >/dev/null ;;
     bin | hex) "$eeprom" make default "$2" ;;
   esac
 }
@@ -59,7 +60,7 @@ as_user() {
   fi
 }
 
-for kind in csv svg bin hex; do
+for kind in csv svg sr bin hex; do
   echo "== $kind"
   # A full device.
   expect_status 3 "$kind onto /dev/full" write_file "$kind" /dev/full

@@ -21,6 +21,9 @@ struct Record {
   std::optional<double> triggerLevel;  // V, on the trigger source channel
   std::string triggerChannel;          // name of the channel the level belongs to
   std::vector<ChannelTrace> channels;
+  // Only when asked for: per channel the converter's 8-bit codes (the raw
+  // samples' high byte, 128 is 0 V).
+  std::vector<std::vector<std::uint8_t>> codes;
   // Leading positions that hold no samples: the trigger came before the
   // samples ahead of it were taken, and the library leaves those positions
   // at 0 V.
