@@ -1,19 +1,21 @@
 #include "card/wire_trace.h"
 
-#include <cstdio>
+#include <charconv>
 
 namespace rk350::card {
 
 namespace {
 void AppendTime(std::string& text, uint64_t units) {
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "#%llu\n", static_cast<unsigned long long>(units));
-  text += stamp;
+  char stamp[24] = {'#'};
+  char* end = std::to_chars(stamp + 1, stamp + sizeof stamp - 1, units).ptr;
+  *end++ = '\n';
+  text.append(stamp, end);
 }
 }  // namespace
 
 void WireTrace::Start(bool scl, bool sda) {
   changes_.clear();
+  ++generation_;
   truncated_ = false;
   step_ = 0;
   running_ = true;
@@ -32,10 +34,12 @@ void WireTrace::OnWires(bool scl, bool sda) {
   changes_.push_back({step_, scl, sda});
 }
 
-std::string WireTrace::Vcd() const {
+const std::string& WireTrace::Vcd() const {
+  if (vcdGeneration_ == generation_ && vcdChanges_ == changes_.size()) return vcd_;
   // One VCD time unit is 100 ns; a step is five of them.
   constexpr uint64_t kUnitsPerStep = kStepNs / 100;
-  std::string text =
+  std::string& text = vcd_;
+  text =
       "$date virtual RK350 card $end\n"
       "$version rk350 EEPROM wire trace $end\n"
       "$timescale 100 ns $end\n"
@@ -55,6 +59,8 @@ std::string WireTrace::Vcd() const {
   }
   const uint64_t end = (changes_.empty() ? 0 : changes_.back().step) + 2;
   AppendTime(text, end * kUnitsPerStep);
+  vcdGeneration_ = generation_;
+  vcdChanges_ = changes_.size();
   return text;
 }
 

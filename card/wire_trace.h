@@ -30,8 +30,9 @@ class WireTrace : public WireObserver {
   void OnWires(bool scl, bool sda) override;
 
   // The trace as VCD text (timescale 100 ns), ending one step after the last
-  // change.
-  std::string Vcd() const;
+  // change. The text is kept until the trace changes, so that asking for its
+  // size and then for the text costs one rendering of up to kMaxChanges.
+  const std::string& Vcd() const;
 
  private:
   struct Change {
@@ -43,6 +44,10 @@ class WireTrace : public WireObserver {
   bool truncated_ = false;
   uint64_t step_ = 0;
   std::vector<Change> changes_;
+  uint64_t generation_ = 0;  // counts Start()s: a new trace, a new text
+  mutable std::string vcd_;
+  mutable uint64_t vcdGeneration_ = UINT64_MAX;
+  mutable std::size_t vcdChanges_ = 0;
 };
 
 }  // namespace rk350::card

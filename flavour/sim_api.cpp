@@ -49,7 +49,7 @@ RK350_API(void) RK350Sim_StartEepromTrace(void) { Eeprom().StartTrace(); }
 RK350_API(void) RK350Sim_StopEepromTrace(void) { Eeprom().StopTrace(); }
 
 RK350_API(uint32_t) RK350Sim_GetEepromTraceVcd(char* buffer, uint32_t size) {
-  const std::string vcd = Eeprom().Trace().Vcd();
+  const std::string& vcd = Eeprom().Trace().Vcd();
   const auto needed = static_cast<uint32_t>(vcd.size() + 1);
   if (buffer != nullptr && size >= needed) std::memcpy(buffer, vcd.c_str(), needed);
   return needed;

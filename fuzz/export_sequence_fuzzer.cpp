@@ -59,9 +59,11 @@ constexpr size_t kMaxBufferElements = 65536;
   std::abort();
 }
 
-// The library's millisecond clock, simulated: every reading moves it on by
-// one millisecond, so bounded waits end after a bounded number of polls
-// instead of real time, and the wait oracle counts simulated milliseconds.
+// The library's millisecond clock and the message queue's timer clock,
+// simulated: every reading moves it on by one millisecond, so bounded waits
+// end after a bounded number of polls instead of real time, the 6 ms timer
+// comes due every few pumps, and the wait oracle counts simulated
+// milliseconds.
 uint64_t gSimulatedMs = 0;
 uint64_t SimulatedClock() { return ++gSimulatedMs; }
 
@@ -578,6 +580,7 @@ void WriteSeeds(const char* directory) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   rk350::platform::SetMillisecondClock(rk350::fuzz::SimulatedClock);
+  rk350::platform::SetTimerClockForTesting([] { return rk350::fuzz::SimulatedClock() * 1000000; });
   if (const char* dir = std::getenv("RK350_FUZZ_WRITE_SEEDS")) {
     rk350::fuzz::WriteSeeds(dir);
     std::exit(0);
