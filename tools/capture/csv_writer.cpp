@@ -1,6 +1,7 @@
 #include "csv_writer.h"
 
 #include <charconv>
+#include <cmath>
 
 namespace rk350::capture {
 
@@ -20,7 +21,8 @@ void WriteCsv(std::ostream& out, const Record& record) {
     line = FormatNumber(record.TimeOf(i));
     for (const auto& channel : record.channels) {
       line += ',';
-      if (i < channel.volts.size()) line += FormatNumber(channel.volts[i]);
+      // A position without a sample is an empty cell.
+      if (i < channel.volts.size() && !std::isnan(channel.volts[i])) line += FormatNumber(channel.volts[i]);
     }
     line += '\n';
     out << line;

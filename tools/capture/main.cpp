@@ -104,9 +104,13 @@ int main(int argc, char** argv) {
     std::fputs(session.Describe().c_str(), stdout);
     if (options.mode == RunMode::Continuous) {
       Record last;
+      bool warned = false;  // once per capture, whatever --quiet says
       session.RunContinuous([&](const Record& record, int n) {
         std::printf("\nrecord %d\n%s", n, FormatSummary(record).c_str());
         std::fflush(stdout);
+        const std::string warning = FormatRecordWarning(record);
+        if (!warning.empty() && !warned) std::fputs(warning.c_str(), stderr);
+        warned = warned || !warning.empty();
         last = record;
       });
       if (last.Length() > 0 && !WriteOutputs(options, last, true)) return kExitFiles;
@@ -114,6 +118,7 @@ int main(int argc, char** argv) {
     }
     const Record record = session.CaptureBlock();
     std::fputs(FormatSummary(record).c_str(), stdout);
+    std::fputs(FormatRecordWarning(record).c_str(), stderr);
     if (!WriteOutputs(options, record, true)) return kExitFiles;
   } catch (const LibraryError& e) {
     std::fprintf(stderr, "rk350-capture: %s\n", e.what());
