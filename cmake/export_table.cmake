@@ -5,6 +5,7 @@
 #   cmake -DOUT=<header> -DHEADERS=<a.h|b.h> -P this
 string(REPLACE "|" ";" HEADERS "${HEADERS}")
 set(table "")
+set(listing "")
 set(calls "")
 set(sim_calls "")
 foreach(header IN LISTS HEADERS)
@@ -29,6 +30,7 @@ foreach(header IN LISTS HEADERS)
     # Stack bytes of the arguments on 32-bit x86: a double takes 8, every
     # other argument one 32-bit slot.
     set(bytes 0)
+    set(count 0)
     set(braces "")
     if(NOT args STREQUAL "void")
       string(REPLACE "," ";" arg_list "${args}")
@@ -39,6 +41,7 @@ foreach(header IN LISTS HEADERS)
         else()
           math(EXPR bytes "${bytes} + 8")
         endif()
+        math(EXPR count "${count} + 1")
         if(braces STREQUAL "")
           set(braces "{}")
         else()
@@ -55,7 +58,8 @@ foreach(header IN LISTS HEADERS)
     else()
       set(kind "kReturnsInteger")
     endif()
-    string(APPEND table "    {\"${name}\", \"${header_name}\", ${bytes}, ${kind}},\n")
+    string(APPEND table "    {\"${name}\", \"${header_name}\", ${bytes}, ${count}, ${kind}},\n")
+    string(APPEND listing "${name} ${header_name} ${bytes}\n")
     if(header_name STREQUAL "rk350_sim.h")
       string(APPEND sim_calls "RK350_SIM_EXPORT_CALL(${name}, ${kind}, (${braces}))\n")
     else()
@@ -74,6 +78,7 @@ struct Export {
   const char* name;
   const char* header;
   unsigned argumentBytes;  // on 32-bit x86
+  unsigned argumentCount;  // one register or stack slot each on x64
   ReturnKind returns;
 };
 
@@ -94,8 +99,12 @@ ${calls}#endif
 #ifdef RK350_SIM_EXPORT_CALL
 ${sim_calls}#endif
 ")
+# And as plain text, one export per line: name, header, argument bytes on
+# 32-bit x86 (for the checks that read a DLL image without running it).
+set(LISTING "${out_dir}/exports.txt")
+file(WRITE "${LISTING}.tmp" "${listing}")
 # Touch the outputs only when they change, so dependants do not rebuild.
-foreach(f "${OUT}" "${CALLS}")
+foreach(f "${OUT}" "${CALLS}" "${LISTING}")
   file(COPY_FILE "${f}.tmp" "${f}" ONLY_IF_DIFFERENT)
   file(REMOVE "${f}.tmp")
 endforeach()

@@ -7,27 +7,32 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 
 need=0
-for cmd in cmake make g++ gcc i686-w64-mingw32-g++-posix i686-w64-mingw32-gcc-posix i686-w64-mingw32-dlltool \
-  i686-w64-mingw32-objdump wine wineboot flock sigrok-cli; do
+for cmd in cmake make g++ gcc as ld i686-w64-mingw32-g++-posix i686-w64-mingw32-gcc-posix i686-w64-mingw32-dlltool \
+  i686-w64-mingw32-objdump x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-dlltool \
+  x86_64-w64-mingw32-objdump wine wineboot wineserver flock sigrok-cli; do
   command -v "$cmd" >/dev/null 2>&1 || need=1
 done
 # The system Python (the one the Debian packages serve).
 /usr/bin/python3 -c 'import numpy, pytest' 2>/dev/null || need=1
 dpkg -s wine32:i386 >/dev/null 2>&1 || need=1
+# The 64-bit loader, which the tests of the 64-bit DLLs call directly.
+[ -x /usr/lib/wine/wine64 ] || need=1
 [ -f /usr/src/googletest/CMakeLists.txt ] || need=1
 [ -f /usr/include/gtest/gtest.h ] || need=1
 [ -f /usr/include/benchmark/benchmark.h ] || need=1
 
 if [ "$need" -eq 1 ]; then
-  # wine32 (the 32-bit Wine that runs the DLL tests) comes from the i386
-  # architecture.
+  # wine32 (the 32-bit Wine that runs the 32-bit DLLs' tests) comes from the
+  # i386 architecture. It installs on every machine of this kind, also where
+  # the kernel cannot run it; the test script finds out which by trying.
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -q
   $SUDO apt-get install -y -q --no-install-recommends \
-    cmake make g++ gcc libgtest-dev googletest libbenchmark-dev \
-    g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 util-linux sigrok-cli \
+    cmake make g++ gcc binutils libgtest-dev googletest libbenchmark-dev \
+    g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
+    wine wine32:i386 wine64 util-linux sigrok-cli \
     python3 python3-numpy python3-pytest
 fi

@@ -3,6 +3,7 @@
 // timer as a Windows host sees them.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -36,7 +37,7 @@ class Win32Dll : public ::testing::TestWithParam<DllUnderTest> {
   }
   // Calls an export by name through the probe; fails the test when the
   // callee leaves arguments on the stack.
-  ProbeResult Call(const char* name, const std::vector<uint32_t>& args = {}) {
+  ProbeResult Call(const char* name, const std::vector<uintptr_t>& args = {}) {
     const void* fn = dll_->Find(name);
     EXPECT_NE(fn, nullptr) << name;
     if (fn == nullptr) return {};
@@ -49,6 +50,7 @@ class Win32Dll : public ::testing::TestWithParam<DllUnderTest> {
   MessageBoxTexts boxes_;
 };
 
+#if defined(__i386__)
 // The probe itself tells the conventions apart.
 extern "C" uint32_t __cdecl CdeclThree(uint32_t a, uint32_t b, uint32_t c) { return a + b + c; }
 extern "C" uint32_t __stdcall StdcallThree(uint32_t a, uint32_t b, uint32_t c) { return a + b + c; }
@@ -61,6 +63,32 @@ TEST(StdcallProbe, TellsCalleeCleanupFromCallerCleanup) {
   EXPECT_EQ(calleeCleans.value, 6u);
   EXPECT_EQ(calleeCleans.leftBytes, 0u);
 }
+#else
+// The probe puts each of the first four slots where the callee looks for an
+// argument of its type (integer register or xmm register) and the rest on the
+// stack; integer and double results come back.
+extern "C" int64_t Mixed(int64_t a, double b, int64_t c, double d, int64_t e, double f) {
+  return a + static_cast<int64_t>(b) * 10 + c * 100 + static_cast<int64_t>(d) * 1000 + e * 10000 +
+         static_cast<int64_t>(f) * 100000;
+}
+extern "C" double Half(int64_t a, double b) { return static_cast<double>(a) / 2 + b; }
+
+uintptr_t DoubleSlot(double value) {
+  uintptr_t bits;
+  static_assert(sizeof bits == sizeof value);
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+TEST(X64Probe, PassesIntegerAndDoubleArgumentsInRegistersAndOnTheStack) {
+  const ProbeResult r =
+      ProbeCall(reinterpret_cast<const void*>(&Mixed), {1, DoubleSlot(2.0), 3, DoubleSlot(4.0), 5, DoubleSlot(6.0)});
+  EXPECT_EQ(r.value, 654321u);
+  EXPECT_EQ(r.leftBytes, 0u);
+  const ProbeResult half = ProbeCall(reinterpret_cast<const void*>(&Half), {5, DoubleSlot(0.25)}, true);
+  EXPECT_EQ(half.real, 2.75);
+}
+#endif
 
 TEST_P(Win32Dll, EveryHeaderExportIsFoundByItsPlainNameOnly) {
   for (const auto& e : kExports) {
@@ -82,10 +110,9 @@ TEST_P(Win32Dll, EveryExportRemovesItsOwnArgumentsInEveryStateWithoutCard) {
       // The lifecycle has its own test; the handler and the card's place are
       // set to useful values below.
       if (name == "InitInstrument" || name == "ExitInstrument") continue;
-      std::vector<uint32_t> args(e.argumentBytes / 4, 0);
+      std::vector<uintptr_t> args(ArgumentSlots(e), 0);
       if (name == "RK350_SetMessageBoxHandler") {
-        args = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&MessageBoxTexts::Handler)),
-                static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&boxes_))};
+        args = {reinterpret_cast<uintptr_t>(&MessageBoxTexts::Handler), Slot(&boxes_)};
       }
       if (name == "RK350Sim_SetBaseAddress") args = {0x288};
       const ProbeResult r = ProbeCall(dll_->Find(e.name), args, e.returns == exports::kReturnsDouble);
@@ -136,7 +163,7 @@ TEST_P(Win32Dll, InitAndExitFollowTheLifecycle) {
   Call("InitInstrument", {0x288});
   ASSERT_NE(FindWindowA("TDeviceMessageReceiver", nullptr), nullptr);
   PostMessageA(FindWindowA("TDeviceMessageReceiver", nullptr), 0x0400 + 13, 0, 0);
-  EXPECT_GT(PumpCountingTimerTicks(40), 0);
+  EXPECT_GT(PumpUntilTimerTicks(1), 0);
   dll_->Unload();
   EXPECT_EQ(FindWindowA("TDeviceMessageReceiver", nullptr), nullptr);
   EXPECT_EQ(PumpCountingTimerTicks(40), 0);
@@ -178,8 +205,7 @@ TEST_P(Win32Dll, TimerTicksOnTheInitialisingThreadOnlyWhileItPumps) {
   EXPECT_EQ(otherThreadTicks, 0);
 
   // While this thread pumps, the timer ticks.
-  const int pumped = PumpCountingTimerTicks(150);
-  EXPECT_GE(pumped, 5);
+  EXPECT_GE(PumpUntilTimerTicks(5), 5);
 
   // Without pumping nothing runs: the ticks missed meanwhile do not pile up.
   Sleep(150);
@@ -199,8 +225,10 @@ TEST_P(Win32Dll, ProcessMessagesRunsTheTicksOnThisThread) {
   // even when a tick is due again at once.
   uint32_t handled = 0;
   const DWORD start = GetTickCount();
-  while (GetTickCount() - start < 120) {
-    handled += Call("RK350_ProcessMessages").value;
+  // Ticks keep coming while this thread processes its messages; the limit
+  // only ends the wait on a loaded machine.
+  while (handled < 6 && GetTickCount() - start < kPatienceMs) {
+    handled += static_cast<uint32_t>(Call("RK350_ProcessMessages").value);
     Sleep(2);
   }
   EXPECT_GE(handled, 6u);

@@ -20,7 +20,7 @@ const T* At(HMODULE module, DWORD rva) {
 
 const IMAGE_DATA_DIRECTORY& Directory(HMODULE module, int index) {
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
-  const auto* nt = At<IMAGE_NT_HEADERS32>(module, dos->e_lfanew);
+  const auto* nt = At<IMAGE_NT_HEADERS>(module, dos->e_lfanew);
   return nt->OptionalHeader.DataDirectory[index];
 }
 

@@ -12,8 +12,11 @@
 
 #include "generated/export_table.h"
 
-extern "C" uint32_t rk350_probe_call(const void* fn, const uint32_t* args, uint32_t words, uint32_t* leftBytes);
-extern "C" double rk350_probe_call_double(const void* fn, const uint32_t* args, uint32_t words, uint32_t* leftBytes);
+// The probe (probe_call_x86.S, probe_call_x64.S) calls a function with
+// argument slots of the machine's word size: 32-bit stack slots on x86 (a
+// double takes two), 64-bit register or stack slots on x64 (one per argument).
+extern "C" uintptr_t rk350_probe_call(const void* fn, const uintptr_t* args, uintptr_t slots, uint32_t* leftBytes);
+extern "C" double rk350_probe_call_double(const void* fn, const uintptr_t* args, uintptr_t slots, uint32_t* leftBytes);
 
 namespace rk350::win32 {
 
@@ -46,13 +49,28 @@ class LoadedDll {
   HMODULE module_;
 };
 
+// The number of argument slots an export takes on this machine.
+inline unsigned ArgumentSlots(const exports::Export& e) {
+#if defined(__x86_64__)
+  return e.argumentCount;
+#else
+  return e.argumentBytes / 4;
+#endif
+}
+
+// A pointer as one argument slot.
+template <typename T>
+uintptr_t Slot(T* pointer) {
+  return reinterpret_cast<uintptr_t>(pointer);
+}
+
 // The outcome of one call through the probe.
 struct ProbeResult {
-  uint32_t value = 0;  // eax
-  double real = 0;     // st0, for double results
+  uintptr_t value = 0;  // eax / rax
+  double real = 0;      // st0 / xmm0, for double results
   uint32_t leftBytes = 0;
 };
-ProbeResult ProbeCall(const void* fn, const std::vector<uint32_t>& args, bool returnsDouble = false);
+ProbeResult ProbeCall(const void* fn, const std::vector<uintptr_t>& args, bool returnsDouble = false);
 
 // Collects the library's message-box texts (installed through the DLL).
 struct MessageBoxTexts {
@@ -64,5 +82,14 @@ struct MessageBoxTexts {
 // Pumps this thread's messages for the given time and counts the ticks of
 // thread timers (the tests make none: every one is the library's).
 int PumpCountingTimerTicks(DWORD milliseconds);
+
+// How long a test waits for something that must happen (a timer tick) before
+// it fails: far beyond the 6 ms the tick takes on an idle machine, so a
+// loaded machine does not fail the test.
+inline constexpr DWORD kPatienceMs = 5000;
+
+// Pumps this thread's messages until the library's timer has ticked `wanted`
+// times or kPatienceMs have passed; returns the ticks counted.
+int PumpUntilTimerTicks(int wanted);
 
 }  // namespace rk350::win32
