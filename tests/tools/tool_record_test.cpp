@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 
 #include "record_average.h"
 #include "statistics.h"
@@ -19,7 +20,7 @@ Record SineRecord(std::size_t n, std::size_t empty) {
   r.sampleRate = 1000;
   r.channels = {{"CH1", 2.0, {}}};
   for (std::size_t i = 0; i < n; ++i)
-    r.channels[0].volts.push_back(i < empty ? NAN : std::sin(2 * M_PI * static_cast<double>(i) / 10));
+    r.channels[0].volts.push_back(i < empty ? NAN : std::sin(2 * std::numbers::pi * static_cast<double>(i) / 10));
   return r;
 }
 
