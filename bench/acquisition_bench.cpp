@@ -110,7 +110,8 @@ BENCHMARK(BM_CardCompletesAFullMemoryRecord)->Unit(benchmark::kMillisecond);
 // Continuous mode on the host clock: the 6 ms timer runs the engine while
 // the thread pumps its messages. The timer gives at most 1000 / 6 ticks per
 // second; a record needs an arming tick and a completing tick at best, so
-// the bound is half that.
+// the bound is half that. The first record after the settings are applied
+// is armed twice (the engine does so after every settings change).
 void BM_ContinuousRecordsPerSecond(benchmark::State& state) {
   Bench b;
   rk350::TRK350& t = *b.instrument;
@@ -134,6 +135,7 @@ void BM_ContinuousRecordsPerSecond(benchmark::State& state) {
   state.counters["records/s"] = static_cast<double>(records) / seconds;
   state.counters["ticks bound/s"] = 1000.0 / 6.0;
   state.counters["records bound/s"] = 1000.0 / 12.0;
+  state.counters["% of bound"] = 100.0 * static_cast<double>(records) / seconds / (1000.0 / 12.0);
 }
 BENCHMARK(BM_ContinuousRecordsPerSecond)->Arg(512)->Arg(65520)->Iterations(1)->Unit(benchmark::kSecond);
 

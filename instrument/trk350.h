@@ -20,6 +20,7 @@
 
 #include "hardware/port_io.h"
 #include "hardware/register_map.h"
+#include "instrument/zeroed_buffer.h"
 #include "platform/platform.h"
 
 namespace rk350 {
@@ -432,11 +433,11 @@ class TRK350 {
   TNotifyEvent OnTransientUpdate;
 
   // Buffers, allocated once at construction.
-  std::unique_ptr<uint16_t[]> ChannelData[3];
-  std::unique_ptr<uint16_t[]> InterleaveBuffer[3];
-  std::unique_ptr<float[]> AverageBuffer[3];
-  std::unique_ptr<uint16_t[]> GenUserBuffer;
-  std::unique_ptr<uint16_t[]> GenWaveBuffer;
+  ZeroedBuffer<uint16_t> ChannelData[3];
+  ZeroedBuffer<uint16_t> InterleaveBuffer[3];
+  ZeroedBuffer<float> AverageBuffer[3];
+  ZeroedBuffer<uint16_t> GenUserBuffer;
+  ZeroedBuffer<uint16_t> GenWaveBuffer;
   bool SyncDone = false;
   bool BlockRunning = false;
   bool Interleaved = false;

@@ -33,14 +33,12 @@ TRK350::TRK350(void* owner) : Owner(owner) {
   MeasureTimer = std::make_unique<platform::PeriodicTimer>(kMeasureTimerIntervalMs, TimerTrampoline, this);
   MeasureTimer->SetEnabled(false);
 
-  for (int ch = 1; ch <= 2; ++ch) ChannelData[ch] = std::make_unique<uint16_t[]>(kChannelBufferSamples);
-  for (int ch = 1; ch <= 2; ++ch) InterleaveBuffer[ch] = std::make_unique<uint16_t[]>(kChannelBufferSamples);
-  GenUserBuffer = std::make_unique<uint16_t[]>(kGenBufferWords);
-  GenWaveBuffer = std::make_unique<uint16_t[]>(kGenBufferWords);
+  for (int ch = 1; ch <= 2; ++ch) ChannelData[ch] = AllocateZeroed<uint16_t>(kChannelBufferSamples);
+  for (int ch = 1; ch <= 2; ++ch) InterleaveBuffer[ch] = AllocateZeroed<uint16_t>(kChannelBufferSamples);
+  GenUserBuffer = AllocateZeroed<uint16_t>(kGenBufferWords);
+  GenWaveBuffer = AllocateZeroed<uint16_t>(kGenBufferWords);
   FuncGenMemoryLength = 65536;
-  for (int ch = 1; ch <= 2; ++ch) {
-    AverageBuffer[ch] = std::make_unique<float[]>(kAverageBufferFloats);  // value-initialised: all 0.0
-  }
+  for (int ch = 1; ch <= 2; ++ch) AverageBuffer[ch] = AllocateZeroed<float>(kAverageBufferFloats);  // all 0.0
 
   nCalculations = 1;
   nAverageNumber = 1;

@@ -66,6 +66,12 @@ void ShowMessageBox(const char* text);
 using MessageBoxHandler = void (*)(void* context, const char* text);
 void SetMessageBoxHandler(MessageBoxHandler handler, void* context);
 
+#if !defined(_WIN32)
+// Tests only: the clock (nanoseconds) the POSIX timers follow instead of the
+// monotonic clock; null restores it.
+void SetTimerClockForTesting(uint64_t (*nowNs)());
+#endif
+
 // GetTickCount: milliseconds from a monotonic clock.
 uint32_t TickCountMs();
 

@@ -3,6 +3,9 @@
 // background: due timer ticks and posted messages run when the owning thread
 // calls ProcessPendingMessages. Fixed-size tables keep the message pump free
 // of heap allocation, since the measurement engine pumps inside its tick.
+// Timers keep fixed deadlines: a tick's own work (the engine disables and
+// re-enables its timer around arming and readout) never pushes the next
+// tick later, so the engine runs at the pace of its interval.
 #include <strings.h>
 #include <time.h>
 
@@ -26,10 +29,21 @@ void ShowNativeMessageBox(const char* text) {
 
 namespace {
 
-uint64_t MonotonicMs() {
+uint64_t MonotonicNs() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
+}
+
+uint64_t (*gTimerClockNs)() = &MonotonicNs;
+
+// The first deadline on the timer's grid (due, due + interval, ...) that lies
+// after `now`: ticks missed meanwhile coalesce into the one that runs now,
+// like WM_TIMER, and the grid stays where it was.
+uint64_t NextDeadline(uint64_t due, uint64_t now, uint64_t interval) {
+  if (interval == 0) return now;
+  if (now < due) return due;
+  return due + ((now - due) / interval + 1) * interval;
 }
 
 class QueueWindow;
@@ -43,7 +57,12 @@ struct PostedMessage {
 struct ThreadQueue {
   static constexpr size_t kMaxTimers = 32;
   static constexpr size_t kMaxPosted = 256;
+  static constexpr size_t kMaxNestedTicks = 8;
   std::array<PeriodicTimer::Impl*, kMaxTimers> timers{};
+  // Timers whose tick is running, innermost last (a tick may process
+  // messages, which may run another timer's tick).
+  std::array<PeriodicTimer::Impl*, kMaxNestedTicks> ticking{};
+  size_t tickingDepth = 0;
   std::array<PostedMessage, kMaxPosted> posted{};
   size_t postedHead = 0;
   size_t postedCount = 0;
@@ -94,7 +113,12 @@ class QueueWindow final : public MessageWindow {
 struct PeriodicTimer::Impl {
   PeriodicTimer* owner;
   ThreadQueue* queue;
-  uint64_t dueMs = 0;
+  uint64_t dueNs = 0;  // next deadline
+  bool Ticking() const {
+    for (size_t i = 0; i < queue->tickingDepth; ++i)
+      if (queue->ticking[i] == this) return true;
+    return false;
+  }
 };
 
 // Registered ids run from 0xC000 to 0xFFFF and names compare without regard
@@ -131,11 +155,16 @@ PeriodicTimer::~PeriodicTimer() {
   for (auto& slot : impl_->queue->timers) {
     if (slot == impl_) slot = nullptr;
   }
+  for (auto& slot : impl_->queue->ticking) {
+    if (slot == impl_) slot = nullptr;
+  }
   delete impl_;
 }
 
+// Enabled from outside its tick, the timer starts a new grid one interval
+// from now; re-enabled inside its own tick it keeps the deadline already set.
 void PeriodicTimer::SetEnabled(bool enabled) {
-  if (enabled && !enabled_) impl_->dueMs = MonotonicMs() + intervalMs_;
+  if (enabled && !enabled_ && !impl_->Ticking()) impl_->dueNs = gTimerClockNs() + uint64_t{intervalMs_} * 1000000u;
   enabled_ = enabled;
 }
 
@@ -158,19 +187,27 @@ uint32_t ProcessPendingMessages() {
       ++handled;
     }
   }
-  // Due timers: like WM_TIMER, missed ticks coalesce into one.
-  const uint64_t now = MonotonicMs();
+  // Due timers. The next deadline is set before the tick runs, on the grid.
+  const uint64_t now = gTimerClockNs();
   for (size_t i = 0; i < ThreadQueue::kMaxTimers; ++i) {
     PeriodicTimer::Impl* t = q.timers[i];
-    if (t == nullptr || !t->owner->Enabled() || now < t->dueMs) continue;
-    t->dueMs = now + t->owner->IntervalMs();
-    t->owner->Fire();
+    if (t == nullptr || !t->owner->Enabled() || now < t->dueNs) continue;
+    t->dueNs = NextDeadline(t->dueNs, now, uint64_t{t->owner->IntervalMs()} * 1000000u);
+    const size_t depth = q.tickingDepth;
+    if (depth < ThreadQueue::kMaxNestedTicks) {
+      q.ticking[depth] = t;
+      q.tickingDepth = depth + 1;
+    }
+    t->owner->Fire();  // may destroy the timer: t is not used after this
+    q.tickingDepth = depth;
     ++handled;
   }
   return handled;
 }
 
-uint32_t TickCountMs() { return static_cast<uint32_t>(MonotonicMs()); }
+void SetTimerClockForTesting(uint64_t (*nowNs)()) { gTimerClockNs = nowNs != nullptr ? nowNs : &MonotonicNs; }
+
+uint32_t TickCountMs() { return static_cast<uint32_t>(MonotonicNs() / 1000000u); }
 
 bool IsWindowsNtFamily() { return false; }
 

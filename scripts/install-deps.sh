@@ -20,6 +20,8 @@ dpkg -s wine32:i386 >/dev/null 2>&1 || need=1
 [ -f /usr/src/googletest/CMakeLists.txt ] || need=1
 [ -f /usr/include/gtest/gtest.h ] || need=1
 [ -f /usr/include/benchmark/benchmark.h ] || need=1
+[ -f /usr/include/zip.h ] || need=1
+command -v pkg-config >/dev/null 2>&1 || need=1
 
 if [ "$need" -eq 1 ]; then
   # wine32 (the 32-bit Wine that runs the 32-bit DLLs' tests) comes from the
@@ -33,6 +35,6 @@ if [ "$need" -eq 1 ]; then
   $SUDO apt-get install -y -q --no-install-recommends \
     cmake make g++ gcc binutils libgtest-dev googletest libbenchmark-dev \
     g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
-    wine wine32:i386 wine64 util-linux sigrok-cli \
+    wine wine32:i386 wine64 util-linux sigrok-cli libzip-dev pkg-config \
     python3 python3-numpy python3-pytest
 fi

@@ -22,7 +22,7 @@ grep -q ">trigger<" "$work/out/capture.svg"
 import csv, sys
 rows = list(csv.reader(open(sys.argv[1])))
 assert rows[0] == ["time_s", "CH1_V", "CH2_V"], rows[0]
-data = [[float(x) for x in r] for r in rows[1:]]
+data = [[float(x) for x in r] for r in rows[1:] if not r[0].startswith("#")]
 assert len(data) == 5000, len(data)
 t = [r[0] for r in data]
 ch1 = [r[1] for r in data]
@@ -45,7 +45,7 @@ PY
 ! grep -q "warning" "$work/err.txt"
 "$python" - "$work/full.csv" <<'PY'
 import csv, sys
-rows = list(csv.reader(open(sys.argv[1])))[1:]
+rows = [r for r in list(csv.reader(open(sys.argv[1])))[1:] if not r[0].startswith("#")]
 assert all(cell != "" for r in rows for cell in r), "every position holds a sample"
 ch1 = [float(r[1]) for r in rows]
 assert ch1[1249] < 0 <= ch1[1250], (ch1[1249], ch1[1250])
@@ -61,7 +61,7 @@ test "$(grep -c "^warning: CH1 and CH2: [0-9]* of 5000 positions hold no sample"
 grep -q "CH1 overranged" "$work/err.txt"
 "$python" - "$work/early.csv" "$work/early.txt" <<'PY'
 import csv, sys
-rows = list(csv.reader(open(sys.argv[1])))[1:]
+rows = [r for r in list(csv.reader(open(sys.argv[1])))[1:] if not r[0].startswith("#")]
 ch1 = [r[1] for r in rows]
 empty = [i for i, v in enumerate(ch1) if v == ""]
 assert empty and empty == list(range(len(empty))), "the leading positions are empty cells"

@@ -180,6 +180,12 @@ TEST(ToolOptions, HelpDocumentsEveryOption) {
                            "--csv",
                            "--svg",
                            "--quiet",
+                           "--format",
+                           "--sr",
+                           "--raw",
+                           "--time",
+                           "--show",
+                           "--ext-source",
                            "RK350_LIBRARY"})
     EXPECT_NE(help.find(name), std::string::npos) << name;
 }
@@ -244,4 +250,81 @@ TEST(ToolOptions, VirtualCardSourcesForTheInputs) {
   for (const char* bad : {"", "saw", "sine:1:2:3:4", "sine:x", "sine:1:-5", "sine::1"})
     EXPECT_FALSE(ParseSource(bad).has_value()) << bad;
   EXPECT_NE(Parse({"--ch1-source", "tri"}).error.find("source"), std::string::npos);
+}
+
+TEST(ToolOptions, OutputNamesChooseTheFiles) {
+  struct Case {
+    std::vector<std::string> args;
+    bool csv, svg, sr;
+    const char* csvPath;
+    const char* svgPath;
+    const char* srPath;
+  };
+  const Case cases[] = {
+      {{}, true, true, false, "capture.csv", "capture.svg", "capture.sr"},
+      {{"--output", "out/run"}, true, true, false, "out/run.csv", "out/run.svg", "out/run.sr"},
+      {{"--output", "out/run.sr"}, false, false, true, "out/run.csv", "out/run.svg", "out/run.sr"},
+      {{"--output", "run.csv"}, true, false, false, "run.csv", "run.svg", "run.sr"},
+      {{"--output", "run.svg", "--csv", "data.csv"}, true, true, false, "data.csv", "run.svg", "run.sr"},
+      {{"--output", "run", "--format", "sr,csv"}, true, false, true, "run.csv", "run.svg", "run.sr"},
+      {{"--output", "run.sr", "--format", "csv"}, true, false, false, "run.sr.csv", "run.sr.svg", "run.sr.sr"},
+      {{"--format", "sr"}, false, false, true, "capture.csv", "capture.svg", "capture.sr"},
+      {{"--output", "-"}, true, false, false, "-", "-.svg", "-.sr"},
+      {{"--output", "-", "--format", "sr"}, false, false, true, "-.csv", "-.svg", "-"},
+      {{"--output", "-", "--svg", "plot.svg"}, true, true, false, "-", "plot.svg", "-.sr"},
+      {{"--sr", "s.sr"}, true, true, true, "capture.csv", "capture.svg", "s.sr"},
+      {{"--csv", "-", "--no-plot"}, true, false, false, "-", "capture.svg", "capture.sr"},
+  };
+  for (const auto& c : cases) {
+    const auto r = ParseArguments(c.args);
+    std::string line;
+    for (const auto& a : c.args) line += a + " ";
+    ASSERT_EQ(r.error, "") << line;
+    EXPECT_EQ(r.options.writeCsv, c.csv) << line;
+    EXPECT_EQ(r.options.writeSvg, c.svg) << line;
+    EXPECT_EQ(r.options.writeSr, c.sr) << line;
+    EXPECT_EQ(r.options.CsvPath(), c.csvPath) << line;
+    EXPECT_EQ(r.options.SvgPath(), c.svgPath) << line;
+    EXPECT_EQ(r.options.SrPath(), c.srPath) << line;
+    EXPECT_EQ(r.options.WritesToStandardOutput(), line.find("- ") != std::string::npos) << line;
+  }
+}
+
+TEST(ToolOptions, NewOptionsAndTheirConflicts) {
+  const auto r = Parse({"--time", "5ms", "--raw", "--ext-source", "square:2.5:1k:2.5", "--show"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_DOUBLE_EQ(*r.options.recordTime, 5e-3);
+  EXPECT_TRUE(r.options.raw);
+  EXPECT_TRUE(r.options.show);
+  ASSERT_TRUE(r.options.externalSource.has_value());
+  EXPECT_EQ(r.options.externalSource->kind, 3);
+  EXPECT_DOUBLE_EQ(r.options.externalSource->offset, 2.5);
+
+  struct Case {
+    std::vector<std::string> args;
+    const char* fragment;
+  };
+  const Case cases[] = {
+      {{"--time", "0"}, "above 0"},
+      {{"--time", "soon"}, "invalid record time"},
+      {{"--time", "1ms", "--samples", "100"}, "either --samples or --time"},
+      {{"--raw", "--average", "4"}, "does not combine with --average"},
+      {{"--format", "png"}, "invalid format 'png'"},
+      {{"--format", "csv,"}, "invalid format ''"},
+      {{"--output", "-", "--format", "csv,svg"}, "standard output takes one file"},
+      {{"--csv", "-", "--svg", "-"}, "only one file can go to standard output"},
+      {{"--ext-source", "triangle"}, "invalid source"},
+  };
+  for (const auto& c : cases) {
+    const auto e = ParseArguments(c.args).error;
+    EXPECT_NE(e.find(c.fragment), std::string::npos) << c.args[0] << ": " << e;
+  }
+}
+
+TEST(ToolOptions, DurationsBecomeSamplesAtTheRateReached) {
+  EXPECT_EQ(SamplesForDuration(5e-3, 1e6, 65520), 5000u);
+  EXPECT_EQ(SamplesForDuration(2e-3, 2.5e6, 65520), 5000u);
+  EXPECT_EQ(SamplesForDuration(1.3104e-3, 50e6, 65520), 65520u);
+  EXPECT_FALSE(SamplesForDuration(2.0, 50e6, 65520).has_value());
+  EXPECT_FALSE(SamplesForDuration(1e-9, 1e6, 65520).has_value());
 }

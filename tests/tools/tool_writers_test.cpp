@@ -1,6 +1,7 @@
 // CSV and SVG output of the capture tool.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <regex>
 #include <set>
@@ -8,6 +9,7 @@
 
 #include "csv_writer.h"
 #include "svg_plot.h"
+#include "text_output.h"
 
 using namespace rk350::capture;
 
@@ -177,4 +179,59 @@ TEST(ToolSvg, TicksAreOneTwoFiveSteps) {
   EXPECT_STREQ(ChooseTimeUnit(2.5).name, "s");
   EXPECT_STREQ(ChooseTimeUnit(0.004).name, "ms");
   EXPECT_STREQ(ChooseTimeUnit(3e-9).name, "ns");
+}
+
+// The time column is made from integers where the sample period is a short
+// decimal: its text must be exactly what std::to_chars gives for the
+// quotient, at every rate the card reaches and with any trigger position.
+TEST(ToolCsv, TimeTextIsTheShortestTextOfTheQuotient) {
+  const double rates[] = {100e6, 50e6, 25e6, 10e6, 5e6,      2.5e6, 1e6, 500e3, 294117.647058823,
+                          250e3, 1e3,  3,    1,    0.9999616};
+  for (double rate : rates) {
+    for (std::int64_t trigger : {std::int64_t{0}, std::int64_t{16380}, std::int64_t{65520}, std::int64_t{-7}}) {
+      const SampleTimes times(rate, trigger);
+      std::ostringstream out;
+      {
+        TextOutput text(out);
+        for (std::size_t i = 0; i < 65520; ++i) {
+          times.Put(text, i);
+          text.Put('\n');
+        }
+      }
+      std::istringstream lines(out.str());
+      std::string line;
+      for (std::size_t i = 0; i < 65520 && std::getline(lines, line); ++i) {
+        char expected[32];
+        const double t = (static_cast<double>(i) - static_cast<double>(trigger)) / rate;
+        const auto end = std::to_chars(expected, expected + sizeof expected, t).ptr;
+        ASSERT_EQ(line, std::string(expected, end)) << "rate " << rate << " trigger " << trigger << " index " << i;
+      }
+    }
+  }
+  EXPECT_TRUE(SampleTimes(50e6, 0).Exact());
+  EXPECT_TRUE(SampleTimes(2.5e6, 0).Exact());
+  EXPECT_FALSE(SampleTimes(294117.647058823, 0).Exact());
+  EXPECT_FALSE(SampleTimes(3, 0).Exact());
+}
+
+TEST(ToolCsv, RepeatedValuesKeepTheirOwnText) {
+  NumberTexts texts;
+  // More distinct values than the table has slots, each seen several times.
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 5000; ++i) {
+      const double v = (i - 2500) * 2.0 / 128 + round * 1e-9;
+      char expected[32];
+      const auto end = std::to_chars(expected, expected + sizeof expected, v).ptr;
+      ASSERT_EQ(texts.Text(v), std::string_view(expected, static_cast<std::size_t>(end - expected))) << v;
+    }
+  }
+}
+
+TEST(ToolCsv, PositionsWithoutSamplesAreEmptyCellsAlsoForCodes) {
+  Record r = TwoChannelRecord(3, 1e6, 0);
+  r.channels[0].volts[1] = std::nan("");
+  r.codes = {{100, 101, 102}, {7, 8, 9}};
+  std::ostringstream out;
+  WriteCsv(out, r, {"values: codes"});
+  EXPECT_EQ(out.str(), "time_s,CH1_code,CH2_code\n# values: codes\n0,100,7\n1e-06,,8\n2e-06,102,9\n");
 }

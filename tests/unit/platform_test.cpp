@@ -121,6 +121,87 @@ TEST(PeriodicTimer, TickMayDestroyItsOwnTimer) {
   EXPECT_EQ(s.ticks, 1);
 }
 
+#if !defined(_WIN32)
+// The POSIX timers on a clock the test steps by hand. A timer keeps fixed
+// deadlines 6 ms apart: the work of a tick, which disables the timer, lets
+// messages run and enables it again as the measurement engine does, does not
+// move the next deadline.
+class SteppedTimerClock {
+ public:
+  SteppedTimerClock() {
+    nowNs_ = 1'000'000'000;
+    SetTimerClockForTesting(&Now);
+  }
+  ~SteppedTimerClock() { SetTimerClockForTesting(nullptr); }
+  static void SetMs(double ms) { nowNs_ = 1'000'000'000 + static_cast<uint64_t>(ms * 1e6); }
+  static void AdvanceMs(double ms) { nowNs_ += static_cast<uint64_t>(ms * 1e6); }
+
+ private:
+  static uint64_t Now() { return nowNs_; }
+  static inline uint64_t nowNs_ = 0;
+};
+
+struct EngineLikeTick {
+  PeriodicTimer* timer = nullptr;
+  double workMs = 0;
+  int ticks = 0;
+  static void Tick(void* self) {
+    auto* e = static_cast<EngineLikeTick*>(self);
+    ++e->ticks;
+    e->timer->SetEnabled(false);
+    ProcessPendingMessages();
+    SteppedTimerClock::AdvanceMs(e->workMs);
+    e->timer->SetEnabled(true);
+  }
+};
+
+TEST(PeriodicTimer, DeadlinesStayOnTheGridWhateverATickDoes) {
+  SteppedTimerClock clock;
+  EngineLikeTick engine;
+  PeriodicTimer timer(6, &EngineLikeTick::Tick, &engine);
+  engine.timer = &timer;
+  engine.workMs = 4.5;
+  SteppedTimerClock::SetMs(0);
+  timer.SetEnabled(true);  // deadlines at 6, 12, 18 ... ms
+  // Each row: the time the thread processes its messages, the ticks so far.
+  const struct {
+    double atMs;
+    int ticks;
+  } steps[] = {
+      {5.9, 0},  {6.0, 1},   // the tick works until 10.5 ms
+      {11.9, 1}, {12.2, 2},  // due at 12, not 16.5
+      {17.0, 2}, {18.0, 3},  // still the grid, although each tick took 4.5 ms
+      {41.0, 4}, {41.5, 4},  // 24, 30 and 36 missed: they coalesce into one tick
+      {42.0, 5},             // and the grid holds
+  };
+  for (const auto& step : steps) {
+    SteppedTimerClock::SetMs(step.atMs);
+    ProcessPendingMessages();
+    EXPECT_EQ(engine.ticks, step.ticks) << "at " << step.atMs << " ms";
+  }
+}
+
+TEST(PeriodicTimer, EnablingOutsideItsTickStartsAFreshInterval) {
+  SteppedTimerClock clock;
+  TickCounter counter;
+  PeriodicTimer timer(6, &TickCounter::Tick, &counter);
+  SteppedTimerClock::SetMs(0);
+  timer.SetEnabled(true);
+  SteppedTimerClock::SetMs(7);
+  ProcessPendingMessages();
+  EXPECT_EQ(counter.ticks, 1);
+  timer.SetEnabled(false);
+  SteppedTimerClock::SetMs(9);
+  timer.SetEnabled(true);  // due at 15, not at 12 on the old grid
+  SteppedTimerClock::SetMs(14.9);
+  ProcessPendingMessages();
+  EXPECT_EQ(counter.ticks, 1);
+  SteppedTimerClock::SetMs(15);
+  ProcessPendingMessages();
+  EXPECT_EQ(counter.ticks, 2);
+}
+#endif
+
 struct Received {
   std::vector<uint32_t> messages;
   std::thread::id thread;

@@ -1,8 +1,10 @@
 #include "capture_session.h"
 
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <limits>
 #include <sstream>
 #include <thread>
@@ -84,13 +86,17 @@ void CaptureSession::Check(unsigned result, const std::string& call) const {
   throw LibraryError(call + ": " + api_.RK350_ResultName(result) + " (" + api_.RK350_ResultText(result) + ")", result);
 }
 
-void CaptureSession::Open() {
+void CaptureSession::Initialise() {
   char address[16];
   std::snprintf(address, sizeof address, "0x%X", options_.address);
   const unsigned result = api_.InitInstrument(options_.address);
   open_ = true;  // ExitInstrument is due whatever InitInstrument answered
   Check(result, std::string("InitInstrument(") + address + ") found no card" +
                     (options_.hardware ? " (is the card at this address, and may this process use its ports?)" : ""));
+}
+
+void CaptureSession::Open() {
+  Initialise();
   // Above the converters' own rate both of them sample CH1 in turn, so CH2
   // cannot be measured; the mode is set before the rate, which then decides
   // whether the card interleaves.
@@ -111,14 +117,18 @@ void CaptureSession::Open() {
   ApplySources();
 }
 
+// Input 0 of the virtual card is the external trigger input, 1 and 2 the
+// channels.
 void CaptureSession::ApplySources() {
-  for (int c = 1; c <= 2; ++c) {
-    const auto& source = options_.channels[c - 1].source;
+  for (int c = 0; c <= 2; ++c) {
+    const auto& source = c == 0 ? options_.externalSource : options_.channels[c - 1].source;
     if (!source) continue;
-    const std::string call = "RK350Sim_SetInputSource(CH" + std::to_string(c) + ")";
+    const std::string input = c == 0 ? "external input" : "CH" + std::to_string(c);
+    const std::string option = c == 0 ? "--ext-source" : "--ch" + std::to_string(c) + "-source";
+    const std::string call = "RK350Sim_SetInputSource(" + input + ")";
     using SetInputSource = uint16_t(RK350_CALL*)(uint8_t, const RK350SimSource*);
     const auto set = reinterpret_cast<SetInputSource>(library_.Find("RK350Sim_SetInputSource"));
-    if (set == nullptr) throw std::runtime_error("--ch" + std::to_string(c) + "-source needs the virtual card");
+    if (set == nullptr) throw std::runtime_error(option + " needs the virtual card");
     RK350SimSource s{};
     s.kind = source->kind;
     s.amplitude = source->amplitude;
@@ -158,8 +168,22 @@ void CaptureSession::ApplyTimebase() {
   if (std::fabs(sampleRate_ - options_.sampleRate) > 1e-9 * options_.sampleRate)
     roundingNote_ +=
         "the card runs at " + FormatHertz(sampleRate_) + " (asked for " + FormatHertz(options_.sampleRate) + ")\n";
-  Check(api_.SetRecordLength(options_.recordLength), "SetRecordLength(" + std::to_string(options_.recordLength) + ")");
-  const auto post = options_.EffectivePostSamples();
+  std::uint32_t length = options_.recordLength;
+  if (options_.recordTime) {
+    const auto maximum = static_cast<std::uint32_t>(std::max<int32_t>(1, api_.GetMaxRecordLength()));
+    const auto samples = SamplesForDuration(*options_.recordTime, sampleRate_, maximum);
+    if (!samples) {
+      char count[32];
+      std::snprintf(count, sizeof count, "%.0f", std::nearbyint(*options_.recordTime * sampleRate_));
+      throw UsageError("--time " + Number(*options_.recordTime) + " s at " + FormatHertz(sampleRate_) + " is " + count +
+                       " samples; a record holds 1 .. " + std::to_string(maximum));
+    }
+    length = *samples;
+    if (options_.postSamples && *options_.postSamples > length)
+      throw UsageError("--post-samples: more post samples than the " + std::to_string(length) + " of --time");
+  }
+  Check(api_.SetRecordLength(length), "SetRecordLength(" + std::to_string(length) + ")");
+  const auto post = options_.EffectivePostSamples(length);
   Check(api_.SetPostSamples(post), "SetPostSamples(" + std::to_string(post) + ")");
 }
 
@@ -225,7 +249,7 @@ void CaptureSession::ApplyGenerator() {
     generatorNote_ += ", symmetry " + Number(g.symmetry) + " %";
 }
 
-std::string CaptureSession::Describe() const {
+std::string CaptureSession::IdentityLine() const {
   std::ostringstream s;
   int32_t serial = 0;
   uint32_t date = 0;
@@ -240,6 +264,12 @@ std::string CaptureSession::Describe() const {
     s << ", calibrated " << text;
   }
   s << "; library " << api_.RK350_Version() << " (" << library_.File() << ")\n";
+  return s.str();
+}
+
+std::string CaptureSession::Describe() const {
+  std::ostringstream s;
+  s << IdentityLine();
   const int32_t length = api_.GetRecordLength();
   const int32_t post = api_.GetPostSamples();
   s << FormatHertz(sampleRate_) << " sample rate, " << length << " samples (" << length - post
@@ -260,6 +290,33 @@ double CaptureSession::RangeAtLeast(double fullScale) const {
     if (r >= fullScale * (1 - 1e-9) && (best == 0.0 || r < best)) best = r;
   }
   return best > 0.0 ? best : (largest > 0.0 ? largest : fullScale);
+}
+
+std::vector<std::string> CaptureSession::FileNotes(const Record& record) const {
+  std::vector<std::string> notes;
+  std::string identity = IdentityLine();
+  if (!identity.empty() && identity.back() == '\n') identity.pop_back();
+  notes.push_back("card: " + identity);
+  const std::time_t now = std::time(nullptr);
+  char date[32] = "unknown";
+  if (const std::tm* utc = std::gmtime(&now)) std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%SZ", utc);
+  notes.push_back(std::string("date: ") + date);
+  char rate[32];
+  const auto end = std::to_chars(rate, rate + sizeof rate, record.sampleRate, std::chars_format::fixed).ptr;
+  notes.push_back("sample rate: " + std::string(rate, end) + " Hz (" + FormatHertz(record.sampleRate) + ")");
+  notes.push_back("record: " + std::to_string(record.Length()) + " samples, " + std::to_string(record.triggerIndex) +
+                  " before the trigger; time_s is 0 at the trigger");
+  for (const auto& trace : record.channels) {
+    const auto& ch = options_.channels[trace.name == "CH1" ? 0 : 1];
+    notes.push_back(trace.name + ": range \xC2\xB1" + FormatVolts(trace.fullScale) +
+                    (ch.autoRange ? " (automatic)" : "") + ", " + (ch.coupling.value_or(0) == 1 ? "AC" : "DC") +
+                    " coupling, DC level " + FormatVolts(ch.dcLevel.value_or(0.0)));
+  }
+  notes.push_back(triggerNote_);
+  if (options_.average > 1) notes.push_back("average of " + std::to_string(options_.average) + " records");
+  notes.push_back(options_.raw ? "values: the converters' 8-bit codes; volts = (code - 128) / 128 x range"
+                               : "values: volts");
+  return notes;
 }
 
 Record CaptureSession::EmptyRecord() const {
@@ -315,8 +372,11 @@ void CaptureSession::WaitForRecord() {
     } else {
       progress.Update(-1.0, "waiting for the trigger: " + Number(std::round(elapsed * 10) / 10) + " s");
     }
-    // Close polls at first tell when the trigger came; later ones spare the CPU.
-    std::this_thread::sleep_for(std::chrono::microseconds(elapsed < 0.02 ? 50 : elapsed < 0.1 ? 1000 : 5000));
+    // For the first 20 ms the polls follow each other: they tell when the
+    // trigger came, and a fast record is taken without giving the processor
+    // away (on a busy machine a sleep of 50 us can last a whole time slice).
+    // Later polls spare the CPU.
+    if (elapsed >= 0.02) std::this_thread::sleep_for(std::chrono::microseconds(elapsed < 0.1 ? 1000 : 5000));
   }
   progress.Finish();
   if (forced && !options_.quiet)
@@ -339,10 +399,17 @@ void CaptureSession::MarkHeldSamples(ChannelTrace& trace, uint16_t channel) cons
 
 void CaptureSession::FetchInto(Record& record) {
   const auto length = static_cast<std::size_t>(std::max<int32_t>(0, api_.GetRecordLength()));
-  for (auto& trace : record.channels) {
+  if (options_.raw) record.codes.assign(record.channels.size(), std::vector<uint8_t>(length));
+  for (std::size_t c = 0; c < record.channels.size(); ++c) {
+    auto& trace = record.channels[c];
     const uint16_t channel = trace.name == "CH1" ? 1 : 2;
     trace.volts.assign(length, 0.0);
     Check(api_.ADC_GetDataVoltCh(channel, trace.volts.data()), "ADC_GetDataVoltCh(" + trace.name + ")");
+    if (options_.raw) {
+      std::vector<uint16_t> raw(length);
+      Check(api_.ADC_GetDataCh(channel, raw.data()), "ADC_GetDataCh(" + trace.name + ")");
+      for (std::size_t i = 0; i < length; ++i) record.codes[c][i] = static_cast<uint8_t>(raw[i] >> 8);
+    }
     MarkHeldSamples(trace, channel);
   }
 }
@@ -398,8 +465,15 @@ void CaptureSession::RunContinuous(const std::function<void(const Record&, int)>
     const auto length = static_cast<std::size_t>(std::max<int32_t>(0, api_.GetRecordLength()));
     std::vector<double> v1(length), v2(length);
     Check(api_.GetMeasurement(v1.data(), v2.data()), "GetMeasurement");
+    std::vector<uint16_t> r1(options_.raw ? length : 0), r2(r1.size());
+    if (options_.raw) Check(api_.GetMeasurementRaw(r1.data(), r2.data()), "GetMeasurementRaw");
     for (auto& trace : record.channels) {
       trace.volts = trace.name == "CH1" ? v1 : v2;
+      if (options_.raw) {
+        record.codes.emplace_back();
+        for (uint16_t raw : trace.name == "CH1" ? r1 : r2)
+          record.codes.back().push_back(static_cast<uint8_t>(raw >> 8));
+      }
       MarkHeldSamples(trace, trace.name == "CH1" ? 1 : 2);
     }
     show(record, records);

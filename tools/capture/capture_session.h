@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "library_api.h"
 #include "options.h"
@@ -24,6 +25,13 @@ class LibraryError : public std::runtime_error {
   unsigned code_;
 };
 
+// A command line that the card cannot carry out (found once the card
+// answered, e.g. a --time that needs more samples than a record holds).
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // Set from a signal handler to stop waiting.
 extern std::atomic<bool> gInterrupted;
 
@@ -34,7 +42,13 @@ class CaptureSession {
 
   // InitInstrument and every setting of the options.
   void Open();
-  std::string Describe() const;  // identity and settings in one paragraph
+  // InitInstrument alone (for --show).
+  void Initialise();
+  std::string IdentityLine() const;  // card, serial, calibration, library
+  std::string Describe() const;      // identity and settings in one paragraph
+  // What a file says about the record it holds: card, library, date, rate,
+  // record geometry, channels with their ranges, trigger, what the values are.
+  std::vector<std::string> FileNotes(const Record& record) const;
 
   // One record (averaged when asked) by block measurement, with progress.
   Record CaptureBlock();

@@ -19,6 +19,10 @@ namespace rk350::capture {
   X(GetCalibrationDate) \
   X(GetFunctionGenStatus) \
   X(GetMaxSampleFrequencyF) \
+  X(GetMaxRecordLength) \
+  X(GetNrChannels) \
+  X(GetAvailableSensitivities) \
+  X(GetFuncGenMaxAmplitude) \
   X(GetSensitivity) \
   X(SetSensitivity) \
   X(SetAutoRanging) \
@@ -33,6 +37,7 @@ namespace rk350::capture {
   X(GetPostSamples) \
   X(SetTriggerSource) \
   X(SetTriggerMode) \
+  X(SetTriggerModeCh) \
   X(SetTriggerLevel) \
   X(GetTriggerLevel) \
   X(SetTriggerHys) \
@@ -44,7 +49,9 @@ namespace rk350::capture {
   X(ADC_ForceTrig) \
   X(ADC_Abort) \
   X(ADC_GetDataVoltCh) \
+  X(ADC_GetDataCh) \
   X(GetMeasurement) \
+  X(GetMeasurementRaw) \
   X(SetFuncGenSignalType) \
   X(SetFuncGenFrequency) \
   X(SetFuncGenAmplitude) \
@@ -58,8 +65,7 @@ namespace rk350::capture {
   X(RK350_TakeMeasurementReady) \
   X(RK350_GetValidRange) \
   X(RK350_GetOverrange) \
-  X(RK350_SetSoftwareTrigger) \
-  X(GetAvailableSensitivities)
+  X(RK350_SetSoftwareTrigger)
 // clang-format on
 
 struct LibraryApi {

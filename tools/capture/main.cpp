@@ -6,11 +6,17 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include "capture_session.h"
+#include "card_offer.h"
 #include "csv_writer.h"
 #include "library_api.h"
 #include "options.h"
+#include "sigrok_session.h"
 #include "summary.h"
 #include "svg_plot.h"
 
@@ -46,7 +52,18 @@ std::unique_ptr<LoadedLibrary> LoadLibrary(const CaptureOptions& options) {
   return nullptr;
 }
 
+// "-" is standard output.
 bool WriteFile(const std::string& path, const std::function<void(std::ostream&)>& write) {
+  if (path == "-") {
+#if defined(_WIN32)
+    _setmode(_fileno(stdout), _O_BINARY);  // a session file is binary
+#endif
+    write(std::cout);
+    std::cout.flush();
+    if (std::cout) return true;
+    std::fprintf(stderr, "rk350-capture: cannot write to standard output\n");
+    return false;
+  }
   std::error_code ignored;
   const auto parent = std::filesystem::path(path).parent_path();
   if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
@@ -60,19 +77,22 @@ bool WriteFile(const std::string& path, const std::function<void(std::ostream&)>
   return true;
 }
 
-bool WriteOutputs(const CaptureOptions& options, const Record& record, bool announce) {
+bool WriteOutputs(const CaptureOptions& options, const Record& record, const std::vector<std::string>& notes,
+                  std::FILE* text) {
   bool ok = true;
-  if (options.writeCsv) {
-    ok = WriteFile(options.CsvPath(), [&](std::ostream& out) { WriteCsv(out, record); }) && ok;
-    if (ok && announce) std::printf("wrote %s\n", options.CsvPath().c_str());
-  }
+  const auto write = [&](const std::string& path, const std::function<void(std::ostream&)>& writer) {
+    const bool written = WriteFile(path, writer);
+    if (written && path != "-") std::fprintf(text, "wrote %s\n", path.c_str());
+    ok = written && ok;
+  };
+  if (options.writeCsv) write(options.CsvPath(), [&](std::ostream& out) { WriteCsv(out, record, notes); });
   if (options.writeSvg) {
     PlotOptions plot;
     plot.title =
         options.title.empty() ? (options.hardware ? "RK350 capture" : "RK350 capture (virtual card)") : options.title;
-    ok = WriteFile(options.SvgPath(), [&](std::ostream& out) { out << RenderSvg(record, plot); }) && ok;
-    if (ok && announce) std::printf("wrote %s\n", options.SvgPath().c_str());
+    write(options.SvgPath(), [&](std::ostream& out) { out << RenderSvg(record, plot); });
   }
+  if (options.writeSr) write(options.SrPath(), [&](std::ostream& out) { WriteSigrokSession(out, record); });
   return ok;
 }
 
@@ -97,29 +117,43 @@ int main(int argc, char** argv) {
   }
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
+  if (options.writeSr && !SigrokSessionsSupported()) {
+    std::fprintf(stderr, "rk350-capture: this build writes no sigrok sessions (it was built without libzip)\n");
+    return kExitUsage;
+  }
+  // With a file on standard output, the text for people goes to standard error.
+  std::FILE* const text = options.WritesToStandardOutput() ? stderr : stdout;
 
   try {
     CaptureSession session(*library, options);
+    if (options.show) {
+      session.Initialise();
+      std::fputs((session.IdentityLine() + DescribeCardOffer(library->Api())).c_str(), stdout);
+      return 0;
+    }
     session.Open();
-    std::fputs(session.Describe().c_str(), stdout);
+    std::fputs(session.Describe().c_str(), text);
     if (options.mode == RunMode::Continuous) {
       Record last;
       bool warned = false;  // once per capture, whatever --quiet says
       session.RunContinuous([&](const Record& record, int n) {
-        std::printf("\nrecord %d\n%s", n, FormatSummary(record).c_str());
-        std::fflush(stdout);
+        std::fprintf(text, "\nrecord %d\n%s", n, FormatSummary(record).c_str());
+        std::fflush(text);
         const std::string warning = FormatRecordWarning(record);
         if (!warning.empty() && !warned) std::fputs(warning.c_str(), stderr);
         warned = warned || !warning.empty();
         last = record;
       });
-      if (last.Length() > 0 && !WriteOutputs(options, last, true)) return kExitFiles;
+      if (last.Length() > 0 && !WriteOutputs(options, last, session.FileNotes(last), text)) return kExitFiles;
       return gInterrupted ? kExitInterrupted : 0;
     }
     const Record record = session.CaptureBlock();
-    std::fputs(FormatSummary(record).c_str(), stdout);
+    std::fputs(FormatSummary(record).c_str(), text);
     std::fputs(FormatRecordWarning(record).c_str(), stderr);
-    if (!WriteOutputs(options, record, true)) return kExitFiles;
+    if (!WriteOutputs(options, record, session.FileNotes(record), text)) return kExitFiles;
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "rk350-capture: %s\n", e.what());
+    return kExitUsage;
   } catch (const LibraryError& e) {
     std::fprintf(stderr, "rk350-capture: %s\n", e.what());
     return kExitLibrary;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <span>
 #include <sstream>
@@ -85,6 +86,13 @@ std::vector<OptionSpec> Specs() {
          o.version = true;
          return std::string();
        }},
+      {"General", "show", nullptr,
+       "list what the card offers (ranges, sample rates and how requests are rounded, trigger sources and modes, "
+       "generator limits) and exit",
+       [](CaptureOptions& o, const std::string&) {
+         o.show = true;
+         return std::string();
+       }},
       {"General", "hardware", nullptr,
        "use the hardware flavour (librk350: the real card through x86 port access) instead of the virtual card",
        [](CaptureOptions& o, const std::string&) {
@@ -111,7 +119,19 @@ std::vector<OptionSpec> Specs() {
                 })},
       {"Timebase", "samples", "N", "record length in samples, 1 .. 65520 (default 5000)",
        Unsigned("record length", 1, 65520,
-                [](CaptureOptions& o, std::uint64_t n) { o.recordLength = static_cast<std::uint32_t>(n); })},
+                [](CaptureOptions& o, std::uint64_t n) {
+                  o.recordLength = static_cast<std::uint32_t>(n);
+                  o.samplesGiven = true;
+                })},
+      {"Timebase", "time", "DURATION",
+       "record length as a duration, e.g. 5ms (instead of --samples): the number of samples it takes at the rate "
+       "the card reaches",
+       Quantity("record time",
+                [](CaptureOptions& o, double v) {
+                  if (!(v > 0)) return std::string("the record time must be above 0");
+                  o.recordTime = v;
+                  return std::string();
+                })},
       {"Timebase", "pre-trigger", "PERCENT",
        "share of the record before the trigger, 0 .. 100 (default 25; 0 with --trigger none)",
        Quantity("pre-trigger share",
@@ -245,19 +265,58 @@ std::vector<OptionSpec> Specs() {
                   o.generator.symmetry = v;
                   return std::string();
                 })},
-      {"Output", "output", "BASE", "write BASE.csv and BASE.svg (default capture)",
+      {"Output", "output", "BASE",
+       "write BASE.csv and BASE.svg (default capture); a name ending in .csv, .svg or .sr writes that one file, - "
+       "writes the CSV to standard output",
        [](CaptureOptions& o, const std::string& v) {
          o.outputBase = v;
          return std::string();
        }},
-      {"Output", "csv", "FILE", "write the CSV here instead",
+      {"Output", "format", "LIST",
+       "the files to write, comma-separated: csv, svg, sr (a sigrok session that PulseView opens and sigrok-cli "
+       "reads) (default csv,svg)",
+       [](CaptureOptions& o, const std::string& v) {
+         o.writeCsv = o.writeSvg = o.writeSr = false;
+         std::string::size_type start = 0;
+         while (start <= v.size()) {
+           const auto comma = std::min(v.find(',', start), v.size());
+           const std::string name = v.substr(start, comma - start);
+           if (name == "csv")
+             o.writeCsv = true;
+           else if (name == "svg")
+             o.writeSvg = true;
+           else if (name == "sr")
+             o.writeSr = true;
+           else
+             return Bad("format", name);
+           start = comma + 1;
+         }
+         o.formatGiven = true;
+         return std::string();
+       }},
+      {"Output", "csv", "FILE", "write the CSV here instead (- for standard output)",
        [](CaptureOptions& o, const std::string& v) {
          o.csvPath = v;
+         o.writeCsv = true;
+         return std::string();
+       }},
+      {"Output", "sr", "FILE", "write a sigrok session here too",
+       [](CaptureOptions& o, const std::string& v) {
+         o.srPath = v;
+         o.writeSr = true;
+         return std::string();
+       }},
+      {"Output", "raw", nullptr,
+       "the CSV holds the converters' 8-bit codes (0 .. 255, 128 is 0 V) instead of volts, as ADC_GetDataCh "
+       "gives them in the high byte",
+       [](CaptureOptions& o, const std::string&) {
+         o.raw = true;
          return std::string();
        }},
       {"Output", "svg", "FILE", "write the plot here instead",
        [](CaptureOptions& o, const std::string& v) {
          o.svgPath = v;
+         o.writeSvg = true;
          return std::string();
        }},
       {"Output", "no-csv", nullptr, "do not write the CSV",
@@ -329,8 +388,57 @@ std::vector<OptionSpec> Specs() {
                          return std::string();
                        }});
   }
-  specs.insert(specs.begin() + 5, channel.begin(), channel.end());
+  channel.push_back({"Channels", "ext-source", "SOURCE",
+                     "virtual card only: wire a built-in source to the external trigger input (TTL-like, threshold "
+                     "1.4 V), e.g. square:2.5:1k:2.5 (unplugged by default)",
+                     [](CaptureOptions& o, const std::string& v) {
+                       const auto source = ParseSource(v);
+                       if (!source) return Bad("source", v);
+                       o.externalSource = *source;
+                       return std::string();
+                     }});
+  specs.insert(specs.begin() + 6, channel.begin(), channel.end());
   return specs;
+}
+
+// --output NAME: "-" is standard output for the one file chosen (the CSV
+// unless --format says otherwise); a name ending in a file type's extension
+// chooses that file alone, unless --format chose. Files given their own
+// name (--csv, --svg, --sr) are written as well.
+std::string ResolveOutputs(CaptureOptions& o) {
+  struct Type {
+    const char* extension;
+    bool CaptureOptions::*write;
+    std::optional<std::string> CaptureOptions::*path;
+  };
+  static const Type kTypes[] = {{".csv", &CaptureOptions::writeCsv, &CaptureOptions::csvPath},
+                                {".svg", &CaptureOptions::writeSvg, &CaptureOptions::svgPath},
+                                {".sr", &CaptureOptions::writeSr, &CaptureOptions::srPath}};
+  const std::string name = o.outputBase;
+  const Type* chosen = nullptr;
+  for (const auto& type : kTypes) {
+    const std::string extension = type.extension;
+    if (name.size() > extension.size() && name.ends_with(extension)) chosen = &type;
+  }
+  if (!o.formatGiven && (name == "-" || chosen != nullptr)) {
+    for (const auto& type : kTypes) o.*type.write = (o.*type.path).has_value();
+    o.*(chosen != nullptr ? chosen->write : &CaptureOptions::writeCsv) = true;
+  }
+  if (chosen != nullptr && !o.formatGiven) o.outputBase = name.substr(0, name.size() - std::strlen(chosen->extension));
+  if (name == "-") {
+    int unnamed = 0;
+    for (const auto& type : kTypes) {
+      if (o.*type.write && !(o.*type.path).has_value()) {
+        ++unnamed;
+        o.*type.path = "-";
+      }
+    }
+    if (unnamed != 1) return "--output -: standard output takes one file; choose it with --format";
+  }
+  int onStandardOutput = 0;
+  for (const auto& type : kTypes) onStandardOutput += o.*type.write && (o.*type.path).value_or("") == "-";
+  if (onStandardOutput > 1) return "only one file can go to standard output";
+  return {};
 }
 
 }  // namespace
@@ -364,14 +472,14 @@ std::optional<SourceOptions> ParseSource(const std::string& text) {
   return source;
 }
 
-std::uint32_t CaptureOptions::EffectivePostSamples() const {
-  if (postSamples) return std::min(*postSamples, recordLength);
+std::uint32_t CaptureOptions::EffectivePostSamples(std::uint32_t length) const {
+  if (postSamples) return std::min(*postSamples, length);
   // Running free, the record starts when the card does: nothing before it
   // was taken in this measurement.
-  if (triggerSource == 9 && !preTriggerPercent) return recordLength;
+  if (triggerSource == 9 && !preTriggerPercent) return length;
   const double share = preTriggerPercent.value_or(25.0) / 100.0;
-  const auto pre = static_cast<std::uint32_t>(std::llround(share * recordLength));
-  return recordLength - std::min(pre, recordLength);
+  const auto pre = static_cast<std::uint32_t>(std::llround(share * length));
+  return length - std::min(pre, length);
 }
 
 std::optional<double> ParseQuantity(const std::string& text) {
@@ -447,13 +555,29 @@ ParseResult ParseArguments(const std::vector<std::string>& arguments) {
       return result;
     }
   }
-  const auto& o = result.options;
-  if (o.postSamples && *o.postSamples > o.recordLength) {
+  auto& o = result.options;
+  if (o.postSamples && !o.recordTime && *o.postSamples > o.recordLength) {
     result.error = "--post-samples: more post samples than the record holds";
   } else if (o.postSamples && o.preTriggerPercent) {
     result.error = "give either --pre-trigger or --post-samples, not both";
+  } else if (o.recordTime && o.samplesGiven) {
+    result.error = "give either --samples or --time, not both";
+  } else if (o.raw && o.average > 1) {
+    result.error = "--raw gives the codes of one record; it does not combine with --average";
+  } else {
+    result.error = ResolveOutputs(o);
   }
   return result;
+}
+
+bool CaptureOptions::WritesToStandardOutput() const {
+  return (writeCsv && CsvPath() == "-") || (writeSvg && SvgPath() == "-") || (writeSr && SrPath() == "-");
+}
+
+std::optional<std::uint32_t> SamplesForDuration(double seconds, double rate, std::uint32_t maximum) {
+  const double samples = std::nearbyint(seconds * rate);
+  if (!(samples >= 1) || samples > maximum) return std::nullopt;
+  return static_cast<std::uint32_t>(samples);
 }
 
 std::string HelpText(const std::string& programName) {

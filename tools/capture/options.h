@@ -44,6 +44,7 @@ enum class RunMode { Block, Continuous };
 struct CaptureOptions {
   bool help = false;
   bool version = false;
+  bool show = false;  // list what the card offers and exit
   bool hardware = false;
   std::uint16_t address = 0x288;
   std::string library;  // explicit library file
@@ -51,8 +52,12 @@ struct CaptureOptions {
   std::array<ChannelOptions, 2> channels;
   int measureMode = 3;  // 1 = CH1, 2 = CH2, 3 = both
 
+  std::optional<SourceOptions> externalSource;  // virtual card only: the external trigger input
+
   double sampleRate = 1e6;  // Hz
   std::uint32_t recordLength = 5000;
+  bool samplesGiven = false;
+  std::optional<double> recordTime;         // s: the record length as a duration at the rate reached
   std::optional<double> preTriggerPercent;  // default 25 %
   std::optional<std::uint32_t> postSamples;
 
@@ -70,18 +75,31 @@ struct CaptureOptions {
   RunMode mode = RunMode::Block;
   int count = 0;  // continuous: records to take (0 = until interrupted)
   std::string outputBase = "capture";
-  std::optional<std::string> csvPath;
+  std::optional<std::string> csvPath;  // "-": standard output
   std::optional<std::string> svgPath;
+  std::optional<std::string> srPath;
   bool writeCsv = true;
   bool writeSvg = true;
+  bool writeSr = false;      // sigrok session (srzip)
+  bool formatGiven = false;  // --format chose the files
+  bool raw = false;          // CSV of the converters' 8-bit codes instead of volts
   std::string title;
   bool quiet = false;
 
   // Post samples for the record length and pre-trigger share.
-  std::uint32_t EffectivePostSamples() const;
+  std::uint32_t EffectivePostSamples() const { return EffectivePostSamples(recordLength); }
+  std::uint32_t EffectivePostSamples(std::uint32_t length) const;
   std::string CsvPath() const { return csvPath.value_or(outputBase + ".csv"); }
   std::string SvgPath() const { return svgPath.value_or(outputBase + ".svg"); }
+  std::string SrPath() const { return srPath.value_or(outputBase + ".sr"); }
+  // A file goes to standard output: the text for people goes to standard
+  // error then.
+  bool WritesToStandardOutput() const;
 };
+
+// The record length for --time at the rate the card reached; nothing when
+// it falls outside 1 .. maximum samples.
+std::optional<std::uint32_t> SamplesForDuration(double seconds, double rate, std::uint32_t maximum);
 
 struct ParseResult {
   CaptureOptions options;

@@ -29,6 +29,9 @@ struct Record {
   std::optional<double> triggerLevel;  // V, on the trigger source channel
   std::string triggerChannel;          // name of the channel the level belongs to
   std::vector<ChannelTrace> channels;
+  // Only when asked for: per channel the converter's 8-bit codes (the raw
+  // samples' high byte, 128 is 0 V).
+  std::vector<std::vector<std::uint8_t>> codes;
 
   std::size_t Length() const { return channels.empty() ? 0 : channels.front().volts.size(); }
   std::vector<EmptyRun> EmptyRuns() const;
