@@ -15,6 +15,13 @@ void ShowNativeMessageBox(const char* text) { MessageBoxA(nullptr, text, "RK350 
 
 namespace {
 
+// Set when the loader detaches this DLL because the process is ending (not
+// because it is unloaded). By then the process's other threads are gone and
+// the loader lock is held: calling the window manager to destroy the hidden
+// window, unregister its class or kill the timer can wait for ever, and there
+// is no need to, since the system reclaims all of them with the process.
+bool gProcessEnding = false;
+
 // The module holding this code (the DLL, not the host's executable): window
 // classes are registered for it, so that two libraries in one process, or one
 // library loaded twice, never share a window procedure.
@@ -48,6 +55,7 @@ class HiddenWindow final : public MessageWindow {
     SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   }
   ~HiddenWindow() override {
+    if (gProcessEnding) return;
     SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
     DestroyWindow(hwnd_);
     // Windows keeps a DLL's classes after the DLL is unloaded; a class left
@@ -107,7 +115,7 @@ void PeriodicTimer::SetEnabled(bool enabled) {
     if (impl_->id == 0) return;  // no timer from the system: stays disabled
     *free = {impl_->id, this};
   } else {
-    KillTimer(nullptr, impl_->id);
+    if (!gProcessEnding) KillTimer(nullptr, impl_->id);
     for (auto& slot : gTimers) {
       if (slot.owner == this) slot = {};
     }
@@ -169,3 +177,11 @@ bool IsWindowsNtFamily() {
 }
 
 }  // namespace rk350::platform
+
+// The loader's notifications to the DLL. A non-null `reserved` at detach means
+// the process is ending; the library's unload hook (ExitInstrument) runs after
+// this, with the window manager left alone.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_DETACH && reserved != nullptr) rk350::platform::gProcessEnding = true;
+  return TRUE;
+}
