@@ -1,6 +1,7 @@
 #include "svg_plot.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <sstream>
@@ -14,13 +15,12 @@ namespace {
 constexpr const char* kChannelColours[] = {"#1f5fbf", "#c8321e", "#2a9d3a", "#8e44ad"};
 constexpr double kLeft = 84, kRight = 24, kTop = 48, kBottom = 64;
 
+// Locale-free, without a stream per number (a picture has thousands).
 std::string Fixed(double value, int decimals = 1) {
-  std::ostringstream s;
-  s.imbue(std::locale::classic());
-  s.setf(std::ios::fixed);
-  s.precision(decimals);
-  s << value;
-  return s.str();
+  char buffer[400];  // any double in fixed notation
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+  if (result.ec != std::errc()) return "0";
+  return std::string(buffer, result.ptr);
 }
 
 // Tick label: enough decimals to tell neighbouring ticks apart.
