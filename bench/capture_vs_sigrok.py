@@ -52,7 +52,7 @@ def main():
         for _ in range(args.pairs):
             ours_times.append(timed(ours))
             theirs_times.append(timed(theirs))
-        rows = sum(1 for _ in open(ours_csv)) - 1
+        rows = sum(1 for line in open(ours_csv) if not line.startswith("#")) - 1
 
     ours_median = statistics.median(ours_times)
     theirs_median = statistics.median(theirs_times)

@@ -151,8 +151,15 @@ void TRK350::ArmFromEngine() {
 
 void TRK350::CompleteFromEngine() {
   MeasureTimer->SetEnabled(false);
-  PollCount = 0;
   ReadMeasurement();
+  if (SoftwareMissed) {
+    // The software trigger found no crossing: the next tick runs the card
+    // again while the time-out goes on counting.
+    MeasurementBusy = false;
+    MeasureTimer->SetEnabled(true);
+    return;
+  }
+  PollCount = 0;
   if (amAcquisitionMode == amOneShot) {
     if (nAverageNumber == 1 || nCalculations >= nAverageNumber) {
       amAcquisitionMode = amHold;
@@ -217,7 +224,9 @@ void TRK350::RunSynchronousMeasurement() {
   bool silent = false, triggered = false;
   uint32_t silentSince = 0, triggeredAt = 0;
   const Extended rate = GetrSampleFreq();
-  const Extended recordSeconds = rate > 0 ? (lPostSamples + 64.0L) / rate : 0;
+  // A software-triggered run takes up to the whole memory after its start.
+  const int32_t post = SoftwareTriggerEnabled ? MaxRecordLength : lPostSamples;
+  const Extended recordSeconds = rate > 0 ? (post + 64.0L) / rate : 0;
   const Extended completionMs = kCompletionMarginMs + 2000.0L * recordSeconds;
   // The trigger time-out counts polls at 20 per second. Polled back to back,
   // a 1 s time-out would run out within microseconds, so here a poll counts
@@ -266,13 +275,22 @@ void TRK350::StartBlockMeasurement() {
     ApplyFrontEnd();
     SettingsDirty = false;
   }
+  SoftwareAttempt = 0;
+  SoftwareRecordHeld = false;
   ArmMeasurement();
   BlockRunning = true;
 }
 
 void TRK350::FetchBlockData() {
   if (!HardwarePresent) return;
-  ReadMeasurement();
+  // A software-triggered record placed by ADC_Ready is in the buffers
+  // already; otherwise the record is read now and taken even without a
+  // crossing.
+  if (!(SoftwareRun && SoftwareRecordHeld)) {
+    if (SoftwareRun) SoftwareForced = true;
+    ReadMeasurement();
+  }
+  SoftwareRecordHeld = false;
   BlockRunning = false;
 }
 

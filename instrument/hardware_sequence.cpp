@@ -71,6 +71,7 @@ void Assign(uint8_t& slot, int value) {
 
 void TRK350::ArmMeasurement() {
   if (!HardwarePresent) return;
+  PlanSoftwareRun();
   Extended f = ClockFrequency;
   ProgramSampleClock(f);
   if (f != ClockFrequency) {
@@ -78,7 +79,8 @@ void TRK350::ArmMeasurement() {
     SettingsDirty = true;
     NotifySettingsChanged();
   }
-  LoadPostTriggerCounter(static_cast<uint16_t>(lPostSamples + kPostTriggerExtra));
+  const int32_t post = SoftwareRun ? SoftwareGeometry.post : lPostSamples;
+  LoadPostTriggerCounter(static_cast<uint16_t>(post + kPostTriggerExtra));
   ComputeTriggerComparators();
   ProgramTrigger();
   // Start: the acquisition runs and waits for its trigger.
@@ -192,7 +194,8 @@ void TRK350::ProgramTrigger() {
     default:
       break;  // sources this card cannot arm leave the registers as they are
   }
-  if (rTrigTimeOut == 0) shadow[kR9] = kTriggerControlFreeRun;
+  // A software-triggered run is armed as with a time-out of 0: free running.
+  if (rTrigTimeOut == 0 || SoftwareRun) shadow[kR9] = kTriggerControlFreeRun;
   for (int i = 0; i < 6; ++i) WriteRegister(kShadowRegister[i], shadow[i]);
 }
 
@@ -217,7 +220,11 @@ uint16_t TRK350::ReadMemoryAddress() {
   return static_cast<uint16_t>(high << 8 | low);
 }
 
-void TRK350::ForceTrigger() { WriteRegister(kRegTriggerControl, kTriggerControlFreeRun); }
+void TRK350::ForceTrigger() {
+  // A free run needs no forcing; its record is taken even without a crossing.
+  if (SoftwareRun) SoftwareForced = true;
+  WriteRegister(kRegTriggerControl, kTriggerControlFreeRun);
+}
 
 void TRK350::AdvanceMemoryAddress(uint16_t count) {
   LoadPostTriggerCounter(count);

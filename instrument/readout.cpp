@@ -37,8 +37,23 @@ Alignment ChooseAlignment(bool fromStart, TTrigSource source, bool fastClock) {
     return {0, 10, 8, 14};
   }
   if (source == tsExternal) return fastClock ? Alignment{9, -8, -10, 8} : Alignment{10, -8, -10, 7};
-  if (source == tsNoTrig) return {2, -8, -8, 1};
+  // Running without trigger, the record's last sample comes with the read
+  // that used to be discarded: one read more, one tail read less, so the
+  // card sees the same strobes.
+  if (source == tsNoTrig) return {2, -8, -9, 0};
   return fastClock ? Alignment{16, -8, -10, 13} : Alignment{15, -8, -10, 12};
+}
+
+// The card's readout pipeline, on which the alignment table rests: after the
+// address counter was advanced by c, the n-th read strobe (from 0) shows the
+// sample at memory address c - 9 + n.
+constexpr int32_t kReadoutLag = 9;
+
+TRK350::Span Intersect(TRK350::Span a, int64_t first, int64_t last) {
+  const int64_t lo = std::max<int64_t>(a.first, first);
+  const int64_t hi = std::min<int64_t>(int64_t{a.first} + a.count - 1, last);
+  if (hi < lo) return {};
+  return {static_cast<int32_t>(lo), static_cast<int32_t>(hi - lo + 1)};
 }
 
 bool AddressMatches(uint16_t address, int32_t count, int32_t start) {
@@ -47,24 +62,43 @@ bool AddressMatches(uint16_t address, int32_t count, int32_t start) {
 }
 }  // namespace
 
+TRK350::RecordGeometry TRK350::ReadoutGeometry() const {
+  if (SoftwareRun) return SoftwareGeometry;
+  return {lPreSamples, lPostSamples, lRecordLength};
+}
+
 void TRK350::ReadChannelRecord(int channel, int32_t start, int32_t count, uint16_t* buffer) {
-  const int32_t L = lRecordLength;
+  const RecordGeometry g = ReadoutGeometry();
+  const int32_t L = g.length;
   WriteRegister(kRegSequencer, kSequencerIdle);
   OverloadFlag[channel] = false;
   FitFlag[channel] = true;
 
   // Positions the readout may fill start out unmeasured.
-  const int64_t fill = std::clamp<int64_t>(int64_t{lPreSamples} + lPostSamples + 11, 0, kChannelBufferSamples);
+  const int64_t fill = std::clamp<int64_t>(int64_t{g.pre} + g.post + 11, 0, kChannelBufferSamples);
   std::fill(buffer, buffer + fill, kUnmeasured);
 
-  const bool fromStart = start == 0;
-  const Alignment a = ChooseAlignment(fromStart, AppliedTriggerSource, GetrSampleFreq() > kSlowClockLimit);
+  // A wrapped memory holds samples behind address 0 too: such a record is
+  // read like any other, the address advance wrapping with the memory.
+  const bool fromStart = start == 0 && !MemoryWrapped;
+  const TTrigSource source = SoftwareRun ? tsNoTrig : AppliedTriggerSource;
+  const Alignment a = ChooseAlignment(fromStart, source, GetrSampleFreq() > kSlowClockLimit);
   if (fromStart) {
     WriteRegister(kRegCommand, kCommandPrepareFromStart[0]);
     WriteRegister(kRegCommand, kCommandPrepareFromStart[1]);
   }
-  if (start < a.lead) start = a.lead;
-  AdvanceMemoryAddress(static_cast<uint16_t>(start - a.lead));
+  // How far before the end of the acquisition the record starts.
+  const int64_t startBack =
+      MemoryWrapped ? ((int64_t{MemoryEnd} - start) % kDepth + kDepth - 1) % kDepth + 1 : int64_t{MemoryEnd} - start;
+  int64_t startAddress = start;
+  if (start < a.lead && !MemoryWrapped) startAddress = a.lead;
+  const auto advance = static_cast<uint16_t>(startAddress - a.lead);
+  AdvanceMemoryAddress(advance);
+  // Which reads show samples of this acquisition: read n shows the sample
+  // back0 - n places before the end, and the memory holds `held` of them.
+  const int64_t advanced = std::max<int64_t>(advance, 1);  // a count of 0 advances by 1
+  const int64_t back0 = startBack - (startAddress - start) + a.lead - (advanced - advance) + kReadoutLag;
+  const int64_t held = MemoryWrapped ? kDepth : MemoryEnd;
 
   const auto base = static_cast<uint16_t>(nHardwareAddress);
   const auto dataPort = static_cast<uint16_t>(channel == 1 ? base + 1 : base);
@@ -85,6 +119,12 @@ void TRK350::ReadChannelRecord(int channel, int32_t start, int32_t count, uint16
     if (s > overloadHigh || s < overloadLow) overload = true;
     if (s <= fitLow || s >= fitHigh) fit = false;
   }
+  // Record positions filled from held samples: p = offset + i - 2 with
+  // read n = i - first, held when 1 <= back0 - n <= held.
+  const int64_t firstRead = int64_t{L} + 10 - count;
+  const int64_t shift = a.offset - 2 + firstRead;  // p = n + shift
+  const int64_t nLow = std::max<int64_t>(0, back0 - held), nHigh = std::min(last - firstRead, back0 - 1);
+  ReadSpan = nHigh < nLow ? Span{} : Intersect(Span{0, L}, nLow + shift, nHigh + shift);
   for (int32_t t = 0; t < a.tail; ++t) {
     hw::PortOut(base, kRegReadStrobe);
     hw::PortOut(static_cast<uint16_t>(base + 1), kReadStrobeValue);
@@ -101,24 +141,29 @@ void TRK350::ReadMeasurement() {
   uint8_t channels = Interleaved ? 3 : ActiveChannels;
   OverloadFlag[1] = OverloadFlag[2] = false;
   FitFlag[1] = FitFlag[2] = false;
+  const int32_t L = ReadoutGeometry().length;
 
   const bool wrapped = (ReadPort(kPortStatus) & kStatusWrapped) != 0;
   const int32_t end = ReadMemoryAddress();
-  int32_t count = lRecordLength;
+  MemoryEnd = end;
+  MemoryWrapped = wrapped;
+  int32_t count = L;
   int32_t start = 0;
   if (wrapped) {
-    start = end - lRecordLength;
+    start = end - L;
     if (start < 0) start += kDepth;
-  } else if (end >= lRecordLength) {
-    start = end - lRecordLength;
+  } else if (end >= L) {
+    start = end - L;
   } else {
     count = end;
     start = 0;
   }
 
+  Span spans[3];
   auto readWithRetries = [&](int channel, uint16_t* buffer, int attempts) {
     for (int attempt = 0; attempt < attempts; ++attempt) {
       ReadChannelRecord(channel, start, count, buffer);
+      spans[channel] = ReadSpan;
       if (AddressMatches(ReadMemoryAddress(), count, start)) return;
     }
   };
@@ -132,6 +177,8 @@ void TRK350::ReadMeasurement() {
     readWithRetries(2, InterleaveBuffer[2].get(), kSingleChannelAttempts);
     read[1] = read[2] = true;
     MergeInterleaved();
+    spans[1] = MergedSpan(spans[1], spans[2]);
+    spans[2] = {};
   } else if (mMeasureMode == mCh2) {
     readWithRetries(2, ChannelData[2].get(), kSingleChannelAttempts);
     read[2] = true;
@@ -140,6 +187,21 @@ void TRK350::ReadMeasurement() {
     readWithRetries(2, ChannelData[2].get(), 1);
     read[1] = read[2] = true;
   }
+  // Reads outside the span showed memory this acquisition did not write
+  // (an earlier record's, or the newest samples where a record reaches
+  // around the whole memory): they hold no sample of this record.
+  for (int ch = 1; ch <= 2; ++ch) {
+    Held[ch] = spans[ch];
+    const bool intoChannelData = read[ch] && !(ch == 2 && mMeasureMode == mCh1);
+    if (intoChannelData) BlankUnheld(ch, L);
+  }
+
+  SoftwareMissed = false;
+  if (SoftwareRun) {
+    PlaceSoftwareRecord();
+    if (SoftwareMissed) return;  // the engine or ADC_Ready runs the card again
+  }
+  for (int ch = 1; ch <= 2; ++ch) HeldOverrange[ch] = OverrangeWithin(ch, Held[ch]);
 
   if (nAverageNumber != 1) {
     if (mMeasureMode == mCh1 || mMeasureMode == mCh12 || mMeasureMode == mXY) AverageRecord(1);
@@ -155,16 +217,35 @@ void TRK350::ReadMeasurement() {
   }
 }
 
+void TRK350::BlankUnheld(int channel, int32_t length) {
+  uint16_t* data = ChannelData[channel].get();
+  const int64_t end = std::min<int64_t>(length, kChannelBufferSamples);
+  const int64_t first = std::clamp<int64_t>(Held[channel].first, 0, end);
+  const int64_t last = std::clamp<int64_t>(int64_t{Held[channel].first} + Held[channel].count, first, end);
+  std::fill(data, data + first, kUnmeasured);
+  std::fill(data + last, data + end, kUnmeasured);
+}
+
+bool TRK350::OverrangeWithin(int channel, Span span) const {
+  const uint16_t* data = ChannelData[channel].get();
+  const int64_t end = std::min<int64_t>(int64_t{span.first} + span.count, kChannelBufferSamples);
+  for (int64_t k = std::max(span.first, 0); k < end; ++k) {
+    if (data[k] > OverloadHigh[channel] || data[k] < OverloadLow[channel]) return true;
+  }
+  return false;
+}
+
 void TRK350::MergeInterleaved() {
   // The two converters sampled input 1 half a period apart: converter 2's
   // sample k precedes converter 1's sample k + 1. Positions that would come
   // from outside the converters' buffers (a negative pre-trigger count) stay
   // unmeasured.
+  const RecordGeometry g = ReadoutGeometry();
   const uint16_t* first = InterleaveBuffer[1].get();
   const uint16_t* second = InterleaveBuffer[2].get();
   uint16_t* out = ChannelData[1].get();
-  const int32_t h = lPreSamples / 2;
-  const int32_t r = lRecordLength / 2;
+  const int32_t h = g.pre / 2;
+  const int32_t r = g.length / 2;
   auto at = [](const uint16_t* buffer, int64_t index) {
     return index >= 0 && index < kChannelBufferSamples ? buffer[index] : kUnmeasured;
   };
@@ -177,10 +258,41 @@ void TRK350::MergeInterleaved() {
   }
 }
 
+TRK350::Span TRK350::MergedSpan(Span first, Span second) const {
+  // Output position 0 and 2k come from converter 2's sample k + h, position
+  // 2k - 1 from converter 1's; a position holds a sample when its source does.
+  const RecordGeometry g = ReadoutGeometry();
+  const int64_t h = g.pre / 2;
+  const int64_t loops = static_cast<uint16_t>(g.length / 2 + 1);
+  auto inside = [](Span s, int64_t index) { return index >= s.first && index < int64_t{s.first} + s.count; };
+  int64_t lo = -1, hi = -2;
+  auto note = [&](int64_t q) {
+    if (lo < 0) lo = q;
+    hi = q;
+  };
+  for (int64_t q = 0; q < g.length; ++q) {
+    const int64_t k = (q + 1) / 2;
+    if (q > 2 * loops) break;
+    if (q % 2 == 0 ? inside(second, k + h) : inside(first, k + h)) note(q);
+  }
+  if (lo < 0) return {};
+  return {static_cast<int32_t>(lo), static_cast<int32_t>(hi - lo + 1)};
+}
+
 void TRK350::AverageRecord(int channel) {
   // Running block mean: m = x / n + (n - 1) * mean / n; element 0 is left as
   // read.
   const Extended n = nCalculations;
+  if (nCalculations <= 1) {
+    AverageSpan[channel] = Held[channel];
+    AverageOverrange[channel] = HeldOverrange[channel];
+  } else {
+    const Span s = Held[channel];
+    AverageSpan[channel] = Intersect(AverageSpan[channel], s.first, int64_t{s.first} + s.count - 1);
+    AverageOverrange[channel] = AverageOverrange[channel] || HeldOverrange[channel];
+  }
+  Held[channel] = AverageSpan[channel];
+  HeldOverrange[channel] = AverageOverrange[channel];
   float* mean = AverageBuffer[channel].get();
   uint16_t* data = ChannelData[channel].get();
   const uint16_t positions = static_cast<uint16_t>(lPreSamples + lPostSamples);

@@ -239,6 +239,52 @@ class TRK350 {
   // Overload and fit flags of the last ReadChannelRecord, [channel 1..2].
   bool OverloadFlag[3] = {};
   bool FitFlag[3] = {};
+  // What the memory holds while a record is read: the address counter at the
+  // end of the acquisition and whether the memory wrapped around.
+  int32_t MemoryEnd = 0;
+  bool MemoryWrapped = false;
+
+  // ---- What a record holds ------------------------------------------------
+  // Pre-trigger, post-trigger and total samples of the record being read.
+  struct RecordGeometry {
+    int32_t pre = 0, post = 0, length = 0;
+  };
+  RecordGeometry ReadoutGeometry() const;
+  // A run of record positions, first and count.
+  struct Span {
+    int32_t first = 0, count = 0;
+  };
+  // Positions of the last record read that hold samples the card took, and
+  // whether one of those samples lies beyond the overload thresholds,
+  // [channel 1..2]; a channel that was not read holds none.
+  Span Held[3];
+  bool HeldOverrange[3] = {};
+  // The same for the buffer the last ReadChannelRecord filled.
+  Span ReadSpan;
+  Span MergedSpan(Span first, Span second) const;
+  // Of the running mean: positions every record in it held, and whether any
+  // of them overranged.
+  Span AverageSpan[3];
+  bool AverageOverrange[3] = {};
+  bool OverrangeWithin(int channel, Span span) const;
+  void BlankUnheld(int channel, int32_t length);
+
+  // ---- Software trigger ---------------------------------------------------
+  // Complete records from a free-running acquisition: the library finds the
+  // trigger condition in the samples instead of the card (software_trigger.cpp).
+  bool SoftwareTriggerEnabled = false;
+  bool SoftwareRun = false;         // the armed acquisition runs free for it
+  bool SoftwareSearching = false;   // ... and looks for the trigger condition
+  RecordGeometry SoftwareGeometry;  // of that acquisition
+  int32_t SoftwareAttempt = 0;      // runs without a crossing since the last record
+  bool SoftwareForced = false;      // take the next record even without a crossing
+  bool SoftwareMissed = false;      // the last record read held no crossing
+  bool SoftwareRecordHeld = false;  // a block record was read and placed by ADC_Ready
+  void PlanSoftwareRun();
+  bool SoftwareSearchable() const;
+  void PlaceSoftwareRecord();
+  int64_t FindSoftwareTrigger(const uint16_t* data, Span held, int32_t pre, int32_t post) const;
+  bool BlockRecordReady();
 
   // ---- Function generator -------------------------------------------------
   void SetGenFrequency(Extended hertz);

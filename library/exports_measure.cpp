@@ -104,7 +104,7 @@ RK350_API(uint16_t) ADC_Triggered(void) {
 
 RK350_API(uint16_t) ADC_Ready(void) {
   if (!InstrumentPresent()) return 0;
-  return gInstrument->RecordComplete() ? 1 : 0;
+  return gInstrument->BlockRecordReady() ? 1 : 0;
 }
 
 // ---- Block data -------------------------------------------------------------------

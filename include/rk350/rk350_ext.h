@@ -61,6 +61,50 @@ RK350_API(const char *) RK350_ResultText(uint32_t result);
  */
 RK350_API(uint32_t) RK350_TakeMeasurementReady(void);
 
+/*
+ * What the record last read holds, for channel 1 or 2. Positions *first to
+ * *first + *count - 1 hold samples the card took; every other position holds
+ * none and reads 0x8000 (0 V) through the data exports. Exact: the readout
+ * knows where the record started in the card's memory and how many samples
+ * the card took. A record starts unsampled when the card's trigger came
+ * before the pre-trigger samples were taken. A channel the measure mode did
+ * not read, and every channel before the first record, holds none
+ * (*count 0). For an averaged record: the positions every record of the
+ * mean held. The record last read is the one the data exports hand out: the
+ * engine's newest record, or the block record once a data call fetched it
+ * (or ADC_Ready placed it, with the software trigger on).
+ */
+RK350_API(uint16_t) RK350_GetValidRange(uint16_t channel, int32_t *first, int32_t *count);
+
+/*
+ * Whether a sample the record last read holds on the channel lies beyond the
+ * overload thresholds (raw above 0xFD00 or below 0x0300: the input is at or
+ * near the end of its range, the signal may be clipped): *overrange 1, else 0.
+ */
+RK350_API(uint16_t) RK350_GetOverrange(uint16_t channel, uint32_t *overrange);
+
+/*
+ * Software trigger (on: 1, off: 0; off after InitInstrument). With it on,
+ * every measurement whose trigger source is channel 1 or 2 (trigger modes 0
+ * to 3) runs the card free for the record plus a search window, finds the
+ * first sample at or after the pre-trigger position that meets the trigger
+ * condition (level, hysteresis and slope as the comparators apply them) and
+ * hands out the record around it: every position holds a sample and the
+ * trigger sample is at index lPreSamples. A run without such a sample is
+ * repeated with a wider window until the trigger time-out (engine and
+ * StartMeasurement) or ADC_ForceTrig (block measurement) takes a record as
+ * it is. A record with no trigger wanted (source none, time-out 0) becomes a
+ * free run of exactly the record. The card's own trigger stays in use where
+ * the record and the smallest window do not fit in the memory, for the
+ * external and logic sources, for trigger modes 4 and above, and when the
+ * measure mode does not read the trigger channel. Cost: each record reads
+ * the record plus the window from the card (the window is the record
+ * length, at least 4096 samples); no memory beyond the channel buffers.
+ * RK350_RESULT_INVALID_VALUE for any other value than 0 and 1.
+ */
+RK350_API(uint16_t) RK350_SetSoftwareTrigger(uint32_t on);
+RK350_API(uint16_t) RK350_GetSoftwareTrigger(uint32_t *on);
+
 /* Version of the library, as "major.minor.patch". */
 RK350_API(const char *) RK350_Version(void);
 

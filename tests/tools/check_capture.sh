@@ -39,6 +39,40 @@ assert abs(ch1[1250]) < 0.1, ch1[1250]
 print("capture CSV ok: swing %.3f V, %.1f Hz" % (swing, freq))
 PY
 
+# The default capture is complete, its trigger at index 1250, and nothing to
+# warn about.
+"$tool" --quiet --output "$work/full" 2>"$work/err.txt" >/dev/null
+! grep -q "warning" "$work/err.txt"
+"$python" - "$work/full.csv" <<'PY'
+import csv, sys
+rows = [r for r in list(csv.reader(open(sys.argv[1])))[1:] if not r[0].startswith("#")]
+assert all(cell != "" for r in rows for cell in r), "every position holds a sample"
+ch1 = [float(r[1]) for r in rows]
+assert ch1[1249] < 0 <= ch1[1250], (ch1[1249], ch1[1250])
+PY
+
+# The card's own trigger with a fast signal leaves the start without
+# samples: empty CSV cells, one warning line even with --quiet, and an
+# average over the records that hold each position.
+"$tool" --quiet --card-trigger --gen-freq 20k --gen-amplitude 3 --average 4 --output "$work/early" \
+  >"$work/early.txt" 2>"$work/err.txt"
+cat "$work/err.txt"
+test "$(grep -c "^warning: CH1 and CH2: [0-9]* of 5000 positions hold no sample" "$work/err.txt")" -eq 1
+grep -q "CH1 overranged" "$work/err.txt"
+"$python" - "$work/early.csv" "$work/early.txt" <<'PY'
+import csv, sys
+rows = [r for r in list(csv.reader(open(sys.argv[1])))[1:] if not r[0].startswith("#")]
+ch1 = [r[1] for r in rows]
+empty = [i for i, v in enumerate(ch1) if v == ""]
+assert empty and empty == list(range(len(empty))), "the leading positions are empty cells"
+taken = [float(v) for v in ch1 if v != ""]
+# The summary's minimum and maximum come from taken samples: the 3 V sine
+# clipped at the 2 V range, not 0 V from an empty position.
+line = next(l for l in open(sys.argv[2]) if l.startswith("CH1 "))
+assert "-2 V" in line or "-1.9" in line, line
+assert min(taken) < -1.9 and max(taken) > 1.9
+PY
+
 # A value the library refuses is reported by name, with exit status 2.
 set +e
 "$tool" --quiet --no-csv --no-plot --ch1-range 2 --ch1-dc-level 5 2>"$work/err.txt"

@@ -99,19 +99,22 @@ TEST(ToolSvg, LongRecordsAreReducedPerPixelColumnKeepingThePeaks) {
   EXPECT_LT(smallestY, 100.0);
 }
 
-// Positions the library left without samples (an early trigger) are shaded
-// and carry no trace, in short and in column-reduced long records.
-TEST(ToolSvg, EmptyLeadingPositionsAreShadedNotDrawnAsZeroVolts) {
+// Positions the library says hold no samples (NaN) are shaded exactly, at
+// the start and at the end, and carry no trace, in short and in
+// column-reduced long records.
+TEST(ToolSvg, EmptyPositionsAreShadedNotDrawn) {
   for (std::size_t length : {500u, 20000u}) {
     SCOPED_TRACE(length);
     Record r = TwoChannelRecord(length, 1e6, length / 4);
     r.channels.resize(1);
     r.channels[0].volts.assign(length, 1.0);
-    r.emptyLeading = length / 10;
-    for (std::size_t i = 0; i < r.emptyLeading; ++i) r.channels[0].volts[i] = 0.0;
+    const std::size_t leading = length / 10, trailing = 3;
+    for (std::size_t i = 0; i < leading; ++i) r.channels[0].volts[i] = NAN;
+    for (std::size_t i = length - trailing; i < length; ++i) r.channels[0].volts[i] = NAN;
     const std::string svg = RenderSvg(r, PlotOptions{});
-    EXPECT_NE(svg.find("no samples: the trigger came early"), std::string::npos);
-    // Every point of the trace is at the 1 V level: none at the 0 V fill.
+    EXPECT_EQ(Count(svg, "class=\"empty\""), 2u);
+    EXPECT_EQ(svg.find("nan"), std::string::npos);
+    // Every point of the trace is at the 1 V level.
     const auto begin = svg.find("points=\"");
     const auto end = svg.find('"', begin + 8);
     const std::string points = svg.substr(begin + 8, end - begin - 8);
@@ -120,6 +123,26 @@ TEST(ToolSvg, EmptyLeadingPositionsAreShadedNotDrawnAsZeroVolts) {
     for (std::sregex_iterator it(points.begin(), points.end(), pair), stop; it != stop; ++it) ys.insert((*it)[2]);
     EXPECT_EQ(ys.size(), 1u);
   }
+}
+
+TEST(ToolCsv, PositionsWithoutSampleAreEmptyCells) {
+  Record r = TwoChannelRecord(4, 1e3, 1);
+  r.channels[0].volts[0] = NAN;
+  r.channels[1].volts[0] = NAN;
+  r.channels[1].volts[3] = NAN;
+  std::ostringstream out;
+  WriteCsv(out, r);
+  std::istringstream lines(out.str());
+  std::string header, first, second, last;
+  std::getline(lines, header);
+  std::getline(lines, first);
+  std::getline(lines, second);
+  std::getline(lines, last);
+  std::getline(lines, last);
+  EXPECT_EQ(first, "-0.001,,");
+  EXPECT_EQ(std::count(second.begin(), second.end(), ','), 2);
+  EXPECT_NE(second.back(), ',');
+  EXPECT_EQ(last.back(), ',');
 }
 
 TEST(ToolSvg, FlatAndEmptyRecordsStillDraw) {

@@ -5,10 +5,12 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <sstream>
 #include <thread>
 
 #include "progress.h"
+#include "record_average.h"
 #include "rk350/rk350_sim.h"
 #include "summary.h"
 
@@ -105,6 +107,9 @@ void CaptureSession::Open() {
                 " both converters sample CH1 in turn: measuring CH1 only\n";
   }
   Check(api_.SetMeasureMode(static_cast<uint32_t>(measureMode_)), "SetMeasureMode");
+  // Complete records: the library finds the trigger in a free-running
+  // acquisition where it can (--card-trigger: the card's own trigger).
+  Check(api_.RK350_SetSoftwareTrigger(options_.cardTrigger ? 0 : 1), "RK350_SetSoftwareTrigger");
   ApplyChannels();
   ApplyTimebase();
   ApplyTrigger();
@@ -140,9 +145,15 @@ void CaptureSession::ApplyChannels() {
     const auto channel = static_cast<uint8_t>(c);
     Check(api_.SetAutoRanging(channel, ch.autoRange ? 1 : 0), "SetAutoRanging(" + name + ")");
     if (!ch.autoRange) {
+      // The card's nearest range may be below the request and clip the
+      // signal: take the smallest range that holds it, and say so.
       const double requested = ch.range.value_or(2.0);
-      double range = requested;
+      double range = RangeAtLeast(requested);
       Check(api_.SetSensitivity(channel, &range), "SetSensitivity(" + name + ", " + Number(requested) + " V)");
+      double set = 0.0;
+      if (api_.GetSensitivity(channel, &set) == RK350_RESULT_OK && set != requested)
+        roundingNote_ +=
+            name + " range \xC2\xB1" + FormatVolts(set) + " (asked for \xC2\xB1" + FormatVolts(requested) + ")\n";
     }
     if (ch.coupling) Check(api_.SetCoupling(channel, static_cast<uint8_t>(*ch.coupling)), "SetCoupling(" + name + ")");
     if (ch.dcLevel)
@@ -154,6 +165,9 @@ void CaptureSession::ApplyTimebase() {
   double rate = options_.sampleRate;
   Check(api_.SetSampleFrequencyF(&rate), "SetSampleFrequencyF(" + Number(options_.sampleRate) + " Hz)");
   sampleRate_ = api_.GetSampleFrequencyF();
+  if (std::fabs(sampleRate_ - options_.sampleRate) > 1e-9 * options_.sampleRate)
+    roundingNote_ +=
+        "the card runs at " + FormatHertz(sampleRate_) + " (asked for " + FormatHertz(options_.sampleRate) + ")\n";
   std::uint32_t length = options_.recordLength;
   if (options_.recordTime) {
     const auto maximum = static_cast<std::uint32_t>(std::max<int32_t>(1, api_.GetMaxRecordLength()));
@@ -263,8 +277,19 @@ std::string CaptureSession::Describe() const {
   if (options_.average > 1) s << ", average of " << options_.average;
   s << '\n';
   if (!generatorNote_.empty()) s << generatorNote_ << '\n';
-  s << modeNote_;
+  s << modeNote_ << roundingNote_;
   return s.str();
+}
+
+double CaptureSession::RangeAtLeast(double fullScale) const {
+  double ranges[20] = {};
+  if (api_.GetAvailableSensitivities(ranges) != RK350_RESULT_OK) return fullScale;
+  double best = 0.0, largest = 0.0;
+  for (double r : ranges) {
+    largest = std::max(largest, r);
+    if (r >= fullScale * (1 - 1e-9) && (best == 0.0 || r < best)) best = r;
+  }
+  return best > 0.0 ? best : (largest > 0.0 ? largest : fullScale);
 }
 
 std::vector<std::string> CaptureSession::FileNotes(const Record& record) const {
@@ -315,7 +340,7 @@ Record CaptureSession::EmptyRecord() const {
   return record;
 }
 
-std::size_t CaptureSession::WaitForRecord() {
+void CaptureSession::WaitForRecord() {
   Progress progress(stderr, !options_.quiet);
   const auto start = Clock::now();
   const double rate = sampleRate_ > 0 ? sampleRate_ : 1.0;
@@ -356,59 +381,37 @@ std::size_t CaptureSession::WaitForRecord() {
   progress.Finish();
   if (forced && !options_.quiet)
     std::fprintf(stderr, "no trigger within %u ms: the record was forced\n", *options_.triggerTimeoutMs);
-  // The card takes a trigger as soon as it starts; when it came before the
-  // samples ahead of it were taken, the record's first positions hold no
-  // samples (0 V). Say so.
-  // Both the first poll that saw the trigger and the end of the record less
-  // the time after the trigger are late estimates of when it came.
-  double triggerAfter = std::max(0.0, Seconds(Clock::now() - start) - postSeconds);
-  if (triggeredAt) triggerAfter = std::min(triggerAfter, Seconds(*triggeredAt - start));
-  if (forced || options_.triggerSource == RK350_TS_NO_TRIG || triggerAfter >= preSeconds) return 0;
-  const auto stale = static_cast<long long>((preSeconds - triggerAfter) * rate);
-  if (!options_.quiet) {
-    std::fprintf(stderr,
-                 "note: the trigger came %.3g ms after the start, before the samples ahead of it were taken: "
-                 "about the first %lld samples of the record hold none (0 V)\n",
-                 triggerAfter * 1e3, stale);
-  }
-  return static_cast<std::size_t>(stale);
+}
+
+void CaptureSession::MarkHeldSamples(ChannelTrace& trace, uint16_t channel) const {
+  int32_t first = 0, count = 0;
+  Check(api_.RK350_GetValidRange(channel, &first, &count), "RK350_GetValidRange(" + trace.name + ")");
+  const auto begin = static_cast<std::size_t>(std::max<int32_t>(0, first));
+  const auto end = static_cast<std::size_t>(std::max<int64_t>(0, int64_t{first} + count));
+  for (std::size_t i = 0; i < trace.volts.size(); ++i)
+    if (i < begin || i >= end) trace.volts[i] = std::numeric_limits<double>::quiet_NaN();
+  uint32_t overrange = 0;
+  Check(api_.RK350_GetOverrange(channel, &overrange), "RK350_GetOverrange(" + trace.name + ")");
+  trace.overrange = overrange != 0;
+  double range = 0.0;
+  if (api_.GetSensitivity(static_cast<uint8_t>(channel), &range) == RK350_RESULT_OK) trace.fullScale = range;
 }
 
 void CaptureSession::FetchInto(Record& record) {
   const auto length = static_cast<std::size_t>(std::max<int32_t>(0, api_.GetRecordLength()));
-  std::vector<double> buffer(length);
   if (options_.raw) record.codes.assign(record.channels.size(), std::vector<uint8_t>(length));
   for (std::size_t c = 0; c < record.channels.size(); ++c) {
     auto& trace = record.channels[c];
     const uint16_t channel = trace.name == "CH1" ? 1 : 2;
-    Check(api_.ADC_GetDataVoltCh(channel, buffer.data()), "ADC_GetDataVoltCh(" + trace.name + ")");
-    if (trace.volts.empty()) trace.volts.assign(length, 0.0);
-    for (std::size_t i = 0; i < length; ++i) trace.volts[i] += buffer[i];
+    trace.volts.assign(length, 0.0);
+    Check(api_.ADC_GetDataVoltCh(channel, trace.volts.data()), "ADC_GetDataVoltCh(" + trace.name + ")");
     if (options_.raw) {
       std::vector<uint16_t> raw(length);
       Check(api_.ADC_GetDataCh(channel, raw.data()), "ADC_GetDataCh(" + trace.name + ")");
       for (std::size_t i = 0; i < length; ++i) record.codes[c][i] = static_cast<uint8_t>(raw[i] >> 8);
     }
-    double range = 0.0;
-    if (api_.GetSensitivity(static_cast<uint8_t>(channel), &range) == RK350_RESULT_OK) trace.fullScale = range;
+    MarkHeldSamples(trace, channel);
   }
-}
-
-// The timing estimate of the empty positions is a little short (the trigger
-// is seen late); the positions the library left empty read exactly 0 V on
-// every channel, so the estimate is extended over those, never past the
-// trigger.
-static std::size_t EmptyLeadingPositions(const Record& record, std::size_t estimate) {
-  if (estimate == 0) return 0;
-  const auto limit = static_cast<std::size_t>(std::max<std::int64_t>(0, record.triggerIndex));
-  std::size_t n = std::min(estimate, limit);
-  const auto empty = [&](std::size_t i) {
-    for (const auto& trace : record.channels)
-      if (i >= trace.volts.size() || trace.volts[i] != 0.0) return false;
-    return true;
-  };
-  while (n < limit && empty(n)) ++n;
-  return n;
 }
 
 Record CaptureSession::CaptureBlock() {
@@ -429,17 +432,15 @@ Record CaptureSession::CaptureBlock() {
       last[1] = now[1];
     }
   }
-  Record record = EmptyRecord();
-  std::size_t emptyLeading = 0;
+  RecordAverage average;
   for (int i = 0; i < options_.average; ++i) {
     Check(api_.ADC_Start(), "ADC_Start");
-    emptyLeading = std::max(emptyLeading, WaitForRecord());
+    WaitForRecord();
+    Record record = EmptyRecord();
     FetchInto(record);
+    average.Add(record);
   }
-  for (auto& trace : record.channels)
-    for (double& v : trace.volts) v /= options_.average;
-  record.emptyLeading = EmptyLeadingPositions(record, emptyLeading);
-  return record;
+  return average.Result();
 }
 
 void CaptureSession::RunContinuous(const std::function<void(const Record&, int)>& show) {
@@ -473,8 +474,7 @@ void CaptureSession::RunContinuous(const std::function<void(const Record&, int)>
         for (uint16_t raw : trace.name == "CH1" ? r1 : r2)
           record.codes.back().push_back(static_cast<uint8_t>(raw >> 8));
       }
-      double range = 0.0;
-      if (api_.GetSensitivity(trace.name == "CH1" ? 1 : 2, &range) == RK350_RESULT_OK) trace.fullScale = range;
+      MarkHeldSamples(trace, trace.name == "CH1" ? 1 : 2);
     }
     show(record, records);
   }

@@ -65,9 +65,12 @@ class CaptureSession {
   void ApplyGenerator();
   void ApplySources();
   Record EmptyRecord() const;
-  // Returns how many leading positions of the record hold no samples.
-  std::size_t WaitForRecord();
+  void WaitForRecord();
+  // Volts of the block record, NaN where the library says no sample was
+  // taken.
   void FetchInto(Record& record);
+  void MarkHeldSamples(ChannelTrace& trace, uint16_t channel) const;
+  double RangeAtLeast(double fullScale) const;
 
   const LoadedLibrary& library_;
   const LibraryApi& api_;
@@ -77,6 +80,7 @@ class CaptureSession {
   std::string generatorNote_;
   std::string triggerNote_;
   std::string modeNote_;
+  std::string roundingNote_;
   int measureMode_ = 3;
 };
 

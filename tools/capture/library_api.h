@@ -62,7 +62,10 @@ namespace rk350::capture {
   X(RK350_ResultName) \
   X(RK350_ResultText) \
   X(RK350_Version) \
-  X(RK350_TakeMeasurementReady)
+  X(RK350_TakeMeasurementReady) \
+  X(RK350_GetValidRange) \
+  X(RK350_GetOverrange) \
+  X(RK350_SetSoftwareTrigger)
 // clang-format on
 
 struct LibraryApi {

@@ -132,9 +132,13 @@ int main(int argc, char** argv) {
     std::fputs(session.Describe().c_str(), text);
     if (options.mode == RunMode::Continuous) {
       Record last;
+      bool warned = false;  // once per capture, whatever --quiet says
       session.RunContinuous([&](const Record& record, int n) {
         std::fprintf(text, "\nrecord %d\n%s", n, FormatSummary(record).c_str());
         std::fflush(text);
+        const std::string warning = FormatRecordWarning(record);
+        if (!warning.empty() && !warned) std::fputs(warning.c_str(), stderr);
+        warned = warned || !warning.empty();
         last = record;
       });
       if (last.Length() > 0 && !WriteOutputs(options, last, session.FileNotes(last), text)) return kExitFiles;
@@ -142,6 +146,7 @@ int main(int argc, char** argv) {
     }
     const Record record = session.CaptureBlock();
     std::fputs(FormatSummary(record).c_str(), text);
+    std::fputs(FormatRecordWarning(record).c_str(), stderr);
     if (!WriteOutputs(options, record, session.FileNotes(record), text)) return kExitFiles;
   } catch (const UsageError& e) {
     std::fprintf(stderr, "rk350-capture: %s\n", e.what());

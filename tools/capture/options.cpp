@@ -202,6 +202,14 @@ std::vector<OptionSpec> Specs() {
          o.triggerTimeoutMs = static_cast<std::uint32_t>(*n);
          return std::string();
        }},
+      {"Trigger", "card-trigger", nullptr,
+       "use the card's own trigger: a trigger that comes before the pre-trigger samples are taken leaves the "
+       "record's start without samples (default: the library finds the trigger in a free-running record, "
+       "so every position holds a sample, where the record leaves room in the card's memory)",
+       [](CaptureOptions& o, const std::string&) {
+         o.cardTrigger = true;
+         return std::string();
+       }},
       {"Acquisition", "average", "N", "average N records sample by sample (default 1)",
        Unsigned("average count", 1, 100000,
                 [](CaptureOptions& o, std::uint64_t n) { o.average = static_cast<int>(n); })},

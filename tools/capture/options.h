@@ -66,6 +66,7 @@ struct CaptureOptions {
   double triggerLevel = 0.0;                             // V
   std::optional<double> triggerHysteresis;               // V
   std::optional<std::uint32_t> triggerTimeoutMs = 1000;  // unset: wait for ever
+  bool cardTrigger = false;                              // the card's own trigger instead of the library's search
 
   int average = 1;
   GeneratorOptions generator;

@@ -10,9 +10,17 @@
 namespace rk350::capture {
 
 struct ChannelTrace {
-  std::string name;           // "CH1"
-  double fullScale = 0.0;     // V, the range in effect (0 when unknown)
-  std::vector<double> volts;  // one value per sample
+  std::string name;        // "CH1"
+  double fullScale = 0.0;  // V, the range in effect (0 when unknown)
+  // One value per record position; NaN where the position holds no sample
+  // (as the library reports it).
+  std::vector<double> volts;
+  bool overrange = false;  // a sample lies at the end of the range
+};
+
+// Runs of positions where some channel holds no sample.
+struct EmptyRun {
+  std::size_t first = 0, count = 0;
 };
 
 struct Record {
@@ -24,12 +32,11 @@ struct Record {
   // Only when asked for: per channel the converter's 8-bit codes (the raw
   // samples' high byte, 128 is 0 V).
   std::vector<std::vector<std::uint8_t>> codes;
-  // Leading positions that hold no samples: the trigger came before the
-  // samples ahead of it were taken, and the library leaves those positions
-  // at 0 V.
-  std::size_t emptyLeading = 0;
 
   std::size_t Length() const { return channels.empty() ? 0 : channels.front().volts.size(); }
+  std::vector<EmptyRun> EmptyRuns() const;
+  // Positions of a channel that hold no sample.
+  static std::size_t EmptyCount(const ChannelTrace& trace);
   // Time of sample i relative to the trigger, in seconds.
   double TimeOf(std::size_t i) const {
     return (static_cast<double>(i) - static_cast<double>(triggerIndex)) / sampleRate;

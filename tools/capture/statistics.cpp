@@ -6,7 +6,13 @@
 
 namespace rk350::capture {
 
-ChannelStatistics ComputeStatistics(std::span<const double> volts, double sampleRate) {
+ChannelStatistics ComputeStatistics(std::span<const double> record, double sampleRate) {
+  // Positions without a sample (NaN) take no part.
+  std::vector<double> taken;
+  taken.reserve(record.size());
+  for (double v : record)
+    if (!std::isnan(v)) taken.push_back(v);
+  const std::span<const double> volts(taken);
   ChannelStatistics s;
   s.count = volts.size();
   if (volts.empty()) return s;

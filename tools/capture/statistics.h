@@ -19,7 +19,8 @@ struct ChannelStatistics {
   std::optional<double> frequency;  // Hz, only for a periodic signal
 };
 
-// An empty record gives a zero summary without a frequency.
+// Over the positions that hold samples (NaN marks one that does not); a
+// record without samples gives a zero summary without a frequency.
 ChannelStatistics ComputeStatistics(std::span<const double> volts, double sampleRate);
 
 // Frequency from the crossings of the mid level (between minimum and maximum)

@@ -40,6 +40,35 @@ std::string Pad(std::string text, std::size_t width) {
 
 }  // namespace
 
+std::string FormatRecordWarning(const Record& record) {
+  std::string parts;
+  auto add = [&](const std::string& part) { parts += (parts.empty() ? "" : "; ") + part; };
+  // Channels read together have the same empty positions: say it once.
+  std::string names;
+  std::size_t empty = 0;
+  for (const auto& ch : record.channels) {
+    const std::size_t n = Record::EmptyCount(ch);
+    if (n == 0) continue;
+    if (n != empty && !names.empty()) {
+      add(names + ": " + std::to_string(empty) + " of " + std::to_string(record.Length()) +
+          " positions hold no sample");
+      names.clear();
+    }
+    names += (names.empty() ? "" : " and ") + ch.name;
+    empty = n;
+  }
+  if (!names.empty())
+    add(names + ": " + std::to_string(empty) + " of " + std::to_string(record.Length()) +
+        " positions hold no sample (left out of the figures, empty in the CSV, shaded in the plot)");
+  for (const auto& ch : record.channels) {
+    if (ch.overrange)
+      add(ch.name + " overranged: the signal reaches the end of the " +
+          (ch.fullScale > 0 ? "\xC2\xB1" + FormatVolts(ch.fullScale) + " " : std::string()) +
+          "range and may be clipped");
+  }
+  return parts.empty() ? std::string() : "warning: " + parts + "\n";
+}
+
 std::string FormatVolts(double volts) { return Scaled(volts, "V", 4, true); }
 std::string FormatHertz(double hertz) { return Scaled(hertz, "Hz", 7, false); }
 

@@ -11,6 +11,10 @@ namespace rk350::capture {
 // peak-to-peak, RMS and frequency (or "-" when the signal has none).
 std::string FormatSummary(const Record& record);
 
+// One line that says which channels have positions without samples and
+// which overranged; empty when the record is complete and within range.
+std::string FormatRecordWarning(const Record& record);
+
 // "1.25 V", "-250 mV", "3.3 µV": three to four significant digits.
 std::string FormatVolts(double volts);
 // "1 kHz", "12.5 MHz", "0.9999616 Hz" style: up to seven significant digits.

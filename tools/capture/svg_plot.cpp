@@ -1,6 +1,7 @@
 #include "svg_plot.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <sstream>
@@ -14,13 +15,12 @@ namespace {
 constexpr const char* kChannelColours[] = {"#1f5fbf", "#c8321e", "#2a9d3a", "#8e44ad"};
 constexpr double kLeft = 84, kRight = 24, kTop = 48, kBottom = 64;
 
+// Locale-free, without a stream per number (a picture has thousands).
 std::string Fixed(double value, int decimals = 1) {
-  std::ostringstream s;
-  s.imbue(std::locale::classic());
-  s.setf(std::ios::fixed);
-  s.precision(decimals);
-  s << value;
-  return s.str();
+  char buffer[400];  // any double in fixed notation
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+  if (result.ec != std::errc()) return "0";
+  return std::string(buffer, result.ptr);
 }
 
 // Tick label: enough decimals to tell neighbouring ticks apart.
@@ -165,15 +165,18 @@ std::string RenderSvg(const Record& record, const PlotOptions& options) {
   s << "<text transform=\"translate(22 " << kTop + plotH / 2 << ") rotate(-90)\" text-anchor=\"middle\">voltage ("
     << (millivolts ? "mV" : "V") << ")</text>\n";
 
-  // Positions that hold no samples: shaded and left without a trace.
-  if (record.emptyLeading > 0 && record.Length() > 0) {
-    const double x0 = X(timing.TimeOf(0) * unit.factor);
-    const double x1 = X(timing.TimeOf(std::min(record.emptyLeading, record.Length() - 1)) * unit.factor);
-    s << "<rect x=\"" << Fixed(x0) << "\" y=\"" << kTop << "\" width=\"" << Fixed(std::max(0.0, x1 - x0))
-      << "\" height=\"" << plotH << "\" fill=\"#eeeeee\"/>\n"
-      << "<text x=\"" << Fixed((x0 + x1) / 2) << "\" y=\"" << kTop + plotH / 2
-      << "\" text-anchor=\"middle\" fill=\"#777777\" transform=\"rotate(-90 " << Fixed((x0 + x1) / 2) << ' '
-      << kTop + plotH / 2 << ")\">no samples: the trigger came early</text>\n";
+  // Positions that hold no samples: shaded (half a sample beyond each end)
+  // and left without a trace.
+  for (const EmptyRun& run : record.EmptyRuns()) {
+    const double x0 = std::max<double>(kLeft, X((timing.TimeOf(run.first) - 0.5 / timing.sampleRate) * unit.factor));
+    const double x1 = std::min<double>(
+        kLeft + plotW, X((timing.TimeOf(run.first + run.count - 1) + 0.5 / timing.sampleRate) * unit.factor));
+    s << "<rect class=\"empty\" x=\"" << Fixed(x0) << "\" y=\"" << kTop << "\" width=\""
+      << Fixed(std::max(0.0, x1 - x0)) << "\" height=\"" << plotH << "\" fill=\"#eeeeee\"/>\n";
+    if (x1 - x0 > 20)
+      s << "<text x=\"" << Fixed((x0 + x1) / 2) << "\" y=\"" << kTop + plotH / 2
+        << "\" text-anchor=\"middle\" fill=\"#777777\" transform=\"rotate(-90 " << Fixed((x0 + x1) / 2) << ' '
+        << kTop + plotH / 2 << ")\">no samples</text>\n";
   }
 
   // Traces, clipped to the plot area; long records are reduced to the
@@ -182,32 +185,41 @@ std::string RenderSvg(const Record& record, const PlotOptions& options) {
     << plotH << "\"/></clipPath>\n";
   for (std::size_t c = 0; c < record.channels.size(); ++c) {
     const auto& ch = record.channels[c];
-    if (ch.volts.empty()) continue;
-    s << "<polyline clip-path=\"url(#plot)\" fill=\"none\" stroke-width=\"1.4\" stroke-linejoin=\"round\" stroke=\""
-      << kChannelColours[c % 4] << "\" points=\"";
     const std::size_t n = ch.volts.size();
-    const std::size_t first = std::min(record.emptyLeading, n);
     auto point = [&](std::size_t i) {
       s << Fixed(X(timing.TimeOf(i) * unit.factor)) << ',' << Fixed(Y(ch.volts[i] * vScale)) << ' ';
     };
-    const std::size_t columns = static_cast<std::size_t>(plotW);
-    const std::size_t shown = n - first;
-    if (shown <= 2 * columns) {
-      for (std::size_t i = first; i < n; ++i) point(i);
-    } else {
-      for (std::size_t col = 0; col < columns; ++col) {
-        const std::size_t begin = first + col * shown / columns;
-        const std::size_t end = std::max(begin + 1, first + (col + 1) * shown / columns);
-        std::size_t lo = begin, hi = begin;
-        for (std::size_t i = begin; i < end; ++i) {
-          if (ch.volts[i] < ch.volts[lo]) lo = i;
-          if (ch.volts[i] > ch.volts[hi]) hi = i;
-        }
-        point(std::min(lo, hi));
-        point(std::max(lo, hi));
+    // One polyline per run of positions that hold samples.
+    for (std::size_t first = 0; first < n;) {
+      if (std::isnan(ch.volts[first])) {
+        ++first;
+        continue;
       }
+      std::size_t end = first;
+      while (end < n && !std::isnan(ch.volts[end])) ++end;
+      s << "<polyline clip-path=\"url(#plot)\" fill=\"none\" stroke-width=\"1.4\" stroke-linejoin=\"round\" "
+           "stroke=\""
+        << kChannelColours[c % 4] << "\" points=\"";
+      const std::size_t columns = static_cast<std::size_t>(plotW);
+      const std::size_t shown = end - first;
+      if (shown <= 2 * columns) {
+        for (std::size_t i = first; i < end; ++i) point(i);
+      } else {
+        for (std::size_t col = 0; col < columns; ++col) {
+          const std::size_t begin = first + col * shown / columns;
+          const std::size_t stop = std::max(begin + 1, first + (col + 1) * shown / columns);
+          std::size_t lo = begin, hi = begin;
+          for (std::size_t i = begin; i < stop; ++i) {
+            if (ch.volts[i] < ch.volts[lo]) lo = i;
+            if (ch.volts[i] > ch.volts[hi]) hi = i;
+          }
+          point(std::min(lo, hi));
+          point(std::max(lo, hi));
+        }
+      }
+      s << "\"/>\n";
+      first = end;
     }
-    s << "\"/>\n";
   }
 
   // Trigger point: a dashed vertical line at t = 0 and the level.

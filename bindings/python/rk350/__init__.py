@@ -7,13 +7,14 @@
 """
 
 from ._library import PROTOTYPES, find_library, load_library
-from .errors import (InvalidChannelError, InvalidValueError, LibraryNotFoundError, NoGeneratorError,
-                     NoInstrumentError, NotAvailableError, NotInitialisedError, RK350Error)
-from .instrument import MEASURE_MODES, SIGNAL_TYPES, TRIGGER_SOURCES, Channel, Generator, Instrument
+from .errors import (InstrumentClosedError, InvalidChannelError, InvalidValueError, LibraryNotFoundError,
+                     NoGeneratorError, NoInstrumentError, NotAvailableError, NotInitialisedError, OneInstrumentError,
+                     RK350Error)
+from .instrument import MEASURE_MODES, SIGNAL_TYPES, TRIGGER_SOURCES, Channel, Generator, Instrument, Record
 from .sim import VirtualCard
 
 __all__ = [
-    "Instrument", "Channel", "Generator", "VirtualCard", "find_library", "load_library", "PROTOTYPES",
+    "Instrument", "Channel", "Generator", "Record", "VirtualCard", "InstrumentClosedError", "OneInstrumentError", "find_library", "load_library", "PROTOTYPES",
     "RK350Error", "NoInstrumentError", "NotInitialisedError", "NotAvailableError", "NoGeneratorError",
     "InvalidChannelError", "InvalidValueError", "LibraryNotFoundError", "TRIGGER_SOURCES", "SIGNAL_TYPES",
     "MEASURE_MODES",

@@ -138,6 +138,10 @@ PROTOTYPES = {
     "RK350_ResultText": (cp, [u32]),
     "RK350_Version": (cp, []),
     "RK350_TakeMeasurementReady": (u32, []),
+    "RK350_GetValidRange": (u16, [u32, P(i32), P(i32)]),
+    "RK350_GetOverrange": (u16, [u32, P(u32)]),
+    "RK350_SetSoftwareTrigger": (u16, [u32]),
+    "RK350_GetSoftwareTrigger": (u16, [P(u32)]),
     "RK350_SetPortFunctions": (u16, [vp, vp, vp]),
     "RK350_SetMessageBoxHandler": (None, [vp, vp]),
 }

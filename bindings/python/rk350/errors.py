@@ -64,6 +64,23 @@ class InvalidValueError(RK350Error):
     result_name = "ResultInvalidValue"
 
 
+class InstrumentClosedError(NoInstrumentError):
+    """The Instrument is not open (not yet, or closed again)."""
+
+    def __init__(self, call):
+        NoInstrumentError.__init__(self, call, self.code, "the instrument is not open: use it inside "
+                                   "'with Instrument() as scope:' or after scope.open()")
+
+
+class OneInstrumentError(RK350Error):
+    """The loaded library already serves, or served, this process's one instrument."""
+
+    result_name = "one instrument per process"
+
+    def __init__(self, call, text):
+        RK350Error.__init__(self, call, None, text)
+
+
 class LibraryNotFoundError(OSError):
     """The shared library could not be found or loaded."""
 

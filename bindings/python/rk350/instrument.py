@@ -7,7 +7,7 @@ import time
 import numpy as np
 
 from ._library import load_library
-from .errors import RK350Error, error_for
+from .errors import InstrumentClosedError, OneInstrumentError, RK350Error, error_for
 
 TRIGGER_SOURCES = {"ch1": 0, "ch2": 1, "external": 4, "and": 6, "or": 7, "xor": 8, "none": 9}
 SIGNAL_TYPES = {"sine": 0, "triangle": 1, "square": 2, "dc": 3, "noise": 4, "arbitrary": 5}
@@ -30,11 +30,44 @@ def _code(value, table, what):
     return int(value)
 
 
+# The library holds one instrument per process (per loaded module). What
+# each loaded module has served, by its handle: "open" while an Instrument
+# uses it, "closed" once that instrument was closed.
+_LIBRARY_USE = {}
+
+
+def _library_reopens(lib):
+    """Whether a loaded module starts a new instrument after ExitInstrument."""
+    return False
+
+
+def _claim_library(lib, address):
+    key = getattr(lib, "_handle", id(lib))
+    state = _LIBRARY_USE.get(key)
+    if state == "open":
+        raise OneInstrumentError(
+            "InitInstrument(0x%X)" % address,
+            "the library holds one instrument per process, and another Instrument is open on it: close that "
+            "one first, or give this one a library of its own with Instrument(private_copy=True)")
+    if state == "closed" and not _library_reopens(lib):
+        raise OneInstrumentError(
+            "InitInstrument(0x%X)" % address,
+            "the library holds one instrument per process, and this process's instrument was closed; the "
+            "loaded library cannot start another: use Instrument(private_copy=True) (a fresh copy of the "
+            "library), or a new process")
+    _LIBRARY_USE[key] = "open"
+
+
+def _release_library(lib):
+    _LIBRARY_USE[getattr(lib, "_handle", id(lib))] = "closed"
+
+
 class _Api:
     """Calls exports and turns result codes into exceptions."""
 
     def __init__(self, lib):
         self.lib = lib
+        self.open = False
 
     def text(self, code):
         name = self.lib.RK350_ResultText(code)
@@ -44,8 +77,38 @@ class _Api:
         if code:
             raise error_for(code, call, self.text(code))
 
+    def require_open(self, call):
+        if not self.open:
+            raise InstrumentClosedError(call)
+
     def __call__(self, name, *args):
+        self.require_open(name)
         self.check(getattr(self.lib, name)(*args), name)
+
+    def value(self, name, *args):
+        """An export that answers with its value instead of a result code."""
+        self.require_open(name)
+        return getattr(self.lib, name)(*args)
+
+
+class Record(np.ndarray):
+    """A measured record, shape (2, record_length): volts (NaN at positions
+    that hold no sample) or raw counts (0x8000 there).
+
+    ``valid[c]`` is the (first, count) of positions of channel c + 1 that hold
+    samples, ``overrange[c]`` whether one of them lies at the end of the range
+    (the signal may be clipped), as the library reports them.
+    """
+
+    def __array_finalize__(self, obj):
+        self.valid = getattr(obj, "valid", ((0, 0), (0, 0)))
+        self.overrange = getattr(obj, "overrange", (False, False))
+
+    @property
+    def complete(self):
+        """Every position of every channel read holds a sample."""
+        read = [count for _, count in self.valid if count > 0]
+        return bool(read) and all(count == self.shape[-1] for count in read)
 
 
 class Channel:
@@ -138,7 +201,7 @@ class Generator:
 
     @property
     def present(self):
-        return self._api.lib.GetFunctionGenStatus() == 0
+        return self._api.value("GetFunctionGenStatus") == 0
 
     @property
     def max_amplitude(self):
@@ -239,25 +302,52 @@ class Instrument:
     fresh library (``private_copy=True`` loads one).
     """
 
-    def __init__(self, address=0x288, flavour="virtual", library=None, private_copy=False, lib=None):
+    def __init__(self, address=0x288, flavour="virtual", library=None, private_copy=False, lib=None,
+                 software_trigger=True):
         self.address = address
         self.flavour = flavour
         self.lib = lib if lib is not None else load_library(flavour, library, private_copy)
         self._api = _Api(self.lib)
         self.channels = (Channel(self._api, 1), Channel(self._api, 2))
         self.generator = Generator(self._api)
-        self._open = False
+        self._software_trigger = software_trigger
 
     # ---- lifecycle
     def open(self):
-        self._api("InitInstrument", self.address)
-        self._open = True
+        """InitInstrument; the software trigger (complete records) is switched on
+        unless the Instrument was made with ``software_trigger=False``."""
+        if self._api.open:
+            return self
+        _claim_library(self.lib, self.address)
+        code = self.lib.InitInstrument(self.address)
+        if code:
+            _LIBRARY_USE.pop(getattr(self.lib, "_handle", id(self.lib)), None)
+            self._api.check(code, "InitInstrument(0x%X)" % self.address)
+        self._api.open = True
+        self.software_trigger = self._software_trigger
         return self
 
     def close(self):
-        if self._open:
+        if self._api.open:
             self.lib.ExitInstrument()
-            self._open = False
+            self._api.open = False
+            _release_library(self.lib)
+
+    @property
+    def is_open(self):
+        return self._api.open
+
+    @property
+    def software_trigger(self):
+        """Complete records: the library finds the trigger in a free-running
+        record (RK350_SetSoftwareTrigger); False uses the card's own trigger."""
+        value = _u32()
+        self._api("RK350_GetSoftwareTrigger", ctypes.byref(value))
+        return bool(value.value)
+
+    @software_trigger.setter
+    def software_trigger(self, on):
+        self._api("RK350_SetSoftwareTrigger", 1 if on else 0)
 
     def __enter__(self):
         return self.open()
@@ -272,12 +362,15 @@ class Instrument:
         return VirtualCard(self.lib)
 
     def channel(self, number):
+        """Channel 1 or 2."""
+        if number not in (1, 2):
+            raise ValueError("the RK350 has channels 1 and 2, not %r" % (number,))
         return self.channels[number - 1]
 
     # ---- identity
     @property
     def version(self):
-        return self.lib.RK350_Version().decode()
+        return self._api.value("RK350_Version").decode()
 
     @property
     def serial_number(self):
@@ -300,11 +393,11 @@ class Instrument:
 
     @property
     def max_sample_rate(self):
-        return self.lib.GetMaxSampleFrequencyF()
+        return self._api.value("GetMaxSampleFrequencyF")
 
     @property
     def max_record_length(self):
-        return self.lib.GetMaxRecordLength()
+        return self._api.value("GetMaxRecordLength")
 
     def available_ranges(self):
         values = (_f64 * 20)()
@@ -315,7 +408,7 @@ class Instrument:
     @property
     def sample_rate(self):
         """Hz; setting rounds to a rate the card reaches (read it back)."""
-        return self.lib.GetSampleFrequencyF()
+        return self._api.value("GetSampleFrequencyF")
 
     @sample_rate.setter
     def sample_rate(self, hertz):
@@ -324,19 +417,39 @@ class Instrument:
 
     @property
     def record_length(self):
-        return self.lib.GetRecordLength()
+        return self._api.value("GetRecordLength")
 
     @record_length.setter
     def record_length(self, samples):
-        self._api("SetRecordLength", int(samples))
+        samples = int(samples)
+        if samples < self.post_samples:
+            raise ValueError("a record of %d samples cannot hold the %d post-trigger samples: lower post_samples "
+                             "first, or set both with set_record(length, post)" % (samples, self.post_samples))
+        self._api("SetRecordLength", samples)
 
     @property
     def post_samples(self):
-        return self.lib.GetPostSamples()
+        return self._api.value("GetPostSamples")
 
     @post_samples.setter
     def post_samples(self, samples):
-        self._api("SetPostSamples", int(samples))
+        samples = int(samples)
+        if samples > self.record_length:
+            raise ValueError("%d post-trigger samples do not fit a record of %d samples: raise record_length "
+                             "first, or set both with set_record(length, post)" % (samples, self.record_length))
+        self._api("SetPostSamples", samples)
+
+    def set_record(self, length, post):
+        """Record length and post-trigger samples together, in an order the library accepts."""
+        length, post = int(length), int(post)
+        if post > length:
+            raise ValueError("%d post-trigger samples do not fit a record of %d samples" % (post, length))
+        if length >= self.post_samples:
+            self.record_length = length
+            self.post_samples = post
+        else:
+            self.post_samples = post
+            self.record_length = length
 
     @property
     def pre_samples(self):
@@ -383,7 +496,7 @@ class Instrument:
     @property
     def trigger_timeout(self):
         """Seconds, or None to wait for a trigger without limit."""
-        ms = self.lib.GetTriggerTimeOut()
+        ms = self._api.value("GetTriggerTimeOut")
         return None if ms == -1 else ms / 1000.0
 
     @trigger_timeout.setter
@@ -393,7 +506,7 @@ class Instrument:
     # ---- measurement
     def process_messages(self):
         """Runs the library's timer and posted messages once (POSIX needs this)."""
-        return self.lib.RK350_ProcessMessages()
+        return self._api.value("RK350_ProcessMessages")
 
     def wait(self, seconds):
         """Sleeps while pumping messages, so the timer-driven engine runs."""
@@ -416,15 +529,33 @@ class Instrument:
 
     @property
     def ready(self):
-        return bool(self.lib.ADC_Ready())
+        return bool(self._api.value("ADC_Ready"))
 
     @property
     def triggered(self):
         """0 none, 2 channel 1, 4 channel 2, 6 both."""
-        return self.lib.ADC_Triggered()
+        return self._api.value("ADC_Triggered")
+
+    def _record(self, data, raw):
+        """The data as a Record with what the library says it holds."""
+        record = data.view(Record)
+        valid, overrange = [], []
+        for channel in (1, 2):
+            first, count, flag = ctypes.c_int32(), ctypes.c_int32(), _u32()
+            self._api("RK350_GetValidRange", channel, ctypes.byref(first), ctypes.byref(count))
+            self._api("RK350_GetOverrange", channel, ctypes.byref(flag))
+            first, count = max(0, first.value), max(0, count.value)
+            valid.append((first, count))
+            overrange.append(bool(flag.value))
+            if not raw:
+                record[channel - 1, :first] = np.nan
+                record[channel - 1, first + count:] = np.nan
+        record.valid = tuple(valid)
+        record.overrange = tuple(overrange)
+        return record
 
     def get_data(self, raw=False):
-        """The current block record of both channels, shape (2, record_length)."""
+        """The current block record of both channels, a Record of shape (2, record_length)."""
         n = max(0, self.record_length)
         if raw:
             data = np.zeros((2, n), dtype=np.uint16)
@@ -434,7 +565,7 @@ class Instrument:
             data = np.zeros((2, n), dtype=np.float64)
             ptr = ctypes.POINTER(_f64)
             self._api("ADC_GetDataVolt", data[0].ctypes.data_as(ptr), data[1].ctypes.data_as(ptr))
-        return data
+        return self._record(data, raw)
 
     def block(self, timeout=None, force_after=None, raw=False):
         """One block measurement: start, wait until the record is complete, fetch.
@@ -464,7 +595,7 @@ class Instrument:
         return self.measurement(raw)
 
     def measurement(self, raw=False):
-        """The record the engine last read (GetMeasurement), shape (2, record_length)."""
+        """The record the engine last read (GetMeasurement), a Record of shape (2, record_length)."""
         n = max(0, self.record_length)
         if raw:
             data = np.zeros((2, n), dtype=np.uint16)
@@ -474,7 +605,7 @@ class Instrument:
             data = np.zeros((2, n), dtype=np.float64)
             ptr = ctypes.POINTER(_f64)
             self._api("GetMeasurement", data[0].ctypes.data_as(ptr), data[1].ctypes.data_as(ptr))
-        return data
+        return self._record(data, raw)
 
     def times(self):
         """Seconds of each sample relative to the trigger instant."""
@@ -486,7 +617,7 @@ class Instrument:
 
     def take_measurement_ready(self):
         """True once per record the engine finished (RK350_TakeMeasurementReady)."""
-        return bool(self.lib.RK350_TakeMeasurementReady())
+        return bool(self._api.value("RK350_TakeMeasurementReady"))
 
     def continuous(self, count=None, timeout=None):
         """Runs the timer-driven engine and yields every record it finishes.
@@ -512,7 +643,8 @@ class Instrument:
                 else:
                     time.sleep(0.001)
         finally:
-            self.lib.DoMeasure(0)
+            if self._api.open:
+                self.lib.DoMeasure(0)
 
 
-__all__ = ["Instrument", "Channel", "Generator", "RK350Error", "TRIGGER_SOURCES", "SIGNAL_TYPES", "MEASURE_MODES"]
+__all__ = ["Instrument", "Channel", "Generator", "Record", "RK350Error", "TRIGGER_SOURCES", "SIGNAL_TYPES", "MEASURE_MODES"]

@@ -72,8 +72,11 @@ def test_before_init_the_guarded_calls_raise_no_instrument(lib):
         instrument.generator.frequency = 1000
     with pytest.raises(rk350.NoInstrumentError):
         instrument.block(timeout=1)
-    assert instrument.sample_rate == 0.0
-    assert instrument.record_length == 0
+    # Getters too: no instrument, no value.
+    with pytest.raises(rk350.NoInstrumentError, match="not open"):
+        instrument.sample_rate
+    with pytest.raises(rk350.NoInstrumentError):
+        instrument.record_length
     # Calls without a guard answer at once.
     assert lib.GetSquareWaveGenFrequency() == 0
     assert lib.SetFuncGenMode(0) == 4

@@ -1,0 +1,224 @@
+// What a record holds, end to end through the exports of the virtual-card
+// library: the valid range of hardware-triggered records, and complete
+// records with the trigger at lPreSamples from the software trigger.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "rk350/rk350.h"
+#include "rk350/rk350_ext.h"
+#include "rk350/rk350_sim.h"
+
+namespace {
+
+RK350SimSource Sine(double amplitude, double frequency, double phase = 0) {
+  RK350SimSource s{};
+  s.kind = RK350SIM_SOURCE_SINE;
+  s.amplitude = amplitude;
+  s.frequency = frequency;
+  s.phase = phase;
+  return s;
+}
+
+class RecordHolds : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RK350Sim_SetManualTime(1.0);
+    RK350Sim_SetAutoTimeStep(1e-6);
+    ASSERT_EQ(InitInstrument(0x288), RK350_RESULT_OK);
+  }
+  void TearDown() override { ExitInstrument(); }
+
+  static void Record(uint32_t length, uint32_t post) {
+    ASSERT_EQ(SetRecordLength(length), RK350_RESULT_OK);
+    ASSERT_EQ(SetPostSamples(post), RK350_RESULT_OK);
+  }
+  static void Rate(double hertz) { ASSERT_EQ(SetSampleFrequencyF(&hertz), RK350_RESULT_OK); }
+  static std::vector<uint16_t> Raw(uint16_t channel) {
+    std::vector<uint16_t> v(static_cast<size_t>(GetRecordLength()));
+    EXPECT_EQ(ADC_GetDataCh(channel, v.data()), RK350_RESULT_OK);
+    return v;
+  }
+  static void ExpectHeld(uint16_t channel, int32_t first, int32_t count, const std::string& what) {
+    int32_t f = -1, n = -1;
+    ASSERT_EQ(RK350_GetValidRange(channel, &f, &n), RK350_RESULT_OK);
+    EXPECT_EQ(f, first) << what;
+    EXPECT_EQ(n, count) << what;
+  }
+  // Block measurement: polls ADC_Ready (the card's time steps on at every
+  // status read) and fetches the record.
+  static bool BlockMeasure(int polls = 200000) {
+    if (ADC_Start() != RK350_RESULT_OK) return false;
+    for (int i = 0; i < polls; ++i) {
+      if (ADC_Ready() == 1) return true;
+    }
+    return false;
+  }
+};
+
+TEST_F(RecordHolds, HardwareTriggerTooEarlyLeavesTheStartUnsampledAndSaysSo) {
+  // A 100 kHz sine at 10 MHz crosses 0 V within 100 samples of the start:
+  // the card triggers long before the 1,500 pre-trigger samples are taken.
+  Rate(10e6);
+  Record(2000, 500);
+  RK350SimSource s = Sine(0.5, 100e3);
+  ASSERT_EQ(RK350Sim_SetInputSource(1, &s), 0);
+  ASSERT_TRUE(BlockMeasure());
+  const std::vector<uint16_t> raw = Raw(1);
+  int32_t first = 0, count = 0;
+  ASSERT_EQ(RK350_GetValidRange(1, &first, &count), RK350_RESULT_OK);
+  EXPECT_GT(first, 1000);
+  EXPECT_EQ(first + count, 2000);
+  for (int32_t k = 0; k < first; ++k) ASSERT_EQ(raw[k], 0x8000) << k;
+  // Channel 2 is read too (both channels measured) and holds the same span.
+  ExpectHeld(2, first, count, "channel 2");
+}
+
+TEST_F(RecordHolds, CallsAnswerTheCommonChecks) {
+  int32_t first = 0, count = 0;
+  uint32_t flag = 0;
+  EXPECT_EQ(RK350_GetValidRange(3, &first, &count), RK350_RESULT_INVALID_CHANNEL);
+  EXPECT_EQ(RK350_GetValidRange(0, &first, &count), RK350_RESULT_INVALID_CHANNEL);
+  EXPECT_EQ(RK350_GetValidRange(1, nullptr, &count), RK350_RESULT_INVALID_VALUE);
+  EXPECT_EQ(RK350_GetOverrange(1, nullptr), RK350_RESULT_INVALID_VALUE);
+  EXPECT_EQ(RK350_SetSoftwareTrigger(2), RK350_RESULT_INVALID_VALUE);
+  EXPECT_EQ(RK350_GetSoftwareTrigger(&flag), RK350_RESULT_OK);
+  EXPECT_EQ(flag, 0u);  // off for the classic exports
+  // Before the first record nothing is held.
+  ASSERT_EQ(RK350_GetValidRange(1, &first, &count), RK350_RESULT_OK);
+  EXPECT_EQ(count, 0);
+  ExitInstrument();
+  EXPECT_EQ(RK350_GetValidRange(1, &first, &count), RK350_RESULT_NO_INSTRUMENT);
+  EXPECT_EQ(RK350_SetSoftwareTrigger(1), RK350_RESULT_NO_INSTRUMENT);
+}
+
+TEST_F(RecordHolds, ClippedInputOverranges) {
+  Rate(1e6);
+  Record(1000, 500);
+  ASSERT_EQ(SetTriggerSource(RK350_TS_NO_TRIG), RK350_RESULT_OK);
+  for (const double amplitude : {2.0, 0.5}) {
+    RK350SimSource s = Sine(amplitude, 10e3);
+    ASSERT_EQ(RK350Sim_SetInputSource(1, &s), 0);
+    ASSERT_TRUE(BlockMeasure());
+    Raw(1);
+    uint32_t over = 7;
+    ASSERT_EQ(RK350_GetOverrange(1, &over), RK350_RESULT_OK);
+    EXPECT_EQ(over, amplitude > 0.8 ? 1u : 0u) << amplitude;
+  }
+}
+
+struct SoftwareCase {
+  const char* name;
+  double rate;
+  uint8_t source;  // RK350_TS_CH1 or RK350_TS_CH2
+  uint8_t mode;    // 0 rising, 1 falling
+  uint32_t length, post;
+  friend void PrintTo(const SoftwareCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class SoftwareTrigger : public RecordHolds, public ::testing::WithParamInterface<SoftwareCase> {};
+
+// The signal crosses the level every 200 samples, so the card's own trigger
+// would come long before the pre-trigger samples are taken.
+TEST_P(SoftwareTrigger, RecordIsCompleteWithTheTriggerAtPreSamples) {
+  const SoftwareCase& c = GetParam();
+  ASSERT_EQ(SetMeasureMode(c.source == RK350_TS_CH1 && c.rate > 50e6 ? 1 : 3), RK350_RESULT_OK);
+  Rate(c.rate);
+  Record(c.length, c.post);
+  ASSERT_EQ(SetTriggerSource(c.source), RK350_RESULT_OK);
+  ASSERT_EQ(SetTriggerMode(c.mode), RK350_RESULT_OK);
+  ASSERT_EQ(RK350_SetSoftwareTrigger(1), RK350_RESULT_OK);
+  const double rate = GetSampleFrequencyF();
+  RK350Sim_SetAutoTimeStep(20 / rate);
+  const uint8_t input = c.source == RK350_TS_CH1 ? 1 : 2;
+  RK350SimSource s = Sine(0.5, rate / 200, 1.0);
+  ASSERT_EQ(RK350Sim_SetInputSource(input, &s), 0);
+
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_TRUE(BlockMeasure()) << c.name;
+    const std::vector<uint16_t> raw = Raw(input);
+    ExpectHeld(input, 0, static_cast<int32_t>(c.length), c.name);
+    const int32_t pre = static_cast<int32_t>(c.length - c.post);
+    // Comparator scale: level 127 (0 V) is converter code 128; rising fires
+    // at code 128 and above, falling at 128 and below.
+    const int at = raw[pre] >> 8, before = raw[pre - 1] >> 8;
+    if (c.mode == 0) {
+      EXPECT_GE(at, 128) << c.name;
+      EXPECT_LT(before, 128) << c.name;
+    } else {
+      EXPECT_LE(at, 128) << c.name;
+      EXPECT_GT(before, 128) << c.name;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EdgesChannelsRates, SoftwareTrigger,
+                         ::testing::Values(SoftwareCase{"ch1_rising_100MHz", 100e6, RK350_TS_CH1, 0, 2000, 500},
+                                           SoftwareCase{"ch1_falling_100MHz", 100e6, RK350_TS_CH1, 1, 2001, 1000},
+                                           SoftwareCase{"ch1_rising_50MHz", 50e6, RK350_TS_CH1, 0, 5000, 100},
+                                           SoftwareCase{"ch2_falling_25MHz", 25e6, RK350_TS_CH2, 1, 2500, 1250},
+                                           SoftwareCase{"ch2_rising_1MHz", 1e6, RK350_TS_CH2, 0, 1000, 10},
+                                           SoftwareCase{"ch1_falling_10kHz", 10e3, RK350_TS_CH1, 1, 800, 400},
+                                           SoftwareCase{"ch1_rising_long_record", 5e6, RK350_TS_CH1, 0, 40000, 20000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RecordHolds, SoftwareTriggerCompletesSynchronousAndFreeRunningRecords) {
+  Rate(1e6);
+  Record(3000, 1000);
+  ASSERT_EQ(RK350_SetSoftwareTrigger(1), RK350_RESULT_OK);
+  RK350SimSource s = Sine(0.5, 1e6 / 300);
+  ASSERT_EQ(RK350Sim_SetInputSource(1, &s), 0);
+  ASSERT_EQ(StartMeasurement(), RK350_RESULT_OK);
+  std::vector<uint16_t> a(3000), b(3000);
+  ASSERT_EQ(GetMeasurementRaw(a.data(), b.data()), RK350_RESULT_OK);
+  ExpectHeld(1, 0, 3000, "synchronous");
+  EXPECT_GE(a[2000] >> 8, 128);
+  EXPECT_LT(a[1999] >> 8, 128);
+  // No trigger wanted: a free run of exactly the record.
+  ASSERT_EQ(SetTriggerSource(RK350_TS_NO_TRIG), RK350_RESULT_OK);
+  ASSERT_TRUE(BlockMeasure());
+  Raw(1);
+  ExpectHeld(1, 0, 3000, "free run");
+}
+
+TEST_F(RecordHolds, SoftwareTriggerWithoutCrossingEndsByForcing) {
+  // A DC input never meets the condition: ADC_Ready stays 0 until the
+  // application forces, then the record comes complete.
+  Rate(1e6);
+  Record(1000, 500);
+  ASSERT_EQ(RK350_SetSoftwareTrigger(1), RK350_RESULT_OK);
+  RK350SimSource dc{};
+  dc.kind = RK350SIM_SOURCE_DC;
+  dc.offset = 0.3;
+  ASSERT_EQ(RK350Sim_SetInputSource(1, &dc), 0);
+  ASSERT_FALSE(BlockMeasure(2000));
+  ASSERT_EQ(ADC_ForceTrig(), RK350_RESULT_OK);
+  bool ready = false;
+  for (int i = 0; i < 100000 && !ready; ++i) ready = ADC_Ready() == 1;
+  ASSERT_TRUE(ready);
+  const std::vector<uint16_t> raw = Raw(1);
+  ExpectHeld(1, 0, 1000, "forced");
+  EXPECT_EQ(raw[0] >> 8, 176);
+  EXPECT_EQ(raw[999] >> 8, 176);
+}
+
+TEST_F(RecordHolds, CardTriggerWhereTheWindowDoesNotFit) {
+  // The longest record leaves no room for a search window: the card's own
+  // trigger runs, and the valid range says what it took.
+  Rate(1e6);
+  Record(65520, 100);
+  ASSERT_EQ(RK350_SetSoftwareTrigger(1), RK350_RESULT_OK);
+  RK350SimSource s = Sine(0.5, 1e3);
+  ASSERT_EQ(RK350Sim_SetInputSource(1, &s), 0);
+  ASSERT_TRUE(BlockMeasure());
+  Raw(1);
+  int32_t first = 0, count = 0;
+  ASSERT_EQ(RK350_GetValidRange(1, &first, &count), RK350_RESULT_OK);
+  EXPECT_GT(first, 0);
+  EXPECT_EQ(first + count, 65520);
+}
+
+}  // namespace
