@@ -69,6 +69,18 @@ TEST(ToolRecord, AverageOfEachPositionUsesTheRecordsThatHoldASampleThere) {
   EXPECT_DOUBLE_EQ(mean.channels[0].volts[5], (a.channels[0].volts[5] + 0.5) / 2);
   EXPECT_TRUE(std::isnan(mean.channels[0].volts[7]));
   EXPECT_TRUE(mean.channels[0].overrange);
+
+  // One record comes out as it went in, positions without samples included.
+  RecordAverage single;
+  single.Add(a);
+  const Record same = single.Result();
+  ASSERT_EQ(same.channels[0].volts.size(), a.channels[0].volts.size());
+  for (std::size_t i = 0; i < a.channels[0].volts.size(); ++i) {
+    if (std::isnan(a.channels[0].volts[i]))
+      EXPECT_TRUE(std::isnan(same.channels[0].volts[i])) << i;
+    else
+      EXPECT_EQ(same.channels[0].volts[i], a.channels[0].volts[i]) << i;
+  }
 }
 
 }  // namespace
