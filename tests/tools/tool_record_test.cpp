@@ -35,6 +35,15 @@ TEST(ToolRecord, StatisticsLeaveOutPositionsWithoutSamples) {
   ASSERT_TRUE(s.frequency.has_value());
   EXPECT_NEAR(*s.frequency, 100.0, 0.5);
   EXPECT_EQ(ComputeStatistics(SineRecord(10, 10).channels[0].volts, 1000).count, 0u);
+
+  // Empty positions at both ends, and with a gap between samples.
+  const std::vector<double> ends = {NAN, 1.0, 3.0, NAN, NAN};
+  const std::vector<double> gap = {NAN, 1.0, NAN, 3.0, 5.0, NAN};
+  EXPECT_EQ(ComputeStatistics(ends, 1000).count, 2u);
+  EXPECT_DOUBLE_EQ(ComputeStatistics(ends, 1000).mean, 2.0);
+  EXPECT_EQ(ComputeStatistics(gap, 1000).count, 3u);
+  EXPECT_DOUBLE_EQ(ComputeStatistics(gap, 1000).mean, 3.0);
+  EXPECT_DOUBLE_EQ(ComputeStatistics(gap, 1000).maximum, 5.0);
 }
 
 TEST(ToolRecord, WarningNamesEmptyPositionsAndOverrangeOnce) {
