@@ -121,8 +121,10 @@ void TRK350::PlaceSoftwareRecord() {
     const Span first = Held[1].count > 0 ? Held[1] : Held[2];
     offset = first.first;
   } else {
+    // The buffers hold a search record, not a record to hand out.
     SoftwareMissed = true;
     ++SoftwareAttempt;
+    Held[1] = Held[2] = Span{};
     return;
   }
   SoftwareForced = false;

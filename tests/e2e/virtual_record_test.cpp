@@ -110,6 +110,90 @@ TEST_F(RecordHolds, ClippedInputOverranges) {
   }
 }
 
+// Hardware-triggered records through the exports: the inputs carry a ramp
+// (converter codes 130 .. 229, one step per sample, merged samples at
+// 100 MHz), so the positions that
+// hold this acquisition's samples in place are exactly the longest run of
+// consecutive ramp codes; the valid range must be that run.
+struct HeldCase {
+  const char* name;
+  uint8_t source;
+  uint32_t measureMode;
+  double rate;
+  uint32_t length, post;
+  double triggerAt;  // samples after the start; < 0: forced at -triggerAt
+  friend void PrintTo(const HeldCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class HeldRange : public RecordHolds, public ::testing::WithParamInterface<HeldCase> {};
+
+TEST_P(HeldRange, ValidRangeIsExactlyTheRunOfThisAcquisitionsSamples) {
+  const HeldCase& c = GetParam();
+  RK350Sim_SetAutoTimeStep(0);
+  ASSERT_EQ(SetMeasureMode(c.measureMode), RK350_RESULT_OK);
+  Rate(c.rate);
+  Record(c.length, c.post);
+  for (uint8_t ch = 1; ch <= 2; ++ch) {
+    double range = 0.8;
+    ASSERT_EQ(SetSensitivity(ch, &range), RK350_RESULT_OK);
+    ASSERT_EQ(SetTriggerLevel(ch, 0.75), RK350_RESULT_OK);  // out of the ramp's reach
+  }
+  ASSERT_EQ(SetTriggerSource(c.source), RK350_RESULT_OK);
+  const double rate = GetSampleFrequencyF(), period = 1 / rate;
+  std::vector<double> ramp(100);
+  for (int k = 0; k < 100; ++k) ramp[k] = (130 + k - 128) * 0.8 / 128;
+  const double now = RK350Sim_GetTime();
+  for (uint8_t input = 1; input <= 2; ++input)
+    ASSERT_EQ(RK350Sim_SetInputSamples(input, ramp.data(), 100, period, now - period / 4, 1), 0);
+  RK350SimSource ext{};
+  ext.kind = RK350SIM_SOURCE_STEP;
+  ext.amplitude = 3.0;
+  ext.stepTime = now + (c.triggerAt + 0.5) * period;
+  if (c.source == RK350_TS_EXTERNAL) {
+    ASSERT_EQ(RK350Sim_SetInputSource(RK350SIM_INPUT_EXTERNAL, &ext), 0);
+  }
+  ASSERT_EQ(ADC_Start(), RK350_RESULT_OK);
+  if (c.triggerAt < 0) {
+    RK350Sim_AdvanceTime(-c.triggerAt * period);
+    ASSERT_EQ(ADC_ForceTrig(), RK350_RESULT_OK);
+  }
+  RK350Sim_AdvanceTime((c.length + 70000.0) * period);
+  ASSERT_EQ(ADC_Ready(), 1);
+  const std::vector<uint16_t> raw = Raw(1);
+  // The longest run of consecutive ramp codes.
+  auto ramped = [](uint16_t r) { return (r & 0xFF) == 0 && (r >> 8) >= 130 && (r >> 8) < 230; };
+  int32_t bestFirst = 0, bestCount = 0;
+  for (int32_t k = 0; k < static_cast<int32_t>(c.length);) {
+    if (!ramped(raw[k])) {
+      ++k;
+      continue;
+    }
+    int32_t end = k + 1;
+    while (end < static_cast<int32_t>(c.length) && ramped(raw[end]) &&
+           ((raw[end - 1] >> 8) - 130 + 1) % 100 == (raw[end] >> 8) - 130)
+      ++end;
+    if (end - k > bestCount) {
+      bestFirst = k;
+      bestCount = end - k;
+    }
+    k = end;
+  }
+  EXPECT_GT(bestCount, 0);
+  ExpectHeld(1, bestFirst, bestCount, c.name);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EarlyLateForcedFreeInterleavedExternal, HeldRange,
+    ::testing::Values(HeldCase{"external_early", RK350_TS_EXTERNAL, 3, 10e6, 1000, 300, 200},
+                      HeldCase{"external_late", RK350_TS_EXTERNAL, 1, 25e6, 1000, 300, 3000},
+                      HeldCase{"forced_early", RK350_TS_CH1, 3, 5e6, 2000, 500, -300},
+                      HeldCase{"forced_late", RK350_TS_CH1, 3, 1e6, 2000, 500, -5000},
+                      HeldCase{"free_run", RK350_TS_NO_TRIG, 3, 25e6, 1000, 1000, 0},
+                      HeldCase{"free_run_with_pre_trigger", RK350_TS_NO_TRIG, 1, 1e6, 1000, 600, 0},
+                      HeldCase{"interleaved_early", RK350_TS_EXTERNAL, 1, 100e6, 1000, 300, 100},
+                      HeldCase{"interleaved_forced_late", RK350_TS_CH1, 1, 100e6, 1001, 300, -4000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct SoftwareCase {
   const char* name;
   double rate;

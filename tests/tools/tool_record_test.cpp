@@ -35,6 +35,15 @@ TEST(ToolRecord, StatisticsLeaveOutPositionsWithoutSamples) {
   ASSERT_TRUE(s.frequency.has_value());
   EXPECT_NEAR(*s.frequency, 100.0, 0.5);
   EXPECT_EQ(ComputeStatistics(SineRecord(10, 10).channels[0].volts, 1000).count, 0u);
+
+  // Empty positions at both ends, and with a gap between samples.
+  const std::vector<double> ends = {NAN, 1.0, 3.0, NAN, NAN};
+  const std::vector<double> gap = {NAN, 1.0, NAN, 3.0, 5.0, NAN};
+  EXPECT_EQ(ComputeStatistics(ends, 1000).count, 2u);
+  EXPECT_DOUBLE_EQ(ComputeStatistics(ends, 1000).mean, 2.0);
+  EXPECT_EQ(ComputeStatistics(gap, 1000).count, 3u);
+  EXPECT_DOUBLE_EQ(ComputeStatistics(gap, 1000).mean, 3.0);
+  EXPECT_DOUBLE_EQ(ComputeStatistics(gap, 1000).maximum, 5.0);
 }
 
 TEST(ToolRecord, WarningNamesEmptyPositionsAndOverrangeOnce) {
@@ -69,6 +78,18 @@ TEST(ToolRecord, AverageOfEachPositionUsesTheRecordsThatHoldASampleThere) {
   EXPECT_DOUBLE_EQ(mean.channels[0].volts[5], (a.channels[0].volts[5] + 0.5) / 2);
   EXPECT_TRUE(std::isnan(mean.channels[0].volts[7]));
   EXPECT_TRUE(mean.channels[0].overrange);
+
+  // One record comes out as it went in, positions without samples included.
+  RecordAverage single;
+  single.Add(a);
+  const Record same = single.Result();
+  ASSERT_EQ(same.channels[0].volts.size(), a.channels[0].volts.size());
+  for (std::size_t i = 0; i < a.channels[0].volts.size(); ++i) {
+    if (std::isnan(a.channels[0].volts[i]))
+      EXPECT_TRUE(std::isnan(same.channels[0].volts[i])) << i;
+    else
+      EXPECT_EQ(same.channels[0].volts[i], a.channels[0].volts[i]) << i;
+  }
 }
 
 }  // namespace

@@ -185,8 +185,8 @@ TEST(ToolSvg, TicksAreOneTwoFiveSteps) {
 // decimal: its text must be exactly what std::to_chars gives for the
 // quotient, at every rate the card reaches and with any trigger position.
 TEST(ToolCsv, TimeTextIsTheShortestTextOfTheQuotient) {
-  const double rates[] = {100e6, 50e6, 25e6, 10e6, 5e6,      2.5e6, 1e6, 500e3, 294117.647058823,
-                          250e3, 1e3,  3,    1,    0.9999616};
+  const double rates[] = {100e6, 50e6, 25e6, 10e6,    5e6, 2.5e6, 1e6,      500e3, 294117.647058823,
+                          250e3, 1e3,  1024, 1048576, 3,   1,     0.9999616};
   for (double rate : rates) {
     for (std::int64_t trigger : {std::int64_t{0}, std::int64_t{16380}, std::int64_t{65520}, std::int64_t{-7}}) {
       const SampleTimes times(rate, trigger);

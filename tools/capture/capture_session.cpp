@@ -438,7 +438,7 @@ Record CaptureSession::CaptureBlock() {
     WaitForRecord();
     Record record = EmptyRecord();
     FetchInto(record);
-    average.Add(record);
+    average.Add(std::move(record));
   }
   return average.Result();
 }

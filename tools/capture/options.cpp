@@ -632,7 +632,7 @@ std::string HelpText(const std::string& programName) {
   s << "\nLibrary search: --library FILE, else RK350_LIBRARY, else librk350_virtual (librk350 with --hardware)\n"
     << "next to this program, in ../lib beside it, then the system's library path.\n"
     << "Exit status: 0 success; 1 bad command line; 2 the library reported an error (shown by name); 3 files.\n"
-    << "Example: " << programName << " --rate 2M --samples 8000 --gen square --gen-freq 5k --output out/square\n";
+    << "Example: " << programName << " --rate 2.5M --samples 8000 --gen square --gen-freq 5k --output out/square\n";
   return s.str();
 }
 

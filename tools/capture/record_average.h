@@ -10,12 +10,15 @@ namespace rk350::capture {
 
 class RecordAverage {
  public:
-  void Add(const Record& record);
+  void Add(Record record);
   // The first record's settings with the mean volts; overrange when any
-  // record overranged.
-  Record Result() const;
+  // record overranged. Leaves the average empty. One record is handed on
+  // as it came, without sums or copies.
+  Record Result();
 
  private:
+  void StartSums();
+  int records_ = 0;
   Record first_;
   std::vector<std::vector<double>> sums_;
   std::vector<std::vector<unsigned>> counts_;

@@ -2,17 +2,24 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <vector>
 
 namespace rk350::capture {
 
 ChannelStatistics ComputeStatistics(std::span<const double> record, double sampleRate) {
-  // Positions without a sample (NaN) take no part.
-  std::vector<double> taken;
-  taken.reserve(record.size());
-  for (double v : record)
-    if (!std::isnan(v)) taken.push_back(v);
-  const std::span<const double> volts(taken);
+  // Positions without a sample (NaN) take no part. They lie before or after
+  // the samples the card took, so those are one stretch of the record and
+  // need no copy; samples with gaps between them are gathered.
+  const auto held = [](double v) { return !std::isnan(v); };
+  const auto first = std::find_if(record.begin(), record.end(), held);
+  const auto last = std::find_if(record.rbegin(), std::make_reverse_iterator(first), held).base();
+  std::vector<double> gathered;
+  std::span<const double> volts(first, last);
+  if (std::find_if_not(first, last, held) != last) {
+    std::copy_if(first, last, std::back_inserter(gathered), held);
+    volts = gathered;
+  }
   ChannelStatistics s;
   s.count = volts.size();
   if (volts.empty()) return s;

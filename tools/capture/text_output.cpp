@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace rk350::capture {
 
@@ -20,56 +21,61 @@ SampleTimes::SampleTimes(double rate, std::int64_t triggerIndex) : rate_(rate), 
 
 void SampleTimes::Put(TextOutput& out, std::size_t index) const {
   const std::int64_t k = static_cast<std::int64_t>(index) - trigger_;
-  if (exponent_ < 0 || std::llabs(k) > (std::int64_t{1} << 40)) {
-    out.Put((static_cast<double>(index) - static_cast<double>(trigger_)) / rate_);
-    return;
-  }
-  const std::int64_t n = k * step_;
-  if (n == 0) {
-    out.Put('0');
-    return;
-  }
-  // The value is digits * 10^scale, digits without trailing zeros.
-  char digits[24] = {};
-  auto magnitude = static_cast<std::uint64_t>(std::llabs(n));
+  const std::int64_t limit = exponent_ < 0 ? 0 : std::numeric_limits<std::int64_t>::max() / step_;
+  char digits[24];
+  int count = 0;
+  std::uint64_t magnitude = 0;
   int scale = -exponent_;
-  while (magnitude % 10 == 0) {
-    magnitude /= 10;
-    ++scale;
+  if (exponent_ >= 0 && std::llabs(k) <= limit && k != 0) {
+    // The value is digits * 10^scale, digits without trailing zeros.
+    magnitude = static_cast<std::uint64_t>(std::llabs(k * step_));
+    while (magnitude % 10 == 0) {
+      magnitude /= 10;
+      ++scale;
+    }
+    count = static_cast<int>(std::to_chars(digits, digits + sizeof digits, magnitude).ptr - digits);
   }
-  const int count = static_cast<int>(std::to_chars(digits, digits + sizeof digits, magnitude).ptr - digits);
-  // Fixed: 123.45, 0.00012, 1200; scientific: 1.2345e+02, 1.2e-04.
-  char fixed[48] = {}, scientific[48] = {};
-  int f = 0, s = 0;
-  if (scale >= 0) {
-    for (int i = 0; i < count; ++i) fixed[f++] = digits[i];
-    for (int i = 0; i < scale; ++i) fixed[f++] = '0';
-  } else if (-scale < count) {
-    for (int i = 0; i < count + scale; ++i) fixed[f++] = digits[i];
-    fixed[f++] = '.';
-    for (int i = count + scale; i < count; ++i) fixed[f++] = digits[i];
-  } else {
-    fixed[f++] = '0';
-    fixed[f++] = '.';
-    for (int i = 0; i < -scale - count; ++i) fixed[f++] = '0';
-    for (int i = 0; i < count; ++i) fixed[f++] = digits[i];
-  }
-  scientific[s++] = digits[0];
-  if (count > 1) {
-    scientific[s++] = '.';
-    for (int i = 1; i < count; ++i) scientific[s++] = digits[i];
+  // Up to 15 digits no shorter decimal reads back as the same double, so
+  // these digits are the shortest; beyond, std::to_chars decides.
+  if (count == 0 || count > 15) {
+    if (k == 0)
+      out.Put('0');
+    else
+      out.Put((static_cast<double>(index) - static_cast<double>(trigger_)) / rate_);
+    return;
   }
   const int power = scale + count - 1;
-  scientific[s++] = 'e';
-  scientific[s++] = power < 0 ? '-' : '+';
-  const int magnitudeOfPower = std::abs(power);
-  if (magnitudeOfPower < 10) scientific[s++] = '0';
-  s = static_cast<int>(std::to_chars(scientific + s, scientific + sizeof scientific, magnitudeOfPower).ptr -
-                       scientific);
-  if (n < 0) out.Put('-');
+  const int powerDigits = std::abs(power) < 100 ? 2 : 3;
+  const int scientificLength = count + (count > 1 ? 1 : 0) + 2 + powerDigits;
+  const int fixedLength = scale >= 0 ? count + scale : -scale < count ? count + 1 : 2 - scale;
+  char text[64];
+  char* p = text;
+  if (k < 0) *p++ = '-';
   // The shorter of the two; fixed on a tie, as std::to_chars chooses.
-  out.Put(s < f ? std::string_view(scientific, static_cast<std::size_t>(s))
-                : std::string_view(fixed, static_cast<std::size_t>(f)));
+  if (scientificLength < fixedLength) {  // 1.2345e+02, 1.2e-04
+    *p++ = digits[0];
+    if (count > 1) {
+      *p++ = '.';
+      for (int i = 1; i < count; ++i) *p++ = digits[i];
+    }
+    *p++ = 'e';
+    *p++ = power < 0 ? '-' : '+';
+    if (std::abs(power) < 10) *p++ = '0';
+    p = std::to_chars(p, text + sizeof text, std::abs(power)).ptr;
+  } else if (scale >= 0) {  // 1200
+    for (int i = 0; i < count; ++i) *p++ = digits[i];
+    for (int i = 0; i < scale; ++i) *p++ = '0';
+  } else if (-scale < count) {  // 123.45
+    for (int i = 0; i < count + scale; ++i) *p++ = digits[i];
+    *p++ = '.';
+    for (int i = count + scale; i < count; ++i) *p++ = digits[i];
+  } else {  // 0.00012
+    *p++ = '0';
+    *p++ = '.';
+    for (int i = 0; i < -scale - count; ++i) *p++ = '0';
+    for (int i = 0; i < count; ++i) *p++ = digits[i];
+  }
+  out.Put(std::string_view(text, static_cast<std::size_t>(p - text)));
 }
 
 }  // namespace rk350::capture
