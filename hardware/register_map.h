@@ -20,6 +20,7 @@ constexpr uint8_t kStatusTriggeredCh2 = 0x04;
 constexpr uint8_t kStatusEepromData = 0x10;
 constexpr uint8_t kStatusWrapped = 0x40;
 constexpr uint8_t kStatusRunning = 0x80;  // clear: record complete
+constexpr uint8_t kStatusNoCard = 0xFF;   // an empty bus: no card answers
 
 // ---- Registers, written through the index/data pair ----------------------
 constexpr uint8_t kRegSerialSelect = 0;  // front-end selects and generator serial DAC

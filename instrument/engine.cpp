@@ -17,7 +17,6 @@ constexpr uint16_t kFallbackFitHigh = 0xB935;
 constexpr uint16_t kFallbackFitLow = 0x46CB;
 constexpr uint16_t kOverloadHigh = 0xFD00;
 constexpr uint16_t kOverloadLow = 0x0300;
-constexpr uint8_t kStatusNoCard = 0xFF;
 // A synchronous measurement gives up on a card whose status port has read
 // 0xFF (nothing answers) for this long.
 constexpr uint32_t kSilentCardLimitMs = 500;
@@ -244,7 +243,7 @@ void TRK350::RunSynchronousMeasurement() {
         lastCountedPoll = now;
       }
     }
-    if (LastStatus == kStatusNoCard) {
+    if (LastStatus == regs::kStatusNoCard) {
       if (!silent) silentSince = now;
       silent = true;
       if (now - silentSince >= kSilentCardLimitMs) break;

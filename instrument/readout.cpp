@@ -143,7 +143,12 @@ void TRK350::ReadMeasurement() {
   FitFlag[1] = FitFlag[2] = false;
   const int32_t L = ReadoutGeometry().length;
 
-  const bool wrapped = (ReadPort(kPortStatus) & kStatusWrapped) != 0;
+  // A status that reads as an empty bus (stuck, or a card that stopped
+  // answering) vouches for nothing the memory reads give: the record then
+  // holds no sample.
+  const uint8_t status = ReadPort(kPortStatus);
+  const bool answering = status != kStatusNoCard;
+  const bool wrapped = (status & kStatusWrapped) != 0;
   const int32_t end = ReadMemoryAddress();
   MemoryEnd = end;
   MemoryWrapped = wrapped;
@@ -191,7 +196,7 @@ void TRK350::ReadMeasurement() {
   // (an earlier record's, or the newest samples where a record reaches
   // around the whole memory): they hold no sample of this record.
   for (int ch = 1; ch <= 2; ++ch) {
-    Held[ch] = spans[ch];
+    Held[ch] = answering ? spans[ch] : Span{};
     const bool intoChannelData = read[ch] && !(ch == 2 && mMeasureMode == mCh1);
     if (intoChannelData) BlankUnheld(ch, L);
   }
