@@ -289,7 +289,7 @@ double StartMeasurementBoundMs() {
     uint8_t on = 0;
     autoRanging = autoRanging || (GetAutoRanging(ch, &on) == RK350_RESULT_OK && on != 0);
   }
-  return (timeoutMs + 50 + 500 + 2000 + 2 * postMs) * (autoRanging ? 12 : 1) + kWaitSlackMs;
+  return (static_cast<double>(timeoutMs) + 50 + 500 + 2000 + 2 * postMs) * (autoRanging ? 12 : 1) + kWaitSlackMs;
 }
 
 void RunStartMeasurement(FuzzInput&) {
