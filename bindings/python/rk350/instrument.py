@@ -40,14 +40,14 @@ def _key(lib):
     return getattr(lib, "_handle", id(lib))
 
 
-def _claim_library(lib, address, owned):
+def _claim_library(lib, address, reloads):
     state = _LIBRARY_USE.get(_key(lib))
     if state == "open":
         raise OneInstrumentError(
             "InitInstrument(0x%X)" % address,
             "the library holds one instrument per process, and another Instrument is open on it: close that "
             "one first, or give this one a library of its own with Instrument(private_copy=True)")
-    if state == "closed" and owned:
+    if state == "closed" and reloads:
         raise OneInstrumentError(
             "InitInstrument(0x%X)" % address,
             "the library holds one instrument per process, and this process's instrument was closed; another "
@@ -57,8 +57,9 @@ def _claim_library(lib, address, owned):
         raise OneInstrumentError(
             "InitInstrument(0x%X)" % address,
             "the library holds one instrument per process, and this process's instrument was closed; the "
-            "library passed as lib= cannot start another: use an Instrument() that loads its own library "
-            "(it unloads at close and loads afresh at open), Instrument(private_copy=True), or a new process")
+            "loaded library cannot start another: use Instrument(private_copy=True) (a fresh copy of the "
+            "library), an Instrument() that loads its own library where libraries unload (it unloads at close "
+            "and loads afresh at open), or a new process")
     _LIBRARY_USE[_key(lib)] = "open"
 
 
@@ -335,7 +336,7 @@ class Instrument:
         if self._unloaded:
             self.lib = self._api.lib = reload_library(self.lib)
             self._unloaded = False
-        _claim_library(self.lib, self.address, self._owns_library)
+        _claim_library(self.lib, self.address, self._owns_library and can_unload())
         code = self.lib.InitInstrument(self.address)
         if code:
             _LIBRARY_USE.pop(_key(self.lib), None)
