@@ -24,6 +24,8 @@ dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need=1
 [ -f /usr/include/benchmark/benchmark.h ] || need=1
 [ -f /usr/include/zip.h ] || need=1
 command -v pkg-config >/dev/null 2>&1 || need=1
+# gdb: the Wine wrapper shows a hung Windows program's threads with it.
+command -v gdb >/dev/null 2>&1 || need=1
 
 if [ "$need" -eq 1 ]; then
   # wine32 (the 32-bit Wine that runs the 32-bit DLLs' tests) comes from the
@@ -38,5 +40,6 @@ if [ "$need" -eq 1 ]; then
     cmake make g++ gcc binutils libgtest-dev googletest libbenchmark-dev \
     g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
     wine wine32:i386 wine64 util-linux sigrok-cli libzip-dev pkg-config \
-    python3 python3-numpy python3-pytest clang-14 libclang-rt-14-dev
+    python3 python3-numpy python3-pytest clang-14 libclang-rt-14-dev \
+    gdb
 fi
