@@ -79,9 +79,11 @@ TEST(PeriodicTimer, FiresOnlyWhenTheOwningThreadProcessesMessages) {
   EXPECT_EQ(counter.ticks, 1);
   EXPECT_EQ(counter.lastThread, std::this_thread::get_id());
 
-  // Processing again at once: not due yet.
+  // Processing again at once brings no burst of the missed ticks. The
+  // deadlines keep their phase, so the next one may fall due right away: at
+  // most one more.
   ProcessPendingMessages();
-  EXPECT_EQ(counter.ticks, 1);
+  EXPECT_LE(counter.ticks, 2);
 
   // Regular processing gives regular ticks.
   const auto start = std::chrono::steady_clock::now();

@@ -12,6 +12,18 @@
 namespace rk350::win32 {
 namespace {
 
+// The library's hidden window in this process. Tests run in parallel on one
+// desktop, so other processes have windows of the same class.
+HWND FindReceiverWindow() {
+  HWND window = nullptr;
+  while ((window = FindWindowExA(nullptr, window, "TDeviceMessageReceiver", nullptr)) != nullptr) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId()) return window;
+  }
+  return nullptr;
+}
+
 using exports::kExports;
 
 constexpr uint32_t kResultOk = 0;
@@ -161,11 +173,11 @@ TEST_P(Win32Dll, InitAndExitFollowTheLifecycle) {
   dll_ = std::make_unique<LoadedDll>(GetParam().fileName);
   ASSERT_TRUE(boxes_.Install(*dll_));
   Call("InitInstrument", {0x288});
-  ASSERT_NE(FindWindowA("TDeviceMessageReceiver", nullptr), nullptr);
-  PostMessageA(FindWindowA("TDeviceMessageReceiver", nullptr), 0x0400 + 13, 0, 0);
+  ASSERT_NE(FindReceiverWindow(), nullptr);
+  PostMessageA(FindReceiverWindow(), 0x0400 + 13, 0, 0);
   EXPECT_GT(PumpUntilTimerTicks(1), 0);
   dll_->Unload();
-  EXPECT_EQ(FindWindowA("TDeviceMessageReceiver", nullptr), nullptr);
+  EXPECT_EQ(FindReceiverWindow(), nullptr);
   EXPECT_EQ(PumpCountingTimerTicks(40), 0);
   dll_ = std::make_unique<LoadedDll>(GetParam().fileName);
   ASSERT_TRUE(dll_->Loaded());
@@ -173,8 +185,6 @@ TEST_P(Win32Dll, InitAndExitFollowTheLifecycle) {
   EXPECT_EQ(Result16(Call("InitInstrument", {0x288})), first);
   EXPECT_EQ(Result16(Call("ExitInstrument")), kResultOk);
 }
-
-HWND FindReceiverWindow() { return FindWindowA("TDeviceMessageReceiver", nullptr); }
 
 // The hidden window is created on the initialising thread; device arrival
 // starts the 6 ms timer, which then ticks on that thread, only while it pumps

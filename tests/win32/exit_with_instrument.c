@@ -15,12 +15,24 @@ static void RK350_CALL CountBox(void* context, const char* text) {
   ++boxes;
 }
 
+/* The library's hidden window in this process (tests run in parallel on one
+ * desktop, and other processes have windows of the same class). */
+static HWND FindReceiverWindow(void) {
+  HWND window = NULL;
+  while ((window = FindWindowExA(NULL, window, "TDeviceMessageReceiver", NULL)) != NULL) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId()) return window;
+  }
+  return NULL;
+}
+
 int main(void) {
   HWND receiver;
   DWORD start;
   RK350_SetMessageBoxHandler(CountBox, NULL);
   if (InitInstrument(0x288) != RK350_RESULT_OK) return 2;
-  receiver = FindWindowA("TDeviceMessageReceiver", NULL);
+  receiver = FindReceiverWindow();
   if (receiver == NULL) return 3;
   /* Device arrival starts the 6 ms timer. */
   PostMessageA(receiver, 0x0400 + 13, 0, 0);
