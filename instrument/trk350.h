@@ -6,7 +6,8 @@
 // The class is declared here in one piece; its operations are implemented by
 // area, one file each:
 //   trk350_component.cpp   construction, notification, timer dispatch
-//   ../hardware/eeprom_protocol.cpp, ../hardware/detection.cpp
+//   eeprom_protocol.cpp, detection.cpp (the protocol and the identity reads
+//     themselves: eeprom_protocol.h, card_identity.h)
 //   front_end.cpp, front_end_serial.cpp, timebase.cpp, trigger_settings.cpp
 //   engine.cpp, hardware_sequence.cpp, readout.cpp
 //   generator*.cpp, square_wave.cpp
@@ -20,6 +21,7 @@
 
 #include "hardware/port_io.h"
 #include "hardware/register_map.h"
+#include "instrument/card_identity.h"
 #include "instrument/zeroed_buffer.h"
 #include "platform/platform.h"
 
@@ -80,11 +82,6 @@ struct TNotifyEvent {
   void* data = nullptr;
   bool Assigned() const { return code != nullptr; }
   void operator()(TRK350* sender) const { code(data, sender); }
-};
-
-// Calibration date and time of day as the EEPROM holds it.
-struct CalibrationDateTime {
-  int year = 1980, month = 1, day = 1, hour = 0, minute = 0;
 };
 
 // Buffer sizes, fixed at construction so that no acquisition path allocates.
@@ -172,8 +169,8 @@ class TRK350 {
 
   // Identity.
   bool HardwarePresent = false;
-  uint8_t InstrumentKind = 5;
-  std::string DeviceName = "RK350 ISA";
+  uint8_t InstrumentKind = kKindRk350;
+  std::string DeviceName = kDeviceNameRk350;
   int32_t SerialNumber = 0;
   std::string InternalText;  // nothing reads it
 
