@@ -6,7 +6,7 @@ import time
 
 import numpy as np
 
-from ._library import load_library
+from ._library import can_unload, load_library, reload_library, unload_library
 from .errors import InstrumentClosedError, OneInstrumentError, RK350Error, error_for
 
 TRIGGER_SOURCES = {"ch1": 0, "ch2": 1, "external": 4, "and": 6, "or": 7, "xor": 8, "none": 9}
@@ -36,30 +36,34 @@ def _code(value, table, what):
 _LIBRARY_USE = {}
 
 
-def _library_reopens(lib):
-    """Whether a loaded module starts a new instrument after ExitInstrument."""
-    return False
+def _key(lib):
+    return getattr(lib, "_handle", id(lib))
 
 
-def _claim_library(lib, address):
-    key = getattr(lib, "_handle", id(lib))
-    state = _LIBRARY_USE.get(key)
+def _claim_library(lib, address, owned):
+    state = _LIBRARY_USE.get(_key(lib))
     if state == "open":
         raise OneInstrumentError(
             "InitInstrument(0x%X)" % address,
             "the library holds one instrument per process, and another Instrument is open on it: close that "
             "one first, or give this one a library of its own with Instrument(private_copy=True)")
-    if state == "closed" and not _library_reopens(lib):
+    if state == "closed" and owned:
+        raise OneInstrumentError(
+            "InitInstrument(0x%X)" % address,
+            "the library holds one instrument per process, and this process's instrument was closed; another "
+            "load of the same library in this process keeps it from unloading (an Instrument not yet closed, "
+            "or a load_library() result): close or delete those, or use Instrument(private_copy=True)")
+    if state == "closed":
         raise OneInstrumentError(
             "InitInstrument(0x%X)" % address,
             "the library holds one instrument per process, and this process's instrument was closed; the "
-            "loaded library cannot start another: use Instrument(private_copy=True) (a fresh copy of the "
-            "library), or a new process")
-    _LIBRARY_USE[key] = "open"
+            "library passed as lib= cannot start another: use an Instrument() that loads its own library "
+            "(it unloads at close and loads afresh at open), Instrument(private_copy=True), or a new process")
+    _LIBRARY_USE[_key(lib)] = "open"
 
 
 def _release_library(lib):
-    _LIBRARY_USE[getattr(lib, "_handle", id(lib))] = "closed"
+    _LIBRARY_USE[_key(lib)] = "closed"
 
 
 class _Api:
@@ -298,14 +302,19 @@ class Instrument:
 
     ``flavour`` is "virtual" (default) or "hardware"; ``library`` names the
     file to load instead of searching (see ``find_library``). The library
-    holds one instrument per process: after close() a new Instrument needs a
-    fresh library (``private_copy=True`` loads one).
+    holds one instrument per process. An Instrument that loads its own library
+    (no ``lib=``) unloads it at close() and loads it afresh at the next open(),
+    where the platform unloads libraries (Linux); elsewhere, and for a library
+    passed as ``lib=``, a new instrument needs a fresh library
+    (``private_copy=True`` loads one).
     """
 
     def __init__(self, address=0x288, flavour="virtual", library=None, private_copy=False, lib=None,
                  software_trigger=True):
         self.address = address
         self.flavour = flavour
+        self._owns_library = lib is None
+        self._unloaded = False
         self.lib = lib if lib is not None else load_library(flavour, library, private_copy)
         self._api = _Api(self.lib)
         self.channels = (Channel(self._api, 1), Channel(self._api, 2))
@@ -318,10 +327,18 @@ class Instrument:
         unless the Instrument was made with ``software_trigger=False``."""
         if self._api.open:
             return self
-        _claim_library(self.lib, self.address)
+        if self._owns_library and can_unload() and _LIBRARY_USE.get(_key(self.lib)) == "closed":
+            # Another Instrument closed the instrument of this library.
+            if unload_library(self.lib):
+                _LIBRARY_USE.pop(_key(self.lib), None)
+            self._unloaded = True
+        if self._unloaded:
+            self.lib = self._api.lib = reload_library(self.lib)
+            self._unloaded = False
+        _claim_library(self.lib, self.address, self._owns_library)
         code = self.lib.InitInstrument(self.address)
         if code:
-            _LIBRARY_USE.pop(getattr(self.lib, "_handle", id(self.lib)), None)
+            _LIBRARY_USE.pop(_key(self.lib), None)
             self._api.check(code, "InitInstrument(0x%X)" % self.address)
         self._api.open = True
         self.software_trigger = self._software_trigger
@@ -331,7 +348,16 @@ class Instrument:
         if self._api.open:
             self.lib.ExitInstrument()
             self._api.open = False
-            _release_library(self.lib)
+            if self._owns_library and can_unload():
+                # Unloaded, the library leaves no spent state behind: the next
+                # open() loads it afresh and starts a new instrument.
+                if unload_library(self.lib):
+                    _LIBRARY_USE.pop(_key(self.lib), None)
+                else:
+                    _release_library(self.lib)
+                self._unloaded = True
+            else:
+                _release_library(self.lib)
 
     @property
     def is_open(self):
