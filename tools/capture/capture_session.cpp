@@ -13,6 +13,7 @@
 #include "record_average.h"
 #include "rk350/rk350_sim.h"
 #include "summary.h"
+#include "trigger_sources.h"
 
 namespace rk350::capture {
 
@@ -24,41 +25,17 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-const char* SourceName(int source) {
-  switch (source) {
-    case 0:
-      return "CH1";
-    case 1:
-      return "CH2";
-    case 4:
-      return "external input";
-    case 6:
-      return "CH1 and CH2";
-    case 7:
-      return "CH1 or CH2";
-    case 8:
-      return "CH1 xor CH2";
-    case 9:
-      return "none (free run)";
-    default:
-      return "source";
-  }
+std::string SourceName(int source) {
+  const TriggerSource* known = FindTriggerSource(source);
+  return known != nullptr ? known->label : "source " + std::to_string(source);
 }
 
 // Channels whose comparators the source uses.
 std::vector<int> SourceChannels(int source) {
-  switch (source) {
-    case 0:
-      return {1};
-    case 1:
-      return {2};
-    case 6:
-    case 7:
-    case 8:
-      return {1, 2};
-    default:
-      return {};
-  }
+  std::vector<int> channels;
+  for (int c = 1; c <= 2; ++c)
+    if (TriggerUsesChannel(source, c)) channels.push_back(c);
+  return channels;
 }
 
 std::string Number(double v) {
@@ -203,7 +180,7 @@ void CaptureSession::ApplyTrigger() {
   }
   const uint32_t timeout = options_.triggerTimeoutMs.value_or(0xFFFFFFFFu);
   Check(api_.SetTriggerTimeOut(timeout), "SetTriggerTimeOut");
-  triggerNote_ = std::string("trigger ") + SourceName(source);
+  triggerNote_ = "trigger " + SourceName(source);
   if (!SourceChannels(source).empty()) {
     const char* mode = !options_.triggerMode || *options_.triggerMode == 0 ? "rising"
                        : *options_.triggerMode == 1                        ? "falling"
