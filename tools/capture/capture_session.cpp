@@ -74,6 +74,13 @@ void CaptureSession::Initialise() {
 
 void CaptureSession::Open() {
   Initialise();
+  Configure();
+}
+
+void CaptureSession::Configure() {
+  modeNote_.clear();
+  roundingNote_.clear();
+  generatorNote_.clear();
   // Above the converters' own rate both of them sample CH1 in turn, so CH2
   // cannot be measured; the mode is set before the rate, which then decides
   // whether the card interleaves.
@@ -438,24 +445,28 @@ void CaptureSession::RunContinuous(const std::function<void(const Record&, int)>
     const bool last = options_.count != 0 && records == options_.count;
     if (!last && Clock::now() - lastShown < refresh) continue;
     lastShown = Clock::now();
-    Record record = EmptyRecord();
-    const auto length = static_cast<std::size_t>(std::max<int32_t>(0, api_.GetRecordLength()));
-    std::vector<double> v1(length), v2(length);
-    Check(api_.GetMeasurement(v1.data(), v2.data()), "GetMeasurement");
-    std::vector<uint16_t> r1(options_.raw ? length : 0), r2(r1.size());
-    if (options_.raw) Check(api_.GetMeasurementRaw(r1.data(), r2.data()), "GetMeasurementRaw");
-    for (auto& trace : record.channels) {
-      trace.volts = trace.name == "CH1" ? v1 : v2;
-      if (options_.raw) {
-        record.codes.emplace_back();
-        for (uint16_t raw : trace.name == "CH1" ? r1 : r2)
-          record.codes.back().push_back(static_cast<uint8_t>(raw >> 8));
-      }
-      MarkHeldSamples(trace, trace.name == "CH1" ? 1 : 2);
-    }
-    show(record, records);
+    show(ReadEngineRecord(options_.raw), records);
   }
   Check(api_.DoMeasure(0), "DoMeasure(0)");
+}
+
+Record CaptureSession::ReadEngineRecord(bool raw) {
+  Record record = EmptyRecord();
+  const auto length = static_cast<std::size_t>(std::max<int32_t>(0, api_.GetRecordLength()));
+  std::vector<double> v1(length), v2(length);
+  Check(api_.GetMeasurement(v1.data(), v2.data()), "GetMeasurement");
+  std::vector<uint16_t> r1(raw ? length : 0), r2(r1.size());
+  if (raw) Check(api_.GetMeasurementRaw(r1.data(), r2.data()), "GetMeasurementRaw");
+  for (auto& trace : record.channels) {
+    trace.volts = trace.name == "CH1" ? v1 : v2;
+    if (raw) {
+      record.codes.emplace_back();
+      for (uint16_t code : trace.name == "CH1" ? r1 : r2)
+        record.codes.back().push_back(static_cast<uint8_t>(code >> 8));
+    }
+    MarkHeldSamples(trace, trace.name == "CH1" ? 1 : 2);
+  }
+  return record;
 }
 
 }  // namespace rk350::capture

@@ -8,6 +8,7 @@
 #include <span>
 #include <sstream>
 
+#include "csv_writer.h"
 #include "rk350/rk350.h"
 #include "trigger_sources.h"
 
@@ -493,6 +494,20 @@ std::optional<SourceOptions> ParseSource(const std::string& text) {
   }
   if (source.frequency < 0) return std::nullopt;
   return source;
+}
+
+std::vector<std::string> SourceKindNames() {
+  std::vector<std::string> names;
+  for (const auto& k : kSourceKinds) names.push_back(k.name);
+  return names;
+}
+
+std::string FormatSource(const SourceOptions& source) {
+  std::string text = "unplugged";
+  for (const auto& k : kSourceKinds)
+    if (k.code == source.kind) text = k.name;
+  return text + ':' + FormatNumber(source.amplitude) + ':' + FormatNumber(source.frequency) + ':' +
+         FormatNumber(source.offset);
 }
 
 std::uint32_t CaptureOptions::EffectivePostSamples(std::uint32_t length) const {
