@@ -7,7 +7,7 @@ import sys
 import tempfile
 from pathlib import Path
 
-from .errors import LibraryNotFoundError
+from .errors import LibraryNotFoundError, LibraryUnloadedError
 
 FLAVOURS = ("virtual", "hardware")
 
@@ -230,6 +230,7 @@ def load_library(flavour="virtual", path=None, private_copy=False):
     how tests start from a clean library.
     """
     path = path or find_library(flavour)
+    source = path
     if private_copy:
         directory = tempfile.mkdtemp(prefix="rk350-")
         copy = os.path.join(directory, os.path.basename(path))
@@ -241,6 +242,7 @@ def load_library(flavour="virtual", path=None, private_copy=False):
     except OSError as error:
         raise LibraryNotFoundError("cannot load %s: %s" % (path, error)) from error
     lib._rk350_path = path
+    lib._rk350_load = (flavour, source, private_copy)
     if private_copy and sys.platform != "win32":
         # The mapping stays; the file is not needed any more.
         try:
@@ -249,3 +251,60 @@ def load_library(flavour="virtual", path=None, private_copy=False):
         except OSError:
             pass
     return _declare(lib)
+
+
+def can_unload():
+    """Whether unload_library can take the library out of this process.
+
+    Where it cannot (Windows here), a fresh library state needs a private copy.
+    """
+    import _ctypes
+    return sys.platform != "win32" and hasattr(_ctypes, "dlclose") and hasattr(os, "RTLD_NOLOAD")
+
+
+class _UnloadedLibrary(ctypes.CDLL):
+    """What a library object becomes once unloaded: every export raises
+    LibraryUnloadedError instead of calling into unmapped code."""
+
+    def __getattr__(self, name):
+        if name.startswith("__") and name.endswith("__"):
+            raise AttributeError(name)
+        raise LibraryUnloadedError(name)
+
+    def __getitem__(self, name):
+        raise LibraryUnloadedError(str(name))
+
+
+def _still_loaded(path):
+    try:
+        probe = ctypes.CDLL(path, mode=os.RTLD_NOW | os.RTLD_NOLOAD)
+    except OSError:
+        return False
+    import _ctypes
+    _ctypes.dlclose(probe._handle)
+    return True
+
+
+def unload_library(lib):
+    """Releases a library that load_library loaded; afterwards every call
+    through ``lib`` raises LibraryUnloadedError.
+
+    Answers True when the library left the process, so that its next load
+    starts from a fresh state (a new instrument; for the virtual flavour a new
+    card), and False where it stays loaded: another load of the same file in
+    this process still holds it, or this platform cannot unload.
+    """
+    if not can_unload() or isinstance(lib, _UnloadedLibrary):
+        return False
+    import _ctypes
+    _ctypes.dlclose(lib._handle)
+    for name in [name for name in vars(lib) if not name.startswith("_")]:
+        delattr(lib, name)  # cached function pointers into the unmapped code
+    lib.__class__ = _UnloadedLibrary
+    return not _still_loaded(lib._rk350_path)
+
+
+def reload_library(lib):
+    """A new load of the file that ``lib`` was loaded from, as it was loaded."""
+    flavour, source, private_copy = lib._rk350_load
+    return load_library(flavour, source, private_copy)

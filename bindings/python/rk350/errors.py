@@ -81,6 +81,14 @@ class OneInstrumentError(RK350Error):
         RK350Error.__init__(self, call, None, text)
 
 
+class LibraryUnloadedError(NoInstrumentError):
+    """A call through a library that an Instrument unloaded when it closed."""
+
+    def __init__(self, call):
+        NoInstrumentError.__init__(self, call, self.code, "this library was unloaded when its Instrument closed: "
+                                   "open() the Instrument again, which loads it afresh")
+
+
 class LibraryNotFoundError(OSError):
     """The shared library could not be found or loaded."""
 
