@@ -92,8 +92,10 @@ async function sendSettings(patch) {
     });
     answer = await response.json();
     if (!response.ok) {
-      setStatus((answer.result || "HTTP " + response.status) + ": " + (answer.meaning || "") +
-                (answer.error ? " — " + answer.error : ""));
+      // A refusal by the card already names the call, the result and its meaning.
+      const error = answer.error || "";
+      setStatus(error.includes(answer.result) ? error
+                                              : `${answer.result || "HTTP " + response.status}: ${answer.meaning || ""} — ${error}`);
       showSettings(scope.state); // the card kept its settings: so do the controls
       return false;
     }
@@ -162,8 +164,9 @@ function yOf(g, volts, range) {
   return g.margin.top + g.plotHeight * (0.5 - volts / (2 * range));
 }
 
+// Sample i at the start of its interval: the plot spans samples / rate.
 function xOf(g, index, samples) {
-  return g.margin.left + (samples > 1 ? (index / (samples - 1)) * g.plotWidth : 0);
+  return g.margin.left + (index / Math.max(1, samples)) * g.plotWidth;
 }
 
 function drawGrid(context, g, frame) {
@@ -188,7 +191,7 @@ function drawGrid(context, g, frame) {
   context.textAlign = "center";
   context.textBaseline = "top";
   const start = -frame.triggerIndex / frame.rate;
-  const span = (frame.samples - 1) / frame.rate;
+  const span = frame.samples / frame.rate;
   for (let i = 0; i <= DIVISIONS_X; i += 2) {
     const t = start + (i / DIVISIONS_X) * span;
     context.fillText(engineering(Math.abs(t) < span * 1e-9 ? 0 : t, "s"), g.margin.left + (i / DIVISIONS_X) * g.plotWidth,
@@ -200,7 +203,7 @@ function drawGrid(context, g, frame) {
     const left = channel.name === "CH1";
     context.fillStyle = COLOURS[channel.name];
     context.textAlign = left ? "right" : "left";
-    const x = left ? g.margin.left - 6 * g.ratio : g.margin.left + g.plotWidth + 6 * g.ratio;
+    const x = left ? g.margin.left - 6 * g.ratio : g.margin.left + g.plotWidth + 16 * g.ratio;
     for (let i = 0; i <= DIVISIONS_Y; i += 2) {
       const volts = channel.range * (1 - (2 * i) / DIVISIONS_Y);
       context.fillText(engineering(volts, "V"), x, g.margin.top + (i / DIVISIONS_Y) * g.plotHeight);
@@ -213,7 +216,7 @@ function drawEmpty(context, g, frame) {
   context.fillStyle = "rgba(140, 150, 165, 0.18)";
   const shade = (from, to) => {
     if (to <= from) return;
-    const x0 = xOf(g, from, frame.samples), x1 = xOf(g, to - 1, frame.samples);
+    const x0 = xOf(g, from, frame.samples), x1 = xOf(g, to, frame.samples);
     context.fillRect(x0, g.margin.top, Math.max(g.ratio, x1 - x0), g.plotHeight);
   };
   for (const channel of frame.channels) {
@@ -244,7 +247,7 @@ function drawTrace(context, g, frame, channel) {
         if (v > high) high = v;
       }
       if (low === Infinity) { drawing = false; continue; }
-      const x = g.margin.left + (c / (columns - 1)) * g.plotWidth;
+      const x = g.margin.left + (c / columns) * g.plotWidth;
       const yLow = yOf(g, low, channel.range), yHigh = yOf(g, high, channel.range);
       if (drawing) context.lineTo(x, yHigh); else context.moveTo(x, yHigh);
       context.lineTo(x, yLow);
