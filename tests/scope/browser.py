@@ -64,6 +64,17 @@ class Browser:
             raise AssertionError("%s: %s" % (expression, result["exceptionDetails"]))
         return result["result"].get("value")
 
+    def open(self, url):
+        """Navigates and waits until the page at `url` has loaded."""
+        self.call("Page.navigate", url=url)
+
+        def loaded():
+            try:
+                return self.evaluate("document.readyState === 'complete' && location.href === %s" % json.dumps(url))
+            except AssertionError:  # the old page's context went away mid-call
+                return False
+        self.wait_for(loaded, "the page at " + url)
+
     def screenshot(self, path):
         data = base64.b64decode(self.call("Page.captureScreenshot", format="png")["data"])
         with open(path, "wb") as f:

@@ -43,8 +43,7 @@ def set_control(browser, setting, value):
 
 
 def test_the_page_draws_the_trace_and_follows_the_generator(scope, browser):
-    browser.call("Page.enable")
-    browser.call("Page.navigate", url=scope.url)
+    browser.open(scope.url)
     browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 3, "drawn records")
     browser.wait_for(lambda: browser.evaluate(TRACE_PIXELS) > 200, "the CH1 trace on the canvas")
     browser.wait_for(lambda: near(shown_figure(browser, "ch1-frequency"), 1000), "1 kHz shown for CH1")
