@@ -30,6 +30,47 @@ def _code(value, table, what):
     return int(value)
 
 
+def _setting(getter, setter=None, ctype=_f64, encode=None, decode=None, by_ref=False, set_ctype=None, doc=None):
+    """A property over a getter export and, if given, a setter export.
+
+    The getter answers through an out-pointer of ``ctype`` (``ctype=None``: it
+    answers with its value). The setter takes ``encode(value)`` as a
+    ``ctype`` (or ``set_ctype``) argument, through a pointer when ``by_ref``.
+    The owning class supplies ``_read(name, ctype)`` and ``_write(name,
+    value)`` (see _Settings), which add its channel number where the export
+    takes one.
+    """
+    set_ctype = set_ctype or ctype
+
+    def fget(self):
+        value = self._read(getter, ctype)
+        return decode(value) if decode else value
+
+    def fset(self, value):
+        plain = encode(value) if encode else value
+        argument = set_ctype(plain)
+        if isinstance(plain, int) and argument.value != plain:
+            # ctypes would wrap it silently into a valid-looking code.
+            raise ValueError("%s: %r does not fit the call's argument" % (setter, value))
+        self._write(setter, ctypes.byref(argument) if by_ref else argument)
+
+    return property(fget, fset if setter else None, doc=doc)
+
+
+def _flag(on):
+    return 1 if on else 0
+
+
+class _Settings:
+    """Reads and writes of the exports that take no channel number."""
+
+    def _read(self, name, ctype):
+        return self._api.read(name, ctype)
+
+    def _write(self, name, value):
+        self._api(name, value)
+
+
 # The library holds one instrument per process (per loaded module). What
 # each loaded module has served, by its handle: "open" while an Instrument
 # uses it, "closed" once that instrument was closed.
@@ -40,14 +81,14 @@ def _key(lib):
     return getattr(lib, "_handle", id(lib))
 
 
-def _claim_library(lib, address, owned):
+def _claim_library(lib, address, reloads):
     state = _LIBRARY_USE.get(_key(lib))
     if state == "open":
         raise OneInstrumentError(
             "InitInstrument(0x%X)" % address,
             "the library holds one instrument per process, and another Instrument is open on it: close that "
             "one first, or give this one a library of its own with Instrument(private_copy=True)")
-    if state == "closed" and owned:
+    if state == "closed" and reloads:
         raise OneInstrumentError(
             "InitInstrument(0x%X)" % address,
             "the library holds one instrument per process, and this process's instrument was closed; another "
@@ -57,8 +98,9 @@ def _claim_library(lib, address, owned):
         raise OneInstrumentError(
             "InitInstrument(0x%X)" % address,
             "the library holds one instrument per process, and this process's instrument was closed; the "
-            "library passed as lib= cannot start another: use an Instrument() that loads its own library "
-            "(it unloads at close and loads afresh at open), Instrument(private_copy=True), or a new process")
+            "loaded library cannot start another: use Instrument(private_copy=True) (a fresh copy of the "
+            "library), an Instrument() that loads its own library where libraries unload (it unloads at close "
+            "and loads afresh at open), or a new process")
     _LIBRARY_USE[_key(lib)] = "open"
 
 
@@ -94,6 +136,14 @@ class _Api:
         self.require_open(name)
         return getattr(self.lib, name)(*args)
 
+    def read(self, name, ctype, *args):
+        """A getter export: through an out-pointer of ctype, or (ctype None) its value."""
+        if ctype is None:
+            return self.value(name, *args)
+        value = ctype()
+        self(name, *args, ctypes.byref(value))
+        return value.value
+
 
 class Record(np.ndarray):
     """A measured record, shape (2, record_length): volts (NaN at positions
@@ -125,109 +175,39 @@ class Channel:
     def __repr__(self):
         return "<Channel %d>" % self.number
 
-    def _get(self, name, ctype):
-        value = ctype()
-        self._api(name, self.number, ctypes.byref(value))
-        return value.value
+    def _read(self, name, ctype):
+        return self._api.read(name, ctype, self.number)
 
-    @property
-    def range(self):
-        """Full scale in volts. Setting chooses the nearest offered range."""
-        return self._get("GetSensitivity", _f64)
+    def _write(self, name, value):
+        self._api(name, self.number, value)
 
-    @range.setter
-    def range(self, volts):
-        value = _f64(volts)
-        self._api("SetSensitivity", self.number, ctypes.byref(value))
-
-    @property
-    def auto_ranging(self):
-        return bool(self._get("GetAutoRanging", _u8))
-
-    @auto_ranging.setter
-    def auto_ranging(self, on):
-        self._api("SetAutoRanging", self.number, 1 if on else 0)
-
-    @property
-    def coupling(self):
-        """Coupling code, 0 or 1."""
-        return self._get("GetCoupling", _u8)
-
-    @coupling.setter
-    def coupling(self, code):
-        self._api("SetCoupling", self.number, int(code))
-
-    @property
-    def dc_level(self):
-        """Input offset in volts, within twice the range."""
-        return self._get("GetDcLevel", _f64)
-
-    @dc_level.setter
-    def dc_level(self, volts):
-        self._api("SetDcLevel", self.number, float(volts))
-
-    @property
-    def trigger_level(self):
-        """Trigger level in volts (stored in comparator counts: it scales with the range)."""
-        return self._get("GetTriggerLevel", _f64)
-
-    @trigger_level.setter
-    def trigger_level(self, volts):
-        self._api("SetTriggerLevel", self.number, float(volts))
-
-    @property
-    def trigger_hysteresis(self):
-        return self._get("GetTriggerHys", _f64)
-
-    @trigger_hysteresis.setter
-    def trigger_hysteresis(self, volts):
-        self._api("SetTriggerHys", self.number, float(volts))
-
-    @property
-    def trigger_mode(self):
-        return self._get("GetTriggerModeCh", _u8)
-
-    @trigger_mode.setter
-    def trigger_mode(self, mode):
-        self._api("SetTriggerModeCh", self.number, int(mode))
+    range = _setting("GetSensitivity", "SetSensitivity", by_ref=True,
+                     doc="Full scale in volts. Setting chooses the nearest offered range.")
+    auto_ranging = _setting("GetAutoRanging", "SetAutoRanging", _u8, encode=_flag, decode=bool)
+    coupling = _setting("GetCoupling", "SetCoupling", _u8, encode=int, doc="Coupling code, 0 or 1.")
+    dc_level = _setting("GetDcLevel", "SetDcLevel", encode=float,
+                        doc="Input offset in volts, within twice the range.")
+    trigger_level = _setting("GetTriggerLevel", "SetTriggerLevel", encode=float,
+                             doc="Trigger level in volts (stored in comparator counts: it scales with the range).")
+    trigger_hysteresis = _setting("GetTriggerHys", "SetTriggerHys", encode=float)
+    trigger_mode = _setting("GetTriggerModeCh", "SetTriggerModeCh", _u8, encode=int)
 
 
-class Generator:
+class Generator(_Settings):
     """The function generator (on the virtual card looped back to channel 1)."""
 
     def __init__(self, api):
         self._api = api
 
-    def _get(self, name, ctype):
-        value = ctype()
-        self._api(name, ctypes.byref(value))
-        return value.value
-
     @property
     def present(self):
         return self._api.value("GetFunctionGenStatus") == 0
 
-    @property
-    def max_amplitude(self):
-        return self._get("GetFuncGenMaxAmplitude", _f64)
-
-    @property
-    def signal_type(self):
-        """'sine', 'triangle', 'square', 'dc', 'noise' or 'arbitrary' (set also by number)."""
-        return _SIGNAL_NAMES.get(self._get("GetFuncGenSignalType", _u16))
-
-    @signal_type.setter
-    def signal_type(self, kind):
-        self._api("SetFuncGenSignalType", _code(kind, SIGNAL_TYPES, "signal type"))
-
-    @property
-    def frequency(self):
-        return self._get("GetFuncGenFrequency", _f64)
-
-    @frequency.setter
-    def frequency(self, hertz):
-        value = _f64(hertz)
-        self._api("SetFuncGenFrequency", ctypes.byref(value))
+    max_amplitude = _setting("GetFuncGenMaxAmplitude")
+    signal_type = _setting("GetFuncGenSignalType", "SetFuncGenSignalType", _u16,
+                           encode=lambda kind: _code(kind, SIGNAL_TYPES, "signal type"), decode=_SIGNAL_NAMES.get,
+                           doc="'sine', 'triangle', 'square', 'dc', 'noise' or 'arbitrary' (set also by number).")
+    frequency = _setting("GetFuncGenFrequency", "SetFuncGenFrequency", by_ref=True)
 
     def set_frequency(self, hertz):
         """Sets the frequency and returns the one in effect (limited to 5 MHz while running)."""
@@ -235,39 +215,11 @@ class Generator:
         self._api("SetFuncGenFrequency", ctypes.byref(value))
         return value.value
 
-    @property
-    def amplitude(self):
-        """Peak volts: a sine of amplitude A and offset O swings from O - A to O + A."""
-        return self._get("GetFuncGenAmplitude", _f64)
-
-    @amplitude.setter
-    def amplitude(self, volts):
-        self._api("SetFuncGenAmplitude", float(volts))
-
-    @property
-    def offset(self):
-        return self._get("GetFuncGenDCOffset", _f64)
-
-    @offset.setter
-    def offset(self, volts):
-        self._api("SetFuncGenDCOffset", float(volts))
-
-    @property
-    def symmetry(self):
-        """Percent, 0 .. 100."""
-        return self._get("GetFuncGenSymmetry", _f64)
-
-    @symmetry.setter
-    def symmetry(self, percent):
-        self._api("SetFuncGenSymmetry", float(percent))
-
-    @property
-    def output(self):
-        return bool(self._get("GetFuncGenOutputOn", _u16))
-
-    @output.setter
-    def output(self, on):
-        self._api("SetFuncGenOutputOn", 1 if on else 0)
+    amplitude = _setting("GetFuncGenAmplitude", "SetFuncGenAmplitude", encode=float,
+                         doc="Peak volts: a sine of amplitude A and offset O swings from O - A to O + A.")
+    offset = _setting("GetFuncGenDCOffset", "SetFuncGenDCOffset", encode=float)
+    symmetry = _setting("GetFuncGenSymmetry", "SetFuncGenSymmetry", encode=float, doc="Percent, 0 .. 100.")
+    output = _setting("GetFuncGenOutputOn", "SetFuncGenOutputOn", _u16, encode=_flag, decode=bool)
 
     def configure(self, signal_type="sine", frequency=1000.0, amplitude=1.0, offset=0.0, symmetry=50.0, output=True):
         """Sets everything at once; returns the frequency in effect."""
@@ -293,7 +245,7 @@ class Generator:
         return value.value
 
 
-class Instrument:
+class Instrument(_Settings):
     """One RK350 card.
 
     >>> with Instrument() as scope:            # the virtual card at 0x288
@@ -335,7 +287,7 @@ class Instrument:
         if self._unloaded:
             self.lib = self._api.lib = reload_library(self.lib)
             self._unloaded = False
-        _claim_library(self.lib, self.address, self._owns_library)
+        _claim_library(self.lib, self.address, self._owns_library and can_unload())
         code = self.lib.InitInstrument(self.address)
         if code:
             _LIBRARY_USE.pop(_key(self.lib), None)
@@ -398,11 +350,7 @@ class Instrument:
     def version(self):
         return self._api.value("RK350_Version").decode()
 
-    @property
-    def serial_number(self):
-        value = ctypes.c_int32()
-        self._api("GetSerialNumber", ctypes.byref(value))
-        return value.value
+    serial_number = _setting("GetSerialNumber", ctype=ctypes.c_int32)
 
     @property
     def calibration_date(self):
@@ -411,19 +359,9 @@ class Instrument:
         packed = value.value
         return datetime.date(packed & 0xFFFF, (packed >> 16) & 0xFF, packed >> 24)
 
-    @property
-    def channel_count(self):
-        value = _u16()
-        self._api("GetNrChannels", ctypes.byref(value))
-        return value.value
-
-    @property
-    def max_sample_rate(self):
-        return self._api.value("GetMaxSampleFrequencyF")
-
-    @property
-    def max_record_length(self):
-        return self._api.value("GetMaxRecordLength")
+    channel_count = _setting("GetNrChannels", ctype=_u16)
+    max_sample_rate = _setting("GetMaxSampleFrequencyF", ctype=None)
+    max_record_length = _setting("GetMaxRecordLength", ctype=None)
 
     def available_ranges(self):
         values = (_f64 * 20)()
@@ -431,15 +369,8 @@ class Instrument:
         return sorted(v for v in values if v > 0)
 
     # ---- timebase and record
-    @property
-    def sample_rate(self):
-        """Hz; setting rounds to a rate the card reaches (read it back)."""
-        return self._api.value("GetSampleFrequencyF")
-
-    @sample_rate.setter
-    def sample_rate(self, hertz):
-        value = _f64(hertz)
-        self._api("SetSampleFrequencyF", ctypes.byref(value))
+    sample_rate = _setting("GetSampleFrequencyF", "SetSampleFrequencyF", None, by_ref=True, set_ctype=_f64,
+                           doc="Hz; setting rounds to a rate the card reaches (read it back).")
 
     @property
     def record_length(self):
@@ -481,43 +412,16 @@ class Instrument:
     def pre_samples(self):
         return self.record_length - self.post_samples
 
-    @property
-    def measure_mode(self):
-        value = _u8()
-        self._api("GetMeasureMode", ctypes.byref(value))
-        return value.value
-
-    @measure_mode.setter
-    def measure_mode(self, mode):
-        self._api("SetMeasureMode", _code(mode, MEASURE_MODES, "measure mode"))
-
-    @property
-    def resolution(self):
-        value = _u8()
-        self._api("GetResolution", ctypes.byref(value))
-        return value.value
+    measure_mode = _setting("GetMeasureMode", "SetMeasureMode", _u8,
+                            encode=lambda mode: _code(mode, MEASURE_MODES, "measure mode"))
+    resolution = _setting("GetResolution", ctype=_u8)
 
     # ---- trigger
-    @property
-    def trigger_source(self):
-        """'ch1', 'ch2', 'external', 'and', 'or', 'none' (or the number)."""
-        value = _u8()
-        self._api("GetTriggerSource", ctypes.byref(value))
-        return _SOURCE_NAMES.get(value.value, value.value)
-
-    @trigger_source.setter
-    def trigger_source(self, source):
-        self._api("SetTriggerSource", _code(source, TRIGGER_SOURCES, "trigger source"))
-
-    @property
-    def trigger_mode(self):
-        value = _u8()
-        self._api("GetTriggerMode", ctypes.byref(value))
-        return value.value
-
-    @trigger_mode.setter
-    def trigger_mode(self, mode):
-        self._api("SetTriggerMode", int(mode))
+    trigger_source = _setting("GetTriggerSource", "SetTriggerSource", _u8,
+                              encode=lambda source: _code(source, TRIGGER_SOURCES, "trigger source"),
+                              decode=lambda code: _SOURCE_NAMES.get(code, code),
+                              doc="'ch1', 'ch2', 'external', 'and', 'or', 'xor', 'none' (or the number).")
+    trigger_mode = _setting("GetTriggerMode", "SetTriggerMode", _u8, encode=int)
 
     @property
     def trigger_timeout(self):

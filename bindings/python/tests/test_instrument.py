@@ -66,6 +66,13 @@ def test_settings_round_trip_and_bad_values_change_nothing(scope):
     with pytest.raises(rk350.NotAvailableError):
         scope.trigger_source = "xor"
     assert scope.trigger_source == "and"
+    # A number beyond the export's argument type is refused, not wrapped into
+    # a valid code (257 would reach the library as 1 = CH2 / AC).
+    for setting, owner in (("trigger_source", scope), ("coupling", ch1), ("trigger_mode", ch1)):
+        before = getattr(owner, setting)
+        with pytest.raises(ValueError, match="does not fit"):
+            setattr(owner, setting, 257)
+        assert getattr(owner, setting) == before, setting
     scope.trigger_timeout = None
     assert scope.trigger_timeout is None
     scope.trigger_timeout = 2.5

@@ -63,3 +63,13 @@ def test_a_library_passed_in_is_never_unloaded_by_the_instrument(lib):
     assert lib.GetSquareWaveGenFrequency() == 0  # still callable: the caller owns it
     with pytest.raises(rk350.OneInstrumentError, match="loads its own library"):
         rk350.Instrument(lib=lib).open()
+
+
+def test_where_libraries_do_not_unload_the_way_out_is_a_private_copy(monkeypatch):
+    import rk350.instrument
+    monkeypatch.setattr(rk350.instrument, "can_unload", lambda: False)
+    scope = rk350.Instrument(private_copy=True)
+    scope.open().close()
+    assert scope.lib.GetSquareWaveGenFrequency() == 0  # kept loaded, still callable
+    with pytest.raises(rk350.OneInstrumentError, match="private_copy=True"):
+        scope.open()
