@@ -92,6 +92,8 @@ BAD_REQUESTS = [
     ({"generator": {"frequency": 1e9}}, INVALID, "generator.frequency 1000000000.0"),
     ({"generator": {"amplitude": 11}}, INVALID, "generator.amplitude 11"),
     ({"acquisition": "pause"}, INVALID, "acquisition \"pause\" is none of run, stop, single"),
+    ('{"acquisition": %s%s}' % ("[" * 30000, "]" * 30000), INVALID, "acquisition an array is none of"),
+    ("[" * 30000 + "]" * 30000, INVALID, "JSON object"),
     # Values the card itself refuses: the library's answer, and nothing of
     # the request stays (the generator keeps its frequency).
     ({"generator": {"frequency": 3000}, "ch1": {"dcLevel": 900}}, INVALID, "SetDcLevel(CH1, 900 V)"),
@@ -119,6 +121,9 @@ def test_bad_input_is_refused_whole_and_the_view_keeps_running(scope):
         stream.close()
     status, _ = scope.request("GET", "/api/nothing")
     assert status == 404
+    status, _ = scope.post('{"rate": "%s"}' % ("9" * 100000))  # beyond any settings request
+    assert status == 413
+    assert scope.settings() == before
 
 
 def test_two_pages_see_the_trace_and_the_last_setting_wins(scope):

@@ -16,6 +16,8 @@ using namespace std::chrono_literals;
 // Every SSE client holds one thread while it listens: enough for several
 // pages and the settings requests beside them.
 constexpr std::size_t kThreads = 16;
+// Settings are a few hundred bytes; a larger request is refused unread (413).
+constexpr std::size_t kLargestRequest = 64 * 1024;
 
 void Reply(httplib::Response& res, const Answer& answer) {
   res.status = answer.status;
@@ -33,6 +35,7 @@ ScopeServer::ScopeServer(InstrumentThread& instrument, const std::string& webDir
     : instrument_(instrument), server_(std::make_unique<httplib::Server>()) {
   server_->new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
   server_->set_mount_point("/", webDirectory);
+  server_->set_payload_max_length(kLargestRequest);
   Routes();
 }
 

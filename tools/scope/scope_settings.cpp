@@ -18,6 +18,14 @@ constexpr const char* kCouplings[] = {"dc", "ac"};
 constexpr const char* kSignalTypes[] = {"sine", "triangle", "square", "dc", "noise"};
 constexpr int kMaxAverage = 1000;
 
+// A value as an error message shows it: scalars as JSON, structures by kind
+// (their text may be long, and deeply nested).
+std::string Shown(const json& v) {
+  if (v.is_array()) return "an array";
+  if (v.is_object()) return "an object";
+  return v.dump();
+}
+
 // A refusal while reading: the path of the setting and why.
 struct Refusal : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -83,7 +91,7 @@ class Reader {
     }
     std::string list;
     for (const char* n : names) list += std::string(list.empty() ? "" : ", ") + n;
-    throw Refusal(Where(key) + " " + v->dump() + " is none of " + list);
+    throw Refusal(Where(key) + " " + Shown(*v) + " is none of " + list);
   }
 
   std::string Where(const std::string& key) const {
@@ -112,7 +120,7 @@ std::optional<capture::SourceOptions> ReadSource(const Reader& r, const char* ke
   if (!virtualCard) throw Refusal(r.Where(key) + ": only the virtual card has built-in sources");
   if (!v->is_string()) throw Refusal(r.Where(key) + " is not a source such as \"square:0.5:250\"");
   const auto source = capture::ParseSource(v->get<std::string>());
-  if (!source) throw Refusal(r.Where(key) + " " + v->dump() + " is not a source such as \"square:0.5:250\"");
+  if (!source) throw Refusal(r.Where(key) + " " + Shown(*v) + " is not a source such as \"square:0.5:250\"");
   return source;
 }
 
@@ -147,7 +155,7 @@ void ReadTrigger(const json& object, CaptureOptions& o) {
     if (!code) {
       std::string list;
       for (const auto& s : capture::TriggerSources()) list += std::string(list.empty() ? "" : ", ") + s.name;
-      throw Refusal("trigger.source " + source->dump() + " is none of " + list);
+      throw Refusal("trigger.source " + Shown(*source) + " is none of " + list);
     }
     o.triggerSource = *code;
   }
