@@ -181,9 +181,16 @@ def test_options_give_the_starting_settings_and_remote_needs_consent():
         settings = scope.settings()["settings"]
         assert (settings["rate"], settings["samples"]) == (250e3, 2000)
         assert settings["generator"]["type"] == "triangle" and settings["trigger"]["source"] == "none"
+        assert settings["preTrigger"] == 0  # running free, as the capture tool does
         stream = scope.stream()
         assert stream.next_frame()["samples"] == 2000
         stream.close()
+    finally:
+        assert scope.close() == 0
+    scope = Scope("--rate", "2.5M", "--time", "2ms")
+    try:
+        assert scope.settings()["settings"]["samples"] == 5000
+        assert scope.post({"samples": 1000})[1]["reached"]["samples"] == 1000
     finally:
         assert scope.close() == 0
     refused = subprocess.run([os.environ["RK350_SCOPE"], "--listen", "0.0.0.0", "--port", "0"],

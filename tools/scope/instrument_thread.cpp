@@ -92,6 +92,13 @@ void InstrumentThread::Open() {
   settings_ = CompleteSettings(options_, limits_.virtualCard);
   ProbeOffer();
   Configure();
+  // --time gave the record as a duration: from now on it is the samples
+  // the card took for it, which the page shows and changes.
+  if (settings_.options.recordTime) {
+    settings_.options.recordLength = static_cast<std::uint32_t>(api_.GetRecordLength());
+    settings_.options.recordTime.reset();
+    options_ = settings_.options;
+  }
   PublishState();
   if (settings_.acquisition != Acquisition::Stop) StartEngine();
 }
