@@ -190,6 +190,9 @@ def test_options_give_the_starting_settings_and_remote_needs_consent():
     scope = Scope("--rate", "2.5M", "--time", "2ms")
     try:
         assert scope.settings()["settings"]["samples"] == 5000
+        status, state = scope.post({"rate": 3e6})  # the card rounds to a rate it reaches
+        assert status == 200 and state["settings"]["rate"] == state["reached"]["rate"]
+        assert 2e6 < state["reached"]["rate"] < 4e6
         assert scope.post({"samples": 1000})[1]["reached"]["samples"] == 1000
     finally:
         assert scope.close() == 0

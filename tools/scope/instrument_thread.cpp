@@ -146,6 +146,8 @@ void InstrumentThread::ProbeOffer() {
 void InstrumentThread::Configure() {
   options_ = settings_.options;
   session_->Configure();
+  // The settings say the rate the card runs at, not the one asked for.
+  settings_.options.sampleRate = options_.sampleRate = session_->SampleRate();
 }
 
 void InstrumentThread::StartEngine() {
