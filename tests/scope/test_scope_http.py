@@ -92,8 +92,10 @@ BAD_REQUESTS = [
     ({"generator": {"frequency": 1e9}}, INVALID, "generator.frequency 1000000000.0"),
     ({"generator": {"amplitude": 11}}, INVALID, "generator.amplitude 11"),
     ({"acquisition": "pause"}, INVALID, "acquisition \"pause\" is none of run, stop, single"),
-    ('{"acquisition": %s%s}' % ("[" * 30000, "]" * 30000), INVALID, "acquisition an array is none of"),
-    ("[" * 30000 + "]" * 30000, INVALID, "JSON object"),
+    ({"acquisition": ["run"]}, INVALID, "acquisition an array is none of"),
+    ('{"acquisition": %s%s}' % ("[" * 30000, "]" * 30000), INVALID, "nests deeper than any setting"),
+    ("[" * 30000 + "]" * 30000, INVALID, "nests deeper than any setting"),
+    ('{"title": "[[[[[[[[[[[[[[[[[[[[", "x": "\\"[[[[[[[[[[[[[["}', INVALID, "unknown setting 'title'"),
     # Values the card itself refuses: the library's answer, and nothing of
     # the request stays (the generator keeps its frequency).
     ({"generator": {"frequency": 3000}, "ch1": {"dcLevel": 900}}, INVALID, "SetDcLevel(CH1, 900 V)"),

@@ -58,6 +58,10 @@ void ScopeServer::Routes() {
     Reply(res, {200, instrument_.State()});
   });
   server_->Post("/api/settings", [this](const httplib::Request& req, httplib::Response& res) {
+    if (JsonNestingDepth(req.body) > kMaxSettingsDepth) {
+      Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "the request nests deeper than any setting"));
+      return;
+    }
     const json patch = json::parse(req.body, nullptr, false);
     if (patch.is_discarded()) {
       Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "the request is not JSON"));

@@ -1,5 +1,6 @@
 #include "scope_settings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -249,6 +250,27 @@ json SettingsToJson(const ScopeSettings& s) {
       {"symmetry", g.symmetry},
   };
   return j;
+}
+
+int JsonNestingDepth(std::string_view text) {
+  int depth = 0, deepest = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\')
+        ++i;  // the escaped character
+      else if (c == '"')
+        inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return deepest;
 }
 
 json MergeSettings(json base, const json& patch) {
