@@ -92,6 +92,10 @@ BAD_REQUESTS = [
     ({"generator": {"frequency": 1e9}}, INVALID, "generator.frequency 1000000000.0"),
     ({"generator": {"amplitude": 11}}, INVALID, "generator.amplitude 11"),
     ({"acquisition": "pause"}, INVALID, "acquisition \"pause\" is none of run, stop, single"),
+    ({"acquisition": ["run"]}, INVALID, "acquisition an array is none of"),
+    ('{"acquisition": %s%s}' % ("[" * 30000, "]" * 30000), INVALID, "nests deeper than any setting"),
+    ("[" * 30000 + "]" * 30000, INVALID, "nests deeper than any setting"),
+    ('{"title": "[[[[[[[[[[[[[[[[[[[[", "x": "\\"[[[[[[[[[[[[[["}', INVALID, "unknown setting 'title'"),
     # Values the card itself refuses: the library's answer, and nothing of
     # the request stays (the generator keeps its frequency).
     ({"generator": {"frequency": 3000}, "ch1": {"dcLevel": 900}}, INVALID, "SetDcLevel(CH1, 900 V)"),
@@ -119,6 +123,9 @@ def test_bad_input_is_refused_whole_and_the_view_keeps_running(scope):
         stream.close()
     status, _ = scope.request("GET", "/api/nothing")
     assert status == 404
+    status, _ = scope.post('{"rate": "%s"}' % ("9" * 100000))  # beyond any settings request
+    assert status == 413
+    assert scope.settings() == before
 
 
 def test_two_pages_see_the_trace_and_the_last_setting_wins(scope):
@@ -176,9 +183,19 @@ def test_options_give_the_starting_settings_and_remote_needs_consent():
         settings = scope.settings()["settings"]
         assert (settings["rate"], settings["samples"]) == (250e3, 2000)
         assert settings["generator"]["type"] == "triangle" and settings["trigger"]["source"] == "none"
+        assert settings["preTrigger"] == 0  # running free, as the capture tool does
         stream = scope.stream()
         assert stream.next_frame()["samples"] == 2000
         stream.close()
+    finally:
+        assert scope.close() == 0
+    scope = Scope("--rate", "2.5M", "--time", "2ms")
+    try:
+        assert scope.settings()["settings"]["samples"] == 5000
+        status, state = scope.post({"rate": 3e6})  # the card rounds to a rate it reaches
+        assert status == 200 and state["settings"]["rate"] == state["reached"]["rate"]
+        assert 2e6 < state["reached"]["rate"] < 4e6
+        assert scope.post({"samples": 1000})[1]["reached"]["samples"] == 1000
     finally:
         assert scope.close() == 0
     refused = subprocess.run([os.environ["RK350_SCOPE"], "--listen", "0.0.0.0", "--port", "0"],

@@ -92,6 +92,13 @@ void InstrumentThread::Open() {
   settings_ = CompleteSettings(options_, limits_.virtualCard);
   ProbeOffer();
   Configure();
+  // --time gave the record as a duration: from now on it is the samples
+  // the card took for it, which the page shows and changes.
+  if (settings_.options.recordTime) {
+    settings_.options.recordLength = static_cast<std::uint32_t>(api_.GetRecordLength());
+    settings_.options.recordTime.reset();
+    options_ = settings_.options;
+  }
   PublishState();
   if (settings_.acquisition != Acquisition::Stop) StartEngine();
 }
@@ -139,6 +146,8 @@ void InstrumentThread::ProbeOffer() {
 void InstrumentThread::Configure() {
   options_ = settings_.options;
   session_->Configure();
+  // The settings say the rate the card runs at, not the one asked for.
+  settings_.options.sampleRate = options_.sampleRate = session_->SampleRate();
 }
 
 void InstrumentThread::StartEngine() {

@@ -16,6 +16,8 @@ using namespace std::chrono_literals;
 // Every SSE client holds one thread while it listens: enough for several
 // pages and the settings requests beside them.
 constexpr std::size_t kThreads = 16;
+// Settings are a few hundred bytes; a larger request is refused unread (413).
+constexpr std::size_t kLargestRequest = 64 * 1024;
 
 void Reply(httplib::Response& res, const Answer& answer) {
   res.status = answer.status;
@@ -33,6 +35,7 @@ ScopeServer::ScopeServer(InstrumentThread& instrument, const std::string& webDir
     : instrument_(instrument), server_(std::make_unique<httplib::Server>()) {
   server_->new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
   server_->set_mount_point("/", webDirectory);
+  server_->set_payload_max_length(kLargestRequest);
   Routes();
 }
 
@@ -55,6 +58,10 @@ void ScopeServer::Routes() {
     Reply(res, {200, instrument_.State()});
   });
   server_->Post("/api/settings", [this](const httplib::Request& req, httplib::Response& res) {
+    if (JsonNestingDepth(req.body) > kMaxSettingsDepth) {
+      Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "the request nests deeper than any setting"));
+      return;
+    }
     const json patch = json::parse(req.body, nullptr, false);
     if (patch.is_discarded()) {
       Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "the request is not JSON"));

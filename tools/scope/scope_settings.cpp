@@ -1,5 +1,6 @@
 #include "scope_settings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -17,6 +18,14 @@ constexpr const char* kSlopes[] = {"rising", "falling"};
 constexpr const char* kCouplings[] = {"dc", "ac"};
 constexpr const char* kSignalTypes[] = {"sine", "triangle", "square", "dc", "noise"};
 constexpr int kMaxAverage = 1000;
+
+// A value as an error message shows it: scalars as JSON, structures by kind
+// (their text may be long, and deeply nested).
+std::string Shown(const json& v) {
+  if (v.is_array()) return "an array";
+  if (v.is_object()) return "an object";
+  return v.dump();
+}
 
 // A refusal while reading: the path of the setting and why.
 struct Refusal : std::runtime_error {
@@ -83,7 +92,7 @@ class Reader {
     }
     std::string list;
     for (const char* n : names) list += std::string(list.empty() ? "" : ", ") + n;
-    throw Refusal(Where(key) + " " + v->dump() + " is none of " + list);
+    throw Refusal(Where(key) + " " + Shown(*v) + " is none of " + list);
   }
 
   std::string Where(const std::string& key) const {
@@ -112,7 +121,7 @@ std::optional<capture::SourceOptions> ReadSource(const Reader& r, const char* ke
   if (!virtualCard) throw Refusal(r.Where(key) + ": only the virtual card has built-in sources");
   if (!v->is_string()) throw Refusal(r.Where(key) + " is not a source such as \"square:0.5:250\"");
   const auto source = capture::ParseSource(v->get<std::string>());
-  if (!source) throw Refusal(r.Where(key) + " " + v->dump() + " is not a source such as \"square:0.5:250\"");
+  if (!source) throw Refusal(r.Where(key) + " " + Shown(*v) + " is not a source such as \"square:0.5:250\"");
   return source;
 }
 
@@ -147,7 +156,7 @@ void ReadTrigger(const json& object, CaptureOptions& o) {
     if (!code) {
       std::string list;
       for (const auto& s : capture::TriggerSources()) list += std::string(list.empty() ? "" : ", ") + s.name;
-      throw Refusal("trigger.source " + source->dump() + " is none of " + list);
+      throw Refusal("trigger.source " + Shown(*source) + " is none of " + list);
     }
     o.triggerSource = *code;
   }
@@ -241,6 +250,27 @@ json SettingsToJson(const ScopeSettings& s) {
       {"symmetry", g.symmetry},
   };
   return j;
+}
+
+int JsonNestingDepth(std::string_view text) {
+  int depth = 0, deepest = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\')
+        ++i;  // the escaped character
+      else if (c == '"')
+        inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return deepest;
 }
 
 json MergeSettings(json base, const json& patch) {

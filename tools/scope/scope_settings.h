@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "options.h"
@@ -35,6 +36,12 @@ struct ScopeSettings {
 ScopeSettings CompleteSettings(const capture::CaptureOptions& options, bool virtualCard);
 
 nlohmann::json SettingsToJson(const ScopeSettings& settings);
+
+// How deep arrays and objects nest in JSON text (strings skipped). Settings
+// nest three deep; a request nested deeper is refused before it is parsed,
+// since copying and comparing JSON values recurses once per level.
+int JsonNestingDepth(std::string_view text);
+constexpr int kMaxSettingsDepth = 8;
 
 // `patch` onto `base`: objects merge key by key, anything else replaces.
 nlohmann::json MergeSettings(nlohmann::json base, const nlohmann::json& patch);

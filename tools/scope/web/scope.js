@@ -75,8 +75,19 @@ function showSettings(state) {
   for (const control of document.querySelectorAll("[data-setting]")) {
     if (control === document.activeElement && control.tagName === "INPUT" && control.type !== "checkbox") continue;
     const value = settingAt(state.settings, control.dataset.setting);
-    if (control.dataset.type === "boolean") control.checked = Boolean(value);
-    else control.value = value === null || value === undefined ? "" : String(value);
+    const text = value === null || value === undefined ? "" : String(value);
+    if (control.dataset.type === "boolean") {
+      control.checked = Boolean(value);
+    } else {
+      // A value the lists do not hold (a rate given on the command line, a
+      // trigger mode number) gets an entry of its own.
+      if (control.tagName === "SELECT" && text !== "" && ![...control.options].some((o) => o.value === text)) {
+        const number = Number(text);
+        const label = control.dataset.setting === "rate" ? engineering(number, "Hz") : text;
+        control.add(new Option(label, text));
+      }
+      control.value = text;
+    }
   }
   for (const button of document.querySelectorAll("[data-acquisition]"))
     button.classList.toggle("active", button.dataset.acquisition === state.settings.acquisition);
