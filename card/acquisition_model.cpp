@@ -10,10 +10,6 @@
 namespace rk350::card {
 
 namespace {
-constexpr uint8_t kClockModeSlow = 0x14;
-constexpr uint8_t kClockModeInterleaved = 2;
-constexpr uint8_t kSequencerAcquireRun = 0xAE;
-constexpr uint8_t kSequencerAdvanceRun = 0xA3;
 constexpr int64_t kScanChunk = 1024;
 constexpr int64_t kScanBudget = int64_t{1} << 20;
 // The longest stretch one bounds check covers; far beyond any run (the
@@ -63,7 +59,8 @@ void AcquisitionModel::OnRegisterWrite(uint8_t index, uint8_t value) {
   registers_[index] = value;
   switch (index) {
     case regs::kRegCommand:
-      if (lastCommand_ == 0x7E && value == 0x20) {  // clears the address counter and the status
+      if (lastCommand_ == regs::kCommandStartAcquisition[0] && value == regs::kCommandStartAcquisition[1]) {
+        // clears the address counter and the status
         CatchUp();
         if (!run_.active) {
           address_ = 0;
@@ -71,13 +68,15 @@ void AcquisitionModel::OnRegisterWrite(uint8_t index, uint8_t value) {
           seen_ = 0;
         }
       }
-      if (lastCommand_ == 0x56 && value == 0x00) advanceReset_ = true;
-      // 0x56 then 0x02 prepares a readout from address 0: nothing to do here.
+      if (lastCommand_ == regs::kCommandStartAdvance[0] && value == regs::kCommandStartAdvance[1]) {
+        advanceReset_ = true;
+      }
+      // Preparing a readout from address 0 needs nothing here.
       lastCommand_ = value;
       break;
     case regs::kRegTriggerControl:
       // Trigger control 3 while waiting forces the trigger at once.
-      if (value == 3 && previous != 3) {
+      if (value == regs::kTriggerControlFreeRun && previous != regs::kTriggerControlFreeRun) {
         CatchUp();
         if (run_.active && !run_.triggered) SetTrigger(std::max(run_.next, SamplesUpTo(time_.Now())));
       }
@@ -87,9 +86,9 @@ void AcquisitionModel::OnRegisterWrite(uint8_t index, uint8_t value) {
       break;
     case regs::kRegSequencer:
       CatchUp();
-      if (run_.active && value != kSequencerAcquireRun) StopRun(SamplesUpTo(time_.Now()));
-      if (value == kSequencerAcquireRun && !run_.active) StartRun();
-      if (value == kSequencerAdvanceRun) {
+      if (run_.active && value != regs::kSequencerAcquireRun) StopRun(SamplesUpTo(time_.Now()));
+      if (value == regs::kSequencerAcquireRun && !run_.active) StartRun();
+      if (value == regs::kSequencerAdvanceRun) {
         // Counts the address on by the post-trigger count at the fastest
         // clock, without writing the memory. Its 1.3 ms at most are not
         // modelled: the run is complete when the next status read comes.
@@ -113,8 +112,8 @@ void AcquisitionModel::StartRun() {
   r.t0 = time_.Now();
   const double hz = ConverterClockHz();
   r.period = hz > 0 ? 1.0 / hz : 1.0;  // no clock selected: a token 1 Hz
-  r.interleaved = registers_[regs::kRegClockMode] == kClockModeInterleaved;
-  r.slowClock = registers_[regs::kRegClockMode] == kClockModeSlow;
+  r.interleaved = registers_[regs::kRegClockMode] == regs::kClockModeFixedInterleaved;
+  r.slowClock = registers_[regs::kRegClockMode] == regs::kClockModeSlowCounter;
   r.postCount = registers_[regs::kRegPostCountLow] | static_cast<uint32_t>(registers_[regs::kRegPostCountHigh]) << 8;
   if (r.postCount == 0) r.postCount = 1;
   r.paths[0] = frontEnd_.Path(1);
@@ -123,16 +122,16 @@ void AcquisitionModel::StartRun() {
   const uint8_t control = registers_[regs::kRegTriggerControl];
   const uint8_t path = registers_[regs::kRegTriggerPath];
   const uint8_t special = registers_[regs::kRegSpecialTrigger];
-  if (control == 3) {
+  if (control == regs::kTriggerControlFreeRun) {
     r.path = Path::kFreeRun;
-  } else if (path == 1) {
+  } else if (path == regs::kTriggerPathCh1) {
     r.path = Path::kCh1;
-  } else if (path == 2) {
+  } else if (path == regs::kTriggerPathCh2) {
     r.path = Path::kCh2;
-  } else if (path == 3) {
+  } else if (path == regs::kTriggerPathLogic) {
     r.path = Path::kLogic;
     r.logic = control;
-  } else if (path == 4) {
+  } else if (path == regs::kTriggerPathSpecial) {
     switch (special >> 4) {
       case 0:
         r.path = Path::kExternal;

@@ -7,16 +7,14 @@ namespace rk350::card {
 namespace {
 namespace L = eeprom_layout;
 
-// The relay bytes the card's front end is built for: attenuator and gain
-// relays of each calibrated range 3..12.
+// The calibrated ranges 3..12 the card's front end is built for, by their
+// full scale; each is recognised by its relay byte in the register map.
 struct RelayRange {
-  uint8_t relay;
   int range;
   double fullScale;
 };
 constexpr RelayRange kRelayRanges[] = {
-    {0x42, 3, 0.1}, {0x52, 4, 0.2}, {0x12, 5, 0.4},   {0x82, 6, 0.8},   {0x54, 7, 2.0},
-    {0x14, 8, 4.0}, {0x84, 9, 8.0}, {0x58, 10, 20.0}, {0x18, 11, 40.0}, {0x88, 12, 80.0},
+    {3, 0.1}, {4, 0.2}, {5, 0.4}, {6, 0.8}, {7, 2.0}, {8, 4.0}, {9, 8.0}, {10, 20.0}, {11, 40.0}, {12, 80.0},
 };
 constexpr uint8_t kRelayRangeBits = static_cast<uint8_t>(~(regs::kRelayAcCoupling | regs::kRelayInterleave));
 
@@ -89,7 +87,7 @@ void FrontEndModel::OnLinesWrite(uint8_t value) {
 
 int FrontEndModel::RangeOfRelay(uint8_t relay) {
   for (const auto& r : kRelayRanges) {
-    if (r.relay == (relay & kRelayRangeBits)) return r.range;
+    if (regs::kRangeRelayBits[r.range] == (relay & kRelayRangeBits)) return r.range;
   }
   return 0;
 }

@@ -25,6 +25,7 @@
 
 #include "card/eeprom_image.h"
 #include "card/front_end_trace.h"
+#include "hardware/register_map.h"
 
 namespace rk350::card {
 
@@ -49,7 +50,7 @@ struct FrontEndPathRegisters {
 class FrontEndModel {
  public:
   // Relay latch content at power-on: 0.8 V range, DC coupled.
-  static constexpr uint8_t kPowerOnRelay = 0x82;
+  static constexpr uint8_t kPowerOnRelay = regs::kRangeRelayBits[6];
 
   FrontEndModel();
   void Reset();

@@ -12,7 +12,6 @@ namespace L = eeprom_layout;
 
 namespace {
 
-constexpr double kDivisor[15] = {1, 2, 5, 10, 20, 40, 80, 160, 320, 640, 1280, 5120, 20480, 81920, 1310720};
 constexpr uint32_t kShortSampleUnits = regs::kGenPhaseUnits / regs::kGenShortMemorySamples;  // 2^13
 constexpr uint32_t kLongSampleUnits = regs::kGenPhaseUnits / regs::kGenLongMemorySamples;    // 2^7
 constexpr double kSampleCentre = 8191.5;  // between the peaks 0 and 16383
@@ -136,7 +135,7 @@ double GeneratorModel::ClockHz() const {
   const uint8_t select = reg_[regs::kRegGenClockSelect];
   const bool running = (control_ & regs::kGenCtrlNotReset) != 0 && (control_ & regs::kGenCtrlRun) != 0;
   if (!running || select >= regs::kGenClockStopped) return 0;
-  return kBaseClockHz / kDivisor[select];
+  return kBaseClockHz / regs::kGenPrescalerDivisor[select];
 }
 
 double GeneratorModel::SampleVolts(uint16_t sample) const {

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "card/eeprom_image.h"
+#include "hardware/register_map.h"
 
 namespace rk350::card {
 
@@ -54,7 +55,7 @@ struct GeneratorOutput {
 class GeneratorModel {
  public:
   static constexpr uint32_t kMemorySamples = 65536;
-  static constexpr double kBaseClockHz = 50e6;
+  static constexpr double kBaseClockHz = regs::kBaseClockHz;
 
   GeneratorModel();
   void Reset();

@@ -4,12 +4,6 @@
 
 namespace rk350::card {
 
-namespace {
-constexpr double kPrescaler[16] = {0,   5,    10,   20,    40,    80,      160,      320,
-                                   640, 1280, 5120, 20480, 81920, 1310720, 20971520, 335544320};
-constexpr uint8_t kCommandLoadCounter = 0x01;
-}  // namespace
-
 void SampleClockModel::Reset() {
   select_ = 0;
   mode_ = 0;
@@ -33,7 +27,7 @@ void SampleClockModel::OnRegisterWrite(uint8_t index, uint8_t value) {
       mode_ = value;
       break;
     case regs::kRegCommand:
-      if ((command_ & kCommandLoadCounter) == 0 && (value & kCommandLoadCounter) != 0) {
+      if ((command_ & regs::kCommandLoadCounter) == 0 && (value & regs::kCommandLoadCounter) != 0) {
         loadedReload_ = static_cast<uint16_t>(reloadHigh_ << 8 | reloadLow_);
       }
       command_ = value;
@@ -43,7 +37,9 @@ void SampleClockModel::OnRegisterWrite(uint8_t index, uint8_t value) {
   }
 }
 
-double SampleClockModel::PrescalerDivisor(int code) { return code >= 1 && code <= 15 ? kPrescaler[code] : 0; }
+double SampleClockModel::PrescalerDivisor(int code) {
+  return code >= 1 && code <= regs::kLastPrescaler ? regs::kPrescalerDivisor[code] : 0;
+}
 
 uint32_t SampleClockModel::CounterDivider() const {
   const uint32_t n = (0x10001u - loadedReload_) & 0xFFFFu;
@@ -51,22 +47,22 @@ uint32_t SampleClockModel::CounterDivider() const {
 }
 
 double SampleClockModel::ConverterClockHz() const {
-  const uint8_t select = select_ & static_cast<uint8_t>(~kSelectReadout);
+  const uint8_t select = select_ & static_cast<uint8_t>(~regs::kClockSelectReadout);
   switch (select) {
-    case 0x0F:
+    case regs::kClockSelect50MHz:
       return kBaseClockHz;
-    case 0x10:
+    case regs::kClockSelect25MHz:
       return kBaseClockHz / 2;
-    case 0x11:
+    case regs::kClockSelect10MHz:
       return kBaseClockHz / 5;
-    case 0x12:
+    case regs::kClockSelect5MHz:
       return kBaseClockHz / 10;
     default:
       break;
   }
-  const uint8_t group = select & 0x30;
-  const double divisor = PrescalerDivisor(select & 0x0F);
-  if ((group != 0x20 && group != 0x30) || divisor == 0) return 0;
+  const uint8_t group = select & regs::kClockSelectGroupMask;
+  const double divisor = PrescalerDivisor(select & regs::kClockSelectPrescalerMask);
+  if ((group != regs::kClockSelectFastCounter && group != regs::kClockSelectSlowCounter) || divisor == 0) return 0;
   return kBaseClockHz / 2 / divisor / CounterDivider();
 }
 

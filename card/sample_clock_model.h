@@ -3,11 +3,9 @@
 // rates. The converters run at ConverterClockHz(); interleaved, both run at
 // it, half a period apart.
 //
-// Register 5 (clock select, bit 0x40 = memory readout, ignored here):
-//   0x0F 50 MHz, 0x10 25 MHz, 0x11 10 MHz, 0x12 5 MHz;
-//   0x20 + i (fast counter) or 0x30 + i (slow counter), prescaler code i =
-//   1..15 dividing the half base clock by 5, 10, 20, 40, 80, 160, 320, 640,
-//   1280, 5120, 20480, 81920, 1310720, 20971520, 335544320.
+// Register 5 (clock select, the memory readout bit ignored here): a fixed
+//   rate, or the fast or slow counter group with a prescaler code i = 1..15
+//   dividing the half base clock (codes and divisors in the register map).
 // Registers 6, 7: reload value, taken by the counter when bit 0 of the
 // command register 4 rises. The counter runs from the reload value up and
 // wraps one state past 0xFFFF: it divides by (0x10001 - reload) mod 65536
@@ -18,12 +16,13 @@
 
 #include <cstdint>
 
+#include "hardware/register_map.h"
+
 namespace rk350::card {
 
 class SampleClockModel {
  public:
-  static constexpr double kBaseClockHz = 50e6;
-  static constexpr uint8_t kSelectReadout = 0x40;
+  static constexpr double kBaseClockHz = regs::kBaseClockHz;
 
   SampleClockModel() { Reset(); }
   void Reset();

@@ -9,11 +9,6 @@
 
 namespace rk350::front_end {
 
-// Relay latch byte of each range 1..12 (index 0 unused): attenuator and gain
-// relays; bit 0 (AC coupling) and bit 5 (interleave) are added per path.
-inline constexpr uint8_t kRangeRelayBits[13] = {0x00, 0x42, 0x42, 0x42, 0x52, 0x12, 0x82,
-                                                0x54, 0x14, 0x84, 0x58, 0x18, 0x88};
-
 // How one converter path is fed. Without interleave each path digitises its
 // own channel. Interleaved, both paths digitise the one measured channel: the
 // crossed path takes range, DC level, gain and step sizes from that source

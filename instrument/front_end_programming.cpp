@@ -80,7 +80,7 @@ void TRK350::ApplyTrim(int path) {
 
 uint8_t TRK350::RelayByte(int path) const {
   // Always the path's own range and coupling.
-  uint8_t b = front_end::kRangeRelayBits[ValidRange(RangeIndex[path])];
+  uint8_t b = regs::kRangeRelayBits[ValidRange(RangeIndex[path])];
   if (Coupling[path] == 1) b |= regs::kRelayAcCoupling;
   if (Interleaved && ((mMeasureMode == mCh1 && path == 2) || (mMeasureMode == mCh2 && path == 1))) {
     b |= regs::kRelayInterleave;

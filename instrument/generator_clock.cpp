@@ -10,9 +10,8 @@ namespace rk350 {
 
 namespace {
 
-constexpr Extended kBaseClock = 50000000.0L;
-constexpr Extended kPrescalerDivisor[15] = {1, 2, 5, 10, 20, 40, 80, 160, 320, 640, 1280, 5120, 20480, 81920, 1310720};
-constexpr int kSlowestPrescaler = 14;
+constexpr Extended kBaseClock = regs::kBaseClockHz;
+constexpr int kSlowestPrescaler = regs::kGenSlowestPrescaler;
 constexpr Extended kPhaseUnitsPerPeriod = 8388608.0L;  // 2^23 per 1024-sample period
 constexpr Extended kMinimumIncrement = 10000.0L;
 constexpr Extended kShortMemoryMaxFrequency = 5000000.0L;
@@ -24,11 +23,7 @@ constexpr Extended kLongMemoryThreshold[14] = {50000000.0L, 25000000.0L, 1000000
                                                39062.5L,    9765.625L,   100000.0L / 41.0L, 25000.0L / 41.0L};
 constexpr uint8_t kLongMemoryIncrement = 0x80;  // one sample per clock
 
-// Control bytes that start the accumulator with the new increment and clock.
-constexpr uint8_t kShortClockSequence[3] = {0x56, 0x56, 0x57};
-constexpr uint8_t kLongClockSequence[3] = {0x56, 0x5E, 0x5F};
-
-Extended PrescaledClock(int index) { return kBaseClock / kPrescalerDivisor[index]; }
+Extended PrescaledClock(int index) { return kBaseClock / regs::kGenPrescalerDivisor[index]; }
 
 // One byte of the increment: the integer part of value, modulo 256. A value
 // without an integer part (not finite, or beyond 64 bits) is reported with
@@ -65,7 +60,7 @@ void TRK350::ProgramGenClock(Extended& hertz) {
     WriteRegister(regs::kRegGenIncrementMid, mid);
     WriteRegister(regs::kRegGenIncrementHigh, high);
     WriteRegister(regs::kRegGenClockSelect, static_cast<uint8_t>(index));
-    for (const uint8_t control : kShortClockSequence) WriteRegister(regs::kRegGenControl, control);
+    for (const uint8_t control : regs::kGenShortClockSequence) WriteRegister(regs::kRegGenControl, control);
   } else {
     // The frequency is the sample clock; the increment stays at one sample.
     int index = kSlowestPrescaler;
@@ -79,7 +74,7 @@ void TRK350::ProgramGenClock(Extended& hertz) {
     WriteRegister(regs::kRegGenIncrementMid, 0);
     WriteRegister(regs::kRegGenIncrementHigh, 0);
     WriteRegister(regs::kRegGenClockSelect, static_cast<uint8_t>(index));
-    for (const uint8_t control : kLongClockSequence) WriteRegister(regs::kRegGenControl, control);
+    for (const uint8_t control : regs::kGenLongClockSequence) WriteRegister(regs::kRegGenControl, control);
   }
 }
 

@@ -10,12 +10,6 @@
 namespace rk350 {
 
 namespace {
-// Control bytes of the load sequence (before the long-memory bit is added).
-constexpr uint8_t kLoadHoldReset = 0x31;   // accumulator held at 0, clock stopped
-constexpr uint8_t kLoadReleased = 0x71;    // accumulator released, strobes idle high
-constexpr uint8_t kLoadStrobeLow = 0x70;   // write strobe low
-constexpr uint8_t kLoadAdvanceLow = 0x51;  // advance line low
-constexpr uint8_t kLoadRun = 0x75;         // run from the prescaled clock
 // Phase increment of one sample during the load.
 constexpr uint32_t kShortLoadIncrement = regs::kGenPhaseUnits / regs::kGenShortMemorySamples;  // 0x2000
 constexpr uint32_t kLongLoadIncrement = regs::kGenPhaseUnits / regs::kGenLongMemorySamples;    // 0x80
@@ -32,17 +26,17 @@ void TRK350::LoadGenMemory(const uint16_t* samples, int32_t count) {
   WriteRegister(regs::kRegGenIncrementMid, static_cast<uint8_t>(increment >> 8));
   WriteRegister(regs::kRegGenIncrementHigh, 0);
   WriteRegister(regs::kRegGenClockSelect, regs::kGenClockStopped);
-  WriteRegister(regs::kRegGenControl, kLoadHoldReset | mode);
-  WriteRegister(regs::kRegGenControl, kLoadReleased | mode);
+  WriteRegister(regs::kRegGenControl, regs::kGenLoadHoldReset | mode);
+  WriteRegister(regs::kRegGenControl, regs::kGenLoadReleased | mode);
   for (int32_t i = 0; i < n; ++i) {
     WriteRegister(regs::kRegGenMemDataLow, static_cast<uint8_t>(samples[i]));
     WriteRegister(regs::kRegGenMemDataHigh, static_cast<uint8_t>(samples[i] >> 8));
-    WriteRegister(regs::kRegGenControl, kLoadStrobeLow | mode);
-    WriteRegister(regs::kRegGenControl, kLoadReleased | mode);  // write strobe rises
-    WriteRegister(regs::kRegGenControl, kLoadAdvanceLow | mode);
-    WriteRegister(regs::kRegGenControl, kLoadReleased | mode);  // advance line rises
+    WriteRegister(regs::kRegGenControl, regs::kGenLoadStrobeLow | mode);
+    WriteRegister(regs::kRegGenControl, regs::kGenLoadReleased | mode);  // write strobe rises
+    WriteRegister(regs::kRegGenControl, regs::kGenLoadAdvanceLow | mode);
+    WriteRegister(regs::kRegGenControl, regs::kGenLoadReleased | mode);  // advance line rises
   }
-  WriteRegister(regs::kRegGenControl, kLoadRun | mode);
+  WriteRegister(regs::kRegGenControl, regs::kGenLoadRun | mode);
 }
 
 }  // namespace rk350

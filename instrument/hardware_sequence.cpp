@@ -8,18 +8,6 @@ namespace rk350 {
 namespace {
 using namespace regs;
 
-// Sequencer (register 29) values.
-constexpr uint8_t kSequencerAcquireHold = 0xAC;
-constexpr uint8_t kSequencerAcquireRun = 0xAE;
-constexpr uint8_t kSequencerAdvanceHold = 0xA1;
-constexpr uint8_t kSequencerAdvanceRun = 0xA3;
-constexpr uint8_t kSequencerIdle = 0x01;
-// Command strobes (register 4), written as pairs.
-constexpr uint8_t kCommandStartAcquisition[2] = {0x7E, 0x20};
-constexpr uint8_t kCommandStartAdvance[2] = {0x56, 0x00};
-
-constexpr uint8_t kTriggerControlFreeRun = 3;
-constexpr uint8_t kSpecialModeCh1 = 0x8C;
 constexpr uint32_t kAdvanceWaitMs = 10;
 constexpr uint16_t kPostTriggerExtra = 10;
 
@@ -164,20 +152,20 @@ void TRK350::ProgramTrigger() {
       break;
     }
     case tsExternal:
-      shadow[kR10] = 4;
+      shadow[kR10] = kTriggerPathSpecial;
       shadow[kR9] = 0;
       if (mx == 0) shadow[kR24] = 9;
       if (mx == 1) shadow[kR24] = 8;
       break;
     case tsAnaExt:
-      shadow[kR10] = 4;
+      shadow[kR10] = kTriggerPathSpecial;
       shadow[kR9] = 1;
       if (m1 < 4) shadow[kR24] = static_cast<uint8_t>(kAnalogExternalCode[m1]);
       break;
     case tsAnd:
     case tsOr:
     case tsXor: {
-      shadow[kR10] = 3;
+      shadow[kR10] = kTriggerPathLogic;
       shadow[kR9] = tsTriggerSource == tsAnd ? 0 : tsTriggerSource == tsOr ? 1 : 2;
       if (m1 < 4) {  // the mode as stored, bit 7 included
         shadow[kR15] = kLogicRouting[m1].r15;
@@ -228,7 +216,7 @@ void TRK350::ForceTrigger() {
 
 void TRK350::AdvanceMemoryAddress(uint16_t count) {
   LoadPostTriggerCounter(count);
-  Extended fastest = 50000000.0L;
+  Extended fastest = kBaseClockHz;
   ProgramSampleClock(fastest);
   WriteRegister(kRegTriggerControl, kTriggerControlFreeRun);
   WriteRegister(kRegSequencer, kSequencerAdvanceHold);

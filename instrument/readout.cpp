@@ -15,11 +15,6 @@ using namespace regs;
 constexpr int32_t kDepth = static_cast<int32_t>(regs::kMemoryDepth);
 constexpr uint16_t kUnmeasured = 0x8000;
 constexpr int kSingleChannelAttempts = 4;
-constexpr uint8_t kSequencerIdle = 0x01;
-constexpr uint8_t kSequencerReadout = 0x47;
-constexpr uint8_t kReadStrobeValue = 0x01;
-constexpr uint8_t kClockSelectReadout = 0x40;
-constexpr uint8_t kCommandPrepareFromStart[2] = {0x56, 0x02};
 constexpr Extended kSlowClockLimit = 100000.0L;
 
 // How a record is aligned in the memory: the address-counter lead before the

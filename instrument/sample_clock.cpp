@@ -7,28 +7,14 @@
 
 namespace rk350 {
 
-namespace {
-constexpr uint8_t kSelect50MHz = 0x0F;
-constexpr uint8_t kSelect25MHz = 0x10;
-constexpr uint8_t kSelect10MHz = 0x11;
-constexpr uint8_t kSelect5MHz = 0x12;
-constexpr uint8_t kSelectFastCounter = 0x20;  // + prescaler code
-constexpr uint8_t kSelectSlowCounter = 0x30;  // + prescaler code
-constexpr uint8_t kModeFixed = 6;
-constexpr uint8_t kModeFixedInterleaved = 2;
-constexpr uint8_t kModeFastCounter = 6;
-constexpr uint8_t kModeSlowCounter = 0x14;
-constexpr uint8_t kCommandLoadCounter = 0x01;
-constexpr uint8_t kCommandIdle = 0x00;
-}  // namespace
-
 void TRK350::ProgramSampleClock(Extended& hertz) {
   using namespace sample_clock;
+  using namespace regs;
   constexpr Extended B = kBaseClock;
   // Below the slowest rate the divider would no longer fit 16 bits.
   if (!IsProgrammableRate(hertz)) hertz = kMinRate;
 
-  gClockMode = Interleaved ? kModeFixedInterleaved : kModeFixed;
+  gClockMode = Interleaved ? kClockModeFixedInterleaved : kClockModeFixed;
 
   const auto fixedRate = [&](Extended rate, uint8_t select) {
     WriteRegister(regs::kRegClockMode, gClockMode);
@@ -36,10 +22,10 @@ void TRK350::ProgramSampleClock(Extended& hertz) {
     gClockSelect = select;
     WriteRegister(regs::kRegClockSelect, gClockSelect);
   };
-  if (hertz > B / 2) return fixedRate(B, kSelect50MHz);
-  if (hertz > B / 4) return fixedRate(B / 2, kSelect25MHz);
-  if (hertz >= B / 5) return fixedRate(B / 5, kSelect10MHz);
-  if (hertz >= B / 10) return fixedRate(B / 10, kSelect5MHz);
+  if (hertz > B / 2) return fixedRate(B, kClockSelect50MHz);
+  if (hertz > B / 4) return fixedRate(B / 2, kClockSelect25MHz);
+  if (hertz >= B / 5) return fixedRate(B / 5, kClockSelect10MHz);
+  if (hertz >= B / 10) return fixedRate(B / 10, kClockSelect5MHz);
 
   // Counter rates: the smallest prescaler whose 16-bit divider reaches the
   // request.
@@ -56,11 +42,11 @@ void TRK350::ProgramSampleClock(Extended& hertz) {
   const auto reload = static_cast<uint16_t>(0xFFFF - divider + 2);
 
   if (hertz > kFastCounterLimit) {
-    gClockSelect = static_cast<uint8_t>(code + kSelectFastCounter);
-    gClockMode = kModeFastCounter;
+    gClockSelect = static_cast<uint8_t>(code + kClockSelectFastCounter);
+    gClockMode = kClockModeFastCounter;
   } else {
-    gClockSelect = static_cast<uint8_t>(code + kSelectSlowCounter);
-    gClockMode = kModeSlowCounter;
+    gClockSelect = static_cast<uint8_t>(code + kClockSelectSlowCounter);
+    gClockMode = kClockModeSlowCounter;
   }
   WriteRegister(regs::kRegClockSelect, gClockSelect);
   WriteRegister(regs::kRegClockReloadLow, static_cast<uint8_t>(reload & 0xFF));

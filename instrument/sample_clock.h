@@ -4,22 +4,17 @@
 
 #include <cstdint>
 
+#include "hardware/register_map.h"
 #include "instrument/trk350.h"
 
 namespace rk350::sample_clock {
 
-inline constexpr Extended kBaseClock = 50000000.0L;
-
-// Divisor of each prescaler code 1..15 (index 0 unused); the code is what
-// register 5 carries in its low nibble.
-inline constexpr Extended kPrescalerDivisor[16] = {0,   5,    10,   20,    40,    80,      160,      320,
-                                                   640, 1280, 5120, 20480, 81920, 1310720, 20971520, 335544320};
-inline constexpr int kLastPrescaler = 15;
+inline constexpr Extended kBaseClock = regs::kBaseClockHz;
 inline constexpr int32_t kMaxDivider = 0xFFFF;
 
 // The slowest rate the divider reaches: the largest prescaler with the
 // largest 16-bit divider. Requests below it cannot be programmed.
-inline constexpr Extended kMinRate = kBaseClock / 2 / kPrescalerDivisor[kLastPrescaler] / kMaxDivider;
+inline constexpr Extended kMinRate = kBaseClock / 2 / regs::kPrescalerDivisor[regs::kLastPrescaler] / kMaxDivider;
 
 // Counter rates above this run in the fast counter mode.
 inline constexpr Extended kFastCounterLimit = 100000.0L;

@@ -6,7 +6,8 @@
 // The class is declared here in one piece; its operations are implemented by
 // area, one file each:
 //   trk350_component.cpp   construction, notification, timer dispatch
-//   ../hardware/eeprom_protocol.cpp, ../hardware/detection.cpp
+//   eeprom_protocol.cpp, detection.cpp (the protocol and the identity reads
+//     themselves: eeprom_protocol.h, card_identity.h)
 //   front_end.cpp, front_end_serial.cpp, timebase.cpp, trigger_settings.cpp
 //   engine.cpp, hardware_sequence.cpp, readout.cpp
 //   generator*.cpp, square_wave.cpp
@@ -20,6 +21,7 @@
 
 #include "hardware/port_io.h"
 #include "hardware/register_map.h"
+#include "instrument/card_identity.h"
 #include "instrument/zeroed_buffer.h"
 #include "platform/platform.h"
 
@@ -82,11 +84,6 @@ struct TNotifyEvent {
   void operator()(TRK350* sender) const { code(data, sender); }
 };
 
-// Calibration date and time of day as the EEPROM holds it.
-struct CalibrationDateTime {
-  int year = 1980, month = 1, day = 1, hour = 0, minute = 0;
-};
-
 // Buffer sizes, fixed at construction so that no acquisition path allocates.
 constexpr int kChannelBufferSamples = 132001;
 constexpr int kGenBufferWords = 65536;
@@ -101,6 +98,9 @@ extern uint8_t gClockSelect;
 constexpr int NotificationTransientUpdate = 4;
 constexpr int NotificationTransientReady = 5;
 
+// The class holds one area under each banner: its operations first, then the
+// fields they keep. A field marked "nothing reads it" is kept as the
+// component always had it; no operation of the library looks at it.
 class TRK350 {
  public:
   explicit TRK350(void* owner);  // Create(owner)
@@ -118,6 +118,17 @@ class TRK350 {
   std::string GetHint() const { return "nvt"; }
   std::string GetTag() const { return "nvt"; }
 
+  void* Owner = nullptr;
+  bool SettingsEventEnabled = false;
+  TNotifyEvent OnSettingsChanged;
+  TNotifyEvent OnMeasurementReady;
+  TNotifyEvent OnTriggered;
+  TNotifyEvent OnTransientUpdate;  // nothing assigns or fires it
+  // Notification message ids bound by BindNotificationMessage; nothing reads
+  // them (the library posts its own message ids).
+  uint32_t TransientUpdateMessage = 0;
+  uint32_t TransientReadyMessage = 0;
+
   // ---- Port access --------------------------------------------------------
   void WriteRegister(uint8_t index, uint8_t value) {
     if (!PortAccessEnabled) return;
@@ -129,6 +140,11 @@ class TRK350 {
     if (!PortAccessEnabled) return 0;
     return hw::PortIn(static_cast<uint16_t>(static_cast<uint16_t>(nHardwareAddress) + offset));
   }
+
+  bool PortAccessEnabled = false;  // the port-driver check passed at construction
+  int32_t nHardwareAddress = 648;  // the card's I/O base address
+  bool UseCallerAddress = true;    // InitInstrument takes the caller's address
+  bool bSlowIO = false;            // nothing reads it
 
   // ---- Serial EEPROM ------------------------------------------------------
   void SetLines(bool data, bool clock);
@@ -142,12 +158,69 @@ class TRK350 {
   uint16_t ReadWord(uint16_t address);
   int32_t ReadInteger(uint16_t address);
 
+  uint8_t ControlRegisterShadow = 0;  // register 1 as last written; nothing reads it
+
   // ---- Detection, identity, calibration -----------------------------------
   bool DetectCard();
   bool InitHardware();
   void ReadCalibration();
   CalibrationDateTime ReadCalibrationDate();
   void ShutdownHardware();
+
+  // Identity.
+  bool HardwarePresent = false;
+  uint8_t InstrumentKind = kKindRk350;
+  std::string DeviceName = kDeviceNameRk350;  // nothing reads it
+  int32_t SerialNumber = 0;
+  std::string InternalText;  // nothing reads it
+
+  // Capabilities of the detected card.
+  int32_t MaxRecordLength = 65520;
+  int32_t Resolution = 8;
+  Extended MaxSampleFrequency = 50000000.0L;
+  uint16_t ChannelCount = 2;
+  bool InterleaveCapable = false;
+  int32_t SensitivityCount = 10;
+  Extended Sensitivities[13] = {};
+  bool DcLevelAvailable = true;
+  Extended DcLevelLimits[13] = {};
+  bool SquareWaveGenPresent = true;
+  bool FuncGenPresent = false;
+  Extended FuncGenMaxAmplitude = 10.0L;
+  bool HasGeneratorBurst = false;
+  bool HasGeneratorTriggerSource = false;
+  bool AllowsTriggerModes5And6 = true;
+  bool AllowsTriggerMode4 = true;
+  bool HasExternalTrigger = true;
+  bool HasAnalogExternalTrigger = false;
+  bool HasPxiTrigger = false;
+  bool HasGeneratorTrigger = false;
+  int16_t TriggerLevelBits = 8;
+  int32_t DigitalInputsAvailable = 0;
+  int32_t DigitalOutputsAvailable = 0;
+  bool HasLogicTrigger = true;
+  bool HasXorTrigger = false;
+  bool AllowsTriggerModes2And3 = true;
+  uint8_t InstrumentConfig = 0;
+
+  // Calibration copies from the EEPROM, [channel 1..2][range 1..12].
+  uint8_t OffsetTrim[3][13] = {};
+  uint8_t InterleaveOffsetTrim[3][13] = {};
+  uint16_t DcGain[3][13] = {};
+  uint16_t DcZero[3][13] = {};
+  uint16_t InterleaveDcZero[3][13] = {};
+  uint16_t DcStep[3][13] = {};
+  uint16_t DcScale[3][13] = {};
+  // The generator's calibration.
+  uint32_t GenCalUnused = 0;  // word 758: read and stored, nothing reads it
+  uint32_t GenGainMid = 0;
+  uint32_t GenGainLow = 0;
+  int32_t GenAmpZero = 0;
+  int32_t GenOffsetZeroHigh = 0;
+  int32_t GenOffsetZeroMid = 0;
+  int32_t GenOffsetZeroLow = 0;
+  uint16_t GenAmpStepTable[7][16] = {};     // [row 0..6][entry 1..15]
+  uint16_t GenOffsetStepTable[7][16] = {};  // [row 0..6][entry 1..15]
 
   // ---- Input front end ----------------------------------------------------
   void SetChSensitivity(int channel, Extended fullScale);
@@ -173,6 +246,15 @@ class TRK350 {
   void ApplyTrim(int path);
   uint8_t RelayByte(int path) const;
 
+  // Settings, [channel 1..4].
+  uint16_t RangeIndex[5] = {0, 6, 6, 6, 6};
+  Extended DcLevel[5] = {};
+  Extended DcLevelLimit[5] = {};
+  uint8_t Coupling[5] = {};
+  bool AutoRanging[5] = {false, true, true, true, true};
+  uint16_t ResolutionCount = 1;
+  uint16_t Resolutions[10] = {8};
+
   // ---- Timebase and record ------------------------------------------------
   void SetrSampleFreq(Extended hertz);
   Extended GetrSampleFreq() const;
@@ -180,6 +262,19 @@ class TRK350 {
   void SetlPostSamples(int32_t samples);
   void SetlPreSamples(int32_t samples);
   void SetrTransSampleTime(Extended seconds);
+
+  Extended SampleFreqRequested = 0;
+  Extended ClockFrequency = 0;  // the rate the sample clock was last programmed with
+  bool bExternalClock = false;
+  bool Interleaved = false;
+  // A rate above one converter's top was asked for on an interleave-capable
+  // card; it interleaves whenever the measure mode lets one input use both
+  // converters.
+  bool InterleaveWanted = false;
+  int32_t lPreSamples = 256;
+  int32_t lPostSamples = 256;
+  int32_t lRecordLength = 512;
+  Extended rTransSampleTime = 1.0L;
 
   // ---- Trigger settings ---------------------------------------------------
   void SettsTriggerSource(TTrigSource source);
@@ -193,6 +288,17 @@ class TRK350 {
   void SetrTrigDipTime(Extended seconds);
   Extended GetrTrigDipTime() const;
   static int32_t ClampInt(int32_t value, int32_t lowest, int32_t highest);
+
+  TTrigSource tsTriggerSource = tsCh1;
+  // The source the settings were last applied with; the readout aligns by it.
+  TTrigSource AppliedTriggerSource = tsCh1;
+  uint8_t TriggerMode[5] = {};  // [0] external input, [1..4] channels
+  int32_t TriggerLevel[5] = {0, 127, 127, 127, 127};
+  int32_t TriggerHysteresis[5] = {0, 10, 10, 10, 10};
+  Extended rTrigTimeOut = 0;
+  int32_t TrigDipTimeMs = 0;
+  uint8_t PxiTriggerSlopes = 0;
+  uint8_t PxiTriggerEnables = 0;
 
   // ---- Measurement engine -------------------------------------------------
   void EngineTick();
@@ -211,8 +317,34 @@ class TRK350 {
   void UpdateFitWindows();
   void ArmFromEngine();
   void CompleteFromEngine();
+
+  std::unique_ptr<platform::PeriodicTimer> MeasureTimer;
+  uint32_t EngineTiming[2] = {0, 0};  // nothing reads it
+  uint8_t EngineState = 0;            // cleared by StartMeasureTimer; nothing reads it
+  bool MeasurementBusy = false;
+  bool SettingsDirty = true;
+  int32_t PollCount = 0;
   // A trigger was seen or forced since the synchronous measurement began.
   bool TriggerSeen = false;
+  bool SyncDone = false;
+  bool BlockRunning = false;
+  // Settings.
+  TMeasureMode mMeasureMode = mCh12;
+  uint8_t ActiveChannels = 3;
+  bool bEnableMeasurements = false;
+  TAcquisitionMode amAcquisitionMode = amContinuous;
+  TTransferMode tmTransferMode = tmBlock;
+  int32_t nAverageNumber = 1;
+  int32_t nCalculations = 1;
+  void* DataReadyCallback = nullptr;  // stored by its export; nothing reads it
+  void* DataReadyEvent = nullptr;     // stored by its export; nothing reads it
+  // Automatic ranging: the range step of the last record, and the windows,
+  // [channel 1..4] (raw 16-bit sample values).
+  int32_t RangeDelta[3] = {};
+  uint16_t FitHigh[5] = {0, 0xAC00, 0xAC00, 0xAC00, 0xAC00};
+  uint16_t FitLow[5] = {0, 0x5400, 0x5400, 0x5400, 0x5400};
+  uint16_t OverloadHigh[5] = {0, 0xFD00, 0xFD00, 0xFD00, 0xFD00};
+  uint16_t OverloadLow[5] = {0, 0x0300, 0x0300, 0x0300, 0x0300};
 
   // ---- Measurement hardware sequence --------------------------------------
   void ArmMeasurement();
@@ -225,6 +357,9 @@ class TRK350 {
   uint16_t ReadMemoryAddress();
   void ForceTrigger();
   void AdvanceMemoryAddress(uint16_t count);
+
+  int32_t ComparatorValues[4][4] = {};  // [trigger channel 1..3][A, B, 0, 0]
+  uint8_t TriggerShadow[6] = {};        // registers 10, 9, 15, 16, 25, 24
   // Last byte read from the status port (0xFF: the card does not answer).
   uint8_t LastStatus = 0;
   // True when the last synchronous measurement was given up because the
@@ -236,6 +371,7 @@ class TRK350 {
   void ReadChannelRecord(int channel, int32_t start, int32_t count, uint16_t* buffer);
   void MergeInterleaved();
   void AverageRecord(int channel);
+
   // Overload and fit flags of the last ReadChannelRecord, [channel 1..2].
   bool OverloadFlag[3] = {};
   bool FitFlag[3] = {};
@@ -243,17 +379,25 @@ class TRK350 {
   // end of the acquisition and whether the memory wrapped around.
   int32_t MemoryEnd = 0;
   bool MemoryWrapped = false;
+  // Record buffers, [channel 1..2], allocated once at construction.
+  ZeroedBuffer<uint16_t> ChannelData[3];
+  ZeroedBuffer<uint16_t> InterleaveBuffer[3];
+  ZeroedBuffer<float> AverageBuffer[3];
 
   // ---- What a record holds ------------------------------------------------
   // Pre-trigger, post-trigger and total samples of the record being read.
   struct RecordGeometry {
     int32_t pre = 0, post = 0, length = 0;
   };
-  RecordGeometry ReadoutGeometry() const;
   // A run of record positions, first and count.
   struct Span {
     int32_t first = 0, count = 0;
   };
+  RecordGeometry ReadoutGeometry() const;
+  Span MergedSpan(Span first, Span second) const;
+  bool OverrangeWithin(int channel, Span span) const;
+  void BlankUnheld(int channel, int32_t length);
+
   // Positions of the last record read that hold samples the card took, and
   // whether one of those samples lies beyond the overload thresholds,
   // [channel 1..2]; a channel that was not read holds none.
@@ -261,17 +405,20 @@ class TRK350 {
   bool HeldOverrange[3] = {};
   // The same for the buffer the last ReadChannelRecord filled.
   Span ReadSpan;
-  Span MergedSpan(Span first, Span second) const;
   // Of the running mean: positions every record in it held, and whether any
   // of them overranged.
   Span AverageSpan[3];
   bool AverageOverrange[3] = {};
-  bool OverrangeWithin(int channel, Span span) const;
-  void BlankUnheld(int channel, int32_t length);
 
   // ---- Software trigger ---------------------------------------------------
   // Complete records from a free-running acquisition: the library finds the
   // trigger condition in the samples instead of the card (software_trigger.cpp).
+  void PlanSoftwareRun();
+  bool SoftwareSearchable() const;
+  void PlaceSoftwareRecord();
+  int64_t FindSoftwareTrigger(const uint16_t* data, Span held, int32_t pre, int32_t post) const;
+  bool BlockRecordReady();
+
   bool SoftwareTriggerEnabled = false;
   bool SoftwareRun = false;         // the armed acquisition runs free for it
   bool SoftwareSearching = false;   // ... and looks for the trigger condition
@@ -280,11 +427,6 @@ class TRK350 {
   bool SoftwareForced = false;      // take the next record even without a crossing
   bool SoftwareMissed = false;      // the last record read held no crossing
   bool SoftwareRecordHeld = false;  // a block record was read and placed by ADC_Ready
-  void PlanSoftwareRun();
-  bool SoftwareSearchable() const;
-  void PlaceSoftwareRecord();
-  int64_t FindSoftwareTrigger(const uint16_t* data, Span held, int32_t pre, int32_t post) const;
-  bool BlockRecordReady();
 
   // ---- Function generator -------------------------------------------------
   void SetGenFrequency(Extended hertz);
@@ -304,115 +446,6 @@ class TRK350 {
   void LoadGenMemory(const uint16_t* samples, int32_t count);
   void ProgramGenClock(Extended& hertz);
 
-  // ---- Square wave generator ----------------------------------------------
-  void SetSquareWave(Extended hertz);
-
-  // ==== Published properties and fields ====================================
-  void* Owner = nullptr;
-
-  // Engine timer and sequencing.
-  std::unique_ptr<platform::PeriodicTimer> MeasureTimer;
-  bool SettingsEventEnabled = false;
-  uint32_t EngineTiming[2] = {0, 0};
-  bool PortAccessEnabled = false;
-  uint8_t EngineState = 0;
-  int32_t nAverageNumber = 1;
-  int32_t nCalculations = 1;
-  uint8_t ControlRegisterShadow = 0;
-  bool MeasurementBusy = false;
-  bool SettingsDirty = true;
-  int32_t PollCount = 0;
-
-  // Sample clock and trigger programming.
-  Extended ClockFrequency = 0;
-  int32_t ComparatorValues[4][4] = {};  // [trigger channel 1..3][A, B, 0, 0]
-  uint8_t TriggerShadow[6] = {};        // registers 10, 9, 15, 16, 25, 24
-
-  // Calibration copies from the EEPROM, [channel 1..2][range 1..12].
-  uint8_t OffsetTrim[3][13] = {};
-  uint8_t InterleaveOffsetTrim[3][13] = {};
-  uint16_t DcGain[3][13] = {};
-  uint16_t DcZero[3][13] = {};
-  uint16_t InterleaveDcZero[3][13] = {};
-  uint16_t DcStep[3][13] = {};
-  uint16_t DcScale[3][13] = {};
-  uint32_t GenCalUnused = 0;  // word 758: read and stored, used by nothing
-  uint32_t GenGainMid = 0;
-  uint32_t GenGainLow = 0;
-  int32_t GenAmpZero = 0;
-  int32_t GenOffsetZeroHigh = 0;
-  int32_t GenOffsetZeroMid = 0;
-  int32_t GenOffsetZeroLow = 0;
-  uint16_t GenAmpStepTable[7][16] = {};     // [row 0..6][entry 1..15]
-  uint16_t GenOffsetStepTable[7][16] = {};  // [row 0..6][entry 1..15]
-
-  // Identity and capabilities.
-  TTrigSource AppliedTriggerSource = tsCh1;
-  bool HardwarePresent = false;
-  uint8_t InstrumentKind = 5;
-  std::string DeviceName = "RK350 ISA";
-  std::string InternalText;  // never read
-  int32_t MaxRecordLength = 65520;
-  int32_t Resolution = 8;
-  Extended MaxSampleFrequency = 50000000.0L;
-  uint16_t ChannelCount = 2;
-  bool InterleaveCapable = false;
-  int32_t SensitivityCount = 10;
-  Extended Sensitivities[13] = {};
-  bool DcLevelAvailable = true;
-  Extended DcLevelLimits[13] = {};
-  Extended DcLevelLimit[5] = {};
-  bool SquareWaveGenPresent = true;
-  bool FuncGenPresent = false;
-  Extended FuncGenMaxAmplitude = 10.0L;
-  bool HasGeneratorBurst = false;
-  bool HasGeneratorTriggerSource = false;
-  bool AllowsTriggerModes5And6 = true;
-  bool AllowsTriggerMode4 = true;
-  bool HasExternalTrigger = true;
-  bool HasAnalogExternalTrigger = false;
-  bool HasPxiTrigger = false;
-  bool HasGeneratorTrigger = false;
-  int16_t TriggerLevelBits = 8;
-  bool UseCallerAddress = true;
-  int32_t DigitalInputsAvailable = 0;
-  int32_t DigitalOutputsAvailable = 0;
-  bool HasLogicTrigger = true;
-  bool HasXorTrigger = false;
-  bool AllowsTriggerModes2And3 = true;
-  uint8_t InstrumentConfig = 0;
-
-  // Settings.
-  int32_t nHardwareAddress = 648;
-  TMeasureMode mMeasureMode = mCh12;
-  uint8_t ActiveChannels = 3;
-  bool bEnableMeasurements = false;
-  TAcquisitionMode amAcquisitionMode = amContinuous;
-  TTransferMode tmTransferMode = tmBlock;
-  void* DataReadyCallback = nullptr;
-  void* DataReadyEvent = nullptr;
-  int32_t RangeDelta[3] = {};
-  uint16_t RangeIndex[5] = {0, 6, 6, 6, 6};
-  Extended DcLevel[5] = {};
-  uint8_t Coupling[5] = {};
-  bool AutoRanging[5] = {false, true, true, true, true};
-  int32_t TriggerLevel[5] = {0, 127, 127, 127, 127};
-  int32_t TriggerHysteresis[5] = {0, 10, 10, 10, 10};
-  Extended SampleFreqRequested = 0;
-  int32_t lPreSamples = 256;
-  int32_t lPostSamples = 256;
-  int32_t lRecordLength = 512;
-  Extended rTransSampleTime = 1.0L;
-  bool bExternalClock = false;
-  TTrigSource tsTriggerSource = tsCh1;
-  uint8_t TriggerMode[5] = {};  // [0] external input, [1..4] channels
-  Extended rTrigTimeOut = 0;
-  int32_t TrigDipTimeMs = 0;
-  bool bSlowIO = false;
-  uint16_t ResolutionCount = 1;
-  uint16_t Resolutions[10] = {8};
-
-  // Function generator state.
   Extended GenFrequency = 0;
   Extended GenAmplitude = 0;
   uint8_t GenOption = 0;
@@ -421,43 +454,16 @@ class TRK350 {
   Extended GenSymmetry = 0;
   bool GenOutputOn = false;
   bool GenEnable = false;
-  int64_t GenBurstCount = 0;
+  int64_t GenBurstCount = 0;  // stored by FuncGenBurst; nothing reads it
   bool GenTrigExternal = false;
   int32_t FuncGenMemoryLength = 65536;
-  int32_t SerialNumber = 0;
-
-  // Events.
-  TNotifyEvent OnSettingsChanged;
-  TNotifyEvent OnMeasurementReady;
-  TNotifyEvent OnTriggered;
-  TNotifyEvent OnTransientUpdate;
-
-  // Buffers, allocated once at construction.
-  ZeroedBuffer<uint16_t> ChannelData[3];
-  ZeroedBuffer<uint16_t> InterleaveBuffer[3];
-  ZeroedBuffer<float> AverageBuffer[3];
+  int32_t GenWaveLength = 1024;
+  // Waveform buffers, allocated once at construction.
   ZeroedBuffer<uint16_t> GenUserBuffer;
   ZeroedBuffer<uint16_t> GenWaveBuffer;
-  bool SyncDone = false;
-  bool BlockRunning = false;
-  bool Interleaved = false;
-  // A rate above one converter's top was asked for on an interleave-capable
-  // card; it interleaves whenever the measure mode lets one input use both
-  // converters.
-  bool InterleaveWanted = false;
-  int32_t GenWaveLength = 1024;
-  uint8_t PxiTriggerSlopes = 0;
-  uint8_t PxiTriggerEnables = 0;
 
-  // Automatic ranging windows, [channel 1..4] (raw 16-bit sample values).
-  uint16_t FitHigh[5] = {0, 0xAC00, 0xAC00, 0xAC00, 0xAC00};
-  uint16_t FitLow[5] = {0, 0x5400, 0x5400, 0x5400, 0x5400};
-  uint16_t OverloadHigh[5] = {0, 0xFD00, 0xFD00, 0xFD00, 0xFD00};
-  uint16_t OverloadLow[5] = {0, 0x0300, 0x0300, 0x0300, 0x0300};
-
-  // Notification message ids bound by BindNotificationMessage.
-  uint32_t TransientUpdateMessage = 0;
-  uint32_t TransientReadyMessage = 0;
+  // ---- Square wave generator ----------------------------------------------
+  void SetSquareWave(Extended hertz);
 };
 
 // Resets the range table to the constructor's values (construction and

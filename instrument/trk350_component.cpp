@@ -50,8 +50,8 @@ TRK350::TRK350(void* owner) : Owner(owner) {
   Resolutions[0] = 8;
 
   HardwarePresent = false;
-  DeviceName = "RK350 ISA";
-  InstrumentKind = 5;
+  DeviceName = kDeviceNameRk350;
+  InstrumentKind = kKindRk350;
 
   MaxSampleFrequency = 50000000.0L;
   MaxRecordLength = 65520;

@@ -26,6 +26,12 @@ dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need=1
 command -v pkg-config >/dev/null 2>&1 || need=1
 # gdb: the Wine wrapper shows a hung Windows program's threads with it.
 command -v gdb >/dev/null 2>&1 || need=1
+# The scope: its HTTP and JSON libraries, and the browser its page is tested in.
+[ -f /usr/include/httplib.h ] || need=1
+[ -f /usr/include/nlohmann/json.hpp ] || need=1
+command -v chromium >/dev/null 2>&1 || need=1
+/usr/bin/python3 -c 'import websocket' 2>/dev/null || need=1
+dpkg -s fonts-dejavu-core >/dev/null 2>&1 || need=1
 
 if [ "$need" -eq 1 ]; then
   # wine32 (the 32-bit Wine that runs the 32-bit DLLs' tests) comes from the
@@ -41,5 +47,6 @@ if [ "$need" -eq 1 ]; then
     g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
     wine wine32:i386 wine64 util-linux sigrok-cli libzip-dev pkg-config \
     python3 python3-numpy python3-pytest clang-14 libclang-rt-14-dev \
+    libcpp-httplib-dev nlohmann-json3-dev chromium python3-websocket fonts-dejavu-core \
     gdb
 fi

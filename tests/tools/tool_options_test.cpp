@@ -1,9 +1,12 @@
 // Command line of the capture tool.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "options.h"
 #include "progress.h"
 #include "summary.h"
+#include "trigger_sources.h"
 
 using namespace rk350::capture;
 
@@ -332,4 +335,30 @@ TEST(ToolOptions, DurationsBecomeSamplesAtTheRateReached) {
   EXPECT_EQ(SamplesForDuration(1.3104e-3, 50e6, 65520), 65520u);
   EXPECT_FALSE(SamplesForDuration(2.0, 50e6, 65520).has_value());
   EXPECT_FALSE(SamplesForDuration(1e-9, 1e6, 65520).has_value());
+}
+
+// One table names the trigger sources for the command line, the notes and
+// the scope: each name parses to its code, each code has one entry.
+TEST(ToolTriggerSources, NamesAndCodesCorrespond) {
+  std::set<int> codes;
+  for (const auto& source : TriggerSources()) {
+    EXPECT_TRUE(codes.insert(source.code).second) << source.name;
+    EXPECT_EQ(TriggerSourceCode(source.name), source.code);
+    EXPECT_EQ(FindTriggerSource(source.code), &source);
+    const auto r = Parse({"--trigger", source.name});
+    ASSERT_EQ(r.error, "") << source.name;
+    EXPECT_EQ(r.options.triggerSource, source.code);
+    const std::string help = HelpText("t");
+    EXPECT_TRUE(help.find(std::string(" ") + source.name + ",") != std::string::npos ||
+                help.find(std::string(" ") + source.name + " (") != std::string::npos)
+        << source.name;
+  }
+  EXPECT_EQ(codes, (std::set<int>{0, 1, 4, 6, 7, 8, 9}));
+  EXPECT_EQ(TriggerSourceCode("external"), 4);
+  EXPECT_EQ(TriggerSourceCode("free"), 9);
+  EXPECT_FALSE(TriggerSourceCode("CH1"));
+  EXPECT_EQ(FindTriggerSource(5), nullptr);
+  EXPECT_TRUE(TriggerUsesChannel(7, 1) && TriggerUsesChannel(7, 2));
+  EXPECT_FALSE(TriggerUsesChannel(0, 2) || TriggerUsesChannel(4, 1) || TriggerUsesChannel(9, 1));
+  EXPECT_EQ(Parse({"--trigger", "5"}).options.triggerSource, 5);  // a number the library judges
 }

@@ -2,6 +2,7 @@
 // virtual card's EEPROM.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "hardware/eeprom_layout.h"
@@ -54,6 +55,40 @@ TEST_F(Detection, OutcomeOfEveryEepromVariant) {
     EXPECT_EQ(fresh.InterleaveCapable, c.found);
     EXPECT_FALSE(fresh.HasAnalogExternalTrigger);
   }
+}
+
+// The identity reader on the port seam reads as detection does, access for
+// access, through the pair it is given and without installing it; a pair
+// without functions finds no card.
+TEST_F(Detection, PortSeamReaderReadsAsDetectionDoes) {
+  for (int v = 0; v < card::kEepromVariantCount; ++v) {
+    const auto variant = static_cast<card::EepromVariant>(v);
+    SCOPED_TRACE(card::EepromVariantName(variant));
+    Use(variant);
+    TRK350 fresh(nullptr);
+    bus.Recorder().Clear();
+    const bool found = fresh.DetectCard();
+    const CalibrationDateTime date = fresh.ReadCalibrationDate();
+    const std::vector<std::string> instrumentTraffic = bus.Lines();
+
+    bus.Recorder().Clear();
+    const hw::PortPair pair = hw::ActivePortPair();
+    const CardIdentity id = ReadCardIdentity(pair, 0x288);
+    const CalibrationDateTime seamDate = ReadCardCalibrationDate(pair, 0x288);
+    EXPECT_EQ(bus.Lines(), instrumentTraffic);
+    EXPECT_EQ(hw::ActivePortPair().context, pair.context);
+    EXPECT_EQ(id.rk350, found);
+    if (found) {
+      EXPECT_EQ(id.serial, fresh.SerialNumber);
+      EXPECT_EQ(id.generator, fresh.FuncGenPresent);
+    }
+    EXPECT_EQ(std::vector<int>({seamDate.year, seamDate.month, seamDate.day, seamDate.hour, seamDate.minute}),
+              std::vector<int>({date.year, date.month, date.day, date.hour, date.minute}));
+  }
+  bus.Recorder().Clear();
+  EXPECT_FALSE(ReadCardIdentity(hw::PortPair{}, 0x288).answered);
+  EXPECT_EQ(ReadCardCalibrationDate(hw::PortPair{}, 0x288).year, 1980);
+  EXPECT_TRUE(bus.Lines().empty());
 }
 
 TEST_F(Detection, ReadsIdentityBytesInOrder) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/eeprom_bus_master.h"
 #include "support/eeprom_traffic.h"
 #include "support/recorded_instrument.h"
 
@@ -27,65 +28,25 @@ class EepromProtocol : public ::testing::Test {
   TRK350 instrument{nullptr};
 };
 
-// The expected register-1 traffic, written out from the bus sequences: "Wxx"
-// for a control byte written to register 1, "R" for a read of the status
-// port.
-class ExpectedTraffic {
+// The expected register-1 traffic, written out by the test-side controller:
+// "Wxx" for a control byte written to register 1, "R" for a read of the
+// status port (which reads the data line low).
+class ExpectedTraffic : public testing::EepromBusMaster {
  public:
-  void Lines(bool data, bool clock) { Write(0x0C | (clock ? 1 : 0) | (data ? 2 : 0)); }
-  void Sample(bool clock) {
-    Write(0x08 | (clock ? 1 : 0));
-    tokens_.emplace_back("R");
-  }
-  void Start() {
-    Lines(true, true);
-    Lines(false, true);
-    Lines(false, false);
-  }
-  void Stop() {
-    Lines(false, true);
-    Lines(true, true);
-  }
-  void Send(uint8_t value) {
-    for (int bit = 7; bit >= 0; --bit) {
-      const bool b = (value >> bit & 1) != 0;
-      Lines(b, false);
-      Lines(b, true);
-      Lines(b, false);
-    }
-    Sample(false);
-    Sample(true);
-    Lines(false, false);
-  }
-  void Receive() {
-    for (int bit = 7; bit >= 0; --bit) {
-      Sample(false);
-      Sample(true);
-      Sample(false);
-    }
-    Lines(true, false);
-    Lines(true, true);
-    Lines(true, false);
-  }
-  void RandomRead(uint16_t address) {
-    Start();
-    Send(0xA0);
-    Send(static_cast<uint8_t>(address >> 8));
-    Send(static_cast<uint8_t>(address));
-    Stop();
-    Start();
-    Send(0xA1);
-    Receive();
-    Stop();
-  }
+  ExpectedTraffic()
+      : EepromBusMaster(
+            [this](uint8_t control) {
+              char text[8];
+              std::snprintf(text, sizeof text, "W%02X", control);
+              tokens_.emplace_back(text);
+            },
+            [this] {
+              tokens_.emplace_back("R");
+              return false;
+            }) {}
   const std::vector<std::string>& Tokens() const { return tokens_; }
 
  private:
-  void Write(int control) {
-    char text[8];
-    std::snprintf(text, sizeof text, "W%02X", control);
-    tokens_.emplace_back(text);
-  }
   std::vector<std::string> tokens_;
 };
 

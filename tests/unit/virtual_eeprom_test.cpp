@@ -8,85 +8,23 @@
 
 #include "card/virtual_card.h"
 #include "hardware/register_map.h"
+#include "support/eeprom_bus_master.h"
 
 namespace rk350::card {
 namespace {
 
 constexpr uint16_t kBase = 0x288;
 
-// A controller on register 1 and status bit 0x10, as a card driver would be.
-class Controller {
+// The test-side controller on the card's own ports, as a card driver would be.
+class Controller : public rk350::testing::EepromBusMaster {
  public:
-  explicit Controller(VirtualCard& card) : card_(card) {}
-  void Lines(bool data, bool clock) { Write(0x0C | (data ? 2 : 0) | (clock ? 1 : 0)); }
-  bool Sample(bool clock) {
-    Write(0x08 | (clock ? 1 : 0));
-    return (card_.In(kBase + 2) & regs::kStatusEepromData) != 0;
-  }
-  void Start() {
-    Lines(true, true);
-    Lines(false, true);
-    Lines(false, false);
-  }
-  void Stop() {
-    Lines(false, true);
-    Lines(true, true);
-  }
-  // Returns true when the device acknowledged.
-  bool Send(uint8_t value) {
-    for (int bit = 7; bit >= 0; --bit) {
-      const bool b = (value >> bit & 1) != 0;
-      Lines(b, false);
-      Lines(b, true);
-      Lines(b, false);
-    }
-    Sample(false);
-    const bool ack = !Sample(true);
-    Lines(false, false);
-    return ack;
-  }
-  uint8_t Receive(bool acknowledge) {
-    uint8_t value = 0;
-    for (int bit = 7; bit >= 0; --bit) {
-      Sample(false);
-      value = static_cast<uint8_t>(value | (Sample(true) ? 1 : 0) << bit);
-      Sample(false);
-    }
-    Lines(!acknowledge, false);
-    Lines(!acknowledge, true);
-    Lines(!acknowledge, false);
-    return value;
-  }
-  bool SetPointer(uint16_t address) {
-    Start();
-    const bool ok = Send(0xA0) && Send(static_cast<uint8_t>(address >> 8)) && Send(static_cast<uint8_t>(address));
-    Stop();
-    return ok;
-  }
-  std::vector<uint8_t> ReadSequential(uint16_t address, int count) {
-    SetPointer(address);
-    Start();
-    Send(0xA1);
-    std::vector<uint8_t> bytes;
-    for (int i = 0; i < count; ++i) bytes.push_back(Receive(i + 1 < count));
-    Stop();
-    return bytes;
-  }
-  void Write(uint16_t address, const std::vector<uint8_t>& bytes) {
-    Start();
-    Send(0xA0);
-    Send(static_cast<uint8_t>(address >> 8));
-    Send(static_cast<uint8_t>(address));
-    for (uint8_t b : bytes) Send(b);
-    Stop();
-  }
-
- private:
-  void Write(int control) {
-    card_.Out(kBase, regs::kRegSerialLines);
-    card_.Out(kBase + 1, static_cast<uint8_t>(control));
-  }
-  VirtualCard& card_;
+  explicit Controller(VirtualCard& card)
+      : EepromBusMaster(
+            [&card](uint8_t control) {
+              card.Out(kBase, regs::kRegSerialLines);
+              card.Out(kBase + 1, control);
+            },
+            [&card] { return (card.In(kBase + 2) & regs::kStatusEepromData) != 0; }) {}
 };
 
 TEST(VirtualEeprom, SequentialReadFollowsTheAcknowledges) {

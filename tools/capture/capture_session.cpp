@@ -13,6 +13,7 @@
 #include "record_average.h"
 #include "rk350/rk350_sim.h"
 #include "summary.h"
+#include "trigger_sources.h"
 
 namespace rk350::capture {
 
@@ -24,41 +25,17 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-const char* SourceName(int source) {
-  switch (source) {
-    case 0:
-      return "CH1";
-    case 1:
-      return "CH2";
-    case 4:
-      return "external input";
-    case 6:
-      return "CH1 and CH2";
-    case 7:
-      return "CH1 or CH2";
-    case 8:
-      return "CH1 xor CH2";
-    case 9:
-      return "none (free run)";
-    default:
-      return "source";
-  }
+std::string SourceName(int source) {
+  const TriggerSource* known = FindTriggerSource(source);
+  return known != nullptr ? known->label : "source " + std::to_string(source);
 }
 
 // Channels whose comparators the source uses.
 std::vector<int> SourceChannels(int source) {
-  switch (source) {
-    case 0:
-      return {1};
-    case 1:
-      return {2};
-    case 6:
-    case 7:
-    case 8:
-      return {1, 2};
-    default:
-      return {};
-  }
+  std::vector<int> channels;
+  for (int c = 1; c <= 2; ++c)
+    if (TriggerUsesChannel(source, c)) channels.push_back(c);
+  return channels;
 }
 
 std::string Number(double v) {
@@ -97,6 +74,13 @@ void CaptureSession::Initialise() {
 
 void CaptureSession::Open() {
   Initialise();
+  Configure();
+}
+
+void CaptureSession::Configure() {
+  modeNote_.clear();
+  roundingNote_.clear();
+  generatorNote_.clear();
   // Above the converters' own rate both of them sample CH1 in turn, so CH2
   // cannot be measured; the mode is set before the rate, which then decides
   // whether the card interleaves.
@@ -203,7 +187,7 @@ void CaptureSession::ApplyTrigger() {
   }
   const uint32_t timeout = options_.triggerTimeoutMs.value_or(0xFFFFFFFFu);
   Check(api_.SetTriggerTimeOut(timeout), "SetTriggerTimeOut");
-  triggerNote_ = std::string("trigger ") + SourceName(source);
+  triggerNote_ = "trigger " + SourceName(source);
   if (!SourceChannels(source).empty()) {
     const char* mode = !options_.triggerMode || *options_.triggerMode == 0 ? "rising"
                        : *options_.triggerMode == 1                        ? "falling"
@@ -461,24 +445,28 @@ void CaptureSession::RunContinuous(const std::function<void(const Record&, int)>
     const bool last = options_.count != 0 && records == options_.count;
     if (!last && Clock::now() - lastShown < refresh) continue;
     lastShown = Clock::now();
-    Record record = EmptyRecord();
-    const auto length = static_cast<std::size_t>(std::max<int32_t>(0, api_.GetRecordLength()));
-    std::vector<double> v1(length), v2(length);
-    Check(api_.GetMeasurement(v1.data(), v2.data()), "GetMeasurement");
-    std::vector<uint16_t> r1(options_.raw ? length : 0), r2(r1.size());
-    if (options_.raw) Check(api_.GetMeasurementRaw(r1.data(), r2.data()), "GetMeasurementRaw");
-    for (auto& trace : record.channels) {
-      trace.volts = trace.name == "CH1" ? v1 : v2;
-      if (options_.raw) {
-        record.codes.emplace_back();
-        for (uint16_t raw : trace.name == "CH1" ? r1 : r2)
-          record.codes.back().push_back(static_cast<uint8_t>(raw >> 8));
-      }
-      MarkHeldSamples(trace, trace.name == "CH1" ? 1 : 2);
-    }
-    show(record, records);
+    show(ReadEngineRecord(options_.raw), records);
   }
   Check(api_.DoMeasure(0), "DoMeasure(0)");
+}
+
+Record CaptureSession::ReadEngineRecord(bool raw) {
+  Record record = EmptyRecord();
+  const auto length = static_cast<std::size_t>(std::max<int32_t>(0, api_.GetRecordLength()));
+  std::vector<double> v1(length), v2(length);
+  Check(api_.GetMeasurement(v1.data(), v2.data()), "GetMeasurement");
+  std::vector<uint16_t> r1(raw ? length : 0), r2(r1.size());
+  if (raw) Check(api_.GetMeasurementRaw(r1.data(), r2.data()), "GetMeasurementRaw");
+  for (auto& trace : record.channels) {
+    trace.volts = trace.name == "CH1" ? v1 : v2;
+    if (raw) {
+      record.codes.emplace_back();
+      for (uint16_t code : trace.name == "CH1" ? r1 : r2)
+        record.codes.back().push_back(static_cast<uint8_t>(code >> 8));
+    }
+    MarkHeldSamples(trace, trace.name == "CH1" ? 1 : 2);
+  }
+  return record;
 }
 
 }  // namespace rk350::capture

@@ -42,6 +42,9 @@ class CaptureSession {
 
   // InitInstrument and every setting of the options.
   void Open();
+  // Every setting of the options, on an initialised instrument (again after
+  // the options changed).
+  void Configure();
   // InitInstrument alone (for --show).
   void Initialise();
   std::string IdentityLine() const;  // card, serial, calibration, library
@@ -56,6 +59,11 @@ class CaptureSession {
   // with the newest one and the count, at most four times a second, until
   // the options' count of records (0: until interrupted).
   void RunContinuous(const std::function<void(const Record&, int)>& show);
+  // The engine's newest record (GetMeasurement), NaN where no sample was
+  // taken; `raw` adds the converters' codes.
+  Record ReadEngineRecord(bool raw);
+  double SampleRate() const { return sampleRate_; }
+  int MeasureMode() const { return measureMode_; }
 
  private:
   void Check(unsigned result, const std::string& call) const;

@@ -5,25 +5,10 @@
 #include <sstream>
 
 #include "summary.h"
+#include "trigger_sources.h"
 
 namespace rk350::capture {
 namespace {
-
-// The tool's names for the trigger sources, with the library's numbers.
-struct NamedSource {
-  const char* name;
-  int code;
-  const char* meaning;
-};
-constexpr NamedSource kSources[] = {
-    {"ch1", 0, "channel 1's comparators"},
-    {"ch2", 1, "channel 2's comparators"},
-    {"ext", 4, "the external trigger input"},
-    {"and", 6, "both channels' comparators at once"},
-    {"or", 7, "either channel's comparators"},
-    {"xor", 8, "one channel's comparators but not both"},
-    {"none", 9, "free run: the record starts with the card"},
-};
 
 constexpr const char* kChannelModes[] = {
     "rising (0): up through the level, the hysteresis band below it",
@@ -78,7 +63,7 @@ std::string DescribeCardOffer(const LibraryApi& api) {
   s << "\n";
 
   s << "trigger sources (--trigger):\n";
-  for (const auto& source : kSources) {
+  for (const auto& source : TriggerSources()) {
     const bool offered = api.SetTriggerSource(static_cast<uint8_t>(source.code)) == RK350_RESULT_OK;
     s << "  " << source.name << " (" << source.code << "): " << source.meaning << (offered ? "" : " - not on this card")
       << '\n';

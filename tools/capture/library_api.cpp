@@ -8,6 +8,8 @@
 #endif
 
 #include <climits>
+#include <cstdlib>
+#include <filesystem>
 
 // Where the libraries lie relative to the installed program.
 #ifndef RK350_CAPTURE_RELATIVE_LIBDIR
@@ -88,6 +90,24 @@ std::vector<std::string> LibraryCandidates(bool hardware, const std::string& pro
   return {programDirectory + "/" + name, programDirectory + "/" RK350_CAPTURE_RELATIVE_LIBDIR "/" + name, name + ".0",
           name};
 #endif
+}
+
+std::unique_ptr<LoadedLibrary> LoadFlavour(bool hardware, const std::string& file, std::string& errors) {
+  std::vector<std::string> candidates;
+  if (!file.empty()) {
+    candidates = {file};
+  } else if (const char* env = std::getenv("RK350_LIBRARY"); env != nullptr && *env != '\0') {
+    candidates = {env};
+  } else {
+    candidates = LibraryCandidates(hardware, ProgramDirectory());
+  }
+  for (const auto& candidate : candidates) {
+    if (candidate.find_first_of("/\\") != std::string::npos && !std::filesystem::exists(candidate)) continue;
+    std::string error;
+    if (auto library = LoadedLibrary::Open(candidate, error)) return library;
+    errors += "  " + error + "\n";
+  }
+  return nullptr;
 }
 
 }  // namespace rk350::capture

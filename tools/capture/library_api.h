@@ -99,5 +99,9 @@ class LoadedLibrary {
 // beside it, then the bare name for the system's search.
 std::vector<std::string> LibraryCandidates(bool hardware, const std::string& programDirectory);
 std::string ProgramDirectory();
+// The library of a flavour: `file` when given, else the file RK350_LIBRARY
+// names, else the first of the candidates that loads. On failure returns
+// null with one line per file tried in `errors`.
+std::unique_ptr<LoadedLibrary> LoadFlavour(bool hardware, const std::string& file, std::string& errors);
 
 }  // namespace rk350::capture

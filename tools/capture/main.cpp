@@ -32,21 +32,8 @@ constexpr int kExitInterrupted = 130;
 extern "C" void OnInterrupt(int) { gInterrupted = true; }
 
 std::unique_ptr<LoadedLibrary> LoadLibrary(const CaptureOptions& options) {
-  std::vector<std::string> candidates;
-  if (!options.library.empty()) {
-    candidates = {options.library};
-  } else if (const char* env = std::getenv("RK350_LIBRARY"); env != nullptr && *env != '\0') {
-    candidates = {env};
-  } else {
-    candidates = LibraryCandidates(options.hardware, ProgramDirectory());
-  }
   std::string errors;
-  for (const auto& file : candidates) {
-    if (file.find_first_of("/\\") != std::string::npos && !std::filesystem::exists(file)) continue;
-    std::string error;
-    if (auto library = LoadedLibrary::Open(file, error)) return library;
-    errors += "  " + error + "\n";
-  }
+  if (auto library = LoadFlavour(options.hardware, options.library, errors)) return library;
   std::fprintf(stderr, "rk350-capture: cannot load the %s library\n%s", options.hardware ? "hardware" : "virtual-card",
                errors.c_str());
   return nullptr;

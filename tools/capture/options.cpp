@@ -8,6 +8,10 @@
 #include <span>
 #include <sstream>
 
+#include "csv_writer.h"
+#include "rk350/rk350.h"
+#include "trigger_sources.h"
+
 namespace rk350::capture {
 namespace {
 
@@ -26,8 +30,6 @@ struct NamedCode {
   int code;
 };
 
-constexpr NamedCode kTriggerSources[] = {{"ch1", 0}, {"ch2", 1}, {"ext", 4},  {"external", 4}, {"and", 6},
-                                         {"or", 7},  {"xor", 8}, {"none", 9}, {"free", 9}};
 constexpr NamedCode kTriggerModes[] = {{"rising", 0}, {"falling", 1}};
 constexpr NamedCode kCouplings[] = {{"dc", 0}, {"ac", 1}};
 constexpr NamedCode kSourceKinds[] = {{"unplugged", 0}, {"dc", 1},    {"sine", 2},     {"square", 3},
@@ -76,6 +78,21 @@ Apply Unsigned(const char* what, std::uint64_t lowest, std::uint64_t highest,
     store(o, *n);
     return {};
   };
+}
+
+// "trigger source: ch1, ch2, ... or a number (default ch1)", from the table.
+const char* TriggerSourceHelp() {
+  static const std::string help = [] {
+    std::string text = "trigger source:";
+    for (const auto& source : TriggerSources()) {
+      text += std::string(" ") + source.name;
+      if (source.code == RK350_TS_NO_TRIG) text += " (free run)";
+      text += ",";
+    }
+    text.back() = ' ';
+    return text + "or a number (default ch1)";
+  }();
+  return help.c_str();
 }
 
 std::vector<OptionSpec> Specs() {
@@ -159,10 +176,9 @@ std::vector<OptionSpec> Specs() {
            return Bad("channel selection", v);
          return std::string();
        }},
-      {"Trigger", "trigger", "SOURCE",
-       "trigger source: ch1, ch2, ext, and, or, none (free run) or a number (default ch1)",
+      {"Trigger", "trigger", "SOURCE", TriggerSourceHelp(),
        [](CaptureOptions& o, const std::string& v) {
-         const auto c = ParseCode(v, kTriggerSources);
+         const auto c = TriggerSourceCode(v) ? TriggerSourceCode(v) : ParseCode(v, {});
          if (!c) return Bad("trigger source", v);
          o.triggerSource = *c;
          return std::string();
@@ -480,11 +496,25 @@ std::optional<SourceOptions> ParseSource(const std::string& text) {
   return source;
 }
 
+std::vector<std::string> SourceKindNames() {
+  std::vector<std::string> names;
+  for (const auto& k : kSourceKinds) names.push_back(k.name);
+  return names;
+}
+
+std::string FormatSource(const SourceOptions& source) {
+  std::string text = "unplugged";
+  for (const auto& k : kSourceKinds)
+    if (k.code == source.kind) text = k.name;
+  return text + ':' + FormatNumber(source.amplitude) + ':' + FormatNumber(source.frequency) + ':' +
+         FormatNumber(source.offset);
+}
+
 std::uint32_t CaptureOptions::EffectivePostSamples(std::uint32_t length) const {
   if (postSamples) return std::min(*postSamples, length);
   // Running free, the record starts when the card does: nothing before it
   // was taken in this measurement.
-  if (triggerSource == 9 && !preTriggerPercent) return length;
+  if (triggerSource == RK350_TS_NO_TRIG && !preTriggerPercent) return length;
   const double share = preTriggerPercent.value_or(25.0) / 100.0;
   const auto pre = static_cast<std::uint32_t>(std::llround(share * length));
   return length - std::min(pre, length);

@@ -21,6 +21,10 @@ struct SourceOptions {
 // "square:0.5:250" (kind, then amplitude V, frequency Hz, offset V, each
 // optional); kinds unplugged, dc, sine, square, step, noise, generator.
 std::optional<SourceOptions> ParseSource(const std::string& text);
+// The kinds' names, in the order of their codes.
+std::vector<std::string> SourceKindNames();
+// The same form back: "square:0.5:250:0" (every field written).
+std::string FormatSource(const SourceOptions& source);
 
 struct ChannelOptions {
   std::optional<double> range;  // V full scale; nearest offered range is used

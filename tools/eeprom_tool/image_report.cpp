@@ -6,7 +6,7 @@
 #include "card/virtual_card.h"
 #include "hardware/eeprom_layout.h"
 #include "hardware/port_io.h"
-#include "instrument/trk350.h"
+#include "instrument/card_identity.h"
 
 namespace rk350::tools {
 
@@ -24,14 +24,10 @@ void Append(std::string& text, const char* format, ...) {
   text += line;
 }
 
-// What the library makes of the image: the card with this EEPROM behind the
-// instrument's ports, detected and read as InitInstrument does.
+// What the library makes of the image: the card with this EEPROM read by
+// the library's identity reader, as InitInstrument's detection reads it.
 struct LibraryView {
-  bool found = false;
-  uint8_t kind = 0;
-  std::string name;
-  int32_t serial = 0;
-  bool generator = false;
+  CardIdentity identity;
   CalibrationDateTime date;
 };
 
@@ -44,20 +40,10 @@ int RK350_PORT_CALL CardOut(void* card, uint16_t port, uint8_t value) {
 LibraryView ReadAsTheLibraryDoes(const card::EepromImage& image) {
   card::VirtualCard card;
   card.Eeprom().LoadImage(image);
-  const hw::PortPair previous = hw::ActivePortPair();
-  hw::InstallPortPair({&card, &CardIn, &CardOut});
+  const hw::PortPair ports{&card, &CardIn, &CardOut};
   LibraryView view;
-  {
-    TRK350 instrument(nullptr);
-    instrument.nHardwareAddress = card.Base();
-    view.found = instrument.DetectCard();
-    view.kind = instrument.InstrumentKind;
-    view.name = instrument.DeviceName;
-    view.serial = instrument.SerialNumber;
-    view.generator = instrument.FuncGenPresent;
-    view.date = instrument.ReadCalibrationDate();
-  }
-  hw::InstallPortPair(previous);
+  view.identity = ReadCardIdentity(ports, card.Base());
+  view.date = ReadCardCalibrationDate(ports, card.Base());
   return view;
 }
 
@@ -86,9 +72,10 @@ void DescribeIdentity(const card::EepromImage& image, const LibraryView& view, s
       static_cast<uint32_t>(d.day) << 24 | static_cast<uint32_t>(d.month) << 16 | static_cast<uint32_t>(d.year);
   Append(text, "  Calibration date         %s%04d-%02d-%02d %02d:%02d (GetCalibrationDate packed %u)\n",
          fellBack ? "invalid, reads as " : "", d.year, d.month, d.day, d.hour, d.minute, packed);
-  if (view.found) {
-    Append(text, "  Library                  found as %s, kind %u, serial %d, generator %s\n", view.name.c_str(),
-           view.kind, view.serial, view.generator ? "yes" : "no");
+  const CardIdentity& id = view.identity;
+  if (id.rk350) {
+    Append(text, "  Library                  found as %s, kind %u, serial %d, generator %s\n", kDeviceNameRk350,
+           kKindRk350, id.serial, id.generator ? "yes" : "no");
   } else {
     Append(text, "  Library                  no card found: InitInstrument answers ResultNoInstrument\n");
   }

@@ -1,6 +1,7 @@
 // Card detection, identification, calibration and hardware initialisation,
 // all from the card's serial EEPROM.
 #include "hardware/eeprom_layout.h"
+#include "instrument/card_identity.h"
 #include "instrument/trk350.h"
 
 namespace rk350 {
@@ -8,23 +9,6 @@ namespace rk350 {
 namespace layout = eeprom_layout;
 
 namespace {
-
-constexpr uint8_t kKindRk350 = 5;
-constexpr uint8_t kKindUnknown = 0;
-
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int DaysInMonth(int year, int month) {
-  static constexpr int kDays[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeapYear(year) ? 29 : kDays[month];
-}
-
-// A stored calibration time that names no real date and time of day.
-bool IsValidCalibration(const CalibrationDateTime& t) {
-  if (t.year == 0 || t.month < 1 || t.month > 12) return false;
-  if (t.day < 1 || t.day > DaysInMonth(t.year, t.month)) return false;
-  return t.hour <= 23 && t.minute <= 59;
-}
 
 // The generator's part of hardware initialisation: switched on once from the
 // constructed state, then parked with its output off as DC, 0.2 Hz, 0 V, 0 V.
@@ -40,29 +24,28 @@ void ParkFunctionGenerator(TRK350& instrument) {
 
 }  // namespace
 
+// A memory that answers with another model code leaves an unknown kind
+// without a name; a card that does not answer changes nothing but
+// HardwarePresent.
 bool TRK350::DetectCard() {
-  bool found = false;
-  if (ReadByte(layout::kSignature) == layout::kSignatureValue) {
-    if (ReadByte(layout::kModelCode) == layout::kModelCodeRk350) {
-      DeviceName = "RK350 ISA";
+  const CardIdentity id = ReadIdentity(*this);
+  if (id.answered) {
+    if (id.rk350) {
+      DeviceName = kDeviceNameRk350;
       InstrumentKind = kKindRk350;
       InterleaveCapable = true;
-      found = true;
+      SerialNumber = id.serial;
+      FuncGenPresent = id.generator;
     } else {
       InstrumentKind = kKindUnknown;
       DeviceName.clear();
       InterleaveCapable = false;
+      FuncGenPresent = true;
     }
     HasAnalogExternalTrigger = false;
-    if (InstrumentKind != kKindUnknown) {
-      const int serialLow = ReadByte(layout::kSerialLow);  // low byte first, on the wire too
-      SerialNumber = serialLow + 256 * ReadByte(layout::kSerialLow + 1);
-      FuncGenPresent = ReadByte(layout::kGeneratorFitted) == 0;
-    }
-    if (InstrumentKind == kKindUnknown) FuncGenPresent = true;
   }
-  HardwarePresent = found;
-  return found;
+  HardwarePresent = id.rk350;
+  return id.rk350;
 }
 
 // The read order is part of the card's contract: channel records range by
@@ -109,17 +92,7 @@ bool TRK350::InitHardware() {
   return true;
 }
 
-CalibrationDateTime TRK350::ReadCalibrationDate() {
-  CalibrationDateTime stored;
-  const int yearLow = ReadByte(layout::kYearLow);
-  const int yearHigh = ReadByte(layout::kYearLow + 1);
-  stored.year = yearLow + 256 * yearHigh;
-  stored.month = ReadByte(layout::kMonth);
-  stored.day = ReadByte(layout::kDay);
-  stored.hour = ReadByte(layout::kHour);
-  stored.minute = ReadByte(layout::kMinute);
-  return IsValidCalibration(stored) ? stored : CalibrationDateTime{};
-}
+CalibrationDateTime TRK350::ReadCalibrationDate() { return ReadCalibrationDateOf(*this); }
 
 // Leaves the card as it is: the generator keeps running with its last
 // settings after the library lets go.

@@ -1,0 +1,93 @@
+"""Runs rk350-scope on a free loopback port and talks to it over HTTP."""
+import http.client
+import json
+import os
+import signal
+import subprocess
+import threading
+import time
+
+# Every wait in these tests is bounded by this many seconds.
+DEADLINE = 30.0
+
+
+class Scope:
+    def __init__(self, *arguments):
+        self.process = subprocess.Popen([os.environ["RK350_SCOPE"], "--port", "0", *arguments],
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        first = []
+        reader = threading.Thread(target=lambda: first.append(self.process.stdout.readline()), daemon=True)
+        reader.start()
+        reader.join(DEADLINE)
+        line = first[0] if first else ""
+        if "serving http://" not in line:
+            self.close()
+            raise AssertionError("rk350-scope did not start: %r %s" % (line, self.process.stderr.read()))
+        self.url = line.split("serving ", 1)[1].strip()
+        self.host, port = self.url.split("//", 1)[1].rstrip("/").rsplit(":", 1)
+        self.port = int(port)
+
+    def request(self, method, path, body=None):
+        """(status, decoded JSON or raw bytes)"""
+        connection = http.client.HTTPConnection(self.host, self.port, timeout=DEADLINE)
+        try:
+            if isinstance(body, (dict, list)):
+                body = json.dumps(body)
+            connection.request(method, path, body=body, headers={"Content-Type": "application/json"})
+            response = connection.getresponse()
+            data = response.read()
+            if response.getheader("Content-Type", "").startswith("application/json"):
+                return response.status, json.loads(data)
+            return response.status, data
+        finally:
+            connection.close()
+
+    def settings(self):
+        status, state = self.request("GET", "/api/settings")
+        assert status == 200, state
+        return state
+
+    def post(self, patch):
+        return self.request("POST", "/api/settings", patch)
+
+    def stream(self):
+        return Stream(self)
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(DEADLINE)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        returncode = self.process.returncode
+        for pipe in (self.process.stdout, self.process.stderr):
+            pipe.close()
+        return returncode
+
+
+class Stream:
+    """The Server-Sent Events of /api/stream, one frame at a time."""
+
+    def __init__(self, scope):
+        self.connection = http.client.HTTPConnection(scope.host, scope.port, timeout=DEADLINE)
+        self.connection.request("GET", "/api/stream")
+        self.response = self.connection.getresponse()
+        assert self.response.status == 200
+        assert self.response.getheader("Content-Type").startswith("text/event-stream")
+
+    def next_frame(self, min_version=0):
+        """The next frame taken with settings of at least this version."""
+        end = time.monotonic() + DEADLINE
+        while time.monotonic() < end:
+            line = self.response.readline()
+            assert line, "the stream ended"
+            if line.startswith(b"data: "):
+                frame = json.loads(line[6:])
+                if frame["settingsVersion"] >= min_version:
+                    return frame
+        raise AssertionError("no frame of settings version %d within %s s" % (min_version, DEADLINE))
+
+    def close(self):
+        self.connection.close()

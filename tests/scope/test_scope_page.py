@@ -1,0 +1,93 @@
+"""The scope's page in a real browser: it draws the trace, its controls reach
+the card, and the figures it shows follow."""
+import os
+
+import pytest
+
+from browser import Browser
+
+
+@pytest.fixture
+def browser():
+    b = Browser()
+    yield b
+    b.close()
+
+
+def shown_figure(browser, cell):
+    value = browser.evaluate("document.getElementById(%r).dataset.value || ''" % cell)
+    return float(value) if value else None
+
+
+def near(value, target):
+    return value is not None and abs(value - target) <= 1e-3 * target
+
+
+# Pixels of the canvas in a channel's colour: the trace is drawn.
+TRACE_PIXELS = """(() => {
+  const c = document.getElementById('trace');
+  const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+  let n = 0;
+  for (let i = 0; i < d.length; i += 4) if (d[i] > 200 && d[i + 1] > 150 && d[i + 2] < 60) n++;
+  return n;
+})()"""
+
+
+def set_control(browser, setting, value):
+    """As a person does: a new value in the control, then its change event."""
+    browser.evaluate("""(() => {
+      const e = document.querySelector('[data-setting="%s"]');
+      e.value = %r;
+      e.dispatchEvent(new Event('change', {bubbles: true}));
+    })()""" % (setting, value))
+
+
+def test_the_page_draws_the_trace_and_follows_the_generator(scope, browser):
+    browser.open(scope.url)
+    browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 3, "drawn records")
+    browser.wait_for(lambda: browser.evaluate(TRACE_PIXELS) > 200, "the CH1 trace on the canvas")
+    browser.wait_for(lambda: near(shown_figure(browser, "ch1-frequency"), 1000), "1 kHz shown for CH1")
+    assert browser.evaluate("document.querySelector('[data-setting=\"generator.frequency\"]').value") == "1000"
+
+    set_control(browser, "generator.frequency", "2500")
+    browser.wait_for(lambda: near(shown_figure(browser, "ch1-frequency"), 2500), "2.5 kHz shown for CH1")
+    assert scope.settings()["settings"]["generator"]["frequency"] == 2500
+    shown = browser.evaluate("document.getElementById('ch1-frequency').textContent")
+    assert shown.endswith(" kHz") and abs(float(shown.split()[0]) - 2.5) <= 0.0025, shown
+
+    # A value the card refuses: the page says why, its control goes back,
+    # and the view keeps running.
+    set_control(browser, "ch1.dcLevel", "900")
+    browser.wait_for(lambda: "ResultInvalidValue" in browser.evaluate("document.getElementById('status').textContent"),
+                     "the refusal on the page")
+    assert browser.evaluate("document.querySelector('[data-setting=\"ch1.dcLevel\"]').value") == "0"
+    drawn = int(browser.evaluate("document.body.dataset.frames"))
+    browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames")) > drawn + 3, "records after it")
+
+    png = browser.screenshot(os.environ.get("RK350_SCOPE_SCREENSHOT", "scope-page.png"))
+    assert png[:8] == b"\x89PNG\r\n\x1a\n" and len(png) > 10000
+
+
+def test_the_trigger_level_is_dragged_on_the_canvas(scope, browser):
+    browser.open(scope.url)
+    browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 3, "drawn records")
+    # The plot's frame inside the canvas, in CSS pixels (margins as the page
+    # draws them): CH1's ±2 V span its height, the level line starts at 0 V.
+    box = browser.evaluate("""(() => {
+      const r = document.getElementById('trace').getBoundingClientRect();
+      return {left: r.left + 64, top: r.top + 14, width: r.width - 128, height: r.height - 44};
+    })()""")
+    x = box["left"] + box["width"] * 0.7
+
+    def y_of(volts):
+        return box["top"] + box["height"] * (0.5 - volts / 4.0)
+
+    browser.call("Input.dispatchMouseEvent", type="mousePressed", x=x, y=y_of(0.0), button="left", clickCount=1)
+    for volts in (0.1, 0.3, 0.5):
+        browser.call("Input.dispatchMouseEvent", type="mouseMoved", x=x, y=y_of(volts), button="left", buttons=1)
+    browser.call("Input.dispatchMouseEvent", type="mouseReleased", x=x, y=y_of(0.5), button="left", clickCount=1)
+    step = 2.0 / 128
+    browser.wait_for(lambda: abs(scope.settings()["settings"]["trigger"]["level"] - 0.5) <= step, "the new level")
+    level = scope.settings()["settings"]["trigger"]["level"]
+    browser.wait_for(lambda: browser.evaluate("document.querySelector('[data-setting=\"trigger.level\"]').value")
+                     == str(level).rstrip("0").rstrip("."), "the level in its control")

@@ -1,0 +1,301 @@
+#include "instrument_thread.h"
+
+#include <cstdio>
+
+#include "trigger_sources.h"
+
+namespace rk350::scope {
+namespace {
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+// How long an HTTP request waits for the instrument thread's answer.
+constexpr auto kAnswerTimeout = 10s;
+
+// Rates to ask the card for; the offer lists the rates it reaches from them.
+constexpr double kRateRequests[] = {100e6, 50e6, 25e6,  10e6, 5e6, 2.5e6, 1e6, 500e3, 250e3, 100e3, 50e3, 25e3,
+                                    10e3,  5e3,  2.5e3, 1e3,  500, 250,   100, 50,    25,    10,    5,    1};
+
+}  // namespace
+
+InstrumentThread::InstrumentThread(const capture::LoadedLibrary& library, const capture::CaptureOptions& options)
+    : library_(library), api_(library.Api()), options_(options) {}
+
+InstrumentThread::~InstrumentThread() { Stop(); }
+
+bool InstrumentThread::Start(std::string& error) {
+  thread_ = std::thread([this] { Run(); });
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return opened_ || !openError_.empty(); });
+  error = openError_;
+  return opened_;
+}
+
+void InstrumentThread::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void InstrumentThread::Run() {
+  try {
+    Open();
+  } catch (const std::exception& e) {
+    session_.reset();
+    std::lock_guard lock(mutex_);
+    openError_ = e.what();
+    changed_.notify_all();
+    return;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    opened_ = true;
+  }
+  changed_.notify_all();
+  while (!stopping_) {
+    ServeRequests();
+    if (!engineRunning_) {
+      std::unique_lock lock(mutex_);
+      changed_.wait_for(lock, 100ms, [&] { return stopping_ || !requests_.empty(); });
+      continue;
+    }
+    api_.RK350_ProcessMessages();  // runs the engine's timer on this thread
+    if (api_.RK350_TakeMeasurementReady() == 0) {
+      std::this_thread::sleep_for(1ms);
+      continue;
+    }
+    try {
+      TakeRecord();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "rk350-scope: %s\n", e.what());
+    }
+  }
+  StopEngine();
+  session_.reset();  // ExitInstrument, on the thread that initialised
+  std::lock_guard lock(mutex_);
+  for (auto& request : requests_) request->answer.set_value(Refusal(RK350_RESULT_NOT_AVAILABLE, "the scope stops"));
+  requests_.clear();
+}
+
+void InstrumentThread::Open() {
+  for (unsigned code :
+       {RK350_RESULT_OK, RK350_RESULT_NO_INSTRUMENT, RK350_RESULT_NOT_INITIALISED, RK350_RESULT_NOT_AVAILABLE,
+        RK350_RESULT_NO_GENERATOR, RK350_RESULT_INVALID_CHANNEL, RK350_RESULT_INVALID_VALUE})
+    resultNames_[code] = {api_.RK350_ResultName(code), api_.RK350_ResultText(code)};
+  session_ = std::make_unique<capture::CaptureSession>(library_, options_);
+  session_->Initialise();
+  limits_.virtualCard = !options_.hardware && library_.Find("RK350Sim_SetInputSource") != nullptr;
+  settings_ = CompleteSettings(options_, limits_.virtualCard);
+  ProbeOffer();
+  Configure();
+  // --time gave the record as a duration: from now on it is the samples
+  // the card took for it, which the page shows and changes.
+  if (settings_.options.recordTime) {
+    settings_.options.recordLength = static_cast<std::uint32_t>(api_.GetRecordLength());
+    settings_.options.recordTime.reset();
+    options_ = settings_.options;
+  }
+  PublishState();
+  if (settings_.acquisition != Acquisition::Stop) StartEngine();
+}
+
+void InstrumentThread::ProbeOffer() {
+  double ranges[20] = {};
+  if (api_.GetAvailableSensitivities(ranges) == RK350_RESULT_OK)
+    for (double r : ranges)
+      if (r > 0) limits_.ranges.push_back(r);
+  limits_.maxRecordLength = static_cast<std::uint32_t>(std::max<int32_t>(1, api_.GetMaxRecordLength()));
+  const bool generator = api_.GetFunctionGenStatus() == RK350_RESULT_OK;
+  if (generator) api_.GetFuncGenMaxAmplitude(&limits_.maxGeneratorAmplitude);
+
+  const double top = api_.GetMaxSampleFrequencyF();
+  json rates = json::array();
+  api_.SetMeasureMode(RK350_MODE_CH1);
+  double last = 0;
+  for (double request : kRateRequests) {
+    double rate = request;
+    if (api_.SetSampleFrequencyF(&rate) != RK350_RESULT_OK) continue;
+    const double reached = api_.GetSampleFrequencyF();
+    if (reached == last) continue;
+    last = reached;
+    rates.push_back({{"rate", reached}, {"ch1Only", reached > top}});
+  }
+  json sources = json::array();
+  for (const auto& source : capture::TriggerSources()) {
+    const bool offered = api_.SetTriggerSource(static_cast<uint8_t>(source.code)) == RK350_RESULT_OK;
+    sources.push_back({{"name", source.name}, {"label", source.label}, {"offered", offered}});
+  }
+  json offer = {
+      {"card", session_->IdentityLine()},
+      {"virtualCard", limits_.virtualCard},
+      {"ranges", limits_.ranges},
+      {"rates", rates},
+      {"maxSamples", limits_.maxRecordLength},
+      {"triggerSources", sources},
+      {"generator", {{"present", generator}, {"maxAmplitude", limits_.maxGeneratorAmplitude}, {"maxFrequency", 5e6}}},
+      {"sourceKinds", capture::SourceKindNames()},
+  };
+  std::lock_guard lock(mutex_);
+  offer_ = std::move(offer);
+}
+
+void InstrumentThread::Configure() {
+  options_ = settings_.options;
+  session_->Configure();
+  // The settings say the rate the card runs at, not the one asked for.
+  settings_.options.sampleRate = options_.sampleRate = session_->SampleRate();
+}
+
+void InstrumentThread::StartEngine() {
+  api_.RK350_TakeMeasurementReady();  // a record of the settings before does not count
+  const unsigned result = api_.DoMeasure(-1);
+  if (result != RK350_RESULT_OK)
+    throw capture::LibraryError(std::string("DoMeasure(-1): ") + api_.RK350_ResultName(result), result);
+  engineRunning_ = true;
+  averaged_ = 0;
+  average_ = capture::RecordAverage();
+}
+
+void InstrumentThread::StopEngine() {
+  if (!engineRunning_) return;
+  api_.DoMeasure(0);
+  engineRunning_ = false;
+}
+
+void InstrumentThread::TakeRecord() {
+  average_.Add(session_->ReadEngineRecord(false));
+  if (++averaged_ < options_.average) return;
+  averaged_ = 0;
+  capture::Record record = average_.Result();
+  // A single record stops the acquisition before it is shown, so whoever
+  // sees it also sees the scope stopped.
+  if (settings_.acquisition == Acquisition::Single) {
+    StopEngine();
+    settings_.acquisition = Acquisition::Stop;
+    PublishState();
+  }
+  Publish(std::move(record));
+}
+
+void InstrumentThread::Publish(capture::Record record) {
+  auto frame = std::make_shared<Frame>();
+  frame->settingsVersion = version_;
+  frame->record = std::move(record);
+  for (const auto& trace : frame->record.channels)
+    frame->statistics.push_back(capture::ComputeStatistics(trace.volts, frame->record.sampleRate));
+  frame->notes = session_->FileNotes(frame->record);
+  frame->taken = std::chrono::steady_clock::now();
+  {
+    std::lock_guard lock(mutex_);
+    frame->sequence = ++sequence_;
+    latest_ = std::move(frame);
+  }
+  changed_.notify_all();
+}
+
+void InstrumentThread::PublishState() {
+  json reached = {{"rate", session_->SampleRate()},
+                  {"samples", api_.GetRecordLength()},
+                  {"preSamples", api_.GetRecordLength() - api_.GetPostSamples()},
+                  {"measureMode", session_->MeasureMode()}};
+  for (uint8_t c = 1; c <= 2; ++c) {
+    double range = 0;
+    if (api_.GetSensitivity(c, &range) == RK350_RESULT_OK) reached["ch" + std::to_string(c) + "Range"] = range;
+  }
+  json state = {{"settings", SettingsToJson(settings_)}, {"version", version_}, {"reached", reached}};
+  std::lock_guard lock(mutex_);
+  state_ = std::move(state);
+}
+
+void InstrumentThread::ServeRequests() {
+  std::deque<std::unique_ptr<Request>> requests;
+  {
+    std::lock_guard lock(mutex_);
+    requests.swap(requests_);
+  }
+  // In the order they came: the last setting wins.
+  for (auto& request : requests) request->answer.set_value(Apply(request->patch));
+}
+
+Answer InstrumentThread::Apply(const json& patch) {
+  if (!patch.is_object()) return Refusal(RK350_RESULT_INVALID_VALUE, "the settings are a JSON object");
+  std::string error;
+  const auto next = SettingsFromJson(MergeSettings(SettingsToJson(settings_), patch), settings_, limits_, error);
+  if (!next) return Refusal(RK350_RESULT_INVALID_VALUE, error);
+  const bool wasRunning = engineRunning_;
+  StopEngine();
+  const ScopeSettings previous = settings_;
+  settings_ = *next;
+  try {
+    Configure();
+  } catch (const std::exception& e) {
+    // The card refused a value: it goes back to the settings before, whole.
+    const auto* library = dynamic_cast<const capture::LibraryError*>(&e);
+    settings_ = previous;
+    try {
+      Configure();
+      if (wasRunning) StartEngine();
+    } catch (const std::exception& again) {
+      std::fprintf(stderr, "rk350-scope: restoring the settings: %s\n", again.what());
+    }
+    return Refusal(library != nullptr ? library->Code() : RK350_RESULT_INVALID_VALUE, e.what());
+  }
+  ++version_;
+  try {
+    if (settings_.acquisition != Acquisition::Stop) StartEngine();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "rk350-scope: %s\n", e.what());
+  }
+  PublishState();
+  return {200, State()};
+}
+
+Answer InstrumentThread::Refusal(unsigned result, const std::string& message) const {
+  const auto it = resultNames_.find(result);
+  const std::string name = it != resultNames_.end() ? it->second.first : "Unknown";
+  const std::string meaning = it != resultNames_.end() ? it->second.second : "unknown result code";
+  return {400, {{"error", message}, {"result", name}, {"meaning", meaning}, {"code", result}}};
+}
+
+Answer InstrumentThread::ApplySettings(const json& patch) {
+  auto request = std::make_unique<Request>();
+  request->patch = patch;
+  auto answer = request->answer.get_future();
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_) return Refusal(RK350_RESULT_NOT_AVAILABLE, "the scope stops");
+    requests_.push_back(std::move(request));
+  }
+  changed_.notify_all();
+  if (answer.wait_for(kAnswerTimeout) != std::future_status::ready)
+    return {503, {{"error", "the instrument thread did not answer"}}};
+  return answer.get();
+}
+
+json InstrumentThread::State() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
+
+json InstrumentThread::Offer() const {
+  std::lock_guard lock(mutex_);
+  return offer_;
+}
+
+std::shared_ptr<const Frame> InstrumentThread::Latest() const {
+  std::lock_guard lock(mutex_);
+  return latest_;
+}
+
+std::shared_ptr<const Frame> InstrumentThread::WaitNewer(std::uint64_t sequence,
+                                                         std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  changed_.wait_for(lock, timeout, [&] { return stopping_ || (latest_ && latest_->sequence > sequence); });
+  return latest_ && latest_->sequence > sequence ? latest_ : nullptr;
+}
+
+}  // namespace rk350::scope

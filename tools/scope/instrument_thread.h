@@ -1,0 +1,100 @@
+// The one thread that owns the instrument: it initialises the card, runs the
+// library's continuous mode and pumps its messages, applies settings and
+// publishes each new record. Other threads only queue settings for it and
+// read what it published.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+
+#include "capture_session.h"
+#include "frame.h"
+#include "library_api.h"
+#include "record_average.h"
+#include "scope_settings.h"
+
+namespace rk350::scope {
+
+// An answer for the HTTP side: a status and a JSON body.
+struct Answer {
+  int status = 200;
+  nlohmann::json body;
+};
+
+class InstrumentThread {
+ public:
+  InstrumentThread(const capture::LoadedLibrary& library, const capture::CaptureOptions& options);
+  ~InstrumentThread();
+  InstrumentThread(const InstrumentThread&) = delete;
+  InstrumentThread& operator=(const InstrumentThread&) = delete;
+
+  // Starts the thread and waits until the card is open and set up; false with
+  // the reason in `error` when it could not be.
+  bool Start(std::string& error);
+  void Stop();
+
+  // Merges `patch` onto the current settings, checks the whole, applies it;
+  // a refusal leaves the card as it was (400 with the result code's name).
+  Answer ApplySettings(const nlohmann::json& patch);
+  nlohmann::json State() const;  // settings, version, what the card reached
+  nlohmann::json Offer() const;  // what the card offers, for the controls
+  // The 400 answer for a request refused with this result code.
+  Answer Refusal(unsigned result, const std::string& message) const;
+
+  std::shared_ptr<const Frame> Latest() const;
+  // The first frame after `sequence`, or null after `timeout` (or on Stop).
+  std::shared_ptr<const Frame> WaitNewer(std::uint64_t sequence, std::chrono::milliseconds timeout) const;
+
+ private:
+  struct Request {
+    nlohmann::json patch;
+    std::promise<Answer> answer;
+  };
+
+  void Run();
+  void Open();
+  void ServeRequests();
+  Answer Apply(const nlohmann::json& patch);
+  void Configure();  // the options onto the card; throws capture::LibraryError
+  void StartEngine();
+  void StopEngine();
+  void TakeRecord();
+  void Publish(capture::Record record);
+  void PublishState();
+  void ProbeOffer();
+
+  const capture::LoadedLibrary& library_;
+  const capture::LibraryApi& api_;
+  ScopeSettings settings_;           // instrument thread only
+  capture::CaptureOptions options_;  // what the session applies; instrument thread only
+  std::unique_ptr<capture::CaptureSession> session_;
+  CardLimits limits_;
+  bool engineRunning_ = false;
+  capture::RecordAverage average_;
+  int averaged_ = 0;
+  std::uint64_t version_ = 0;
+  std::map<unsigned, std::pair<std::string, std::string>> resultNames_;  // written before Start returns
+
+  std::thread thread_;
+  std::atomic<bool> stopping_{false};
+  mutable std::mutex mutex_;  // guards what follows
+  mutable std::condition_variable changed_;
+  std::deque<std::unique_ptr<Request>> requests_;
+  std::shared_ptr<const Frame> latest_;
+  std::uint64_t sequence_ = 0;
+  nlohmann::json state_;
+  nlohmann::json offer_;
+  bool opened_ = false;
+  std::string openError_;
+};
+
+}  // namespace rk350::scope

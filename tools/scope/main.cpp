@@ -1,0 +1,91 @@
+// rk350-scope: a live oscilloscope in the browser for an RK350 card (the
+// virtual card by default).
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "instrument_thread.h"
+#include "library_api.h"
+#include "scope_options.h"
+#include "scope_server.h"
+
+using namespace rk350;
+
+namespace {
+
+constexpr int kExitUsage = 1;
+constexpr int kExitLibrary = 2;
+constexpr int kExitServer = 3;
+
+std::atomic<bool> gStop{false};
+extern "C" void OnStop(int) { gStop = true; }
+
+// The page's files: --web, else installed beside the program, else the
+// source tree this program was built from.
+std::string WebDirectory(const scope::ScopeOptions& options) {
+  if (!options.webDirectory.empty()) return options.webDirectory;
+  const std::string installed = capture::ProgramDirectory() + "/" RK350_SCOPE_INSTALLED_WEB_DIR;
+  if (std::filesystem::exists(installed + "/index.html")) return installed;
+  return RK350_SCOPE_SOURCE_WEB_DIR;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto parsed = scope::ParseScopeArguments(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.error.empty()) {
+    std::fprintf(stderr, "rk350-scope: %s\n", parsed.error.c_str());
+    return kExitUsage;
+  }
+  const auto& options = parsed.options;
+  if (options.capture.help) {
+    std::fputs(scope::ScopeHelpText().c_str(), stdout);
+    return 0;
+  }
+  const std::string web = WebDirectory(options);
+  if (!std::filesystem::exists(web + "/index.html")) {
+    std::fprintf(stderr, "rk350-scope: no page in %s (give --web DIR)\n", web.c_str());
+    return kExitUsage;
+  }
+  std::string errors;
+  const auto library = capture::LoadFlavour(options.capture.hardware, options.capture.library, errors);
+  if (!library) {
+    std::fprintf(stderr, "rk350-scope: cannot load the %s library\n%s",
+                 options.capture.hardware ? "hardware" : "virtual-card", errors.c_str());
+    return kExitLibrary;
+  }
+  if (options.capture.version) {
+    std::printf("rk350-scope, library %s (%s)\n", library->Api().RK350_Version(), library->File().c_str());
+    return 0;
+  }
+  if (!scope::IsLoopback(options.address))
+    std::fprintf(stderr, "rk350-scope: warning: serving on %s, not loopback: whoever reaches it can drive the card\n",
+                 options.address.c_str());
+
+  scope::InstrumentThread instrument(*library, options.capture);
+  std::string error;
+  if (!instrument.Start(error)) {
+    std::fprintf(stderr, "rk350-scope: %s\n", error.c_str());
+    return kExitLibrary;
+  }
+  scope::ScopeServer server(instrument, web);
+  const int port = server.Bind(options.address, options.port);
+  if (port < 0) {
+    std::fprintf(stderr, "rk350-scope: cannot listen on %s port %d\n", options.address.c_str(), options.port);
+    return kExitServer;
+  }
+  std::signal(SIGINT, OnStop);
+  std::signal(SIGTERM, OnStop);
+  const bool v6 = options.address.find(':') != std::string::npos;
+  std::printf("rk350-scope: serving http://%s%s%s:%d/\n", v6 ? "[" : "", options.address.c_str(), v6 ? "]" : "", port);
+  std::fflush(stdout);
+  std::thread serving([&] { server.Serve(); });
+  while (!gStop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  server.Stop();
+  serving.join();
+  instrument.Stop();
+  return 0;
+}

@@ -1,0 +1,76 @@
+#include "scope_options.h"
+
+#include "scope_server.h"
+
+namespace rk350::scope {
+
+ScopeParseResult ParseScopeArguments(const std::vector<std::string>& arguments) {
+  ScopeParseResult result;
+  auto& o = result.options;
+  std::vector<std::string> rest;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string name = arguments[i];
+    std::string value;
+    bool hasValue = false;
+    if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name.resize(eq);
+      hasValue = true;
+    }
+    const bool takesValue = name == "--port" || name == "--listen" || name == "--web";
+    if (takesValue && !hasValue) {
+      if (i + 1 >= arguments.size()) {
+        result.error = "option '" + name + "' needs a value";
+        return result;
+      }
+      value = arguments[++i];
+    }
+    if (name == "--port") {
+      const auto n = capture::ParseQuantity(value);
+      if (!n || *n < 0 || *n > 65535 || *n != static_cast<int>(*n)) {
+        result.error = "--port: invalid port '" + value + "'";
+        return result;
+      }
+      o.port = static_cast<int>(*n);
+    } else if (name == "--listen") {
+      if (value.empty()) {
+        result.error = "--listen needs an address";
+        return result;
+      }
+      o.address = value;
+    } else if (name == "--web") {
+      o.webDirectory = value;
+    } else if (name == "--allow-remote") {
+      o.allowRemote = true;
+    } else {
+      rest.push_back(arguments[i]);
+    }
+  }
+  const auto parsed = capture::ParseArguments(rest);
+  o.capture = parsed.options;
+  result.error = parsed.error;
+  if (result.error.empty() && o.capture.mode == capture::RunMode::Block) o.capture.mode = capture::RunMode::Continuous;
+  if (result.error.empty() && !IsLoopback(o.address) && !o.allowRemote)
+    result.error = "--listen " + o.address +
+                   ": not a loopback address; the scope has no access control, give --allow-remote to serve it there";
+  return result;
+}
+
+std::string ScopeHelpText() {
+  return "Usage: rk350-scope [OPTION]...\n"
+         "A live oscilloscope in the browser: runs the RK350 card (the virtual card unless --hardware is given)\n"
+         "continuously and serves its page, by default on http://127.0.0.1:8350/.\n"
+         "\n"
+         "Server:\n"
+         "  --port N                  TCP port (default 8350; 0 takes a free one, the line on standard output says "
+         "which)\n"
+         "  --listen ADDR             address to listen on (default 127.0.0.1)\n"
+         "  --allow-remote            allow an address that is not loopback: anyone who reaches it may drive the card\n"
+         "  --web DIR                 serve the page from DIR instead of the installed files\n"
+         "\n"
+         "Every option of rk350-capture that sets up the card or a measurement gives the starting settings\n"
+         "(--hardware, --address, --library, --rate, --samples, --pre-trigger, --channels, --chN-range, --trigger,\n"
+         "--gen, --average, --chN-source, ...; see rk350-capture --help); the page changes them afterwards.\n";
+}
+
+}  // namespace rk350::scope

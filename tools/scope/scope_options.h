@@ -1,0 +1,28 @@
+// The scope's command line: where to serve, and the capture tool's options
+// for the card and the settings it starts with.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "options.h"
+
+namespace rk350::scope {
+
+struct ScopeOptions {
+  std::string address = "127.0.0.1";
+  int port = 8350;  // 0: any free port
+  bool allowRemote = false;
+  std::string webDirectory;  // empty: beside the program or in the source tree
+  capture::CaptureOptions capture;
+};
+
+struct ScopeParseResult {
+  ScopeOptions options;
+  std::string error;  // empty when the command line was understood
+};
+
+ScopeParseResult ParseScopeArguments(const std::vector<std::string>& arguments);
+std::string ScopeHelpText();
+
+}  // namespace rk350::scope

@@ -1,0 +1,38 @@
+// The scope's HTTP side: the page's files as they lie in the web directory,
+// the settings as JSON, the records as Server-Sent Events, the shown record
+// as CSV and as a sigrok session. Its threads never touch the instrument:
+// they hand settings to the instrument thread and read what it published.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "instrument_thread.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace rk350::scope {
+
+class ScopeServer {
+ public:
+  ScopeServer(InstrumentThread& instrument, const std::string& webDirectory);
+  ~ScopeServer();
+  // Binds to the address; port 0 takes a free one. Returns the port, or -1.
+  int Bind(const std::string& address, int port);
+  void Serve();  // until Stop
+  void Stop();
+
+ private:
+  void Routes();
+  InstrumentThread& instrument_;
+  std::unique_ptr<httplib::Server> server_;
+  std::atomic<bool> stopping_{false};
+};
+
+// Whether a listening address reaches this machine only.
+bool IsLoopback(const std::string& address);
+
+}  // namespace rk350::scope

@@ -1,0 +1,54 @@
+// The scope's settings as JSON: what the page sends and shows. Pure (no
+// library calls): a patch is merged onto the current settings and the result
+// is read whole, so a request that names an unknown setting or a value out of
+// range is refused before anything reaches the card.
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "options.h"
+
+namespace rk350::scope {
+
+enum class Acquisition { Run, Stop, Single };
+
+// What the card offers, asked once on the instrument thread.
+struct CardLimits {
+  std::vector<double> ranges;  // V full scale
+  std::uint32_t maxRecordLength = 65520;
+  double maxGeneratorAmplitude = 10.0;  // V peak
+  bool virtualCard = false;             // inputs can be wired to built-in sources
+};
+
+struct ScopeSettings {
+  capture::CaptureOptions options;
+  Acquisition acquisition = Acquisition::Run;
+};
+
+// Settings as the command line leaves them, completed with the values the
+// scope always sets (so the JSON shows every setting), e.g. the built-in
+// sources of the virtual card.
+ScopeSettings CompleteSettings(const capture::CaptureOptions& options, bool virtualCard);
+
+nlohmann::json SettingsToJson(const ScopeSettings& settings);
+
+// How deep arrays and objects nest in JSON text (strings skipped). Settings
+// nest three deep; a request nested deeper is refused before it is parsed,
+// since copying and comparing JSON values recurses once per level.
+int JsonNestingDepth(std::string_view text);
+constexpr int kMaxSettingsDepth = 8;
+
+// `patch` onto `base`: objects merge key by key, anything else replaces.
+nlohmann::json MergeSettings(nlohmann::json base, const nlohmann::json& patch);
+
+// Reads every setting of `json` onto `base`; on a refusal returns nothing and
+// names the setting and why in `error`.
+std::optional<ScopeSettings> SettingsFromJson(const nlohmann::json& json, const ScopeSettings& base,
+                                              const CardLimits& limits, std::string& error);
+
+}  // namespace rk350::scope
