@@ -244,8 +244,17 @@ void Invoke(std::string_view name, bool fromMainHeader, R (*function)(A...), Fuz
     const R result = std::apply([&](auto&... a) { return function(a.Get()...); }, args);
     if constexpr (std::is_same_v<R, uint16_t>) {
       if (AnswersAValue(name)) {
-        const bool flag = name != "ADC_Triggered" && name != "RK350Sim_GetBaseAddress";
+        const bool generatorStatus = name == "GetSquareWaveGenStatus" || name == "GetFunctionGenStatus";
+        const bool flag = name != "ADC_Triggered" && name != "RK350Sim_GetBaseAddress" && !generatorStatus;
         if (flag && result > 1) Violation(name, "answer outside 0 and 1", result);
+        // Without an instrument ResultNoInstrument; else present (0), or
+        // ResultNoGenerator when the card's EEPROM says it has none.
+        if (generatorStatus && !present && result != RK350_RESULT_NO_INSTRUMENT) {
+          Violation(name, "without an instrument did not answer ResultNoInstrument", result);
+        }
+        if (generatorStatus && present && result != 0 && result != RK350_RESULT_NO_GENERATOR) {
+          Violation(name, "answer outside 0 and ResultNoGenerator", result);
+        }
         if (name == "ADC_Triggered" && (result & ~6u) != 0) Violation(name, "answer outside 0, 2, 4, 6", result);
       } else {
         if (!IsResultCode(result)) Violation(name, "not a result code", result);
