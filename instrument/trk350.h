@@ -170,7 +170,7 @@ class TRK350 {
   // Identity.
   bool HardwarePresent = false;
   uint8_t InstrumentKind = kKindRk350;
-  std::string DeviceName = kDeviceNameRk350;
+  std::string DeviceName = kDeviceNameRk350;  // nothing reads it
   int32_t SerialNumber = 0;
   std::string InternalText;  // nothing reads it
 
