@@ -484,18 +484,17 @@ class Instrument(_Settings):
         record.overrange = tuple(overrange)
         return record
 
+    def _fetch(self, raw_export, volts_export, raw):
+        """Both channels through an export that fills two buffers of record_length."""
+        ctype, dtype = (_u16, np.uint16) if raw else (_f64, np.float64)
+        data = np.zeros((2, max(0, self.record_length)), dtype=dtype)
+        ptr = ctypes.POINTER(ctype)
+        self._api(raw_export if raw else volts_export, data[0].ctypes.data_as(ptr), data[1].ctypes.data_as(ptr))
+        return self._record(data, raw)
+
     def get_data(self, raw=False):
         """The current block record of both channels, a Record of shape (2, record_length)."""
-        n = max(0, self.record_length)
-        if raw:
-            data = np.zeros((2, n), dtype=np.uint16)
-            ptr = ctypes.POINTER(_u16)
-            self._api("ADC_GetData", data[0].ctypes.data_as(ptr), data[1].ctypes.data_as(ptr))
-        else:
-            data = np.zeros((2, n), dtype=np.float64)
-            ptr = ctypes.POINTER(_f64)
-            self._api("ADC_GetDataVolt", data[0].ctypes.data_as(ptr), data[1].ctypes.data_as(ptr))
-        return self._record(data, raw)
+        return self._fetch("ADC_GetData", "ADC_GetDataVolt", raw)
 
     def block(self, timeout=None, force_after=None, raw=False):
         """One block measurement: start, wait until the record is complete, fetch.
@@ -526,16 +525,7 @@ class Instrument(_Settings):
 
     def measurement(self, raw=False):
         """The record the engine last read (GetMeasurement), a Record of shape (2, record_length)."""
-        n = max(0, self.record_length)
-        if raw:
-            data = np.zeros((2, n), dtype=np.uint16)
-            ptr = ctypes.POINTER(_u16)
-            self._api("GetMeasurementRaw", data[0].ctypes.data_as(ptr), data[1].ctypes.data_as(ptr))
-        else:
-            data = np.zeros((2, n), dtype=np.float64)
-            ptr = ctypes.POINTER(_f64)
-            self._api("GetMeasurement", data[0].ctypes.data_as(ptr), data[1].ctypes.data_as(ptr))
-        return self._record(data, raw)
+        return self._fetch("GetMeasurementRaw", "GetMeasurement", raw)
 
     def times(self):
         """Seconds of each sample relative to the trigger instant."""
