@@ -3,7 +3,6 @@
 "use strict";
 
 const COLOURS = { CH1: "#f5c211", CH2: "#33c7de" };
-const DIVISIONS_X = 10;
 const DIVISIONS_Y = 8;
 
 const scope = {
@@ -180,12 +179,29 @@ function xOf(g, index, samples) {
   return g.margin.left + (index / Math.max(1, samples)) * g.plotWidth;
 }
 
+// The 1-2-5 time per division that gives the record 5 to 10 divisions.
+function timeDivision(span) {
+  const decade = Math.pow(10, Math.floor(Math.log10(span / 10)));
+  for (const factor of [1, 2, 5, 10]) {
+    if (span / (factor * decade) <= 10) return factor * decade;
+  }
+  return 10 * decade;
+}
+
 function drawGrid(context, g, frame) {
+  // Time divisions in 1-2-5 steps, one line through the trigger instant (0).
+  const start = -frame.triggerIndex / frame.rate;
+  const span = frame.samples / frame.rate;
+  const step = timeDivision(span);
+  const xOfTime = (t) => g.margin.left + ((t - start) / span) * g.plotWidth;
+  const first = Math.ceil(start / step - 1e-9);
+  const last = Math.floor((start + span) / step + 1e-9);
+
   context.strokeStyle = "#2a3038";
   context.lineWidth = g.ratio;
   context.beginPath();
-  for (let i = 0; i <= DIVISIONS_X; i++) {
-    const x = g.margin.left + (i / DIVISIONS_X) * g.plotWidth;
+  for (let n = first; n <= last; n++) {
+    const x = xOfTime(n * step);
     context.moveTo(x, g.margin.top);
     context.lineTo(x, g.margin.top + g.plotHeight);
   }
@@ -196,16 +212,14 @@ function drawGrid(context, g, frame) {
   }
   context.stroke();
 
-  // Time axis: 0 at the trigger.
+  // Time axis: 0 at the trigger; every other division labelled, counted from 0.
   context.font = `${11 * g.ratio}px "DejaVu Sans", sans-serif`;
   context.fillStyle = "#8a939e";
   context.textAlign = "center";
   context.textBaseline = "top";
-  const start = -frame.triggerIndex / frame.rate;
-  const span = frame.samples / frame.rate;
-  for (let i = 0; i <= DIVISIONS_X; i += 2) {
-    const t = start + (i / DIVISIONS_X) * span;
-    context.fillText(engineering(Math.abs(t) < span * 1e-9 ? 0 : t, "s"), g.margin.left + (i / DIVISIONS_X) * g.plotWidth,
+  for (let n = first; n <= last; n++) {
+    if (n % 2 !== 0) continue;
+    context.fillText(engineering(n === 0 ? 0 : n * step, "s"), xOfTime(n * step),
                      g.margin.top + g.plotHeight + 6 * g.ratio);
   }
   // Volt axes: CH1 on the left, CH2 on the right, each in its own range.
@@ -337,7 +351,9 @@ function drawBadges(context, g, frame) {
     x += context.measureText(text).width + 18 * g.ratio;
   }
   context.fillStyle = "#8a939e";
-  context.fillText(`${engineering(frame.rate, "Hz")}, ${frame.samples} samples`, x, g.margin.top + 6 * g.ratio);
+  const perDivision = engineering(timeDivision(frame.samples / frame.rate), "s");
+  context.fillText(`${engineering(frame.rate, "Hz")}, ${frame.samples} samples, ${perDivision}/div`, x,
+                   g.margin.top + 6 * g.ratio);
 }
 
 function draw() {
