@@ -7,22 +7,11 @@
 #include <string>
 #include <thread>
 
+#include "win32/receiver_window.h"
 #include "win32/win32_dll.h"
 
 namespace rk350::win32 {
 namespace {
-
-// The library's hidden window in this process. Tests run in parallel on one
-// desktop, so other processes have windows of the same class.
-HWND FindReceiverWindow() {
-  HWND window = nullptr;
-  while ((window = FindWindowExA(nullptr, window, "TDeviceMessageReceiver", nullptr)) != nullptr) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId()) return window;
-  }
-  return nullptr;
-}
 
 using exports::kExports;
 

@@ -7,24 +7,14 @@
 #include <rk350/rk350_ext.h>
 #include <windows.h>
 
+#include "receiver_window.h"
+
 static int boxes;
 
 static void RK350_CALL CountBox(void* context, const char* text) {
   (void)context;
   (void)text;
   ++boxes;
-}
-
-/* The library's hidden window in this process (tests run in parallel on one
- * desktop, and other processes have windows of the same class). */
-static HWND FindReceiverWindow(void) {
-  HWND window = NULL;
-  while ((window = FindWindowExA(NULL, window, "TDeviceMessageReceiver", NULL)) != NULL) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId()) return window;
-  }
-  return NULL;
 }
 
 int main(void) {
