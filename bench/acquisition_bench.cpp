@@ -252,7 +252,8 @@ void BM_CompleteRecordCost(benchmark::State& state) {
         const double t0 = card.Time().Now();
         t.ArmMeasurement();
         if (runs == 1) {
-          const int64_t p = FirstCrossingAfter(card.Acquisition(), t0, 1.0 / rate, pre, pre + 4 * int64_t(periodSamples) + 64, lowArm, fire);
+          const int64_t p = FirstCrossingAfter(card.Acquisition(), t0, 1.0 / rate, pre,
+                                               pre + 4 * int64_t(periodSamples) + 64, lowArm, fire);
           minimumSeconds = static_cast<double>(length + (p < 0 ? 0 : p - pre)) / rate;
         }
         while (!t.RecordComplete()) card.Time().Advance(static_cast<double>(length) / 4 / rate + 1e-6);
