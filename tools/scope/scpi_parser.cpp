@@ -127,6 +127,7 @@ class Reader {
       ++i_;
       SkipSpace();
     }
+    if (!AtEnd() && Peek() != ';') Fail(-103, "Invalid separator");
     return c;
   }
 
