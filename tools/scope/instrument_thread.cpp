@@ -235,7 +235,9 @@ Answer InstrumentThread::Apply(const json& patch) {
   const ScopeSettings previous = settings_;
   settings_ = *next;
   try {
-    Configure();
+    // Run, stop and single leave the card's settings as they are: only the
+    // engine restarts (a record per command costs no card setup).
+    if (CardSettingsDiffer(previous, settings_)) Configure();
   } catch (const std::exception& e) {
     // The card refused a value: it goes back to the settings before, whole.
     const auto* library = dynamic_cast<const capture::LibraryError*>(&e);
@@ -256,6 +258,13 @@ Answer InstrumentThread::Apply(const json& patch) {
   }
   PublishState();
   return {200, State()};
+}
+
+bool InstrumentThread::CardSettingsDiffer(const ScopeSettings& a, const ScopeSettings& b) {
+  json left = SettingsToJson(a), right = SettingsToJson(b);
+  left.erase("acquisition");
+  right.erase("acquisition");
+  return left != right || a.options.generatorGiven != b.options.generatorGiven;
 }
 
 Answer InstrumentThread::Refusal(unsigned result, const std::string& message) const {

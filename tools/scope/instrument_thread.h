@@ -64,6 +64,7 @@ class InstrumentThread {
   void Open();
   void ServeRequests();
   Answer Apply(const nlohmann::json& patch);
+  static bool CardSettingsDiffer(const ScopeSettings& a, const ScopeSettings& b);
   void Configure();  // the options onto the card; throws capture::LibraryError
   void StartEngine();
   void StopEngine();
