@@ -2,6 +2,7 @@
 use (pyvisa with its pure-Python backend, lxi-tools) and by a bare socket for
 input no client would send."""
 import csv
+import os
 import io
 import subprocess
 import threading
@@ -119,7 +120,7 @@ def test_ascii_waveform_and_measurements_match_the_page(scope, visa):
 
 def test_lxi_tools_drive_it(scope):
     def lxi(command):
-        result = subprocess.run(["lxi", "scpi", "--raw", "-a", "127.0.0.1", "-p", str(scope.scpi_port), command],
+        result = subprocess.run(["lxi", "scpi", "--raw", "-t", "30", "-a", "127.0.0.1", "-p", str(scope.scpi_port), command],
                                 capture_output=True, text=True, timeout=DEADLINE)
         assert result.returncode == 0, result.stderr
         return result.stdout.strip()
@@ -232,3 +233,23 @@ def test_port_options(scope):
         assert quiet.scpi_port is None
     finally:
         assert quiet.close() == 0
+
+
+def test_announce_without_a_daemon_says_so_and_serves_on():
+    process = subprocess.Popen([os.environ["RK350_SCOPE"], "--port", "0", "--scpi-port", "0", "--announce"],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        process.stdout.readline()
+        port = int(process.stdout.readline().rsplit(":", 1)[1])
+        client = RawScpi(port)
+        assert client.query("*IDN?").startswith("RK350,")
+        client.close()
+    finally:
+        process.terminate()
+        _, errors = process.communicate(timeout=DEADLINE)
+    assert process.returncode == 0
+    daemon = subprocess.run(["pgrep", "-x", "avahi-daemon"], capture_output=True).returncode == 0
+    if daemon:
+        assert "not announced" not in errors, errors
+    else:
+        assert "not announced over mDNS: no Avahi daemon answers" in errors, errors

@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <sstream>
+#include <thread>
 
 #include "csv_writer.h"
 #include "sigrok_session.h"
@@ -50,6 +51,9 @@ void ScopeServer::Serve() { server_->listen_after_bind(); }
 
 void ScopeServer::Stop() {
   stopping_ = true;
+  // A stop before the listening loop runs would be lost (and Serve never
+  // return): a signal right after start-up waits for it, briefly.
+  for (int i = 0; i < 200 && !server_->is_running(); ++i) std::this_thread::sleep_for(10ms);
   server_->stop();
 }
 
