@@ -71,7 +71,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "rk350-scope: %s\n", error.c_str());
     return kExitLibrary;
   }
-  scope::ScopeServer server(instrument, web);
+  // Beyond this machine, a token printed here is the key (as a header, a
+  // cookie, or in the address the page is opened with).
+  const std::string token = options.allowRemote ? scope::NewAccessToken() : std::string();
+  scope::ScopeServer server(instrument, web, token);
   const int port = server.Bind(options.address, options.port);
   if (port < 0) {
     std::fprintf(stderr, "rk350-scope: cannot listen on %s port %d\n", options.address.c_str(), options.port);
@@ -80,7 +83,8 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, OnStop);
   std::signal(SIGTERM, OnStop);
   const bool v6 = options.address.find(':') != std::string::npos;
-  std::printf("rk350-scope: serving http://%s%s%s:%d/\n", v6 ? "[" : "", options.address.c_str(), v6 ? "]" : "", port);
+  std::printf("rk350-scope: serving http://%s%s%s:%d/%s%s\n", v6 ? "[" : "", options.address.c_str(), v6 ? "]" : "",
+              port, token.empty() ? "" : "?token=", token.c_str());
   std::fflush(stdout);
   std::thread serving([&] { server.Serve(); });
   while (!gStop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
