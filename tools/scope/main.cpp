@@ -62,7 +62,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!scope::IsLoopback(options.address))
-    std::fprintf(stderr, "rk350-scope: warning: serving on %s, not loopback: whoever reaches it can drive the card\n",
+    std::fprintf(stderr,
+                 "rk350-scope: warning: serving on %s, not loopback: whoever learns the token can drive the card, "
+                 "and plain HTTP shows it to anyone on the path\n",
                  options.address.c_str());
 
   scope::InstrumentThread instrument(*library, options.capture);
