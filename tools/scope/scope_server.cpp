@@ -125,6 +125,7 @@ void ScopeServer::Routes() {
   server_->Get("/api/stream", [this](const httplib::Request&, httplib::Response& res) {
     auto place = server_->TakeStreamPlace();
     if (!place) {
+      ConnectionServer::CloseAfterAnswer(res);
       Reply(res, {503,
                   {{"error", "already " + std::to_string(server_->Limits().streams) +
                                  " streams open; close a page or poll /api/record"}}});
