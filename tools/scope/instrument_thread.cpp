@@ -240,7 +240,7 @@ Answer InstrumentThread::Apply(const Request& request) {
   std::string error;
   ScopeSettings base = settings_;
   if (request.waveform) base.waveform = request.waveform;
-  const auto next = SettingsFromJson(MergeSettings(SettingsToJson(settings_), patch), base, limits_, error);
+  const auto next = SettingsFromJson(patch, base, limits_, error);
   if (!next) return Refusal(RK350_RESULT_INVALID_VALUE, error);
   const bool wasRunning = engineRunning_;
   StopEngine();
