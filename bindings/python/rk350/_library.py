@@ -206,6 +206,12 @@ def _still_loaded(path):
     return True
 
 
+def still_loaded(lib):
+    """Whether the module ``lib`` was loaded from is in the process (held by
+    ``lib`` or by another load of the same file)."""
+    return _still_loaded(lib._rk350_path)
+
+
 def unload_library(lib):
     """Releases a library that load_library loaded; afterwards every call
     through ``lib`` raises LibraryUnloadedError.

@@ -7,7 +7,7 @@ import time
 
 import numpy as np
 
-from ._library import PROTOTYPES, can_unload, load_library, reload_library, unload_library
+from ._library import PROTOTYPES, can_unload, load_library, reload_library, still_loaded, unload_library
 from .constants import (VOCABULARY, Coupling, MeasureMode, RecordTrigger, SignalType, TriggerMode, TriggerSource,
                         code_of, name_of)
 from .errors import InstrumentClosedError, LibraryUnloadedError, OneInstrumentError, RK350Error, error_for
@@ -388,10 +388,11 @@ class Instrument(_Settings):
             return self
         if self._owns_library and can_unload() and _LIBRARY_USE.get(_key(self.lib)) == "closed":
             # Another Instrument closed the instrument of this library.
-            if unload_library(self.lib):
-                _LIBRARY_USE.pop(_key(self.lib), None)
+            unload_library(self.lib)
             self._unloaded = True
         if self._unloaded:
+            if not still_loaded(self.lib):
+                _LIBRARY_USE.pop(_key(self.lib), None)  # the spent module has left
             self.lib = self._api.lib = reload_library(self.lib)
             self._unloaded = False
         try:
@@ -421,7 +422,8 @@ class Instrument(_Settings):
         instrument), so that it keeps no other Instrument's module alive; the
         next open() loads it again."""
         if self._owns_library and can_unload():
-            unload_library(self.lib)
+            if unload_library(self.lib):
+                _LIBRARY_USE.pop(_key(self.lib), None)
             self._unloaded = True
 
     def apply_defaults(self):

@@ -13,6 +13,7 @@ UNPLUGGED, DC, SINE, SQUARE, STEP, NOISE, GENERATOR = (SourceKind.UNPLUGGED, Sou
                                                        SourceKind.GENERATOR)
 SOURCE_KINDS = VOCABULARY[SourceKind]
 EXTERNAL_INPUT = 0
+EEPROM_SIZE = 4096  # bytes of the card's 24C32
 FAULT_NONE, FAULT_STATUS_STUCK, FAULT_SILENT = Fault.NONE, Fault.STATUS_STUCK, Fault.SILENT
 _f64 = ctypes.c_double
 _P = ctypes.POINTER
@@ -125,7 +126,7 @@ class VirtualCard:
         data = (ctypes.c_uint8 * len(image)).from_buffer_copy(bytes(image))
         self._check(self.lib.RK350Sim_LoadEepromImage(data, len(image)), "LoadEepromImage")
 
-    def read_eeprom(self, length=65536):
+    def read_eeprom(self, length=EEPROM_SIZE):
         buffer = (ctypes.c_uint8 * length)()
         n = self.lib.RK350Sim_ReadEepromImage(buffer, length)
         return bytes(buffer[:min(n, length)])
