@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -27,6 +28,9 @@ struct CardLimits {
 
 struct ScopeSettings {
   capture::CaptureOptions options;
+  // The generator's arbitrary waveform, as FillFuncGenMemory takes it (not
+  // part of the JSON: it comes as a SCPI block).
+  std::shared_ptr<const std::vector<std::uint16_t>> waveform;
   Acquisition acquisition = Acquisition::Run;
 };
 
@@ -46,8 +50,9 @@ constexpr int kMaxSettingsDepth = 8;
 // `patch` onto `base`: objects merge key by key, anything else replaces.
 nlohmann::json MergeSettings(nlohmann::json base, const nlohmann::json& patch);
 
-// Reads every setting of `json` onto `base`; on a refusal returns nothing and
-// names the setting and why in `error`.
+// Reads the settings `json` names onto `base` (the others keep their values,
+// so a patch is judged alone: a stop is never refused for another setting);
+// on a refusal returns nothing and names the setting and why in `error`.
 std::optional<ScopeSettings> SettingsFromJson(const nlohmann::json& json, const ScopeSettings& base,
                                               const CardLimits& limits, std::string& error);
 
