@@ -22,6 +22,9 @@ namespace {
 // Without a known crossing spacing the first window is a quarter of the
 // record, at least this many samples; it doubles with every run that held
 // no crossing and told nothing of the spacing, up to the memory.
+constexpr int64_t kLeastFirstWindow = 16;
+// The card's own trigger runs when the memory leaves less than this beside
+// the record.
 constexpr int64_t kLeastSearch = 64;
 constexpr int kMostDoublings = 12;
 // With a known spacing the window holds one spacing (enough for a periodic
@@ -49,7 +52,7 @@ bool TRK350::SoftwareSearchable() const {
 int64_t TRK350::SearchWindow() const {
   const bool known = CrossingSpacing > 0 && CrossingSpacingRate == GetrSampleFreq();
   const int64_t base = known ? CrossingSpacing + CrossingSpacing / kSpacingSlackShare + kSpacingSlack
-                             : std::max<int64_t>(kLeastSearch, lRecordLength / 4);
+                             : std::max<int64_t>(kLeastFirstWindow, lRecordLength / 4);
   const int64_t room = int64_t{MaxRecordLength} - lRecordLength;
   return std::min<int64_t>(base << std::min(SoftwareAttempt, kMostDoublings), room);
 }

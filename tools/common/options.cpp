@@ -138,7 +138,9 @@ std::vector<OptionSpec> Specs() {
                   o.sampleRate = v;
                   return std::string();
                 })},
-      {"Timebase", "samples", "N", "record length in samples, 1 .. 65520 (default 5000)",
+      {"Timebase", "samples", "N",
+       "record length in samples, 1 .. 65520 (default 5000); complete records with a pre-trigger part up to "
+       "65,456 (above, the card's own trigger runs)",
        Unsigned("record length", 1, 65520,
                 [](CaptureOptions& o, std::uint64_t n) {
                   o.recordLength = static_cast<std::uint32_t>(n);

@@ -57,9 +57,11 @@ std::string FormatRecordWarning(const Record& record) {
     names += (names.empty() ? "" : " and ") + ch.name;
     empty = n;
   }
-  if (!names.empty())
+  if (!names.empty()) {
     add(names + ": " + std::to_string(empty) + " of " + std::to_string(record.Length()) +
         " positions hold no sample (left out of the figures, empty in the CSV, shaded in the plot)");
+    if (!record.cardTriggerReason.empty()) add(record.cardTriggerReason);
+  }
   for (const auto& ch : record.channels) {
     if (ch.overrange)
       add(ch.name + " overranged: the signal reaches the end of the " +
@@ -84,6 +86,7 @@ std::string FormatSummary(const Record& record) {
     out += s.frequency ? FormatHertz(*s.frequency) : "-";
     out += '\n';
   }
+  if (!record.taken.empty()) out += "taken: " + record.taken + "\n";
   return out;
 }
 
