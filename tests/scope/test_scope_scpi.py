@@ -146,7 +146,11 @@ def test_lxi_tools_drive_it(scope):
 
     assert lxi("*IDN?").startswith("RK350,")
     lxi(":SOURce:FREQuency 1234")
-    assert scope.settings()["settings"]["generator"]["frequency"] == 1234
+    # lxi sends a command and leaves without waiting: the scope applies it soon after.
+    deadline = time.monotonic() + DEADLINE
+    while scope.settings()["settings"]["generator"]["frequency"] != 1234:
+        assert time.monotonic() < deadline, "the command sent by lxi was not applied"
+        time.sleep(0.05)
     assert lxi(":SOUR:FREQ?") == "1234"
 
 
@@ -275,3 +279,25 @@ def test_announce_without_a_daemon_says_so_and_serves_on():
         assert "not announced" not in errors, errors
     else:
         assert "not announced over mDNS: no Avahi daemon answers" in errors, errors
+
+
+def test_with_allow_remote_a_connection_sends_the_token_first():
+    process = subprocess.Popen([os.environ["RK350_SCOPE"], "--port", "0", "--scpi-port", "0", "--allow-remote"],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        token = process.stdout.readline().strip().rsplit("?token=", 1)[1]
+        port = int(process.stdout.readline().rsplit(":", 1)[1])
+        client = RawScpi(port)
+        assert client.query("*IDN?").startswith("RK350,")
+        client.send(":CHAN1:RANG 4")
+        client.send(":CHAN1:RANG?")
+        client.send(":SYST:TOK 'wrong'")
+        assert [c for c, _ in client.errors()] == [-203, -203, -224]
+        client.send(":SYST:TOK '%s'" % token)
+        assert client.query(":CHAN1:RANG 4;:CHAN1:RANG?") == "4"
+        assert client.errors() == []
+        client.close()
+    finally:
+        process.terminate()
+        process.communicate(timeout=DEADLINE)
+    assert process.returncode == 0

@@ -392,6 +392,21 @@ std::vector<Entry> Handlers::BuildTable() {
                  c.response = std::to_string(H::Instrument(c).State()["reached"].value("arbitraryPoints", 0));
                },
                false});
+  t.push_back({":SYSTem:TOKen",
+               [](Call& c) {
+                 CountParameters(c.command, 1, 1);
+                 const Parameter& p = c.command.parameters[0];
+                 if (p.kind != Parameter::Kind::String) Refuse(-104, "Data type error;the token as a string");
+                 // Every byte compared, whatever the first difference.
+                 const std::string& token = c.session.shared_.token;
+                 unsigned difference = token.size() != p.text.size() ? 1u : 0u;
+                 for (std::size_t i = 0; i < p.text.size(); ++i)
+                   difference |= static_cast<unsigned char>(p.text[i]) ^
+                                 static_cast<unsigned char>(token.empty() ? 0 : token[i % token.size()]);
+                 if (token.empty() || difference != 0) Refuse(-224, "Illegal parameter value;not the scope's token");
+                 c.session.admitted_ = true;
+               },
+               nullptr, false});
   t.push_back({"*IDN", nullptr, [](Call& c) { H::Identity(c); }, false});
   t.push_back({"*RST", [](Call& c) { H::Reset(c); }, nullptr});
   t.push_back({"*CLS",
@@ -561,7 +576,7 @@ bool Matches(const std::vector<Node>& nodes, std::size_t n, const std::vector<st
 
 }  // namespace
 
-Session::Session(SharedState& shared, int id) : shared_(shared), id_(id) {}
+Session::Session(SharedState& shared, int id) : shared_(shared), id_(id), admitted_(shared.token.empty()) {}
 
 Session::~Session() {
   std::lock_guard lock(shared_.execution);
@@ -581,6 +596,10 @@ void Session::Run(const Command& command, std::string& response) {
     if (!handler)
       Refuse(command.query ? -113 : -113,
              command.query ? "Undefined header;no query form" : "Undefined header;query only");
+    const bool open = std::string_view(entry.header) == "*IDN" || std::string_view(entry.header) == ":SYSTem:TOKen" ||
+                      std::string_view(entry.header).rfind(":SYSTem:ERRor", 0) == 0;
+    if (!admitted_ && !open)
+      Refuse(-203, "Command protected;send the token the scope printed first: :SYSTem:TOKen \"...\"");
     if (suffixSeen && (suffix < 1 || suffix > 2)) Refuse(-114, "Header suffix out of range;channels 1 and 2");
     if (!command.query && entry.changes && shared_.lockOwner != 0 && shared_.lockOwner != id_)
       Refuse(-203, "Command protected;another connection holds :SYSTem:LOCK");

@@ -22,8 +22,12 @@ namespace rk350::scpi {
 // What every connection shares: the instrument, the order of execution (one
 // command at a time, whoever sent it) and the exclusive lock.
 struct SharedState {
-  explicit SharedState(scope::InstrumentThread& thread) : instrument(thread) {}
+  SharedState(scope::InstrumentThread& thread, std::string accessToken)
+      : instrument(thread), token(std::move(accessToken)) {}
   scope::InstrumentThread& instrument;
+  // With --allow-remote, the token the scope printed: a connection sends it
+  // (:SYSTem:TOKen) before anything but *IDN? and :SYSTem:ERRor? is done.
+  const std::string token;
   std::mutex execution;
   int lockOwner = 0;  // the session holding :SYSTem:LOCK, 0 for none; guarded by `execution`
 };
@@ -61,6 +65,7 @@ class Session {
   bool pending_ = false;
   bool waitRequested_ = false;  // the running command waits for the pending record
   bool opcRequested_ = false;   // *OPC: set the event bit once nothing is pending
+  bool admitted_ = false;       // no token asked, or the right one sent
 };
 
 }  // namespace rk350::scpi

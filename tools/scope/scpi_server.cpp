@@ -36,8 +36,8 @@ bool PeerClosed(int fd) {
 
 }  // namespace
 
-ScpiServer::ScpiServer(scope::InstrumentThread& instrument, ServerLimits limits)
-    : shared_(instrument), limits_(limits) {}
+ScpiServer::ScpiServer(scope::InstrumentThread& instrument, const std::string& token, ServerLimits limits)
+    : shared_(instrument, token), limits_(limits) {}
 
 ScpiServer::~ScpiServer() {
   Stop();
