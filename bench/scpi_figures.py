@@ -117,7 +117,7 @@ def transfer_times(port, query, blocks, repeat):
             client.send(query)
             size = sum(len(b) for b in client.blocks(blocks))
             times.append(time.perf_counter() - start)
-        return statistics.median(times[1:]), size
+        return statistics.median(times[1:]), min(times[1:]), size
     finally:
         client.close()
 
@@ -131,10 +131,12 @@ def waveform_figures(scope, repeat):
         a, b = client.blocks(2)
         payload = b"#6%06d" % len(a) + a + b";" + b"#6%06d" % len(b) + b + b"\n"
         query = ":WAV:FORM %s;:WAV:SOUR CHAN1;:WAV:DATA?;:WAV:SOUR CHAN2;:WAV:DATA?" % form
-        scpi, size = transfer_times(scope.scpi_port, query, 2, repeat)
-        bare, _ = transfer_times(bare_server(payload), query, 2, repeat)
-        print("  :WAV:DATA? %s, 2 x 65,520 samples (%d bytes): %.2f ms; bare socket %.2f ms; ratio %.2f"
-              % (form, size, scpi * 1e3, bare * 1e3, scpi / bare))
+        scpi, scpi_best, size = transfer_times(scope.scpi_port, query, 2, repeat)
+        bare, bare_best, _ = transfer_times(bare_server(payload), query, 2, repeat)
+        print("  :WAV:DATA? %s, 2 x 65,520 samples (%d bytes held): median %.2f ms, bare socket %.2f ms, ratio %.2f;"
+              " best %.2f ms, bare %.2f ms, ratio %.2f"
+              % (form, size, scpi * 1e3, bare * 1e3, scpi / bare, scpi_best * 1e3, bare_best * 1e3,
+                 scpi_best / bare_best))
     client.close()
 
 

@@ -605,7 +605,13 @@ void Session::Run(const Command& command, std::string& response) {
       Refuse(-203, "Command protected;another connection holds :SYSTem:LOCK");
     Call call{*this, command, suffix, {}};
     handler(call);
-    if (command.query) response += (response.empty() ? "" : ";") + call.response;
+    if (!command.query) return;
+    if (response.empty()) {
+      response = std::move(call.response);  // a waveform is large: not copied
+    } else {
+      response += ';';
+      response += call.response;
+    }
     return;
   }
   Refuse(-113, "Undefined header");
