@@ -98,7 +98,7 @@ def test_waveform_blocks_hold_the_records_samples(scope, visa, form, datatype, s
 
 def test_ascii_waveform_and_measurements_match_the_page(scope, visa):
     visa.write(":SOUR:FREQ 5kHz;:SOUR:VOLT 0.75;:CHAN1:RANG 2;:WAV:SOUR CHAN1;:WAV:FORM ASC")
-    visa.write(":DIG")
+    assert visa.query(":DIG;*OPC?") == "1"
     status, record = scope.request("GET", "/api/record")
     assert status == 200
     block = visa.query(":WAV:DATA?")  # ASCii too comes as a definite-length block
@@ -113,7 +113,7 @@ def test_ascii_waveform_and_measurements_match_the_page(scope, visa):
     assert (vpp, vrms, vavg) == (figures["peakToPeak"], figures["rms"], figures["mean"])
     # A DC input has no frequency: the standard's "not a number".
     scope.post({"ch2": {"on": True, "source": "dc:0:0:0.5"}})
-    visa.write(":DIG")
+    assert visa.query(":DIG;*OPC?") == "1"
     assert visa.query(":MEAS:FREQ? CHAN2") == "9.91E+37"
     assert float(visa.query(":MEAS:VAV? CHAN2")) == pytest.approx(0.5, abs=0.02)
 
@@ -301,3 +301,17 @@ def test_with_allow_remote_a_connection_sends_the_token_first():
         process.terminate()
         process.communicate(timeout=DEADLINE)
     assert process.returncode == 0
+
+
+def test_the_queries_of_one_message_read_one_record(scope, visa):
+    visa.write(":RUN")
+    seen = set()
+    for _ in range(20):
+        answer = visa.query(":WAV:SEQ?;:MEAS:VPP?;:WAV:PRE?;:WAV:SEQ?")
+        first, _, _, last = answer.split(";")
+        assert first == last
+        seen.add(int(first))
+        time.sleep(0.02)
+    assert len(seen) > 1, "the record stays the same while the scope runs"
+    first, last = visa.query(":WAV:SEQ?;:DIG;:WAV:SEQ?").split(";")
+    assert int(last) > int(first)  # after :DIGitize, the record it took

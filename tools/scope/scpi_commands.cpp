@@ -490,6 +490,12 @@ std::vector<Entry> Handlers::BuildTable() {
   t.push_back({":WAVeform:DATA", nullptr, [](Call& c) { H::WaveformData(c); }, false});
   t.push_back({":WAVeform:PREamble", nullptr, [](Call& c) { H::Preamble(c); }, false});
   t.push_back({":WAVeform:VALid", nullptr, [](Call& c) { H::Valid(c); }, false});
+  t.push_back({":WAVeform:SEQuence", nullptr,
+               [](Call& c) {
+                 CountParameters(c.command, 0, 0);
+                 c.response = std::to_string(H::Frame(c)->sequence);
+               },
+               false});
   t.push_back({":WAVeform:POINts", nullptr,
                [](Call& c) {
                  std::size_t first = 0, count = 0;
@@ -583,7 +589,12 @@ Session::~Session() {
   if (shared_.lockOwner == id_) shared_.lockOwner = 0;
 }
 
-std::shared_ptr<const scope::Frame> Session::Record() const { return shared_.instrument.Latest(); }
+std::shared_ptr<const scope::Frame> Session::Record() {
+  // Right after start-up the first record is a few milliseconds away: wait for it, as the page's
+  // /api/record does.
+  if (!pinned_) pinned_ = shared_.instrument.WaitNewer(0, 5s);
+  return pinned_;
+}
 
 void Session::Run(const Command& command, std::string& response) {
   for (const Entry& entry : Table()) {
@@ -635,6 +646,7 @@ void Session::WaitForPending(const std::function<bool()>& keepWaiting) {
 std::string Session::Execute(std::string_view message, const std::function<bool()>& keepWaiting) {
   const ParsedMessage parsed = ParseMessage(message);
   std::string response;
+  pinned_.reset();
   for (const Command& command : parsed.commands) {
     waitRequested_ = false;
     {
@@ -647,6 +659,7 @@ std::string Session::Execute(std::string_view message, const std::function<bool(
     }
     // Waiting holds no lock: the others' commands go on meanwhile.
     if (waitRequested_) {
+      pinned_.reset();  // the record waited for is the one to read
       WaitForPending(keepWaiting);
       if (opcRequested_ && !pending_) status_.SetEvent(kOperationComplete);
       opcRequested_ = false;

@@ -53,8 +53,9 @@ class Session {
   friend struct Handlers;
   void Run(const Command& command, std::string& response);
   void WaitForPending(const std::function<bool()>& keepWaiting);
-  // The record the waveform and measurement queries read.
-  std::shared_ptr<const scope::Frame> Record() const;
+  // The record the waveform and measurement queries read: the newest when a
+  // message first asks, then the same one for the rest of that message.
+  std::shared_ptr<const scope::Frame> Record();
 
   SharedState& shared_;
   int id_;
@@ -63,9 +64,10 @@ class Session {
   WaveformFormat format_ = WaveformFormat::Byte;
   std::uint64_t pendingVersion_ = 0;  // a single record asked for with these settings, not yet seen
   bool pending_ = false;
-  bool waitRequested_ = false;  // the running command waits for the pending record
-  bool opcRequested_ = false;   // *OPC: set the event bit once nothing is pending
-  bool admitted_ = false;       // no token asked, or the right one sent
+  bool waitRequested_ = false;                  // the running command waits for the pending record
+  bool opcRequested_ = false;                   // *OPC: set the event bit once nothing is pending
+  bool admitted_ = false;                       // no token asked, or the right one sent
+  std::shared_ptr<const scope::Frame> pinned_;  // the record of the message being carried out
 };
 
 }  // namespace rk350::scpi
