@@ -231,6 +231,22 @@ void CaptureSession::ApplyGenerator() {
                    FormatVolts(g.amplitude) + ", offset " + FormatVolts(g.offset);
   if (type == RK350_GEN_TRIANGLE || type == RK350_GEN_SQUARE)
     generatorNote_ += ", symmetry " + Number(g.symmetry) + " %";
+  if (const auto running = RunningGeneratorFrequency()) {
+    char exact[32];
+    std::snprintf(exact, sizeof exact, "%.10g", *running);
+    generatorNote_ += std::string("; the card runs it at ") + exact + " Hz";
+  }
+}
+
+std::optional<double> CaptureSession::RunningGeneratorFrequency() const {
+  // Only the virtual card can say what its generator runs at; a real card's
+  // output is measured, not guessed from the settings.
+  using GetOutput = uint16_t (*)(double*, double*, double*);
+  const auto get = reinterpret_cast<GetOutput>(library_.Find("RK350Sim_GetGeneratorOutput"));
+  if (get == nullptr || options_.hardware) return std::nullopt;
+  double frequency = 0, amplitude = 0, offset = 0;
+  if (get(&frequency, &amplitude, &offset) != 1) return std::nullopt;
+  return frequency;
 }
 
 std::string CaptureSession::IdentityLine() const {
