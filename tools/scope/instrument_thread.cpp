@@ -129,8 +129,12 @@ void InstrumentThread::ProbeOffer() {
     const bool offered = api_.SetTriggerSource(static_cast<uint8_t>(source.code)) == RK350_RESULT_OK;
     sources.push_back({{"name", source.name}, {"label", source.label}, {"offered", offered}});
   }
+  int32_t serial = 0;
+  const bool hasSerial = api_.GetSerialNumber(&serial) == RK350_RESULT_OK;
   json offer = {
       {"card", session_->IdentityLine()},
+      {"serial", hasSerial ? json(serial) : json(nullptr)},
+      {"libraryVersion", api_.RK350_Version()},
       {"virtualCard", limits_.virtualCard},
       {"ranges", limits_.ranges},
       {"rates", rates},

@@ -11,6 +11,7 @@
 #include "library_api.h"
 #include "scope_options.h"
 #include "scope_server.h"
+#include "scpi_server.h"
 
 using namespace rk350;
 
@@ -82,8 +83,36 @@ int main(int argc, char** argv) {
   const bool v6 = options.address.find(':') != std::string::npos;
   std::printf("rk350-scope: serving http://%s%s%s:%d/\n", v6 ? "[" : "", options.address.c_str(), v6 ? "]" : "", port);
   std::fflush(stdout);
+  // SCPI beside the page, through the same instrument thread. The default
+  // port taken by another program costs SCPI only; a port asked for must work.
+  std::unique_ptr<scpi::ScpiServer> scpiServer;
+  std::thread scpiServing;
+  if (options.scpi) {
+    scpiServer = std::make_unique<scpi::ScpiServer>(instrument);
+    std::string reason;
+    const int scpiPort = scpiServer->Bind(options.address, options.scpiPort, reason);
+    if (scpiPort < 0 && options.scpiPortGiven) {
+      std::fprintf(stderr, "rk350-scope: cannot serve SCPI on %s port %d: %s\n", options.address.c_str(),
+                   options.scpiPort, reason.c_str());
+      return kExitServer;
+    }
+    if (scpiPort < 0) {
+      std::fprintf(stderr, "rk350-scope: warning: no SCPI: port %d: %s (give --scpi-port N or --no-scpi)\n",
+                   options.scpiPort, reason.c_str());
+      scpiServer.reset();
+    } else {
+      std::printf("rk350-scope: serving SCPI on %s%s%s:%d\n", v6 ? "[" : "", options.address.c_str(), v6 ? "]" : "",
+                  scpiPort);
+      std::fflush(stdout);
+      scpiServing = std::thread([&] { scpiServer->Serve(); });
+    }
+  }
   std::thread serving([&] { server.Serve(); });
   while (!gStop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  if (scpiServer) {
+    scpiServer->Stop();
+    scpiServing.join();
+  }
   server.Stop();
   serving.join();
   instrument.Stop();
