@@ -75,6 +75,8 @@ class CaptureSession {
   void ApplyTimebase();
   void ApplyTrigger();
   void ApplyGenerator();
+  void ApplyWaveform(const tools::ArbitraryWaveform& waveform);
+  void NoteRunningFrequency();  // on the virtual card: what the generator really runs at
   void ApplySources();
   Record EmptyRecord() const;
   void WaitForRecord();

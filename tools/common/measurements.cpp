@@ -264,8 +264,12 @@ std::optional<SineFit> FitSine(const Held& h, double omega0, double converterSte
     const double perPattern = r * samplesPerPeriod;
     swept = std::min(swept, periods / r * std::fabs(perPattern - std::nearbyint(perPattern)));
   }
-  // Noise of a step or more dithers the quantiser: then every phase counts.
-  if (converterStep > 0) swept = std::max(swept, std::sqrt(residualSquares / dof) / converterStep);
+  // Noise beyond the quantisation's own, of a step or more, dithers the
+  // quantiser: then every phase counts.
+  if (converterStep > 0) {
+    const double extra = residualSquares / dof - converterStep * converterStep / 12.0;
+    swept = std::max(swept, std::sqrt(std::max(0.0, extra)) / converterStep);
+  }
   swept = std::clamp(swept, 1e-3, 1.0);
   return SineFit{w / half, std::sqrt(std::max(white, blocks) / swept) / half};
 }
