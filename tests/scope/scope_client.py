@@ -24,8 +24,8 @@ class Scope:
         if "serving http://" not in line:
             self.close()
             raise AssertionError("rk350-scope did not start: %r %s" % (line, self.process.stderr.read()))
-        self.url = line.split("serving ", 1)[1].strip()
-        self.host, port = self.url.split("//", 1)[1].rstrip("/").rsplit(":", 1)
+        self.url = line.split("serving ", 1)[1].strip()  # with ?token=… under --allow-remote
+        self.host, port = self.url.split("//", 1)[1].split("/", 1)[0].rsplit(":", 1)
         self.port = int(port)
         self.scpi_port = None
         if "--no-scpi" not in arguments:

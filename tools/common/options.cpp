@@ -538,7 +538,7 @@ std::optional<double> ParseQuantity(const std::string& text) {
   const char* begin = text.c_str();
   char* end = nullptr;
   double value = std::strtod(begin, &end);
-  if (end == begin || !std::isfinite(value)) return std::nullopt;
+  if (end == begin) return std::nullopt;
   std::string rest(end);
   if (!rest.empty()) {
     static const struct {
@@ -565,6 +565,9 @@ std::optional<double> ParseQuantity(const std::string& text) {
       if (!matched) return std::nullopt;
     }
   }
+  // Every number of every surface passes here: NaN, infinities and values
+  // that overflow (also through a prefix: "1e308G") are not numbers to use.
+  if (!std::isfinite(value)) return std::nullopt;
   return value;
 }
 

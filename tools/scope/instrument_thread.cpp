@@ -240,7 +240,7 @@ void InstrumentThread::ServeRequests() {
 Answer InstrumentThread::Apply(const json& patch) {
   if (!patch.is_object()) return Refusal(RK350_RESULT_INVALID_VALUE, "the settings are a JSON object");
   std::string error;
-  const auto next = SettingsFromJson(MergeSettings(SettingsToJson(settings_), patch), settings_, limits_, error);
+  const auto next = SettingsFromJson(patch, settings_, limits_, error);
   if (!next) return Refusal(RK350_RESULT_INVALID_VALUE, error);
   const bool wasRunning = engineRunning_;
   StopEngine();

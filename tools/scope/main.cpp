@@ -63,7 +63,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!scope::IsLoopback(options.address))
-    std::fprintf(stderr, "rk350-scope: warning: serving on %s, not loopback: whoever reaches it can drive the card\n",
+    std::fprintf(stderr,
+                 "rk350-scope: warning: serving on %s, not loopback: whoever learns the token can drive the card, "
+                 "and plain HTTP shows it to anyone on the path\n",
                  options.address.c_str());
 
   scope::InstrumentThread instrument(*library, options.capture);
@@ -72,7 +74,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "rk350-scope: %s\n", error.c_str());
     return kExitLibrary;
   }
-  scope::ScopeServer server(instrument, web);
+  // Beyond this machine, a token printed here is the key (as a header, a
+  // cookie, or in the address the page is opened with).
+  const std::string token = options.allowRemote ? scope::NewAccessToken() : std::string();
+  scope::ScopeServer server(instrument, web, token);
   const int port = server.Bind(options.address, options.port);
   if (port < 0) {
     std::fprintf(stderr, "rk350-scope: cannot listen on %s port %d\n", options.address.c_str(), options.port);
@@ -81,7 +86,8 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, OnStop);
   std::signal(SIGTERM, OnStop);
   const bool v6 = options.address.find(':') != std::string::npos;
-  std::printf("rk350-scope: serving http://%s%s%s:%d/\n", v6 ? "[" : "", options.address.c_str(), v6 ? "]" : "", port);
+  std::printf("rk350-scope: serving http://%s%s%s:%d/%s%s\n", v6 ? "[" : "", options.address.c_str(), v6 ? "]" : "",
+              port, token.empty() ? "" : "?token=", token.c_str());
   std::fflush(stdout);
   // SCPI beside the page, through the same instrument thread. The default
   // port taken by another program costs SCPI only; a port asked for must work.

@@ -57,8 +57,8 @@ ScopeParseResult ParseScopeArguments(const std::vector<std::string>& arguments) 
   if (result.error.empty() && o.capture.mode == capture::RunMode::Block) o.capture.mode = capture::RunMode::Continuous;
   if (result.error.empty() && !IsLoopback(o.address) && !o.allowRemote)
     result.error = "--listen " + o.address +
-                   ": not a loopback address; the scope (page and SCPI) has no access control, give --allow-remote to "
-                   "serve it there";
+                   ": not a loopback address; give --allow-remote to serve it there (the page's requests then need "
+                   "the token the scope prints; SCPI has no access control)";
   return result;
 }
 
@@ -71,7 +71,8 @@ std::string ScopeHelpText() {
          "  --port N                  TCP port (default 8350; 0 takes a free one, the line on standard output says "
          "which)\n"
          "  --listen ADDR             address to listen on (default 127.0.0.1)\n"
-         "  --allow-remote            allow an address that is not loopback: anyone who reaches it may drive the card\n"
+         "  --allow-remote            allow an address that is not loopback; every request then needs the token the\n"
+         "                            scope prints (the address it prints carries it)\n"
          "  --web DIR                 serve the page from DIR instead of the installed files\n"
          "  --scpi-port N             SCPI over raw TCP on port N (default 5025; 0 takes a free one), on the\n"
          "                            address of --listen; see docs/scpi.md\n"

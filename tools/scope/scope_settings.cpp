@@ -313,7 +313,8 @@ std::optional<ScopeSettings> SettingsFromJson(const json& j, const ScopeSettings
     if (const json* generator = r.Find("generator")) {
       ReadGenerator(*generator, o, limits);
       // The page shows the generator's settings: from now on they are the card's.
-      o.generatorGiven = o.generatorGiven || *generator != SettingsToJson(base)["generator"];
+      const json before = SettingsToJson(base)["generator"];
+      o.generatorGiven = o.generatorGiven || MergeSettings(before, *generator) != before;
     }
   } catch (const Refusal& refusal) {
     error = refusal.what();
