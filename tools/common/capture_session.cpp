@@ -230,8 +230,8 @@ void CaptureSession::ApplyGenerator() {
   // The frequency comes back as programmed once the output runs.
   frequency = g.frequency;
   Check(api_.SetFuncGenFrequency(&frequency), "SetFuncGenFrequency(" + Number(g.frequency) + " Hz)");
-  static const char* const kTypes[] = {"sine", "triangle", "square", "DC", "noise"};
-  generatorNote_ = std::string("generator ") + kTypes[type % 5] + " " + FormatHertz(frequency) + ", amplitude " +
+  static const char* const kTypes[] = {"sine", "triangle", "square", "DC", "noise", "arbitrary"};
+  generatorNote_ = std::string("generator ") + kTypes[type % 6] + " " + FormatHertz(frequency) + ", amplitude " +
                    FormatVolts(g.amplitude) + ", offset " + FormatVolts(g.offset);
   if (type == RK350_GEN_TRIANGLE || type == RK350_GEN_SQUARE)
     generatorNote_ += ", symmetry " + Number(g.symmetry) + " %";

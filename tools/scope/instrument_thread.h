@@ -46,6 +46,8 @@ class InstrumentThread {
   // Merges `patch` onto the current settings, checks the whole, applies it;
   // a refusal leaves the card as it was (400 with the result code's name).
   Answer ApplySettings(const nlohmann::json& patch);
+  // The same with a new arbitrary waveform for the generator.
+  Answer ApplySettings(const nlohmann::json& patch, std::shared_ptr<const std::vector<std::uint16_t>> waveform);
   nlohmann::json State() const;  // settings, version, what the card reached
   nlohmann::json Offer() const;  // what the card offers, for the controls
   // The 400 answer for a request refused with this result code.
@@ -60,13 +62,15 @@ class InstrumentThread {
  private:
   struct Request {
     nlohmann::json patch;
+    std::shared_ptr<const std::vector<std::uint16_t>> waveform;  // null: keep the one in force
     std::promise<Answer> answer;
   };
 
   void Run();
   void Open();
   void ServeRequests();
-  Answer Apply(const nlohmann::json& patch);
+  Answer Apply(const Request& request);
+  static bool CardSettingsDiffer(const ScopeSettings& a, const ScopeSettings& b);
   void Configure();  // the options onto the card; throws capture::LibraryError
   void StartEngine();
   void StopEngine();
@@ -80,6 +84,7 @@ class InstrumentThread {
   ScopeSettings settings_;           // instrument thread only
   capture::CaptureOptions options_;  // what the session applies; instrument thread only
   std::unique_ptr<capture::CaptureSession> session_;
+  std::shared_ptr<const std::vector<std::uint16_t>> loadedWaveform_;  // in the card's memory
   CardLimits limits_;
   bool engineRunning_ = false;
   capture::RecordAverage average_;
