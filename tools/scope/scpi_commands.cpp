@@ -329,14 +329,14 @@ struct Handlers {
     return frame;
   }
 
-  static void Measure(Call& c, double capture::ChannelStatistics::*field, bool frequency) {
+  static void Measure(Call& c, double tools::Measurements::*field, bool frequency) {
     const int channel = ChannelParameter(c, c.session.waveformSource_);
     const auto frame = Frame(c);
     std::size_t index = 0;
     Trace(*frame, channel, &index);
-    const auto& stats = frame->statistics[index];
+    const auto& stats = frame->measurements[index];
     if (frequency)
-      c.response = FormatNumber(stats.frequency.value_or(NAN));  // 9.91E37: not periodic
+      c.response = FormatNumber(stats.frequency ? stats.frequency->hertz : NAN);  // 9.91E37: not periodic
     else
       c.response = FormatNumber(stats.count > 0 ? stats.*field : NAN);
   }
@@ -506,7 +506,7 @@ std::vector<Entry> Handlers::BuildTable() {
   t.push_back({":WAVeform:OVERrange", nullptr,
                [](Call& c) { c.response = H::Trace(*H::Frame(c), c.session.waveformSource_).overrange ? "1" : "0"; },
                false});
-  using S = capture::ChannelStatistics;
+  using S = tools::Measurements;
   t.push_back({":MEASure:FREQuency", nullptr, [](Call& c) { H::Measure(c, nullptr, true); }, false});
   t.push_back({":MEASure:VPP", nullptr, [](Call& c) { H::Measure(c, &S::peakToPeak, false); }, false});
   t.push_back({":MEASure:VRMS", nullptr, [](Call& c) { H::Measure(c, &S::rms, false); }, false});
