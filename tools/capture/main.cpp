@@ -131,7 +131,7 @@ bool WriteOutputs(const CaptureOptions& options, const Record& record, const std
     }
   }
   if (ok) {
-    const InterruptsHeld held;
+    [[maybe_unused]] const InterruptsHeld held;
     for (std::size_t i = 0; i < files.size(); ++i) {
       if (files[i]->Commit(error)) {
         std::fprintf(text, "wrote %s\n", names[i].c_str());
