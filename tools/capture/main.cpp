@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <vector>
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -149,6 +151,22 @@ bool WriteOutputs(const CaptureOptions& options, const Record& record, const std
   return ok;
 }
 
+// The user waveform's file, read whole ("-" is standard input).
+std::optional<rk350::tools::ArbitraryWaveform> ReadWaveformFile(const std::string& path, std::string& error) {
+  std::ifstream file;
+  if (path != "-") {
+    file.open(path, std::ios::binary);
+    if (!file) {
+      error = "cannot read it";
+      return std::nullopt;
+    }
+  }
+  std::istream& in = path == "-" ? std::cin : file;
+  std::ostringstream text;
+  text << in.rdbuf();
+  return rk350::tools::ParseWaveform(text.str(), error);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -157,7 +175,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "rk350-capture: %s\n", parsed.error.c_str());
     return kExitUsage;
   }
-  const CaptureOptions& options = parsed.options;
+  CaptureOptions options = parsed.options;
+  if (!options.generator.file.empty()) {
+    std::string error;
+    options.generator.waveform = ReadWaveformFile(options.generator.file, error);
+    if (!options.generator.waveform) {
+      std::fprintf(stderr, "rk350-capture: --gen-file %s: %s\n", options.generator.file.c_str(), error.c_str());
+      return kExitUsage;
+    }
+  }
   if (options.help) {
     std::fputs(HelpText("rk350-capture").c_str(), stdout);
     return 0;
