@@ -108,9 +108,15 @@ def test_ascii_waveform_and_measurements_match_the_page(scope, visa):
     first, held = record["channels"][0]["held"]
     assert values == record["channels"][0]["volts"][first:first + held]
     figures = record["channels"][0]["figures"]
-    frequency, vpp, vrms, vavg = (float(v) for v in visa.query(":MEAS:FREQ?;VPP?;VRMS?;VAV? CHAN1").split(";"))
-    assert frequency == figures["frequency"] and frequency == pytest.approx(5000, rel=1e-3)
-    assert (vpp, vrms, vavg) == (figures["peakToPeak"], figures["rms"], figures["mean"])
+    queries = {"FREQ": "frequency", "PER": "period", "VPP": "peakToPeak", "VMIN": "minimum", "VMAX": "maximum",
+               "VAV": "mean", "VRMS": "rms", "VACR": "acRms", "DUTY": "dutyCycle", "RIS": "riseTime",
+               "FALL": "fallTime", "OVER": "overshoot"}
+    answers = visa.query(";".join(":MEAS:%s? CHAN1" % q for q in queries)).split(";")
+    for (query, key), answer in zip(queries.items(), answers):
+        expected = figures[key] if figures.get(key) is not None else 9.91e37
+        assert float(answer) == pytest.approx(expected, rel=1e-12), (query, answer, figures.get(key))
+    assert float(answers[0]) == pytest.approx(5000, rel=1e-4)
+    assert float(answers[1]) == pytest.approx(2e-4, rel=1e-4)
     # A DC input has no frequency: the standard's "not a number".
     scope.post({"ch2": {"on": True, "source": "dc:0:0:0.5"}})
     assert visa.query(":DIG;*OPC?") == "1"

@@ -329,16 +329,14 @@ struct Handlers {
     return frame;
   }
 
-  static void Measure(Call& c, double tools::Measurements::*field, bool frequency) {
+  // A figure of the measurement module; 9.91E37 (not a number) where the
+  // record gives none (no frequency of a DC input, no rise time without an edge).
+  static void Measure(Call& c, const tools::Quantity& quantity) {
     const int channel = ChannelParameter(c, c.session.waveformSource_);
     const auto frame = Frame(c);
     std::size_t index = 0;
     Trace(*frame, channel, &index);
-    const auto& stats = frame->measurements[index];
-    if (frequency)
-      c.response = FormatNumber(stats.frequency ? stats.frequency->hertz : NAN);  // 9.91E37: not periodic
-    else
-      c.response = FormatNumber(stats.count > 0 ? stats.*field : NAN);
+    c.response = FormatNumber(quantity.read(frame->measurements[index]).value_or(NAN));
   }
 
   static void WaveformData(Call& c) {
@@ -506,13 +504,26 @@ std::vector<Entry> Handlers::BuildTable() {
   t.push_back({":WAVeform:OVERrange", nullptr,
                [](Call& c) { c.response = H::Trace(*H::Frame(c), c.session.waveformSource_).overrange ? "1" : "0"; },
                false});
-  using S = tools::Measurements;
-  t.push_back({":MEASure:FREQuency", nullptr, [](Call& c) { H::Measure(c, nullptr, true); }, false});
-  t.push_back({":MEASure:VPP", nullptr, [](Call& c) { H::Measure(c, &S::peakToPeak, false); }, false});
-  t.push_back({":MEASure:VRMS", nullptr, [](Call& c) { H::Measure(c, &S::rms, false); }, false});
-  t.push_back({":MEASure:VAVerage", nullptr, [](Call& c) { H::Measure(c, &S::mean, false); }, false});
-  t.push_back({":MEASure:VMAX", nullptr, [](Call& c) { H::Measure(c, &S::maximum, false); }, false});
-  t.push_back({":MEASure:VMIN", nullptr, [](Call& c) { H::Measure(c, &S::minimum, false); }, false});
+  // The SCPI names of the measurement module's figures, keyed by theirs; the
+  // figures themselves (and which exist) are the module's.
+  static const std::pair<const char*, const char*> kMeasureHeaders[] = {
+      {"frequency", ":MEASure:FREQuency"},
+      {"period", ":MEASure:PERiod"},
+      {"peakToPeak", ":MEASure:VPP"},
+      {"minimum", ":MEASure:VMIN"},
+      {"maximum", ":MEASure:VMAX"},
+      {"mean", ":MEASure:VAVerage"},
+      {"rms", ":MEASure:VRMS"},
+      {"acRms", ":MEASure:VACRms"},
+      {"dutyCycle", ":MEASure:DUTYcycle"},
+      {"riseTime", ":MEASure:RISetime"},
+      {"fallTime", ":MEASure:FALLtime"},
+      {"overshoot", ":MEASure:OVERshoot"},
+  };
+  for (const auto& quantity : tools::Quantities())
+    for (const auto& [key, header] : kMeasureHeaders)
+      if (std::string_view(quantity.key) == key)
+        t.push_back({header, nullptr, [&quantity](Call& c) { H::Measure(c, quantity); }, false});
   return t;
 }
 
