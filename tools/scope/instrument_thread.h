@@ -4,6 +4,7 @@
 // read what it published.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -53,6 +54,8 @@ class InstrumentThread {
   Answer Refusal(unsigned result, const std::string& message) const;
 
   std::shared_ptr<const Frame> Latest() const;
+  // The measurement statistics start again with the next record.
+  void ResetMeasurements() { resetHistory_ = true; }
   // The first frame after `sequence`, or null after `timeout` (or on Stop).
   std::shared_ptr<const Frame> WaitNewer(std::uint64_t sequence, std::chrono::milliseconds timeout) const;
 
@@ -87,6 +90,9 @@ class InstrumentThread {
   capture::RecordAverage average_;
   int averaged_ = 0;
   std::uint64_t version_ = 0;
+  std::array<tools::MeasurementHistory, 2> history_;  // CH1, CH2; instrument thread only
+  std::uint64_t historyVersion_ = 0;                  // the settings the history was taken with
+  std::atomic<bool> resetHistory_{false};
   std::map<unsigned, std::pair<std::string, std::string>> resultNames_;  // written before Start returns
 
   std::thread thread_;
