@@ -275,10 +275,15 @@ class Generator(_Settings):
                          doc="Hz; the library answers with the frequency in effect (5 MHz at most for the "
                              "standard waveforms while the output runs).")
 
+    run_frequency = _setting("RK350_GetFuncGenRunFrequency",
+                             doc="Hz as the card runs it (999.942 Hz for 1 kHz): the repetition frequency the "
+                                 "phase increment reaches, or for a long arbitrary waveform the clock its samples "
+                                 "play at.")
+
     def set_frequency(self, hertz):
-        """Sets the frequency and returns the one the library put in effect."""
+        """Sets the frequency and returns the one the card runs."""
         self.frequency = hertz
-        return self.frequency
+        return self.run_frequency
 
     amplitude = _setting("GetFuncGenAmplitude", "SetFuncGenAmplitude",
                          doc="Peak volts: a sine of amplitude A and offset O swings from O - A to O + A.")
@@ -287,7 +292,7 @@ class Generator(_Settings):
     output = _setting("GetFuncGenOutputOn", "SetFuncGenOutputOn", encode=_flag, decode=bool)
 
     def configure(self, signal_type="sine", frequency=1000.0, amplitude=1.0, offset=0.0, symmetry=50.0, output=True):
-        """Sets everything at once; returns the frequency in effect."""
+        """Sets everything at once; returns the frequency the card runs."""
         self.signal_type = signal_type
         self.amplitude = amplitude
         self.offset = offset
