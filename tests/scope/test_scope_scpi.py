@@ -2,6 +2,7 @@
 use (pyvisa with its pure-Python backend, lxi-tools) and by a bare socket for
 input no client would send."""
 import csv
+import os
 import io
 import subprocess
 import threading
@@ -117,9 +118,28 @@ def test_ascii_waveform_and_measurements_match_the_page(scope, visa):
     assert float(visa.query(":MEAS:VAV? CHAN2")) == pytest.approx(0.5, abs=0.02)
 
 
+def test_an_arbitrary_waveform_comes_as_a_block(scope, visa):
+    assert visa.query(":FUNC ARB;:SYST:ERR?").startswith("-222,")  # nothing loaded yet
+    ramp = [i * 65535 // 999 for i in range(1000)]
+    visa.write_binary_values(":SOUR:ARB:DATA ", ramp, datatype="H", is_big_endian=True)
+    assert visa.query(":SYST:ERR?;:FUNC?;:ARB:POIN?") == '0,"No error";ARB;1000'
+    assert scope.settings()["settings"]["generator"]["type"] == "arbitrary"
+    # With a waveform, the frequency is the rate its samples are played at.
+    visa.write(":FREQ 1MHz;:VOLT 1;:VOLT:OFFS 0;:CHAN1:RANG 2;:ACQ:SRAT 1MHz;:ACQ:POIN 5000;:DIG")
+    assert float(visa.query(":MEAS:VMAX?")) == pytest.approx(1, abs=0.05)
+    assert float(visa.query(":MEAS:VMIN?")) == pytest.approx(-1, abs=0.05)
+    visa.write(":WAV:FORM WORD")
+    codes = visa.query_binary_values(":WAV:DATA?", datatype="H", is_big_endian=True, container=list)
+    rises = sum(b > a for a, b in zip(codes, codes[1:]))
+    falls = sum(b < a for a, b in zip(codes, codes[1:]))
+    assert rises > 20 * falls > 0, (rises, falls)  # a sawtooth: slow rises, a few steep falls
+    # The page's other types leave the waveform loaded.
+    assert visa.query(":FUNC SIN;:FUNC ARB;:FUNC?;:SYST:ERR?") == 'ARB;0,"No error"'
+
+
 def test_lxi_tools_drive_it(scope):
     def lxi(command):
-        result = subprocess.run(["lxi", "scpi", "--raw", "-a", "127.0.0.1", "-p", str(scope.scpi_port), command],
+        result = subprocess.run(["lxi", "scpi", "--raw", "-t", "30", "-a", "127.0.0.1", "-p", str(scope.scpi_port), command],
                                 capture_output=True, text=True, timeout=DEADLINE)
         assert result.returncode == 0, result.stderr
         return result.stdout.strip()
@@ -151,6 +171,9 @@ BAD_INPUT = [
     (b":CHAN1:RANG 2 3\n", -103, "Invalid separator"),
     (b":CHAN1:RANG 'open\n", -151, "not closed"),
     (b":CHAN1:RANG 1e999\n", -123, "Exponent"),
+    (b":SOUR:ARB:DATA #13abc\n", -222, "two bytes each"),
+    (b":SOUR:ARB:DATA #10\n", -222, "two bytes each"),
+    (b":SOUR:ARB:DATA 12\n", -104, "block"),
     (b"*IDN\n", -113, "query only"),
     (b":WAV:DATA\n", -113, "query only"),
     (b"A" * (1 << 20) + b"\n", -363, "Input buffer overrun"),
@@ -232,3 +255,23 @@ def test_port_options(scope):
         assert quiet.scpi_port is None
     finally:
         assert quiet.close() == 0
+
+
+def test_announce_without_a_daemon_says_so_and_serves_on():
+    process = subprocess.Popen([os.environ["RK350_SCOPE"], "--port", "0", "--scpi-port", "0", "--announce"],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        process.stdout.readline()
+        port = int(process.stdout.readline().rsplit(":", 1)[1])
+        client = RawScpi(port)
+        assert client.query("*IDN?").startswith("RK350,")
+        client.close()
+    finally:
+        process.terminate()
+        _, errors = process.communicate(timeout=DEADLINE)
+    assert process.returncode == 0
+    daemon = subprocess.run(["pgrep", "-x", "avahi-daemon"], capture_output=True).returncode == 0
+    if daemon:
+        assert "not announced" not in errors, errors
+    else:
+        assert "not announced over mDNS: no Avahi daemon answers" in errors, errors

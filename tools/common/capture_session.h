@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -63,6 +64,9 @@ class CaptureSession {
   // taken; `raw` adds the converters' codes.
   Record ReadEngineRecord(bool raw);
   double SampleRate() const { return sampleRate_; }
+  // The frequency the virtual card's generator runs at (nothing on a real
+  // card, or while the output is off).
+  std::optional<double> RunningGeneratorFrequency() const;
   int MeasureMode() const { return measureMode_; }
 
  private:
@@ -71,6 +75,8 @@ class CaptureSession {
   void ApplyTimebase();
   void ApplyTrigger();
   void ApplyGenerator();
+  void ApplyWaveform(const tools::ArbitraryWaveform& waveform);
+  void NoteRunningFrequency();  // on the virtual card: what the generator really runs at
   void ApplySources();
   Record EmptyRecord() const;
   void WaitForRecord();

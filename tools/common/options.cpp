@@ -249,7 +249,7 @@ std::vector<OptionSpec> Specs() {
            return std::string();
          }
          const auto c = ParseCode(v, kSignalTypes);
-         if (!c || *c > 4) return Bad("generator signal", v);
+         if (!c || *c > 4) return Bad("generator signal", v) + " (a user waveform comes with --gen-file)";
          o.generator.signalType = *c;
          o.generator.off = false;
          return std::string();
@@ -260,6 +260,7 @@ std::vector<OptionSpec> Specs() {
                   if (!(v > 0) || !std::isfinite(v)) return std::string("the generator frequency must be above 0");
                   o.generatorGiven = true;
                   o.generator.frequency = v;
+                  o.generator.frequencyGiven = true;
                   return std::string();
                 })},
       {"Generator", "gen-amplitude", "V", "generator amplitude, peak volts, 0 .. 10 (default 1)",
@@ -267,6 +268,7 @@ std::vector<OptionSpec> Specs() {
                 [](CaptureOptions& o, double v) {
                   o.generatorGiven = true;
                   o.generator.amplitude = v;
+                  o.generator.levelsGiven = true;
                   return std::string();
                 })},
       {"Generator", "gen-offset", "V", "generator DC offset in volts, -10 .. 10 (default 0)",
@@ -274,6 +276,7 @@ std::vector<OptionSpec> Specs() {
                 [](CaptureOptions& o, double v) {
                   o.generatorGiven = true;
                   o.generator.offset = v;
+                  o.generator.levelsGiven = true;
                   return std::string();
                 })},
       {"Generator", "gen-symmetry", "PERCENT",
@@ -285,6 +288,16 @@ std::vector<OptionSpec> Specs() {
                   o.generator.symmetry = v;
                   return std::string();
                 })},
+      {"Generator", "gen-file", "FILE",
+       "a user waveform: one period of volts, one a line, or time (s) and volts per line (resampled to 1024 points); "
+       "its lowest and highest volts set amplitude and offset, --gen-freq its repetition frequency (default for "
+       "times and volts: the period they span)",
+       [](CaptureOptions& o, const std::string& v) {
+         if (v.empty()) return std::string("--gen-file needs a file name");
+         o.generatorGiven = true;
+         o.generator.file = v;
+         return std::string();
+       }},
       {"Output", "output", "BASE",
        "write BASE.csv and BASE.svg (default capture); a name ending in .csv, .svg or .sr writes that one file, - "
        "writes the CSV to standard output",
@@ -603,6 +616,10 @@ ParseResult ParseArguments(const std::vector<std::string>& arguments) {
     result.error = "give either --pre-trigger or --post-samples, not both";
   } else if (o.recordTime && o.samplesGiven) {
     result.error = "give either --samples or --time, not both";
+  } else if (!o.generator.file.empty() && (o.generator.signalType || o.generator.off)) {
+    result.error = "--gen-file is the signal: not with --gen";
+  } else if (!o.generator.file.empty() && o.generator.levelsGiven) {
+    result.error = "--gen-file: the file's volts set amplitude and offset (not --gen-amplitude, --gen-offset)";
   } else if (o.raw && o.average > 1) {
     result.error = "--raw gives the codes of one record; it does not combine with --average";
   } else {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "arbitrary_waveform.h"
+
 namespace rk350::capture {
 
 // A built-in signal source of the virtual card wired to an input.
@@ -41,6 +43,12 @@ struct GeneratorOptions {
   double amplitude = 1.0;         // V peak
   double offset = 0.0;            // V
   double symmetry = 50.0;         // percent
+  bool frequencyGiven = false;    // --gen-freq given
+  bool levelsGiven = false;       // --gen-amplitude or --gen-offset given
+  // A user waveform (signal type arbitrary): the file it comes from and, once
+  // read, one period of volts.
+  std::string file;
+  std::optional<tools::ArbitraryWaveform> waveform;
 };
 
 enum class RunMode { Block, Continuous };

@@ -111,6 +111,11 @@ void ScopeServer::Routes() {
   server_->Get("/api/offer", [this](const httplib::Request&, httplib::Response& res) {
     Reply(res, {200, instrument_.Offer()});
   });
+  // The measurement statistics over the last records start again.
+  server_->Post("/api/measurements/reset", [this](const httplib::Request&, httplib::Response& res) {
+    instrument_.ResetMeasurements();
+    Reply(res, {200, json::object()});
+  });
   // The newest record once (a page that polls, a test).
   server_->Get("/api/record", [this](const httplib::Request&, httplib::Response& res) {
     const auto frame = instrument_.WaitNewer(0, 5s);

@@ -16,7 +16,8 @@ using nlohmann::json;
 constexpr const char* kAcquisitions[] = {"run", "stop", "single"};
 constexpr const char* kSlopes[] = {"rising", "falling"};
 constexpr const char* kCouplings[] = {"dc", "ac"};
-constexpr const char* kSignalTypes[] = {"sine", "triangle", "square", "dc", "noise"};
+// In the order of the header's codes; "arbitrary" plays the loaded waveform.
+constexpr const char* kSignalTypes[] = {"sine", "triangle", "square", "dc", "noise", "arbitrary"};
 constexpr int kMaxAverage = 1000;
 
 // A value as an error message shows it: scalars as JSON, structures by kind
@@ -173,12 +174,14 @@ void ReadTrigger(const json& object, CaptureOptions& o) {
         t->is_null() ? std::nullopt : std::optional<std::uint32_t>(r.Integer("timeout", 0, 0, 0xFFFFFFFEll));
 }
 
-void ReadGenerator(const json& object, CaptureOptions& o, const CardLimits& limits) {
+void ReadGenerator(const json& object, CaptureOptions& o, const CardLimits& limits, bool waveformLoaded) {
   const Reader r(object, "generator");
   r.CheckAllKnown({"on", "type", "frequency", "amplitude", "offset", "symmetry"});
   auto& g = o.generator;
   g.off = !r.Boolean("on", !g.off);
   g.signalType = r.Choice("type", g.signalType.value_or(RK350_GEN_SINE), kSignalTypes);
+  if (g.signalType == RK350_GEN_ARBITRARY && !waveformLoaded)
+    throw Refusal("generator.type arbitrary: no waveform is loaded (SCPI :SOURce:ARBitrary:DATA)");
   g.frequency = r.Number("frequency", g.frequency, 1e-3, 5e6);
   g.amplitude = r.Number("amplitude", g.amplitude, 0.0, limits.maxGeneratorAmplitude);
   g.offset = r.Number("offset", g.offset, -10.0, 10.0);
@@ -243,7 +246,7 @@ json SettingsToJson(const ScopeSettings& s) {
   const auto& g = o.generator;
   j["generator"] = {
       {"on", !g.off},
-      {"type", kSignalTypes[std::min(4, std::max(0, g.signalType.value_or(0)))]},
+      {"type", kSignalTypes[std::min(RK350_GEN_ARBITRARY, std::max(0, g.signalType.value_or(0)))]},
       {"frequency", g.frequency},
       {"amplitude", g.amplitude},
       {"offset", g.offset},
@@ -311,7 +314,7 @@ std::optional<ScopeSettings> SettingsFromJson(const json& j, const ScopeSettings
     }
     if (const json* trigger = r.Find("trigger")) ReadTrigger(*trigger, o);
     if (const json* generator = r.Find("generator")) {
-      ReadGenerator(*generator, o, limits);
+      ReadGenerator(*generator, o, limits, s.waveform != nullptr);
       // The page shows the generator's settings: from now on they are the card's.
       const json before = SettingsToJson(base)["generator"];
       o.generatorGiven = o.generatorGiven || MergeSettings(before, *generator) != before;

@@ -133,7 +133,12 @@ const std::vector<SettingRow>& SettingRows() {
        Kind::Choice,
        "",
        1,
-       {{"SINusoid", "sine"}, {"TRIangle", "triangle"}, {"SQUare", "square"}, {"DC", "dc"}, {"NOISe", "noise"}}},
+       {{"SINusoid", "sine"},
+        {"TRIangle", "triangle"},
+        {"SQUare", "square"},
+        {"DC", "dc"},
+        {"NOISe", "noise"},
+        {"ARBitrary", "arbitrary"}}},
       {"[:SOURce]:FREQuency", "generator.frequency", Kind::Quantity, "HZ", 1, {}},
       {"[:SOURce]:VOLTage", "generator.amplitude", Kind::Quantity, "V", 1, {}},
       {"[:SOURce]:VOLTage:OFFSet", "generator.offset", Kind::Quantity, "V", 1, {}},
@@ -192,8 +197,8 @@ struct Handlers {
 
   // Applies a patch as the page does; a refusal becomes the error the
   // standard has for it, carrying the result's name and meaning.
-  static json Apply(Call& c, const json& patch) {
-    const scope::Answer answer = Instrument(c).ApplySettings(patch);
+  static json Apply(Call& c, const json& patch, std::shared_ptr<const std::vector<std::uint16_t>> waveform = {}) {
+    const scope::Answer answer = Instrument(c).ApplySettings(patch, std::move(waveform));
     if (answer.status == 200) return answer.body;
     const auto& b = answer.body;
     const std::string text = b.value("error", std::string("refused"));
@@ -324,14 +329,14 @@ struct Handlers {
     return frame;
   }
 
-  static void Measure(Call& c, double capture::ChannelStatistics::*field, bool frequency) {
+  static void Measure(Call& c, double tools::Measurements::*field, bool frequency) {
     const int channel = ChannelParameter(c, c.session.waveformSource_);
     const auto frame = Frame(c);
     std::size_t index = 0;
     Trace(*frame, channel, &index);
-    const auto& stats = frame->statistics[index];
+    const auto& stats = frame->measurements[index];
     if (frequency)
-      c.response = FormatNumber(stats.frequency.value_or(NAN));  // 9.91E37: not periodic
+      c.response = FormatNumber(stats.frequency ? stats.frequency->hertz : NAN);  // 9.91E37: not periodic
     else
       c.response = FormatNumber(stats.count > 0 ? stats.*field : NAN);
   }
@@ -351,6 +356,21 @@ struct Handlers {
     c.response = WaveformPreamble(frame->record, trace, c.session.format_, averaged);
   }
 
+  // A block of big-endian unsigned 16-bit samples: loaded and played.
+  static void ArbitraryData(Call& c) {
+    CountParameters(c.command, 1, 1);
+    const Parameter& p = c.command.parameters[0];
+    if (p.kind != Parameter::Kind::Block) Refuse(-104, "Data type error;a definite-length block is expected");
+    constexpr std::size_t kMemorySamples = 65536;
+    if (p.text.empty() || p.text.size() % 2 != 0 || p.text.size() / 2 > kMemorySamples)
+      Refuse(-222, "Data out of range;1 to 65536 samples of two bytes each");
+    auto samples = std::make_shared<std::vector<std::uint16_t>>(p.text.size() / 2);
+    for (std::size_t i = 0; i < samples->size(); ++i)
+      (*samples)[i] = static_cast<std::uint16_t>(static_cast<unsigned char>(p.text[2 * i]) << 8 |
+                                                 static_cast<unsigned char>(p.text[2 * i + 1]));
+    Apply(c, {{"generator", {{"type", "arbitrary"}}}}, std::move(samples));
+  }
+
   static void Valid(Call& c) {
     CountParameters(c.command, 0, 0);
     const auto frame = Frame(c);
@@ -365,6 +385,13 @@ std::vector<Entry> Handlers::BuildTable() {
   std::vector<Entry> t;
   for (const auto& row : SettingRows())
     t.push_back({row.header, [&row](Call& c) { H::Setting(c, row); }, [&row](Call& c) { H::SettingQuery(c, row); }});
+  t.push_back({"[:SOURce]:ARBitrary:DATA", [](Call& c) { H::ArbitraryData(c); }, nullptr});
+  t.push_back({"[:SOURce]:ARBitrary:POINts", nullptr,
+               [](Call& c) {
+                 CountParameters(c.command, 0, 0);
+                 c.response = std::to_string(H::Instrument(c).State()["reached"].value("arbitraryPoints", 0));
+               },
+               false});
   t.push_back({"*IDN", nullptr, [](Call& c) { H::Identity(c); }, false});
   t.push_back({"*RST", [](Call& c) { H::Reset(c); }, nullptr});
   t.push_back({"*CLS",
@@ -458,7 +485,7 @@ std::vector<Entry> Handlers::BuildTable() {
   t.push_back({":WAVeform:OVERrange", nullptr,
                [](Call& c) { c.response = H::Trace(*H::Frame(c), c.session.waveformSource_).overrange ? "1" : "0"; },
                false});
-  using S = capture::ChannelStatistics;
+  using S = tools::Measurements;
   t.push_back({":MEASure:FREQuency", nullptr, [](Call& c) { H::Measure(c, nullptr, true); }, false});
   t.push_back({":MEASure:VPP", nullptr, [](Call& c) { H::Measure(c, &S::peakToPeak, false); }, false});
   t.push_back({":MEASure:VRMS", nullptr, [](Call& c) { H::Measure(c, &S::rms, false); }, false});
