@@ -91,3 +91,26 @@ def test_the_trigger_level_is_dragged_on_the_canvas(scope, browser):
     level = scope.settings()["settings"]["trigger"]["level"]
     browser.wait_for(lambda: browser.evaluate("document.querySelector('[data-setting=\"trigger.level\"]').value")
                      == str(level).rstrip("0").rstrip("."), "the level in its control")
+
+
+def control(browser, setting):
+    return browser.evaluate("document.querySelector('[data-setting=\"%s\"]').value" % setting)
+
+
+def test_settings_posted_by_another_client_show_in_the_controls(scope, browser):
+    browser.open(scope.url)
+    browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 3, "drawn records")
+    # The lists come from the offer's settings table.
+    options = browser.evaluate("[...document.querySelector('[data-setting=\"generator.type\"]').options]"
+                               ".map((o) => o.value).join(',')")
+    assert options == "sine,triangle,square,dc,noise"
+    status, _ = scope.post({"generator": {"frequency": 3000, "type": "square"}, "trigger": {"slope": "falling"},
+                            "samples": 4000})
+    assert status == 200
+    browser.wait_for(lambda: (control(browser, "generator.frequency"), control(browser, "generator.type"),
+                              control(browser, "trigger.slope"), control(browser, "samples"))
+                     == ("3000", "square", "falling", "4000"), "the other client's settings in the controls")
+    # Stopped, no records come: the controls follow all the same.
+    assert scope.post({"acquisition": "stop"})[0] == 200
+    assert scope.post({"ch2": {"coupling": "ac"}})[0] == 200
+    browser.wait_for(lambda: control(browser, "ch2.coupling") == "ac", "a change while stopped")

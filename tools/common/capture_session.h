@@ -63,6 +63,9 @@ class CaptureSession {
   // taken; `raw` adds the converters' codes.
   Record ReadEngineRecord(bool raw);
   double SampleRate() const { return sampleRate_; }
+  // The generator's frequency as the card runs it (the library keeps it
+  // within what the card reaches); 0 when the session did not set it.
+  double GeneratorFrequency() const { return generatorFrequency_; }
   int MeasureMode() const { return measureMode_; }
 
  private:
@@ -85,6 +88,7 @@ class CaptureSession {
   const CaptureOptions& options_;
   bool open_ = false;
   double sampleRate_ = 0.0;
+  double generatorFrequency_ = 0.0;
   std::string generatorNote_;
   std::string triggerNote_;
   std::string modeNote_;
