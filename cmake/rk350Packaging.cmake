@@ -53,13 +53,32 @@ if(TARGET rk350-capture)
 endif()
 
 # The Python binding, where Debian's python3 looks for site packages, with
-# the library directory recorded at install time.
-set(RK350_PYTHON_INSTALL_DIR lib/python3/dist-packages CACHE STRING "Where the Python package is installed")
+# the library directory recorded at install time: <prefix>/lib/python3/
+# dist-packages for the prefix /usr (Debian's own packages),
+# <prefix>/lib/python3.X/dist-packages for any other prefix (/usr/local/lib/
+# python3.X/dist-packages is on Debian's path; /usr/local/lib/python3/ is
+# not). RK350_PYTHON_SITE_DIR, relative to the prefix, overrides it.
+set(RK350_PYTHON_SITE_DIR "" CACHE STRING "Where the Python package is installed (empty: where Debian's python3 looks)")
 if(NOT WIN32)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/bindings/python/rk350 DESTINATION ${RK350_PYTHON_INSTALL_DIR}
-    PATTERN __pycache__ EXCLUDE)
+  find_program(RK350_INSTALL_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
+  find_program(RK350_INSTALL_PYTHON NAMES python3)
+  set(RK350_PYTHON_VERSION 3)
+  if(RK350_INSTALL_PYTHON)
+    execute_process(COMMAND ${RK350_INSTALL_PYTHON} -c "import sys; print('%d.%d' % sys.version_info[:2])"
+      OUTPUT_VARIABLE RK350_PYTHON_VERSION OUTPUT_STRIP_TRAILING_WHITESPACE)
+  endif()
   install(CODE "
     set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
-    file(WRITE \"\$ENV{DESTDIR}\${prefix}/${RK350_PYTHON_INSTALL_DIR}/rk350/_install_paths.py\"
+    set(site \"${RK350_PYTHON_SITE_DIR}\")
+    if(NOT site)
+      if(prefix STREQUAL \"/usr\")
+        set(site lib/python3/dist-packages)
+      else()
+        set(site lib/python${RK350_PYTHON_VERSION}/dist-packages)
+      endif()
+    endif()
+    file(INSTALL \"${PROJECT_SOURCE_DIR}/bindings/python/rk350\" DESTINATION \"\$ENV{DESTDIR}\${prefix}/\${site}\"
+      PATTERN __pycache__ EXCLUDE)
+    file(WRITE \"\$ENV{DESTDIR}\${prefix}/\${site}/rk350/_install_paths.py\"
       \"# Written by cmake --install.\\nLIBRARY_DIR = r'\${prefix}/${CMAKE_INSTALL_LIBDIR}'\\n\")")
 endif()

@@ -8,8 +8,7 @@ import rk350
 with rk350.Instrument() as scope:          # the virtual card at 0x288
     scope.channels[0].range = 2.0           # volts full scale
     scope.sample_rate = 1e6
-    scope.record_length = 4000
-    scope.post_samples = 3000
+    scope.set_record(4000, 3000)
     scope.trigger_source = "ch1"
     scope.trigger_mode = 0
     scope.channels[0].trigger_level = 0.0

@@ -8,8 +8,7 @@ import rk350
 with rk350.Instrument() as scope:
     scope.channels[0].range = 4.0
     scope.sample_rate = 1e6
-    scope.record_length = 2000
-    scope.post_samples = 1000
+    scope.set_record(2000, 1000)
     scope.trigger_timeout = 0.2
     scope.generator.configure("sine", frequency=2000, amplitude=1.0)
 

@@ -8,8 +8,7 @@ import rk350
 with rk350.Instrument() as scope:
     scope.channels[0].range = 4.0
     scope.sample_rate = 1e6
-    scope.record_length = 10000
-    scope.post_samples = 8000
+    scope.set_record(10000, 8000)
     scope.channels[0].trigger_level = 0.5
     hz = scope.generator.configure("triangle", frequency=2000, amplitude=1.5, offset=0.5, symmetry=30)
     print("generator at %.3f Hz" % hz)

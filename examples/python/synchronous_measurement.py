@@ -6,8 +6,7 @@ import rk350
 with rk350.Instrument() as scope:
     scope.channels[0].range = 2.0
     scope.sample_rate = 1e6
-    scope.record_length = 1000
-    scope.post_samples = 1000                   # free run (DC has no edge): all after the start
+    scope.set_record(1000, 1000)                 # free run (DC has no edge): all after the start
     scope.trigger_source = "none"
     scope.generator.configure("dc", offset=0.5)
 

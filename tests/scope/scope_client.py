@@ -13,7 +13,8 @@ DEADLINE = 30.0
 
 class Scope:
     def __init__(self, *arguments):
-        self.process = subprocess.Popen([os.environ["RK350_SCOPE"], "--port", "0", *arguments],
+        scpi = [] if "--no-scpi" in arguments or "--scpi-port" in arguments else ["--scpi-port", "0"]
+        self.process = subprocess.Popen([os.environ["RK350_SCOPE"], "--port", "0", *scpi, *arguments],
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         first = []
         reader = threading.Thread(target=lambda: first.append(self.process.stdout.readline()), daemon=True)
@@ -23,9 +24,19 @@ class Scope:
         if "serving http://" not in line:
             self.close()
             raise AssertionError("rk350-scope did not start: %r %s" % (line, self.process.stderr.read()))
-        self.url = line.split("serving ", 1)[1].strip()
-        self.host, port = self.url.split("//", 1)[1].rstrip("/").rsplit(":", 1)
+        self.url = line.split("serving ", 1)[1].strip()  # with ?token=… under --allow-remote
+        self.host, port = self.url.split("//", 1)[1].split("/", 1)[0].rsplit(":", 1)
         self.port = int(port)
+        self.scpi_port = None
+        if "--no-scpi" not in arguments:
+            reader = threading.Thread(target=lambda: first.append(self.process.stdout.readline()), daemon=True)
+            reader.start()
+            reader.join(DEADLINE)
+            line = first[1] if len(first) > 1 else ""
+            if "serving SCPI on " not in line:
+                self.close()
+                raise AssertionError("rk350-scope serves no SCPI: %r %s" % (line, self.process.stderr.read()))
+            self.scpi_port = int(line.rsplit(":", 1)[1])
 
     def request(self, method, path, body=None):
         """(status, decoded JSON or raw bytes)"""

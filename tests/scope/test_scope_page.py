@@ -114,3 +114,73 @@ def test_settings_posted_by_another_client_show_in_the_controls(scope, browser):
     assert scope.post({"acquisition": "stop"})[0] == 200
     assert scope.post({"ch2": {"coupling": "ac"}})[0] == 200
     browser.wait_for(lambda: control(browser, "ch2.coupling") == "ac", "a change while stopped")
+
+
+# Another website's page, as an attacker would write it: every way a page may
+# send without asking the server first, and a JSON request that needs its
+# consent (a CORS preflight).
+FOREIGN_PAGE = """<!doctype html><html><body><form id="f" method="POST" enctype="text/plain" target="sink">
+<input name='{"acquisition": "stop", "x": "' value='"}'></form><iframe name="sink"></iframe><script>
+window.attack = async (scope) => {
+  const body = JSON.stringify({generator: {frequency: 4321}});
+  const tries = [
+    fetch(scope + 'api/settings', {method: 'POST', mode: 'no-cors', headers: {'Content-Type': 'text/plain'}, body}),
+    fetch(scope + 'api/settings', {method: 'POST', mode: 'no-cors', body: new URLSearchParams({a: body})}),
+    fetch(scope + 'api/settings', {method: 'POST', headers: {'Content-Type': 'application/json'}, body}),
+    fetch(scope + 'api/settings').then(r => r.text()),
+  ];
+  const f = document.getElementById('f');
+  f.action = scope + 'api/settings';
+  f.submit();
+  return (await Promise.allSettled(tries)).map(t => t.status + ':' + (t.value && t.value.type || t.value || ''));
+};
+</script></body></html>"""
+
+
+class ForeignSite:
+    """A website on another origin (another port of this machine)."""
+
+    def __init__(self):
+        import http.server
+        import threading
+
+        class Page(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                data = FOREIGN_PAGE.encode()
+                self.send_response(200)
+                self.send_header("Content-Type", "text/html")
+                self.send_header("Content-Length", str(len(data)))
+                self.end_headers()
+                self.wfile.write(data)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Page)
+        self.url = "http://127.0.0.1:%d/" % self.server.server_address[1]
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+def test_another_website_cannot_drive_the_card_but_the_page_can(scope, browser):
+    site = ForeignSite()
+    try:
+        browser.open(site.url)
+        outcomes = browser.evaluate("window.attack(%r)" % scope.url)
+        # Opaque answers (no-cors) and blocked ones; nothing reached the card.
+        assert not any(o.startswith("fulfilled:{") for o in outcomes), outcomes
+        # The form's navigation and every request have been answered by now.
+        status, state = scope.request("GET", "/api/settings")
+        assert status == 200
+        assert state["settings"]["generator"]["frequency"] == 1000, outcomes
+        assert state["settings"]["acquisition"] == "run" and state["version"] == 0
+    finally:
+        site.close()
+    # The scope's own page still drives it.
+    browser.open(scope.url)
+    browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 1, "drawn records")
+    set_control(browser, "generator.frequency", "2500")
+    browser.wait_for(lambda: scope.settings()["settings"]["generator"]["frequency"] == 2500, "the page's setting")

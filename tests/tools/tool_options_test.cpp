@@ -156,6 +156,12 @@ TEST(ToolOptions, QuantitiesTakePrefixesAndUnits) {
     EXPECT_DOUBLE_EQ(ParseQuantity(c.text).value_or(-999), c.value) << c.text;
   for (const char* bad : {"", "k", "1x", "1 k", "nan", "inf", "1kk"})
     EXPECT_FALSE(ParseQuantity(bad).has_value()) << bad;
+  // Not finite, also where only the prefix overflows: every surface parses here.
+  for (const char* beyond : {"NaN", "-nan", "Infinity", "-inf", "1e400", "-1e400", "1e308G", "-1e306k", "2e302MHz"})
+    EXPECT_FALSE(ParseQuantity(beyond).has_value()) << beyond;
+  EXPECT_DOUBLE_EQ(ParseQuantity("1e299G").value_or(0), 1e308);  // the largest stays a number
+  for (const auto& option : {"--rate=1e308G", "--gen-freq=inf", "--trigger-level=-1e400", "--gen-amplitude=nan"})
+    EXPECT_NE(Parse({option}).error.find("invalid"), std::string::npos) << option;
 }
 
 TEST(ToolOptions, HelpDocumentsEveryOption) {
@@ -254,7 +260,8 @@ TEST(ToolOptions, VirtualCardSourcesForTheInputs) {
   EXPECT_DOUBLE_EQ(full->frequency, 2000.0);
   EXPECT_DOUBLE_EQ(full->offset, -0.5);
   EXPECT_EQ(ParseSource("generator")->kind, 7);
-  for (const char* bad : {"", "saw", "sine:1:2:3:4", "sine:x", "sine:1:-5", "sine::1"})
+  for (const char* bad : {"", "saw", "sine:1:2:3:4", "sine:x", "sine:1:-5", "sine::1", "sine:1e308G:1k", "sine:1:nan",
+                          "dc:0:0:inf", "square:1:1e400"})
     EXPECT_FALSE(ParseSource(bad).has_value()) << bad;
   EXPECT_NE(Parse({"--ch1-source", "tri"}).error.find("source"), std::string::npos);
 }

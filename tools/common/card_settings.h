@@ -152,7 +152,9 @@ std::string SettingHelp(const CardSetting& setting);
 std::string LimitsText(const CardSetting& setting);
 
 // "1.5", "2k", "1M", "500m", "10u", with an optional unit after the prefix
-// ("1kHz", "200mV", "5ms"). Returns nothing for text that is not a number.
+// ("1kHz", "200mV", "5ms"). Returns nothing for text that is not a number
+// and for NaN, infinities and values that overflow ("1e400", "1e308G"): every
+// surface (command line, sources, JSON, SCPI) parses its numbers here.
 std::optional<double> ParseQuantity(const std::string& text);
 
 // "square:0.5:250" (kind, then amplitude V, frequency Hz, offset V, each

@@ -130,8 +130,12 @@ void InstrumentThread::ProbeOffer() {
     const bool offered = api_.SetTriggerSource(static_cast<uint8_t>(source.code)) == RK350_RESULT_OK;
     sources.push_back({{"name", source.name}, {"label", source.label}, {"offered", offered}});
   }
+  int32_t serial = 0;
+  const bool hasSerial = api_.GetSerialNumber(&serial) == RK350_RESULT_OK;
   json offer = {
       {"card", session_->IdentityLine()},
+      {"serial", hasSerial ? json(serial) : json(nullptr)},
+      {"libraryVersion", api_.RK350_Version()},
       {"virtualCard", limits_.virtualCard},
       {"ranges", limits_.ranges},
       {"rates", rates},
@@ -239,7 +243,7 @@ void InstrumentThread::ServeRequests() {
 Answer InstrumentThread::Apply(const json& patch) {
   if (!patch.is_object()) return Refusal(RK350_RESULT_INVALID_VALUE, "the settings are a JSON object");
   std::string error;
-  const auto next = SettingsFromJson(MergeSettings(SettingsToJson(settings_), patch), settings_, limits_, error);
+  const auto next = SettingsFromJson(patch, settings_, limits_, error);
   if (!next) return Refusal(RK350_RESULT_INVALID_VALUE, error);
   const bool wasRunning = engineRunning_;
   StopEngine();

@@ -11,6 +11,7 @@
 #include "library_api.h"
 #include "scope_options.h"
 #include "scope_server.h"
+#include "scpi_server.h"
 
 using namespace rk350;
 
@@ -62,7 +63,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!scope::IsLoopback(options.address))
-    std::fprintf(stderr, "rk350-scope: warning: serving on %s, not loopback: whoever reaches it can drive the card\n",
+    std::fprintf(stderr,
+                 "rk350-scope: warning: serving on %s, not loopback: whoever learns the token can drive the card, "
+                 "and plain HTTP shows it to anyone on the path\n",
                  options.address.c_str());
 
   scope::InstrumentThread instrument(*library, options.capture);
@@ -71,7 +74,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "rk350-scope: %s\n", error.c_str());
     return kExitLibrary;
   }
-  scope::ScopeServer server(instrument, web);
+  // Beyond this machine, a token printed here is the key (as a header, a
+  // cookie, or in the address the page is opened with).
+  const std::string token = options.allowRemote ? scope::NewAccessToken() : std::string();
+  scope::ScopeServer server(instrument, web, token);
   const int port = server.Bind(options.address, options.port);
   if (port < 0) {
     std::fprintf(stderr, "rk350-scope: cannot listen on %s port %d\n", options.address.c_str(), options.port);
@@ -80,10 +86,39 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, OnStop);
   std::signal(SIGTERM, OnStop);
   const bool v6 = options.address.find(':') != std::string::npos;
-  std::printf("rk350-scope: serving http://%s%s%s:%d/\n", v6 ? "[" : "", options.address.c_str(), v6 ? "]" : "", port);
+  std::printf("rk350-scope: serving http://%s%s%s:%d/%s%s\n", v6 ? "[" : "", options.address.c_str(), v6 ? "]" : "",
+              port, token.empty() ? "" : "?token=", token.c_str());
   std::fflush(stdout);
+  // SCPI beside the page, through the same instrument thread. The default
+  // port taken by another program costs SCPI only; a port asked for must work.
+  std::unique_ptr<scpi::ScpiServer> scpiServer;
+  std::thread scpiServing;
+  if (options.scpi) {
+    scpiServer = std::make_unique<scpi::ScpiServer>(instrument);
+    std::string reason;
+    const int scpiPort = scpiServer->Bind(options.address, options.scpiPort, reason);
+    if (scpiPort < 0 && options.scpiPortGiven) {
+      std::fprintf(stderr, "rk350-scope: cannot serve SCPI on %s port %d: %s\n", options.address.c_str(),
+                   options.scpiPort, reason.c_str());
+      return kExitServer;
+    }
+    if (scpiPort < 0) {
+      std::fprintf(stderr, "rk350-scope: warning: no SCPI: port %d: %s (give --scpi-port N or --no-scpi)\n",
+                   options.scpiPort, reason.c_str());
+      scpiServer.reset();
+    } else {
+      std::printf("rk350-scope: serving SCPI on %s%s%s:%d\n", v6 ? "[" : "", options.address.c_str(), v6 ? "]" : "",
+                  scpiPort);
+      std::fflush(stdout);
+      scpiServing = std::thread([&] { scpiServer->Serve(); });
+    }
+  }
   std::thread serving([&] { server.Serve(); });
   while (!gStop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  if (scpiServer) {
+    scpiServer->Stop();
+    scpiServing.join();
+  }
   server.Stop();
   serving.join();
   instrument.Stop();

@@ -17,7 +17,7 @@ ScopeParseResult ParseScopeArguments(const std::vector<std::string>& arguments) 
       name.resize(eq);
       hasValue = true;
     }
-    const bool takesValue = name == "--port" || name == "--listen" || name == "--web";
+    const bool takesValue = name == "--port" || name == "--listen" || name == "--web" || name == "--scpi-port";
     if (takesValue && !hasValue) {
       if (i + 1 >= arguments.size()) {
         result.error = "option '" + name + "' needs a value";
@@ -25,13 +25,18 @@ ScopeParseResult ParseScopeArguments(const std::vector<std::string>& arguments) 
       }
       value = arguments[++i];
     }
-    if (name == "--port") {
+    if (name == "--port" || name == "--scpi-port") {
       const auto n = capture::ParseQuantity(value);
       if (!n || *n < 0 || *n > 65535 || *n != static_cast<int>(*n)) {
-        result.error = "--port: invalid port '" + value + "'";
+        result.error = name + ": invalid port '" + value + "'";
         return result;
       }
-      o.port = static_cast<int>(*n);
+      (name == "--port" ? o.port : o.scpiPort) = static_cast<int>(*n);
+      if (name == "--scpi-port") o.scpiPortGiven = true;
+    } else if (name == "--no-scpi") {
+      o.scpi = false;
+    } else if (name == "--announce") {
+      o.announce = true;
     } else if (name == "--listen") {
       if (value.empty()) {
         result.error = "--listen needs an address";
@@ -52,21 +57,27 @@ ScopeParseResult ParseScopeArguments(const std::vector<std::string>& arguments) 
   if (result.error.empty() && o.capture.mode == capture::RunMode::Block) o.capture.mode = capture::RunMode::Continuous;
   if (result.error.empty() && !IsLoopback(o.address) && !o.allowRemote)
     result.error = "--listen " + o.address +
-                   ": not a loopback address; the scope has no access control, give --allow-remote to serve it there";
+                   ": not a loopback address; give --allow-remote to serve it there (the page's requests then need "
+                   "the token the scope prints; SCPI has no access control)";
   return result;
 }
 
 std::string ScopeHelpText() {
   return "Usage: rk350-scope [OPTION]...\n"
          "A live oscilloscope in the browser: runs the RK350 card (the virtual card unless --hardware is given)\n"
-         "continuously and serves its page, by default on http://127.0.0.1:8350/.\n"
+         "continuously and serves its page, by default on http://127.0.0.1:8350/, and SCPI on TCP port 5025.\n"
          "\n"
          "Server:\n"
          "  --port N                  TCP port (default 8350; 0 takes a free one, the line on standard output says "
          "which)\n"
          "  --listen ADDR             address to listen on (default 127.0.0.1)\n"
-         "  --allow-remote            allow an address that is not loopback: anyone who reaches it may drive the card\n"
+         "  --allow-remote            allow an address that is not loopback; every request then needs the token the\n"
+         "                            scope prints (the address it prints carries it)\n"
          "  --web DIR                 serve the page from DIR instead of the installed files\n"
+         "  --scpi-port N             SCPI over raw TCP on port N (default 5025; 0 takes a free one), on the\n"
+         "                            address of --listen; see docs/scpi.md\n"
+         "  --no-scpi                 serve no SCPI\n"
+         "  --announce                announce the page and SCPI over mDNS (needs a running Avahi daemon)\n"
          "\n"
          "Every option of rk350-capture that sets up the card or a measurement gives the starting settings\n"
          "(--hardware, --address, --library, --rate, --samples, --pre-trigger, --channels, --chN-range, --trigger,\n"

@@ -14,6 +14,10 @@ struct ScopeOptions {
   int port = 8350;  // 0: any free port
   bool allowRemote = false;
   std::string webDirectory;  // empty: beside the program or in the source tree
+  int scpiPort = 5025;       // SCPI over raw TCP; 0: any free port
+  bool scpiPortGiven = false;
+  bool scpi = true;       // --no-scpi turns it off
+  bool announce = false;  // mDNS through Avahi
   capture::CaptureOptions capture;
 };
 

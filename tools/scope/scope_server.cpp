@@ -1,9 +1,8 @@
 #include "scope_server.h"
 
-#include <httplib.h>
-
 #include <sstream>
 
+#include "connection_server.h"
 #include "csv_writer.h"
 #include "sigrok_session.h"
 
@@ -13,16 +12,21 @@ namespace {
 using nlohmann::json;
 using namespace std::chrono_literals;
 
-// Every SSE client holds one thread while it listens: enough for several
-// pages and the settings requests beside them.
-constexpr std::size_t kThreads = 16;
-// Settings are a few hundred bytes; a larger request is refused unread (413).
-constexpr std::size_t kLargestRequest = 64 * 1024;
-
 void Reply(httplib::Response& res, const Answer& answer) {
   res.status = answer.status;
   res.set_header("Cache-Control", "no-store");
   res.set_content(answer.body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+}
+
+// The request's headers as the access policy judges them.
+RequestFacts Facts(const httplib::Request& req) {
+  return {req.method,
+          req.get_header_value("Host"),
+          req.get_header_value("Origin"),
+          req.get_header_value("Content-Type"),
+          req.get_header_value(kTokenHeader),
+          req.get_header_value("Cookie"),
+          req.get_param_value("token")};
 }
 
 }  // namespace
@@ -31,44 +35,79 @@ bool IsLoopback(const std::string& address) {
   return address == "localhost" || address == "::1" || address.rfind("127.", 0) == 0;
 }
 
-ScopeServer::ScopeServer(InstrumentThread& instrument, const std::string& webDirectory)
-    : instrument_(instrument), server_(std::make_unique<httplib::Server>()) {
-  server_->new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
+ScopeServer::ScopeServer(InstrumentThread& instrument, const std::string& webDirectory, const std::string& token)
+    : instrument_(instrument), server_(std::make_unique<ConnectionServer>(ConnectionLimits{})) {
+  policy_.token = token;
   server_->set_mount_point("/", webDirectory);
-  server_->set_payload_max_length(kLargestRequest);
+  server_->SetRequestCheck([this](const httplib::Request& req, httplib::Response& res) {
+    const auto refusal = JudgeRequest(policy_, Facts(req));
+    if (!refusal) {
+      // The page opened from the printed address keeps the token as a cookie
+      // for its own requests.
+      if (!policy_.token.empty() && req.get_param_value("token") == policy_.token)
+        res.set_header("Set-Cookie",
+                       std::string(kTokenCookie) + "=" + policy_.token + "; Path=/; HttpOnly; SameSite=Strict");
+      return httplib::Server::HandlerResponse::Unhandled;
+    }
+    Reply(res, {refusal->status, {{"error", refusal->error}}});
+    return httplib::Server::HandlerResponse::Handled;
+  });
   Routes();
 }
 
 ScopeServer::~ScopeServer() = default;
 
 int ScopeServer::Bind(const std::string& address, int port) {
-  if (port == 0) return server_->bind_to_any_port(address);
-  return server_->bind_to_port(address, port) ? port : -1;
+  const int bound = server_->Bind(address, port);
+  policy_.address = address;
+  policy_.port = bound;
+  return bound;
 }
 
-void ScopeServer::Serve() { server_->listen_after_bind(); }
+void ScopeServer::Serve() { server_->Serve(); }
 
 void ScopeServer::Stop() {
   stopping_ = true;
-  server_->stop();
+  server_->Stop();
 }
 
 void ScopeServer::Routes() {
   server_->Get("/api/settings", [this](const httplib::Request&, httplib::Response& res) {
     Reply(res, {200, instrument_.State()});
   });
-  server_->Post("/api/settings", [this](const httplib::Request& req, httplib::Response& res) {
-    if (JsonNestingDepth(req.body) > kMaxSettingsDepth) {
-      Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "the request nests deeper than any setting"));
-      return;
-    }
-    const json patch = json::parse(req.body, nullptr, false);
-    if (patch.is_discarded()) {
-      Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "the request is not JSON"));
-      return;
-    }
-    Reply(res, instrument_.ApplySettings(patch));
-  });
+  server_->Post(
+      "/api/settings", [this](const httplib::Request&, httplib::Response& res, const httplib::ContentReader& content) {
+        // Read here, not by the library, so that a chunked body is held to the
+        // same size as any other.
+        const std::size_t largest = server_->Limits().bodyBytes;
+        std::string body;
+        bool tooLarge = false;
+        const bool read = content([&](const char* data, std::size_t length) {
+          tooLarge = length > largest - body.size();
+          if (!tooLarge) body.append(data, length);
+          return !tooLarge;
+        });
+        if (tooLarge || res.status == 413) {
+          ConnectionServer::CloseAfterAnswer(res);
+          Reply(res, {413, {{"error", "the request is larger than " + std::to_string(largest) + " bytes"}}});
+          return;
+        }
+        if (!read) {
+          ConnectionServer::CloseAfterAnswer(res);
+          Reply(res, {400, {{"error", "the request's body did not arrive whole"}}});
+          return;
+        }
+        if (JsonNestingDepth(body) > kMaxSettingsDepth) {
+          Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "the request nests deeper than any setting"));
+          return;
+        }
+        const json patch = json::parse(body, nullptr, false);
+        if (patch.is_discarded()) {
+          Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "the request is not JSON"));
+          return;
+        }
+        Reply(res, instrument_.ApplySettings(patch));
+      });
   server_->Get("/api/offer", [this](const httplib::Request&, httplib::Response& res) {
     Reply(res, {200, instrument_.Offer()});
   });
@@ -84,9 +123,19 @@ void ScopeServer::Routes() {
   });
   // Every new record, as it comes; a client that falls behind gets the newest.
   server_->Get("/api/stream", [this](const httplib::Request&, httplib::Response& res) {
+    auto place = server_->TakeStreamPlace();
+    if (!place) {
+      ConnectionServer::CloseAfterAnswer(res);
+      Reply(res, {503,
+                  {{"error", "already " + std::to_string(server_->Limits().streams) +
+                                 " streams open; close a page or poll /api/record"}}});
+      return;
+    }
     res.set_header("Cache-Control", "no-store");
     auto sent = std::make_shared<std::uint64_t>(0);
-    res.set_chunked_content_provider("text/event-stream", [this, sent](std::size_t, httplib::DataSink& sink) {
+    // The place is held as long as the answer is (the provider keeps it).
+    res.set_chunked_content_provider("text/event-stream", [this, sent, place](std::size_t, httplib::DataSink& sink) {
+      (void)place;
       if (stopping_) return false;
       const auto frame = instrument_.WaitNewer(*sent, 500ms);
       std::string event = ": waiting\n\n";  // keeps the connection checked while nothing comes

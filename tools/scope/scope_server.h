@@ -9,16 +9,16 @@
 #include <string>
 
 #include "instrument_thread.h"
-
-namespace httplib {
-class Server;
-}
+#include "request_policy.h"
 
 namespace rk350::scope {
 
+class ConnectionServer;
+
 class ScopeServer {
  public:
-  ScopeServer(InstrumentThread& instrument, const std::string& webDirectory);
+  // `token`: asked of every request when not empty (--allow-remote).
+  ScopeServer(InstrumentThread& instrument, const std::string& webDirectory, const std::string& token);
   ~ScopeServer();
   // Binds to the address; port 0 takes a free one. Returns the port, or -1.
   int Bind(const std::string& address, int port);
@@ -28,7 +28,8 @@ class ScopeServer {
  private:
   void Routes();
   InstrumentThread& instrument_;
-  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<ConnectionServer> server_;
+  AccessPolicy policy_;
   std::atomic<bool> stopping_{false};
 };
 

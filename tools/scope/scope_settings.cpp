@@ -246,8 +246,9 @@ std::optional<ScopeSettings> SettingsFromJson(const json& j, const ScopeSettings
     if ((o.measureMode & 3) == 0) throw Refusal("ch1.on, ch2.on: at least one channel is measured");
     // The page shows the generator's settings: from now on they are the card's.
     const json* generator = At(j, "generator");
+    const json before = SettingsToJson(base)["generator"];
     o.generatorGiven =
-        base.options.generatorGiven || (generator != nullptr && *generator != SettingsToJson(base)["generator"]);
+        base.options.generatorGiven || (generator != nullptr && MergeSettings(before, *generator) != before);
   } catch (const Refusal& refusal) {
     error = refusal.what();
     return std::nullopt;

@@ -51,8 +51,9 @@ constexpr int kMaxSettingsDepth = 8;
 // `patch` onto `base`: objects merge key by key, anything else replaces.
 nlohmann::json MergeSettings(nlohmann::json base, const nlohmann::json& patch);
 
-// Reads every setting of `json` onto `base`; on a refusal returns nothing and
-// names the setting and why in `error`.
+// Reads the settings `json` names onto `base` (the others keep their values,
+// so a patch is judged alone: a stop is never refused for another setting);
+// on a refusal returns nothing and names the setting and why in `error`.
 std::optional<ScopeSettings> SettingsFromJson(const nlohmann::json& json, const ScopeSettings& base,
                                               const CardLimits& limits, std::string& error);
 

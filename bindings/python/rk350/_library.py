@@ -7,144 +7,10 @@ import sys
 import tempfile
 from pathlib import Path
 
+from ._prototypes import PROTOTYPES, SIM_PROTOTYPES
 from .errors import LibraryNotFoundError, LibraryUnloadedError
 
 FLAVOURS = ("virtual", "hardware")
-
-_c = ctypes
-u8, u16, u32, i32, f64 = _c.c_uint8, _c.c_uint16, _c.c_uint32, _c.c_int32, _c.c_double
-P = _c.POINTER
-vp, cp = _c.c_void_p, _c.c_char_p
-
-# name: (result type, argument types). Every export of rk350.h and rk350_ext.h.
-PROTOTYPES = {
-    "InitInstrument": (u16, [u16]),
-    "ExitInstrument": (u16, []),
-    "GetCalibrationDate": (u16, [P(u32)]),
-    "GetSerialNumber": (u16, [P(i32)]),
-    "GetNrChannels": (u16, [P(u16)]),
-    "GetMaxSampleFrequencyF": (f64, []),
-    "GetMaxSampleFrequency": (i32, []),
-    "GetMaxRecordLength": (i32, []),
-    "GetDCLevelStatus": (u32, []),
-    "GetSquareWaveGenStatus": (u16, []),
-    "GetFunctionGenStatus": (u16, []),
-    "GetFuncGenMaxAmplitude": (u16, [P(f64)]),
-    "GetAvailableSensitivities": (u16, [P(f64)]),
-    "GetAvailableResolutions": (u16, [P(f64)]),
-    "GetSensitivity": (u16, [u8, P(f64)]),
-    "SetSensitivity": (u16, [u8, P(f64)]),
-    "GetAutoRanging": (u16, [u8, P(u8)]),
-    "SetAutoRanging": (u16, [u8, u8]),
-    "GetCoupling": (u16, [u8, P(u8)]),
-    "SetCoupling": (u16, [u8, u8]),
-    "GetDcLevel": (u16, [u8, P(f64)]),
-    "SetDcLevel": (u16, [u8, f64]),
-    "GetResolution": (u16, [P(u8)]),
-    "SetResolution": (u16, [u8]),
-    "GetSampleFrequencyF": (f64, []),
-    "SetSampleFrequencyF": (u16, [P(f64)]),
-    "GetSampleFrequency": (u32, []),
-    "SetSampleFrequency": (u16, [P(u32)]),
-    "GetExternalClock": (u16, [P(u16)]),
-    "SetExternalClock": (u16, [u16]),
-    "GetInstrumentConfig": (u16, [P(u16)]),
-    "SetInstrumentConfig": (u16, [u16]),
-    "GetTriggerSource": (u16, [P(u8)]),
-    "SetTriggerSource": (u16, [u8]),
-    "GetTriggerMode": (u16, [P(u8)]),
-    "SetTriggerMode": (u16, [u8]),
-    "GetTriggerModeCh": (u16, [u8, P(u8)]),
-    "SetTriggerModeCh": (u16, [u8, u8]),
-    "GetTriggerLevel": (u16, [u8, P(f64)]),
-    "SetTriggerLevel": (u16, [u8, f64]),
-    "GetTriggerHys": (u16, [u8, P(f64)]),
-    "SetTriggerHys": (u16, [u8, f64]),
-    "GetPXITriggerSlopes": (u16, [P(u8)]),
-    "SetPXITriggerSlopes": (u16, [u8]),
-    "GetPXITriggerEnables": (u16, [P(u8)]),
-    "SetPXITriggerEnables": (u16, [u8]),
-    "GetTriggerTimeOut": (i32, []),
-    "SetTriggerTimeOut": (u16, [u32]),
-    "DoMeasure": (u16, [i32]),
-    "ADC_Start": (u16, []),
-    "ADC_Abort": (u16, []),
-    "ADC_ForceTrig": (u16, []),
-    "ADC_Running": (u16, []),
-    "ADC_Triggered": (u16, []),
-    "ADC_Ready": (u16, []),
-    "ADC_GetDataCh": (u16, [u16, P(u16)]),
-    "ADC_GetDataVoltCh": (u16, [u16, P(f64)]),
-    "ADC_GetData": (u16, [P(u16), P(u16)]),
-    "ADC_GetDataVolt": (u16, [P(f64), P(f64)]),
-    "StartMeasurement": (u16, []),
-    "GetMeasurement": (u16, [P(f64), P(f64)]),
-    "GetOneMeasurement": (u16, [i32, P(f64), P(f64)]),
-    "GetMeasurementRaw": (u16, [P(u16), P(u16)]),
-    "GetOneMeasurementRaw": (u16, [i32, P(u16), P(u16)]),
-    "GetOneMeasurementRawCh": (u16, [u16, i32, P(u16)]),
-    "SetDataReadyCallback": (u16, [vp]),
-    "SetDataReadyEvent": (u16, [vp]),
-    "SetTransferMode": (u16, [u32]),
-    "GetTransferMode": (u16, [P(u32)]),
-    "GetMeasureMode": (u16, [P(u8)]),
-    "SetMeasureMode": (u16, [u32]),
-    "GetRecordLength": (i32, []),
-    "SetRecordLength": (u16, [u32]),
-    "GetPostSamples": (i32, []),
-    "SetPostSamples": (u16, [u32]),
-    "SetFuncGenSignalType": (u16, [u16]),
-    "GetFuncGenSignalType": (u16, [P(u16)]),
-    "SetFuncGenAmplitude": (u16, [f64]),
-    "GetFuncGenAmplitude": (u16, [P(f64)]),
-    "SetFuncGenAmplitudeRange": (u16, [u32]),
-    "GetFuncGenAmplitudeRange": (u16, [u32]),
-    "SetFuncGenDCOffset": (u16, [f64]),
-    "GetFuncGenDCOffset": (u16, [P(f64)]),
-    "SetFuncGenSymmetry": (u16, [f64]),
-    "GetFuncGenSymmetry": (u16, [P(f64)]),
-    "SetFuncGenFrequency": (u16, [P(f64)]),
-    "GetFuncGenFrequency": (u16, [P(f64)]),
-    "SetFuncGenTrigSource": (u16, [u8]),
-    "GetFuncGenTrigSource": (u16, [P(u8)]),
-    "FillFuncGenMemory": (u16, [u32, P(u16)]),
-    "SetFuncGenOutputOn": (u16, [u16]),
-    "GetFuncGenOutputOn": (u16, [P(u16)]),
-    "SetFuncGenEnable": (u16, [u16]),
-    "GetFuncGenEnable": (u16, [P(u16)]),
-    "FuncGenBurst": (u16, [u16]),
-    "SetFuncGenMode": (u16, [u32]),
-    "GetFuncGenMode": (u16, [u32]),
-    "SetSquareWaveGenFrequency": (u16, [P(u32)]),
-    "GetSquareWaveGenFrequency": (u32, []),
-    "GetDigitalInputValues": (u16, [P(u16)]),
-    "GetOneDigitalValue": (u16, [u32, P(u16)]),
-    "SetDigitalOutputs": (u16, [u32]),
-    "GetDigitalOutputs": (u16, [P(u32)]),
-    "SetupOhmMeasurements": (u16, [u32]),
-    "GetOhmValues": (u16, [vp, vp]),
-    "I2CWrite": (u16, [u32, vp, u32]),
-    "I2CWriteNoStop": (u16, [u32, vp, u32]),
-    "I2CRead": (u16, [u32, vp, u32]),
-    "I2CReadNoStop": (u16, [u32, vp, u32]),
-    "I2CGetSpeed": (u16, [P(u32)]),
-    "I2CSetSpeed": (u16, [u32]),
-    "GetActiveQV5": (u16, [u32]),
-    "SetActiveQV5": (u16, [u32]),
-    "SetDAC1451": (u16, [u32, u32, u32, u32]),
-    "SetMotorOn": (u16, [u32, u32]),
-    "RK350_ProcessMessages": (u32, []),
-    "RK350_ResultName": (cp, [u32]),
-    "RK350_ResultText": (cp, [u32]),
-    "RK350_Version": (cp, []),
-    "RK350_TakeMeasurementReady": (u32, []),
-    "RK350_GetValidRange": (u16, [u32, P(i32), P(i32)]),
-    "RK350_GetOverrange": (u16, [u32, P(u32)]),
-    "RK350_SetSoftwareTrigger": (u16, [u32]),
-    "RK350_GetSoftwareTrigger": (u16, [P(u32)]),
-    "RK350_SetPortFunctions": (u16, [vp, vp, vp]),
-    "RK350_SetMessageBoxHandler": (None, [vp, vp]),
-}
 
 
 def _file_names(flavour):
@@ -209,19 +75,89 @@ def find_library(flavour="virtual"):
         % (flavour, " or ".join(names)))
 
 
-def _declare(lib):
-    for name, (restype, argtypes) in PROTOTYPES.items():
-        try:
-            function = getattr(lib, name)
-        except AttributeError:
-            continue
-        function.restype = restype
-        function.argtypes = argtypes
-    return lib
+_INTEGER_TYPES = (ctypes.c_uint8, ctypes.c_uint16, ctypes.c_uint32, ctypes.c_int32, ctypes.c_int)
+
+
+class Export:
+    """One export of a loaded library, declared with its header's prototype.
+
+    Called after its library was unloaded it raises LibraryUnloadedError
+    instead of jumping into unmapped code; an integer that does not fit the
+    argument's C type raises ValueError instead of being wrapped (the C
+    side would see only its low bits: 2**32 + 1000 as 1000, 257 as 1).
+    """
+
+    __slots__ = ("library", "name", "function", "_integers")
+
+    def __init__(self, library, name, function, argtypes):
+        self.library = library
+        self.name = name
+        self.function = function
+        self._integers = [(i, t) for i, t in enumerate(argtypes) if t in _INTEGER_TYPES]
+
+    def __call__(self, *args):
+        if self.library.unloaded:
+            raise LibraryUnloadedError(self.name)
+        for i, ctype in self._integers:
+            if i < len(args) and hasattr(args[i], "__index__"):
+                value = args[i].__index__()
+                if ctype(value).value != value:
+                    raise ValueError("%s: argument %d, %r, does not fit the call's argument (%s)"
+                                     % (self.name, i + 1, value, ctype.__name__))
+        return self.function(*args)
+
+    def __repr__(self):
+        return "<rk350 export %s>" % self.name
+
+
+class Library:
+    """A loaded library: its exports as attributes (``lib.InitInstrument``).
+
+    Exports the headers declare carry their prototypes; ``path`` is the file
+    loaded. Once ``unload_library`` released it, every export, also one kept
+    in a variable, raises LibraryUnloadedError.
+    """
+
+    def __init__(self, cdll, path, load):
+        self._cdll = cdll
+        self._handle = cdll._handle
+        self._rk350_path = path
+        self._rk350_load = load
+        self._exports = {}
+        self.unloaded = False
+
+    def __getattr__(self, name):
+        if name.startswith("__") and name.endswith("__"):
+            raise AttributeError(name)
+        if self.unloaded:
+            raise LibraryUnloadedError(name)
+        export = self._exports.get(name)
+        if export is None:
+            function = getattr(self._cdll, name)  # AttributeError when the library lacks it
+            restype, argtypes = _prototype(name)
+            if argtypes is not None:
+                function.restype = restype
+                function.argtypes = argtypes
+            export = self._exports[name] = Export(self, name, function, argtypes or [])
+        return export
+
+    def __getitem__(self, name):
+        return self.__getattr__(name)
+
+    def __repr__(self):
+        return "<rk350 library %s%s>" % (self._rk350_path, " (unloaded)" if self.unloaded else "")
+
+
+def _prototype(name):
+    if name in PROTOTYPES:
+        return PROTOTYPES[name]
+    if name.startswith("RK350Sim_") and name[len("RK350Sim_"):] in SIM_PROTOTYPES:
+        return SIM_PROTOTYPES[name[len("RK350Sim_"):]]
+    return None, None
 
 
 def load_library(flavour="virtual", path=None, private_copy=False):
-    """Loads the library and declares every export's prototype.
+    """Loads the library; every export comes declared with its prototype.
 
     The library keeps one instrument per loaded module, and after
     ExitInstrument a second InitInstrument fails until the module is loaded
@@ -238,11 +174,9 @@ def load_library(flavour="virtual", path=None, private_copy=False):
         path = copy
     loader = ctypes.WinDLL if sys.platform == "win32" and ctypes.sizeof(ctypes.c_void_p) == 4 else ctypes.CDLL
     try:
-        lib = loader(path)
+        cdll = loader(path)
     except OSError as error:
         raise LibraryNotFoundError("cannot load %s: %s" % (path, error)) from error
-    lib._rk350_path = path
-    lib._rk350_load = (flavour, source, private_copy)
     if private_copy and sys.platform != "win32":
         # The mapping stays; the file is not needed any more.
         try:
@@ -250,7 +184,7 @@ def load_library(flavour="virtual", path=None, private_copy=False):
             os.rmdir(os.path.dirname(path))
         except OSError:
             pass
-    return _declare(lib)
+    return Library(cdll, path, (flavour, source, private_copy))
 
 
 def can_unload():
@@ -260,19 +194,6 @@ def can_unload():
     """
     import _ctypes
     return sys.platform != "win32" and hasattr(_ctypes, "dlclose") and hasattr(os, "RTLD_NOLOAD")
-
-
-class _UnloadedLibrary(ctypes.CDLL):
-    """What a library object becomes once unloaded: every export raises
-    LibraryUnloadedError instead of calling into unmapped code."""
-
-    def __getattr__(self, name):
-        if name.startswith("__") and name.endswith("__"):
-            raise AttributeError(name)
-        raise LibraryUnloadedError(name)
-
-    def __getitem__(self, name):
-        raise LibraryUnloadedError(str(name))
 
 
 def _still_loaded(path):
@@ -285,6 +206,12 @@ def _still_loaded(path):
     return True
 
 
+def still_loaded(lib):
+    """Whether the module ``lib`` was loaded from is in the process (held by
+    ``lib`` or by another load of the same file)."""
+    return _still_loaded(lib._rk350_path)
+
+
 def unload_library(lib):
     """Releases a library that load_library loaded; afterwards every call
     through ``lib`` raises LibraryUnloadedError.
@@ -294,13 +221,12 @@ def unload_library(lib):
     card), and False where it stays loaded: another load of the same file in
     this process still holds it, or this platform cannot unload.
     """
-    if not can_unload() or isinstance(lib, _UnloadedLibrary):
+    if not can_unload() or lib.unloaded:
         return False
     import _ctypes
+    lib.unloaded = True
+    lib._exports.clear()
     _ctypes.dlclose(lib._handle)
-    for name in [name for name in vars(lib) if not name.startswith("_")]:
-        delattr(lib, name)  # cached function pointers into the unmapped code
-    lib.__class__ = _UnloadedLibrary
     return not _still_loaded(lib._rk350_path)
 
 

@@ -1,4 +1,6 @@
-"""Exceptions named after the library's result codes."""
+"""Exceptions named after the library's result codes (constants.Result)."""
+
+from .constants import Result
 
 
 class RK350Error(Exception):
@@ -25,50 +27,50 @@ class RK350Error(Exception):
 class NoInstrumentError(RK350Error):
     """No instrument: InitInstrument was not called, or found no card."""
 
-    code = 1
+    code = Result.NO_INSTRUMENT
     result_name = "ResultNoInstrument"
 
 
 class NotInitialisedError(RK350Error):
     """The library is not initialised."""
 
-    code = 2
+    code = Result.NOT_INITIALISED
     result_name = "ResultNotInitialised"
 
 
 class NotAvailableError(RK350Error):
     """The function or setting does not exist on this instrument."""
 
-    code = 4
+    code = Result.NOT_AVAILABLE
     result_name = "ResultNotAvailable"
 
 
 class NoGeneratorError(RK350Error):
     """The instrument has no function generator."""
 
-    code = 8
+    code = Result.NO_GENERATOR
     result_name = "ResultNoGenerator"
 
 
 class InvalidChannelError(RK350Error):
     """The channel number is 0 or above the channel count."""
 
-    code = 16
+    code = Result.INVALID_CHANNEL
     result_name = "ResultInvalidChannel"
 
 
 class InvalidValueError(RK350Error):
     """An argument lies outside its allowed set or range."""
 
-    code = 32
+    code = Result.INVALID_VALUE
     result_name = "ResultInvalidValue"
 
 
 class InstrumentClosedError(NoInstrumentError):
     """The Instrument is not open (not yet, or closed again)."""
 
-    def __init__(self, call):
-        NoInstrumentError.__init__(self, call, self.code, "the instrument is not open: use it inside "
+    def __init__(self, call, text=None):
+        NoInstrumentError.__init__(self, call, self.code, text or "the instrument is not open: use it inside "
                                    "'with Instrument() as scope:' or after scope.open()")
 
 
@@ -81,12 +83,12 @@ class OneInstrumentError(RK350Error):
         RK350Error.__init__(self, call, None, text)
 
 
-class LibraryUnloadedError(NoInstrumentError):
-    """A call through a library that an Instrument unloaded when it closed."""
+class LibraryUnloadedError(InstrumentClosedError):
+    """A call through a library that was unloaded (when its Instrument closed)."""
 
     def __init__(self, call):
-        NoInstrumentError.__init__(self, call, self.code, "this library was unloaded when its Instrument closed: "
-                                   "open() the Instrument again, which loads it afresh")
+        InstrumentClosedError.__init__(self, call, "this library was unloaded when its Instrument closed: "
+                                       "open() the Instrument again, which loads it afresh")
 
 
 class LibraryNotFoundError(OSError):
@@ -95,6 +97,7 @@ class LibraryNotFoundError(OSError):
 
 _BY_CODE = {cls.code: cls for cls in (NoInstrumentError, NotInitialisedError, NotAvailableError,
                                       NoGeneratorError, InvalidChannelError, InvalidValueError)}
+assert set(_BY_CODE) == set(Result) - {Result.OK}, "every result code has its exception"
 
 
 def error_for(code, call, text=None):

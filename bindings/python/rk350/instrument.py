@@ -2,62 +2,112 @@
 
 import ctypes
 import datetime
+import math
 import time
 
 import numpy as np
 
-from ._library import can_unload, load_library, reload_library, unload_library
-from .errors import InstrumentClosedError, OneInstrumentError, RK350Error, error_for
+from ._library import PROTOTYPES, can_unload, load_library, reload_library, still_loaded, unload_library
+from .constants import (VOCABULARY, Coupling, MeasureMode, RecordTrigger, SignalType, TriggerMode, TriggerSource,
+                        code_of, name_of)
+from .errors import InstrumentClosedError, LibraryUnloadedError, OneInstrumentError, RK350Error, error_for
+from .record import Record
 
-TRIGGER_SOURCES = {"ch1": 0, "ch2": 1, "external": 4, "and": 6, "or": 7, "xor": 8, "none": 9}
-SIGNAL_TYPES = {"sine": 0, "triangle": 1, "square": 2, "dc": 3, "noise": 4, "arbitrary": 5}
-MEASURE_MODES = {"ch1": 1, "ch2": 2, "ch12": 3, "xy": 16}
-_SOURCE_NAMES = {v: k for k, v in TRIGGER_SOURCES.items()}
-_SIGNAL_NAMES = {v: k for k, v in SIGNAL_TYPES.items()}
+# Name -> code, kept for callers of the earlier dictionaries.
+TRIGGER_SOURCES = dict(VOCABULARY[TriggerSource], external=TriggerSource.EXTERNAL)
+SIGNAL_TYPES = dict(VOCABULARY[SignalType])
+MEASURE_MODES = dict(VOCABULARY[MeasureMode])
+
+# What open() sets, as the capture tool's defaults: 1 MHz, 5000 samples with
+# a quarter before the trigger, both channels at +/-2 V, the trigger on CH1
+# rising through 0 V, forced after 1 s without one.
+DEFAULTS = {
+    "measure_mode": "ch12",
+    "sample_rate": 1e6,
+    "record_length": 5000,
+    "post_samples": 3750,
+    "range": 2.0,
+    "trigger_source": "ch1",
+    "trigger_mode": "rising",
+    "trigger_level": 0.0,
+    "trigger_timeout": 1.0,
+}
 
 _f64 = ctypes.c_double
-_u8 = ctypes.c_uint8
 _u16 = ctypes.c_uint16
 _u32 = ctypes.c_uint32
+_USE_TRIGGER_TIMEOUT = object()
 
 
-def _code(value, table, what):
-    if isinstance(value, str):
-        try:
-            return table[value.lower()]
-        except KeyError:
-            raise ValueError("unknown %s %r; one of %s" % (what, value, ", ".join(table))) from None
-    return int(value)
+def _integer(value, call):
+    """An integer, also from an integral float (5e3); a fraction, a bool or
+    text is refused instead of truncated."""
+    if isinstance(value, bool):
+        raise ValueError("%s: a number of samples/counts, not %r" % (call, value))
+    if hasattr(value, "__index__"):
+        return value.__index__()
+    if isinstance(value, (float, np.floating)) and math.isfinite(value) and value == int(value):
+        return int(value)
+    raise ValueError("%s: %r is not a whole number" % (call, value))
 
 
-def _setting(getter, setter=None, ctype=_f64, encode=None, decode=None, by_ref=False, set_ctype=None, doc=None):
-    """A property over a getter export and, if given, a setter export.
+def _real(value, call):
+    """A float; text and bools are refused."""
+    if isinstance(value, (str, bytes, bool)):
+        raise ValueError("%s: a number, not %r" % (call, value))
+    return float(value)
 
-    The getter answers through an out-pointer of ``ctype`` (``ctype=None``: it
-    answers with its value). The setter takes ``encode(value)`` as a
-    ``ctype`` (or ``set_ctype``) argument, through a pointer when ``by_ref``.
-    The owning class supplies ``_read(name, ctype)`` and ``_write(name,
-    value)`` (see _Settings), which add its channel number where the export
-    takes one.
+
+def _positive(value, call):
+    """A finite number above 0 (a rate of 0 would be ignored)."""
+    number = _real(value, call)
+    if not (number > 0 and math.isfinite(number)):
+        raise ValueError("%s: a rate is a finite number of hertz above 0, not %r" % (call, value))
+    return number
+
+
+def _vocabulary(enum_class):
+    return lambda value, call: code_of(enum_class, value)
+
+
+def _out_type(name):
+    """The C type a getter export writes through its last (pointer) argument,
+    or None when it answers with its value."""
+    argtypes = PROTOTYPES[name][1]
+    return argtypes[-1]._type_ if argtypes and _is_pointer(argtypes[-1]) else None
+
+
+def _is_pointer(ctype):
+    return isinstance(getattr(ctype, "_type_", None), type)
+
+
+def _setting(getter, setter=None, encode=_real, decode=None, doc=None):
+    """A property over a getter export and, if given, a setter export, typed
+    by their prototypes: the setter takes ``encode(value, call)`` as its last
+    argument (through a pointer where the export takes one) and the library
+    judges it; a number that does not fit the argument's C type is refused
+    (ctypes would wrap it into a valid-looking code).
     """
-    set_ctype = set_ctype or ctype
+    out_type = _out_type(getter)
 
     def fget(self):
-        value = self._read(getter, ctype)
+        value = self._read(getter, out_type)
         return decode(value) if decode else value
 
     def fset(self, value):
-        plain = encode(value) if encode else value
-        argument = set_ctype(plain)
+        argtype = PROTOTYPES[setter][1][-1]
+        by_ref = _is_pointer(argtype)
+        ctype = argtype._type_ if by_ref else argtype
+        plain = encode(value, setter)
+        argument = ctype(plain)
         if isinstance(plain, int) and argument.value != plain:
-            # ctypes would wrap it silently into a valid-looking code.
-            raise ValueError("%s: %r does not fit the call's argument" % (setter, value))
+            raise ValueError("%s: %r does not fit the call's argument (%s)" % (setter, value, ctype.__name__))
         self._write(setter, ctypes.byref(argument) if by_ref else argument)
 
     return property(fget, fset if setter else None, doc=doc)
 
 
-def _flag(on):
+def _flag(on, call):
     return 1 if on else 0
 
 
@@ -125,6 +175,8 @@ class _Api:
 
     def require_open(self, call):
         if not self.open:
+            if self.lib.unloaded:
+                raise LibraryUnloadedError(call)
             raise InstrumentClosedError(call)
 
     def __call__(self, name, *args):
@@ -145,26 +197,6 @@ class _Api:
         return value.value
 
 
-class Record(np.ndarray):
-    """A measured record, shape (2, record_length): volts (NaN at positions
-    that hold no sample) or raw counts (0x8000 there).
-
-    ``valid[c]`` is the (first, count) of positions of channel c + 1 that hold
-    samples, ``overrange[c]`` whether one of them lies at the end of the range
-    (the signal may be clipped), as the library reports them.
-    """
-
-    def __array_finalize__(self, obj):
-        self.valid = getattr(obj, "valid", ((0, 0), (0, 0)))
-        self.overrange = getattr(obj, "overrange", (False, False))
-
-    @property
-    def complete(self):
-        """Every position of every channel read holds a sample."""
-        read = [count for _, count in self.valid if count > 0]
-        return bool(read) and all(count == self.shape[-1] for count in read)
-
-
 class Channel:
     """Settings of one input channel (numbered from 1)."""
 
@@ -181,16 +213,45 @@ class Channel:
     def _write(self, name, value):
         self._api(name, self.number, value)
 
-    range = _setting("GetSensitivity", "SetSensitivity", by_ref=True,
-                     doc="Full scale in volts. Setting chooses the nearest offered range.")
-    auto_ranging = _setting("GetAutoRanging", "SetAutoRanging", _u8, encode=_flag, decode=bool)
-    coupling = _setting("GetCoupling", "SetCoupling", _u8, encode=int, doc="Coupling code, 0 or 1.")
-    dc_level = _setting("GetDcLevel", "SetDcLevel", encode=float,
-                        doc="Input offset in volts, within twice the range.")
-    trigger_level = _setting("GetTriggerLevel", "SetTriggerLevel", encode=float,
+    @property
+    def range(self):
+        """Full scale in volts (+/- this much)."""
+        return self._read("GetSensitivity", _f64)
+
+    @range.setter
+    def range(self, volts):
+        """The smallest offered range that holds the request (the largest
+        above it), as the capture tool chooses: never one that clips what
+        was asked where the card has one."""
+        volts = _real(volts, "SetSensitivity")
+        if not volts > 0 or not math.isfinite(volts):
+            raise ValueError("SetSensitivity: a range is a full scale above 0 V, not %r" % volts)
+        value = _f64(range_at_least(_available_ranges(self._api), volts))
+        self._write("SetSensitivity", ctypes.byref(value))
+
+    auto_ranging = _setting("GetAutoRanging", "SetAutoRanging", encode=_flag, decode=bool)
+    coupling = _setting("GetCoupling", "SetCoupling", encode=_vocabulary(Coupling),
+                        decode=lambda code: name_of(Coupling, code), doc="'dc' or 'ac' (or the code 0, 1).")
+    dc_level = _setting("GetDcLevel", "SetDcLevel", doc="Input offset in volts, within twice the range.")
+    trigger_level = _setting("GetTriggerLevel", "SetTriggerLevel",
                              doc="Trigger level in volts (stored in comparator counts: it scales with the range).")
-    trigger_hysteresis = _setting("GetTriggerHys", "SetTriggerHys", encode=float)
-    trigger_mode = _setting("GetTriggerModeCh", "SetTriggerModeCh", _u8, encode=int)
+    trigger_hysteresis = _setting("GetTriggerHys", "SetTriggerHys")
+    trigger_mode = _setting("GetTriggerModeCh", "SetTriggerModeCh", encode=_vocabulary(TriggerMode),
+                            decode=lambda code: name_of(TriggerMode, code),
+                            doc="'rising', 'falling', or the mode number 2 .. 6.")
+
+
+def _available_ranges(api):
+    values = (_f64 * 20)()
+    api("GetAvailableSensitivities", values)
+    return sorted(v for v in values if v > 0)
+
+
+def range_at_least(ranges, volts):
+    """The smallest of the ranges that holds +/- volts, else the largest (the
+    capture tool's rule)."""
+    holding = [r for r in ranges if r >= volts * (1 - 1e-9)]
+    return min(holding) if holding else max(ranges, default=volts)
 
 
 class Generator(_Settings):
@@ -204,22 +265,23 @@ class Generator(_Settings):
         return self._api.value("GetFunctionGenStatus") == 0
 
     max_amplitude = _setting("GetFuncGenMaxAmplitude")
-    signal_type = _setting("GetFuncGenSignalType", "SetFuncGenSignalType", _u16,
-                           encode=lambda kind: _code(kind, SIGNAL_TYPES, "signal type"), decode=_SIGNAL_NAMES.get,
-                           doc="'sine', 'triangle', 'square', 'dc', 'noise' or 'arbitrary' (set also by number).")
-    frequency = _setting("GetFuncGenFrequency", "SetFuncGenFrequency", by_ref=True)
+    signal_type = _setting("GetFuncGenSignalType", "SetFuncGenSignalType", encode=_vocabulary(SignalType),
+                           decode=lambda code: name_of(SignalType, code),
+                           doc="'sine', 'triangle', 'square', 'dc', 'noise' or 'arbitrary' (or a SignalType).")
+    frequency = _setting("GetFuncGenFrequency", "SetFuncGenFrequency",
+                         doc="Hz; the library answers with the frequency in effect (5 MHz at most for the "
+                             "standard waveforms while the output runs).")
 
     def set_frequency(self, hertz):
-        """Sets the frequency and returns the one in effect (limited to 5 MHz while running)."""
-        value = _f64(hertz)
-        self._api("SetFuncGenFrequency", ctypes.byref(value))
-        return value.value
+        """Sets the frequency and returns the one the library put in effect."""
+        self.frequency = hertz
+        return self.frequency
 
-    amplitude = _setting("GetFuncGenAmplitude", "SetFuncGenAmplitude", encode=float,
+    amplitude = _setting("GetFuncGenAmplitude", "SetFuncGenAmplitude",
                          doc="Peak volts: a sine of amplitude A and offset O swings from O - A to O + A.")
-    offset = _setting("GetFuncGenDCOffset", "SetFuncGenDCOffset", encode=float)
-    symmetry = _setting("GetFuncGenSymmetry", "SetFuncGenSymmetry", encode=float, doc="Percent, 0 .. 100.")
-    output = _setting("GetFuncGenOutputOn", "SetFuncGenOutputOn", _u16, encode=_flag, decode=bool)
+    offset = _setting("GetFuncGenDCOffset", "SetFuncGenDCOffset")
+    symmetry = _setting("GetFuncGenSymmetry", "SetFuncGenSymmetry", doc="Percent, 0 .. 100.")
+    output = _setting("GetFuncGenOutputOn", "SetFuncGenOutputOn", encode=_flag, decode=bool)
 
     def configure(self, signal_type="sine", frequency=1000.0, amplitude=1.0, offset=0.0, symmetry=50.0, output=True):
         """Sets everything at once; returns the frequency in effect."""
@@ -230,17 +292,53 @@ class Generator(_Settings):
         self.output = output
         return self.set_frequency(frequency)
 
+    def codes(self, volts):
+        """The memory codes (0 .. 65535, lowest to highest level) of output
+        voltages, scaled with the amplitude and offset the generator reports:
+        offset - amplitude is code 0, offset + amplitude code 65535. A voltage
+        outside that swing, or not finite, is refused."""
+        volts = np.asarray(volts, dtype=np.float64)
+        amplitude, offset = self.amplitude, self.offset
+        if not np.isfinite(volts).all():
+            raise ValueError("a waveform's volts are finite numbers")
+        if amplitude <= 0:
+            raise ValueError("the generator's amplitude is %g V: set the amplitude (peak volts) before loading a "
+                             "waveform in volts" % amplitude)
+        wave = (volts - offset) / amplitude
+        beyond = np.abs(wave) > 1 + 1e-9
+        if beyond.any():
+            worst = volts[np.argmax(np.abs(wave))]
+            raise ValueError("%g V lies outside the generator's swing %g .. %g V (offset %g V, amplitude %g V): "
+                             "raise the amplitude or change the offset first"
+                             % (worst, offset - amplitude, offset + amplitude, offset, amplitude))
+        return np.rint((np.clip(wave, -1, 1) + 1) * 32767.5).astype(np.uint16)
+
     def load(self, samples):
-        """Loads an arbitrary waveform (unsigned 16-bit samples) and selects it."""
-        data = np.ascontiguousarray(samples, dtype=np.uint16)
+        """Loads an arbitrary waveform and selects it: floats are volts at the
+        output (see ``codes``), integers are memory codes 0 .. 65535; anything
+        else, or a code outside that range, is refused. 1 to 65536 samples."""
+        data = np.asarray(samples)
         if data.ndim != 1 or not 1 <= data.size <= 65536:
-            raise ValueError("a waveform holds 1 to 65536 samples")
-        self._api("FillFuncGenMemory", data.size, data.ctypes.data_as(ctypes.POINTER(_u16)))
+            raise ValueError("a waveform is a sequence of 1 to 65536 samples, not shape %s" % (data.shape,))
+        if data.dtype.kind == "f":
+            codes = self.codes(data)
+        elif data.dtype.kind in "iu":
+            if data.min() < 0 or data.max() > 0xFFFF:
+                raise ValueError("a waveform's integer samples are memory codes 0 .. 65535, not %d .. %d (give "
+                                 "floats for volts)" % (data.min(), data.max()))
+            codes = data.astype(np.uint16)
+        else:
+            raise ValueError("a waveform holds volts (floats) or memory codes (integers), not %s" % data.dtype)
+        codes = np.ascontiguousarray(codes)
+        self._api("FillFuncGenMemory", codes.size, codes.ctypes.data_as(ctypes.POINTER(_u16)))
         self.signal_type = "arbitrary"
+        return codes
 
     def square_wave(self, hertz):
         """The square wave generator: 2.5 V square at this frequency, output on."""
-        value = _u32(int(hertz))
+        value = _u32(_integer(hertz, "SetSquareWaveGenFrequency"))
+        if value.value != _integer(hertz, "SetSquareWaveGenFrequency"):
+            raise ValueError("SetSquareWaveGenFrequency: %r does not fit the call's argument" % hertz)
         self._api("SetSquareWaveGenFrequency", ctypes.byref(value))
         return value.value
 
@@ -262,7 +360,7 @@ class Instrument(_Settings):
     """
 
     def __init__(self, address=0x288, flavour="virtual", library=None, private_copy=False, lib=None,
-                 software_trigger=True):
+                 software_trigger=True, defaults=True):
         self.address = address
         self.flavour = flavour
         self._owns_library = lib is None
@@ -272,29 +370,74 @@ class Instrument(_Settings):
         self.channels = (Channel(self._api, 1), Channel(self._api, 2))
         self.generator = Generator(self._api)
         self._software_trigger = software_trigger
+        self._defaults = defaults
 
     # ---- lifecycle
     def open(self):
-        """InitInstrument; the software trigger (complete records) is switched on
-        unless the Instrument was made with ``software_trigger=False``."""
+        """InitInstrument, then the settings of ``DEFAULTS`` (the capture
+        tool's; ``Instrument(defaults=False)`` keeps the library's own) and the
+        software trigger (complete records; ``software_trigger=False`` keeps
+        the card's own trigger).
+
+        A failed open leaves nothing behind: the library is told
+        ExitInstrument, this Instrument lets go of its load, and the next
+        open() (at the right address, or after the other Instrument closed)
+        starts afresh.
+        """
         if self._api.open:
             return self
         if self._owns_library and can_unload() and _LIBRARY_USE.get(_key(self.lib)) == "closed":
             # Another Instrument closed the instrument of this library.
-            if unload_library(self.lib):
-                _LIBRARY_USE.pop(_key(self.lib), None)
+            unload_library(self.lib)
             self._unloaded = True
         if self._unloaded:
+            if not still_loaded(self.lib):
+                _LIBRARY_USE.pop(_key(self.lib), None)  # the spent module has left
             self.lib = self._api.lib = reload_library(self.lib)
             self._unloaded = False
-        _claim_library(self.lib, self.address, self._owns_library and can_unload())
+        try:
+            _claim_library(self.lib, self.address, self._owns_library and can_unload())
+        except OneInstrumentError:
+            self._let_go()
+            raise
         code = self.lib.InitInstrument(self.address)
         if code:
+            # The library's rule: ExitInstrument after a failed InitInstrument,
+            # else no later InitInstrument of this load succeeds.
+            self.lib.ExitInstrument()
             _LIBRARY_USE.pop(_key(self.lib), None)
             self._api.check(code, "InitInstrument(0x%X)" % self.address)
         self._api.open = True
-        self.software_trigger = self._software_trigger
+        try:
+            self.software_trigger = self._software_trigger
+            if self._defaults:
+                self.apply_defaults()
+        except BaseException:
+            self.close()
+            raise
         return self
+
+    def _let_go(self):
+        """Drops this Instrument's own load of the library (it holds no
+        instrument), so that it keeps no other Instrument's module alive; the
+        next open() loads it again."""
+        if self._owns_library and can_unload():
+            if unload_library(self.lib):
+                _LIBRARY_USE.pop(_key(self.lib), None)
+            self._unloaded = True
+
+    def apply_defaults(self):
+        """Sets ``DEFAULTS``: the settings the capture tool starts from."""
+        self.measure_mode = DEFAULTS["measure_mode"]
+        self.sample_rate = DEFAULTS["sample_rate"]
+        self.set_record(DEFAULTS["record_length"], DEFAULTS["post_samples"])
+        for channel in self.channels:
+            channel.range = DEFAULTS["range"]
+        self.trigger_source = DEFAULTS["trigger_source"]
+        self.trigger_mode = DEFAULTS["trigger_mode"]
+        for channel in self.channels:
+            channel.trigger_level = DEFAULTS["trigger_level"]
+        self.trigger_timeout = DEFAULTS["trigger_timeout"]
 
     def close(self):
         if self._api.open:
@@ -350,7 +493,7 @@ class Instrument(_Settings):
     def version(self):
         return self._api.value("RK350_Version").decode()
 
-    serial_number = _setting("GetSerialNumber", ctype=ctypes.c_int32)
+    serial_number = _setting("GetSerialNumber")
 
     @property
     def calibration_date(self):
@@ -359,17 +502,16 @@ class Instrument(_Settings):
         packed = value.value
         return datetime.date(packed & 0xFFFF, (packed >> 16) & 0xFF, packed >> 24)
 
-    channel_count = _setting("GetNrChannels", ctype=_u16)
-    max_sample_rate = _setting("GetMaxSampleFrequencyF", ctype=None)
-    max_record_length = _setting("GetMaxRecordLength", ctype=None)
+    channel_count = _setting("GetNrChannels")
+    max_sample_rate = _setting("GetMaxSampleFrequencyF")
+    max_record_length = _setting("GetMaxRecordLength")
 
     def available_ranges(self):
-        values = (_f64 * 20)()
-        self._api("GetAvailableSensitivities", values)
-        return sorted(v for v in values if v > 0)
+        """The full scales the card offers, in volts."""
+        return _available_ranges(self._api)
 
     # ---- timebase and record
-    sample_rate = _setting("GetSampleFrequencyF", "SetSampleFrequencyF", None, by_ref=True, set_ctype=_f64,
+    sample_rate = _setting("GetSampleFrequencyF", "SetSampleFrequencyF", encode=lambda hz, call: _positive(hz, call),
                            doc="Hz; setting rounds to a rate the card reaches (read it back).")
 
     @property
@@ -378,7 +520,7 @@ class Instrument(_Settings):
 
     @record_length.setter
     def record_length(self, samples):
-        samples = int(samples)
+        samples = _integer(samples, "SetRecordLength")
         if samples < self.post_samples:
             raise ValueError("a record of %d samples cannot hold the %d post-trigger samples: lower post_samples "
                              "first, or set both with set_record(length, post)" % (samples, self.post_samples))
@@ -390,7 +532,7 @@ class Instrument(_Settings):
 
     @post_samples.setter
     def post_samples(self, samples):
-        samples = int(samples)
+        samples = _integer(samples, "SetPostSamples")
         if samples > self.record_length:
             raise ValueError("%d post-trigger samples do not fit a record of %d samples: raise record_length "
                              "first, or set both with set_record(length, post)" % (samples, self.record_length))
@@ -398,7 +540,7 @@ class Instrument(_Settings):
 
     def set_record(self, length, post):
         """Record length and post-trigger samples together, in an order the library accepts."""
-        length, post = int(length), int(post)
+        length, post = _integer(length, "SetRecordLength"), _integer(post, "SetPostSamples")
         if post > length:
             raise ValueError("%d post-trigger samples do not fit a record of %d samples" % (post, length))
         if length >= self.post_samples:
@@ -412,16 +554,19 @@ class Instrument(_Settings):
     def pre_samples(self):
         return self.record_length - self.post_samples
 
-    measure_mode = _setting("GetMeasureMode", "SetMeasureMode", _u8,
-                            encode=lambda mode: _code(mode, MEASURE_MODES, "measure mode"))
-    resolution = _setting("GetResolution", ctype=_u8)
+    measure_mode = _setting("GetMeasureMode", "SetMeasureMode", encode=_vocabulary(MeasureMode),
+                            decode=lambda code: name_of(MeasureMode, code),
+                            doc="'ch1', 'ch2', 'ch12' (both) or 'xy' (or a MeasureMode). Above half the maximum "
+                                "rate only 'ch1' reaches the full rate: both converters sample CH1 in turn.")
+    resolution = _setting("GetResolution")
 
     # ---- trigger
-    trigger_source = _setting("GetTriggerSource", "SetTriggerSource", _u8,
-                              encode=lambda source: _code(source, TRIGGER_SOURCES, "trigger source"),
-                              decode=lambda code: _SOURCE_NAMES.get(code, code),
-                              doc="'ch1', 'ch2', 'external', 'and', 'or', 'xor', 'none' (or the number).")
-    trigger_mode = _setting("GetTriggerMode", "SetTriggerMode", _u8, encode=int)
+    trigger_source = _setting("GetTriggerSource", "SetTriggerSource", encode=_vocabulary(TriggerSource),
+                              decode=lambda code: name_of(TriggerSource, code),
+                              doc="'ch1', 'ch2', 'ext', 'and', 'or', 'xor', 'none' (or a TriggerSource).")
+    trigger_mode = _setting("GetTriggerMode", "SetTriggerMode", encode=_vocabulary(TriggerMode),
+                            decode=lambda code: name_of(TriggerMode, code),
+                            doc="'rising', 'falling', or the mode number 2 .. 6, for both channels.")
 
     @property
     def trigger_timeout(self):
@@ -431,7 +576,19 @@ class Instrument(_Settings):
 
     @trigger_timeout.setter
     def trigger_timeout(self, seconds):
-        self._api("SetTriggerTimeOut", 0xFFFFFFFF if seconds is None else int(round(seconds * 1000)))
+        """None (or math.inf) waits for ever; 0 takes a record without waiting
+        for a trigger; a positive time is kept to the millisecond, at least 1 ms."""
+        if seconds is None or (not isinstance(seconds, str) and _real(seconds, "SetTriggerTimeOut") == math.inf):
+            self._api("SetTriggerTimeOut", 0xFFFFFFFF)
+            return
+        seconds = _real(seconds, "SetTriggerTimeOut")
+        if not seconds >= 0:
+            raise ValueError("SetTriggerTimeOut: a time-out is 0 s or more (None waits for ever), not %r" % seconds)
+        ms = max(1, round(seconds * 1000)) if seconds > 0 else 0
+        if ms > 0xFFFFFFFE:
+            raise ValueError("SetTriggerTimeOut: %r s is beyond the longest time-out, %g s (None waits for ever)"
+                             % (seconds, 0xFFFFFFFE / 1000))
+        self._api("SetTriggerTimeOut", ms)
 
     # ---- measurement
     def process_messages(self):
@@ -448,9 +605,6 @@ class Instrument(_Settings):
                 return
             time.sleep(min(left, 0.002))
 
-    def start(self):
-        self._api("ADC_Start")
-
     def abort(self):
         self._api("ADC_Abort")
 
@@ -466,9 +620,26 @@ class Instrument(_Settings):
         """0 none, 2 channel 1, 4 channel 2, 6 both."""
         return self._api.value("ADC_Triggered")
 
-    def _record(self, data, raw):
-        """The data as a Record with what the library says it holds."""
-        record = data.view(Record)
+    def _settings_now(self):
+        """What a record taken now is taken with."""
+        return {"sample_rate": self.sample_rate, "trigger_index": self.pre_samples,
+                "ranges": tuple(channel.range for channel in self.channels),
+                "measure_mode": MeasureMode(self._read("GetMeasureMode", ctypes.c_uint8))}
+
+    def record_trigger(self):
+        """How the record last read was taken (a RecordTrigger), or None
+        where the library does not say (RK350_GetRecordTrigger)."""
+        if not hasattr(self.lib, "RK350_GetRecordTrigger"):
+            return None
+        how = self._read("RK350_GetRecordTrigger", ctypes.c_uint32)
+        try:
+            return RecordTrigger(how)
+        except ValueError:
+            return None
+
+    def _record(self, data, raw, taken_with):
+        """The data as a Record with what the library says it holds and the
+        settings it was taken with."""
         valid, overrange = [], []
         for channel in (1, 2):
             first, count, flag = ctypes.c_int32(), ctypes.c_int32(), _u32()
@@ -478,38 +649,52 @@ class Instrument(_Settings):
             valid.append((first, count))
             overrange.append(bool(flag.value))
             if not raw:
-                record[channel - 1, :first] = np.nan
-                record[channel - 1, first + count:] = np.nan
-        record.valid = tuple(valid)
-        record.overrange = tuple(overrange)
-        return record
+                data[channel - 1, :first] = np.nan
+                data[channel - 1, first + count:] = np.nan
+        return Record.create(data, valid=tuple(valid), overrange=tuple(overrange), how=self.record_trigger(),
+                             raw=raw, **taken_with)
 
-    def _fetch(self, raw_export, volts_export, raw):
+    def _fetch(self, raw_export, volts_export, raw, taken_with=None):
         """Both channels through an export that fills two buffers of record_length."""
+        taken_with = taken_with or self._settings_now()
         ctype, dtype = (_u16, np.uint16) if raw else (_f64, np.float64)
         data = np.zeros((2, max(0, self.record_length)), dtype=dtype)
         ptr = ctypes.POINTER(ctype)
         self._api(raw_export if raw else volts_export, data[0].ctypes.data_as(ptr), data[1].ctypes.data_as(ptr))
-        return self._record(data, raw)
+        return self._record(data, raw, taken_with)
 
     def get_data(self, raw=False):
-        """The current block record of both channels, a Record of shape (2, record_length)."""
-        return self._fetch("ADC_GetData", "ADC_GetDataVolt", raw)
+        """The current block record of both channels, a Record of shape
+        (2, record_length), with the settings of the last start()."""
+        return self._fetch("ADC_GetData", "ADC_GetDataVolt", raw, self._started_with)
 
-    def block(self, timeout=None, force_after=None, raw=False):
+    _started_with = None
+
+    def start(self):
+        """ADC_Start: arms a block measurement with the current settings."""
+        taken_with = self._settings_now()
+        self._api("ADC_Start")
+        self._started_with = taken_with
+
+    def block(self, timeout=None, force_after=_USE_TRIGGER_TIMEOUT, raw=False):
         """One block measurement: start, wait until the record is complete, fetch.
 
-        ``force_after`` seconds without a trigger force one; ``timeout`` bounds
-        the whole wait (TimeoutError). Returns volts (or raw counts),
-        shape (2, record_length), trigger at index ``pre_samples``.
+        Without a trigger within ``force_after`` seconds (by default the
+        ``trigger_timeout``; None waits for a trigger for ever) a record is
+        forced; ``timeout`` bounds the whole wait (TimeoutError). Returns a
+        Record of volts (or raw counts), shape (2, record_length), the
+        trigger at index ``pre_samples``; ``record.how`` says whether it was
+        triggered or forced where the library reports it.
         """
+        if force_after is _USE_TRIGGER_TIMEOUT:
+            force_after = self.trigger_timeout
         self.start()
         begin = time.monotonic()
         forced = False
         while not self.ready:
             self.process_messages()
             elapsed = time.monotonic() - begin
-            if force_after is not None and not forced and elapsed > force_after and not self.triggered:
+            if force_after is not None and not forced and elapsed >= force_after and not self.triggered:
                 self.force_trigger()
                 forced = True
             if timeout is not None and elapsed > timeout:
@@ -519,16 +704,19 @@ class Instrument(_Settings):
         return self.get_data(raw)
 
     def measure(self, raw=False):
-        """Synchronous measurement (StartMeasurement): returns when one record is read."""
+        """Synchronous measurement (StartMeasurement): returns when one record
+        is read; the library forces one after ``trigger_timeout``."""
+        taken_with = self._settings_now()
         self._api("StartMeasurement")
-        return self.measurement(raw)
+        return self._fetch("GetMeasurementRaw", "GetMeasurement", raw, taken_with)
 
     def measurement(self, raw=False):
         """The record the engine last read (GetMeasurement), a Record of shape (2, record_length)."""
         return self._fetch("GetMeasurementRaw", "GetMeasurement", raw)
 
     def times(self):
-        """Seconds of each sample relative to the trigger instant."""
+        """Seconds of each sample relative to the trigger instant, for the
+        current settings (``record.times()`` gives a record's own)."""
         return (np.arange(self.record_length) - self.pre_samples) / self.sample_rate
 
     def do_measure(self, mode):
@@ -548,6 +736,7 @@ class Instrument(_Settings):
         generator is closed.
         """
         self.take_measurement_ready()
+        taken_with = self._settings_now()
         self.do_measure(-1)
         try:
             taken = 0
@@ -555,7 +744,7 @@ class Instrument(_Settings):
             while count is None or taken < count:
                 self.process_messages()
                 if self.take_measurement_ready():
-                    yield self.measurement()
+                    yield self._fetch("GetMeasurementRaw", "GetMeasurement", False, taken_with)
                     taken += 1
                     last = time.monotonic()
                 elif timeout is not None and time.monotonic() - last > timeout:
@@ -567,4 +756,5 @@ class Instrument(_Settings):
                 self.lib.DoMeasure(0)
 
 
-__all__ = ["Instrument", "Channel", "Generator", "Record", "RK350Error", "TRIGGER_SOURCES", "SIGNAL_TYPES", "MEASURE_MODES"]
+__all__ = ["Instrument", "Channel", "Generator", "Record", "RK350Error", "TRIGGER_SOURCES", "SIGNAL_TYPES", "MEASURE_MODES",
+           "DEFAULTS", "range_at_least"]

@@ -4,50 +4,19 @@ import ctypes
 
 import numpy as np
 
-UNPLUGGED, DC, SINE, SQUARE, STEP, NOISE, GENERATOR = 0, 1, 2, 3, 4, 5, 7
-SOURCE_KINDS = {"unplugged": UNPLUGGED, "dc": DC, "sine": SINE, "square": SQUARE, "step": STEP, "noise": NOISE,
-                "generator": GENERATOR}
+from ._prototypes import SIM_PROTOTYPES as PROTOTYPES
+from ._prototypes import Source
+from .constants import VOCABULARY, Fault, SourceKind, code_of
+
+UNPLUGGED, DC, SINE, SQUARE, STEP, NOISE, GENERATOR = (SourceKind.UNPLUGGED, SourceKind.DC, SourceKind.SINE,
+                                                       SourceKind.SQUARE, SourceKind.STEP, SourceKind.NOISE,
+                                                       SourceKind.GENERATOR)
+SOURCE_KINDS = VOCABULARY[SourceKind]
 EXTERNAL_INPUT = 0
-FAULT_NONE, FAULT_STATUS_STUCK, FAULT_SILENT = 0, 1, 2
-
-
-class Source(ctypes.Structure):
-    """RK350SimSource of rk350_sim.h."""
-
-    _fields_ = [("kind", ctypes.c_int32), ("amplitude", ctypes.c_double), ("frequency", ctypes.c_double),
-                ("offset", ctypes.c_double), ("phase", ctypes.c_double), ("stepTime", ctypes.c_double),
-                ("noise", ctypes.c_double)]
-
-
-_u8, _u16, _u32, _i32, _f64 = ctypes.c_uint8, ctypes.c_uint16, ctypes.c_uint32, ctypes.c_int32, ctypes.c_double
+EEPROM_SIZE = 4096  # bytes of the card's 24C32
+FAULT_NONE, FAULT_STATUS_STUCK, FAULT_SILENT = Fault.NONE, Fault.STATUS_STUCK, Fault.SILENT
+_f64 = ctypes.c_double
 _P = ctypes.POINTER
-
-# name without the RK350Sim_ prefix: (result type, argument types)
-PROTOTYPES = {
-    "Reset": (None, []),
-    "SetBaseAddress": (None, [_u16]),
-    "GetBaseAddress": (_u16, []),
-    "GetRegister": (_u8, [_u8]),
-    "SetEepromVariant": (_u16, [_u32]),
-    "LoadEepromImage": (_u16, [_P(_u8), _u32]),
-    "ReadEepromImage": (_u32, [_P(_u8), _u32]),
-    "InjectBusFault": (None, [_u32]),
-    "StartEepromTrace": (None, []),
-    "StopEepromTrace": (None, []),
-    "GetEepromTraceVcd": (_u32, [ctypes.c_char_p, _u32]),
-    "SetInputSource": (_u16, [_u8, _P(Source)]),
-    "SetInputSamples": (_u16, [_u8, _P(_f64), _u32, _f64, _f64, _i32]),
-    "GetTime": (_f64, []),
-    "SetManualTime": (None, [_f64]),
-    "AdvanceTime": (None, [_f64]),
-    "SetAutoTimeStep": (None, [_f64]),
-    "UseHostTime": (None, []),
-    "GetInputPath": (_u16, [_u8, _P(_f64), _P(_u8), _P(_u8), _P(_f64)]),
-    "GetConverterClock": (_f64, []),
-    "SetFault": (_u16, [_i32]),
-    "GetGeneratorOutput": (_u16, [_P(_f64), _P(_f64), _P(_f64)]),
-    "GetGeneratorVolts": (_f64, [_f64]),
-}
 
 
 class VirtualCard:
@@ -63,11 +32,6 @@ class VirtualCard:
         if not hasattr(lib, "RK350Sim_Reset"):
             raise AttributeError("this library has no virtual card (hardware flavour?)")
         self.lib = lib
-        for name, (restype, argtypes) in PROTOTYPES.items():
-            function = getattr(lib, "RK350Sim_" + name, None)
-            if function is not None:
-                function.restype = restype
-                function.argtypes = argtypes
 
     def has(self, name):
         return hasattr(self.lib, "RK350Sim_" + name)
@@ -100,8 +64,7 @@ class VirtualCard:
     # ---- inputs
     def set_source(self, input, kind, amplitude=0.0, frequency=0.0, offset=0.0, phase=0.0, step_time=0.0, noise=0.0):
         """Connects a built-in source to an input (kind by name or number)."""
-        if isinstance(kind, str):
-            kind = SOURCE_KINDS[kind.lower()]
+        kind = code_of(SourceKind, kind)
         source = Source(kind, amplitude, frequency, offset, phase, step_time, noise)
         self._check(self.lib.RK350Sim_SetInputSource(input, ctypes.byref(source)), "SetInputSource")
 
@@ -137,7 +100,7 @@ class VirtualCard:
     def input_path(self, path):
         """What converter path 1 or 2 does, as the card decodes it:
         (full scale V, AC coupled, input channel digitised, offset V)."""
-        full, ac, channel, offset = _f64(), _u8(), _u8(), _f64()
+        full, ac, channel, offset = _f64(), ctypes.c_uint8(), ctypes.c_uint8(), _f64()
         self._check(self.lib.RK350Sim_GetInputPath(path, ctypes.byref(full), ctypes.byref(ac), ctypes.byref(channel),
                                                    ctypes.byref(offset)), "GetInputPath")
         return full.value, bool(ac.value), channel.value, offset.value
@@ -156,13 +119,14 @@ class VirtualCard:
 
     # ---- EEPROM
     def set_eeprom_variant(self, variant):
+        """An EepromVariant (or its code)."""
         self._check(self.lib.RK350Sim_SetEepromVariant(variant), "SetEepromVariant")
 
     def load_eeprom(self, image):
         data = (ctypes.c_uint8 * len(image)).from_buffer_copy(bytes(image))
         self._check(self.lib.RK350Sim_LoadEepromImage(data, len(image)), "LoadEepromImage")
 
-    def read_eeprom(self, length=65536):
+    def read_eeprom(self, length=EEPROM_SIZE):
         buffer = (ctypes.c_uint8 * length)()
         n = self.lib.RK350Sim_ReadEepromImage(buffer, length)
         return bytes(buffer[:min(n, length)])

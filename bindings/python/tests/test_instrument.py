@@ -48,8 +48,9 @@ def test_identity_of_the_virtual_card(scope):
 
 def test_settings_round_trip_and_bad_values_change_nothing(scope):
     ch1 = scope.channels[0]
-    ch1.range = 3.0
-    assert ch1.range == 2.0
+    ch1.range = 3.0  # the smallest range that holds 3 V
+    assert ch1.range == 4.0
+    ch1.range = 2.0
     ch1.dc_level = -4.0
     assert ch1.dc_level == -4.0
     with pytest.raises(rk350.InvalidValueError):
@@ -79,8 +80,7 @@ def test_settings_round_trip_and_bad_values_change_nothing(scope):
     assert scope.trigger_timeout == 2.5
     with pytest.raises(rk350.InvalidValueError):
         scope.record_length = 65521
-    scope.record_length = 1000
-    scope.post_samples = 1000
+    scope.set_record(1000, 1000)
     assert scope.pre_samples == 0
 
 

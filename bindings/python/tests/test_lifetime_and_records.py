@@ -74,3 +74,12 @@ def test_card_trigger_leaves_nan_where_no_sample_was_taken(scope):
     assert v.overrange[0] and not v.complete
     raw = scope.get_data(raw=True)
     assert (raw[0, :first] == 0x8000).all() and raw.valid == v.valid
+
+
+def test_open_fail_open_on_a_library_passed_in(lib):
+    wrong = rk350.Instrument(lib=lib, address=0x300)
+    with pytest.raises(rk350.NoInstrumentError):
+        wrong.open()
+    # The failed InitInstrument was followed by ExitInstrument: the load is clean.
+    with rk350.Instrument(lib=lib) as scope:
+        assert scope.channel_count == 2

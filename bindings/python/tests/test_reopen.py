@@ -73,3 +73,47 @@ def test_where_libraries_do_not_unload_the_way_out_is_a_private_copy(monkeypatch
     assert scope.lib.GetSquareWaveGenFrequency() == 0  # kept loaded, still callable
     with pytest.raises(rk350.OneInstrumentError, match="private_copy=True"):
         scope.open()
+
+
+def test_a_failed_open_leaves_nothing_behind():
+    # A wrong address, then the right one: in the same process, no restart.
+    wrong = rk350.Instrument(address=0x300)
+    with pytest.raises(rk350.NoInstrumentError):
+        wrong.open()
+    assert not wrong.is_open
+    wrong.address = 0x288
+    with wrong:
+        assert wrong.channel_count == 2
+    with rk350.Instrument() as fresh:
+        assert fresh.channel_count == 2
+
+
+def test_a_refused_second_instrument_keeps_no_one_from_opening_later():
+    first, second = rk350.Instrument(), rk350.Instrument()
+    first.open()
+    with pytest.raises(rk350.OneInstrumentError, match="close that one first"):
+        second.open()
+    first.close()
+    # The refused one let go of its load: the library left with the first.
+    assert not _library._still_loaded(first.lib._rk350_path)
+    with rk350.Instrument() as third:
+        assert third.channel_count == 2
+    with second:
+        assert second.channel_count == 2
+
+
+def test_every_entry_point_kept_from_a_closed_instrument_raises_library_unloaded():
+    scope = rk350.Instrument().open()
+    lib = scope.lib
+    kept = [lib.GetRecordLength, lib.SetRecordLength, lib.RK350Sim_GetTime, lib.RK350_Version]
+    card, channel, generator = scope.card, scope.channels[0], scope.generator
+    scope.close()
+    calls = [lambda: kept[0](), lambda: kept[1](1000), lambda: kept[2](), lambda: kept[3](),
+             lambda: lib.GetRecordLength(), lambda: lib["ExitInstrument"](), lambda: card.time,
+             lambda: card.set_source(2, "dc", offset=1.0), lambda: channel.range, lambda: generator.amplitude,
+             lambda: scope.record_length, lambda: scope.block()]
+    for call in calls:
+        with pytest.raises(rk350.LibraryUnloadedError, match="unloaded when its Instrument closed"):
+            call()
+    # Still the closed-instrument error callers catch already.
+    assert issubclass(rk350.LibraryUnloadedError, rk350.InstrumentClosedError)

@@ -1,0 +1,48 @@
+// The status of a SCPI connection: error classes set their event bits, the
+// queue keeps its oldest entries and says when it overflowed, the status
+// byte summarises the enabled events.
+#include "ieee488_status.h"
+
+#include <gtest/gtest.h>
+
+namespace rk350::scpi {
+namespace {
+
+TEST(Ieee488Status, ErrorsSetTheirClassesEventBits) {
+  const std::pair<int, std::uint8_t> cases[] = {
+      {-113, kCommandError}, {-222, kExecutionError}, {-363, kDeviceError}, {32, kDeviceError}, {-410, kQueryError}};
+  for (const auto& [code, bit] : cases) {
+    Ieee488Status s;
+    s.ReadEvents();  // power-on
+    s.Push({code, "x"});
+    EXPECT_EQ(s.ReadEvents(), bit) << code;
+    EXPECT_EQ(s.ReadEvents(), 0) << "reading clears";
+  }
+}
+
+TEST(Ieee488Status, TheQueueKeepsTheOldestAndEndsWithOverflow) {
+  Ieee488Status s;
+  for (int i = 0; i < 100; ++i) s.Push({-100 - i % 10, "e" + std::to_string(i)});
+  EXPECT_EQ(s.ErrorCount(), 32u);
+  EXPECT_EQ(s.PopError(), "-100,\"e0\"");
+  for (int i = 1; i < 31; ++i) s.PopError();
+  EXPECT_EQ(s.PopError(), "-350,\"Queue overflow\"");
+  EXPECT_EQ(s.PopError(), "0,\"No error\"");
+}
+
+TEST(Ieee488Status, TheStatusByteSummarisesEnabledEventsAndTheQueue) {
+  Ieee488Status s;
+  s.Clear();
+  EXPECT_EQ(s.StatusByte(), 0);
+  s.Push({-222, "x"});
+  EXPECT_EQ(s.StatusByte(), kErrorAvailable);
+  s.SetEventEnable(kExecutionError);
+  EXPECT_EQ(s.StatusByte(), kErrorAvailable | kEventSummary);
+  s.SetServiceEnable(kEventSummary);
+  EXPECT_EQ(s.StatusByte(), kErrorAvailable | kEventSummary | kServiceRequest);
+  s.Clear();
+  EXPECT_EQ(s.StatusByte(), 0);
+}
+
+}  // namespace
+}  // namespace rk350::scpi

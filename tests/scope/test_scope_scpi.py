@@ -1,0 +1,234 @@
+"""The scope as a LAN instrument: SCPI over raw TCP, driven by the clients labs
+use (pyvisa with its pure-Python backend, lxi-tools) and by a bare socket for
+input no client would send."""
+import csv
+import io
+import subprocess
+import threading
+import time
+
+import pytest
+import pyvisa
+
+from scope_client import DEADLINE, Scope
+from scpi_client import RawScpi
+
+
+@pytest.fixture
+def visa(scope):
+    manager = pyvisa.ResourceManager("@py")
+    instrument = manager.open_resource("TCPIP::127.0.0.1::%d::SOCKET" % scope.scpi_port,
+                                       read_termination="\n", write_termination="\n", timeout=DEADLINE * 1000)
+    yield instrument
+    instrument.close()
+    manager.close()
+
+
+def errors(instrument):
+    entries = []
+    while True:
+        code, text = instrument.query(":SYST:ERR?").split(",", 1)
+        if int(code) == 0:
+            return entries
+        entries.append((int(code), text))
+
+
+def csv_volts(scope, channel):
+    """The shown record's volts of a channel from the page's CSV download."""
+    status, data = scope.request("GET", "/api/record.csv")
+    assert status == 200
+    rows = [r for r in csv.reader(io.StringIO(data.decode())) if r and not r[0].startswith("#")]
+    column = rows[0].index("CH%d_V" % channel) if "CH%d_V" % channel in rows[0] else 1 + (channel - 1)
+    return [float(r[column]) if r[column] not in ("", "nan", "NaN") else None for r in rows[1:]]
+
+
+def test_identity_and_settings_are_shared_with_the_page(scope, visa):
+    identity = visa.query("*IDN?").split(",")
+    assert identity[0] == "RK350" and identity[1] == "RK350 virtual card" and identity[2].isdigit()
+    assert identity[3]  # the library's version
+
+    # Long and short forms, any case, chained, with suffixes and units.
+    visa.write(":channel1:range 4;:CHAN2:COUP AC;OFFS 100 mV;:trig:sour chan2;slop neg;lev 0.25V;:SOUR:FREQ 2.5kHz;"
+               ":source:voltage 500mV;VOLT:OFFS 0.1;:FUNC SQU;:FUNC:SQU:DCYC 30%;:TRIG:TIM 0.5 s;:ACQ:POIN 8000")
+    assert errors(visa) == []
+    settings = scope.settings()["settings"]
+    assert settings["ch1"]["range"] == 4
+    assert settings["ch2"]["coupling"] == "ac" and settings["ch2"]["dcLevel"] == pytest.approx(0.1)
+    assert settings["trigger"]["source"] == "ch2" and settings["trigger"]["slope"] == "falling"
+    assert settings["trigger"]["level"] == 0.25 and settings["trigger"]["timeout"] == 500
+    assert settings["generator"] == {**settings["generator"], "frequency": 2500, "amplitude": 0.5, "offset": 0.1,
+                                     "type": "square", "symmetry": 30}
+    assert settings["samples"] == 8000
+
+    # The page's change shows over SCPI.
+    status, _ = scope.post({"trigger": {"level": -0.125, "hysteresis": 0.05}, "ch1": {"on": False}})
+    assert status == 200
+    assert visa.query(":TRIG:LEV?;HYST?") == "-0.125;0.05"
+    assert visa.query(":CHAN1:DISP?;:CHAN2:DISP?") == "0;1"
+    assert visa.query(":TRIG:SOUR?;SLOP?;:FUNC?;:OUTP?;:CHAN2:COUP?") == "CHAN2;NEG;SQU;1;AC"
+    visa.write(":TRIG:HYST DEF;:TRIG:TIM INF")
+    assert visa.query(":TRIG:HYST?;TIM?") == "DEF;INF"
+    visa.write("*RST")
+    assert visa.query(":CHAN1:RANG?;:CHAN1:DISP?;:ACQ:POIN?;:FREQ?") == "2;1;5000;1000"
+
+
+@pytest.mark.parametrize("form, datatype, step", [("BYTE", "B", 128), ("WORD", "H", 32768)])
+def test_waveform_blocks_hold_the_records_samples(scope, visa, form, datatype, step):
+    visa.write(":CHAN2:DISP ON;:CHAN1:RANG 2;:SOUR:FREQ 2kHz;:ACQ:POIN 6000;:ACQ:PRET 20")
+    assert visa.query(":SING;*OPC?") == "1"
+    assert visa.query(":ACQ:STAT?") == "STOP"
+    for channel in (1, 2):
+        visa.write(":WAV:SOUR CHAN%d;:WAV:FORM %s" % (channel, form))
+        preamble = [float(v) for v in visa.query(":WAV:PRE?").split(",")]
+        form_code, kind, points, count, xinc, xorg, xref, yinc, yorg, yref = preamble
+        assert (form_code, kind, count, xref, yorg, yref) == ({"BYTE": 0, "WORD": 1}[form], 0, 1, 0, 0, step)
+        first, held = (int(v) for v in visa.query(":WAV:VAL?").split(","))
+        assert points == held and xinc == 1e-6 and xorg == pytest.approx((first - 1200) * 1e-6)
+        codes = visa.query_binary_values(":WAV:DATA?", datatype=datatype, is_big_endian=True, container=list)
+        assert len(codes) == held
+        volts = [(c - yref) * yinc + yorg for c in codes]
+        library = csv_volts(scope, channel)
+        assert len(library) == 6000
+        assert all(v is None for v in library[:first] + library[first + held:])
+        # Sample by sample: the 8-bit card's samples are whole codes, so both forms are exact.
+        assert volts == library[first:first + held]
+    assert errors(visa) == []
+
+
+def test_ascii_waveform_and_measurements_match_the_page(scope, visa):
+    visa.write(":SOUR:FREQ 5kHz;:SOUR:VOLT 0.75;:CHAN1:RANG 2;:WAV:SOUR CHAN1;:WAV:FORM ASC")
+    visa.write(":DIG")
+    status, record = scope.request("GET", "/api/record")
+    assert status == 200
+    block = visa.query(":WAV:DATA?")  # ASCii too comes as a definite-length block
+    digits = int(block[1])
+    assert block[0] == "#" and int(block[2:2 + digits]) == len(block) - 2 - digits
+    values = [float(v) for v in block[2 + digits:].split(",")]
+    first, held = record["channels"][0]["held"]
+    assert values == record["channels"][0]["volts"][first:first + held]
+    figures = record["channels"][0]["figures"]
+    frequency, vpp, vrms, vavg = (float(v) for v in visa.query(":MEAS:FREQ?;VPP?;VRMS?;VAV? CHAN1").split(";"))
+    assert frequency == figures["frequency"] and frequency == pytest.approx(5000, rel=1e-3)
+    assert (vpp, vrms, vavg) == (figures["peakToPeak"], figures["rms"], figures["mean"])
+    # A DC input has no frequency: the standard's "not a number".
+    scope.post({"ch2": {"on": True, "source": "dc:0:0:0.5"}})
+    visa.write(":DIG")
+    assert visa.query(":MEAS:FREQ? CHAN2") == "9.91E+37"
+    assert float(visa.query(":MEAS:VAV? CHAN2")) == pytest.approx(0.5, abs=0.02)
+
+
+def test_lxi_tools_drive_it(scope):
+    def lxi(command):
+        result = subprocess.run(["lxi", "scpi", "--raw", "-a", "127.0.0.1", "-p", str(scope.scpi_port), command],
+                                capture_output=True, text=True, timeout=DEADLINE)
+        assert result.returncode == 0, result.stderr
+        return result.stdout.strip()
+
+    assert lxi("*IDN?").startswith("RK350,")
+    lxi(":SOURce:FREQuency 1234")
+    assert scope.settings()["settings"]["generator"]["frequency"] == 1234
+    assert lxi(":SOUR:FREQ?") == "1234"
+
+
+# (bytes sent, the error expected, the text it names)
+BAD_INPUT = [
+    (b":BOGus:HEADer 1\n", -113, "Undefined header"),
+    (b":CHANnel3:RANGe 2\n", -114, "suffix out of range"),
+    (b":CHAN1:RANG 2 Hz\n", -131, "Invalid suffix"),
+    (b":CHAN1:RANG 2 parsecs\n", -131, "Invalid suffix"),
+    (b":ACQ:POIN 5 V\n", -138, "Suffix not allowed"),
+    (b":CHAN1:RANG 1e300\n", -222, "ch1.range"),
+    (b":ACQ:POIN 70000\n", -222, "samples 70000"),
+    (b":ACQ:POIN 12.5\n", -222, "whole number"),
+    (b":ACQ:COUN -1\n", -222, "average"),
+    (b":SOUR:FREQ 1e99\n", -222, "generator.frequency"),
+    (b":TRIG:SOUR FOO\n", -224, "CHAN1, CHAN2, EXT"),
+    (b":TRIG:SOUR XOR\n", 4, "ResultNotAvailable"),
+    (b":CHAN1:RANG\n", -109, "Missing parameter"),
+    (b":CHAN1:RANG 2,3\n", -108, "Parameter not allowed"),
+    (b":CHAN1:RANG ON\n", -104, "Data type error"),
+    (b":CHAN1:RANG 'two'\n", -104, "Data type error"),
+    (b":CHAN1:RANG 2 3\n", -103, "Invalid separator"),
+    (b":CHAN1:RANG 'open\n", -151, "not closed"),
+    (b":CHAN1:RANG 1e999\n", -123, "Exponent"),
+    (b"*IDN\n", -113, "query only"),
+    (b":WAV:DATA\n", -113, "query only"),
+    (b"A" * (1 << 20) + b"\n", -363, "Input buffer overrun"),
+    (b":CHAN1:RANG #7" + b"2000000" + b"\n" * 2000000 + b"\n", -223, "Too much data"),
+    (bytes(c for c in range(256) if c not in b"\n#\"'") + b"\n", -101, "Invalid character"),
+    (b"\x00\xff\xfe:CHAN1:RANG 4\n", -101, "Invalid character"),
+]
+
+
+def test_bad_input_gets_its_error_and_loses_nothing(scope):
+    client = RawScpi(scope.scpi_port)
+    try:
+        client.send(":CHAN1:RANG 4;:TRIG:LEV 0.5")
+        assert client.errors() == []
+        before = scope.settings()
+        for data, code, words in BAD_INPUT:
+            client.send(data)
+            entries = client.errors()
+            assert [c for c, _ in entries] == [code], (data[:40], entries)
+            assert words in entries[0][1], (data[:40], entries)
+            assert client.query("*IDN?").startswith("RK350,")
+        # A block that stops short of its length is dropped after a pause, with its error.
+        client.send(b":CHAN1:RANG #15ab\n")
+        time.sleep(3)
+        assert [c for c, _ in client.errors()] == [-160]
+        assert scope.settings() == before, "a refused command changed a setting"
+        # The command before a fault in the same message still runs.
+        client.send(":TRIG:LEV 0.25;:BOGUS")
+        assert [c for c, _ in client.errors()] == [-113]
+        assert client.query(":TRIG:LEV?") == "0.25"
+        # The queue holds its oldest entries and says it overflowed.
+        client.send(";".join([":BOGUS"] * 50))
+        client.send(";".join([":BOGUS"] * 50))
+        assert client.query(":SYST:ERR:COUN?") == "32"
+        assert client.errors()[-1] == (-350, "Queue overflow")
+        client.send("*ESE 32;*CLS")
+        client.send(":BOGUS")
+        assert int(client.query("*STB?")) & 0x24 == 0x24
+        assert int(client.query("*ESR?")) & 32 == 32
+    finally:
+        client.close()
+
+
+def test_clients_are_served_side_by_side(scope):
+    holder, other = RawScpi(scope.scpi_port), RawScpi(scope.scpi_port)
+    try:
+        holder.send(":SYST:LOCK ON")
+        assert holder.query(":SYST:LOCK?") == "1" and other.query(":SYST:LOCK?") == "0"
+        other.send(":CHAN1:RANG 4")
+        assert [c for c, _ in other.errors()] == [-203]
+        other.send(":SYST:LOCK ON")
+        assert [c for c, _ in other.errors()] == [-203]
+        assert other.query(":CHAN1:RANG?") == "2"  # queries still answer
+        assert holder.query(":CHAN1:RANG 0.8;*OPC?") == "1"
+        assert other.query(":CHAN1:RANG?") == "0.8"
+        holder.close()  # the lock goes with its connection
+        deadline = time.monotonic() + DEADLINE
+        while other.query(":SYST:LOCK ON;:SYST:LOCK?") != "1":
+            assert time.monotonic() < deadline
+        # A client that asks for much and reads nothing holds only itself.
+        hog = RawScpi(scope.scpi_port)
+        hog.send(":WAV:FORM ASC;" + ";".join([":WAV:DATA?"] * 200))
+        for _ in range(5):
+            assert other.query("*IDN?").startswith("RK350,")
+        status, _ = scope.post({"trigger": {"level": 0.1}})
+        assert status == 200
+        assert other.query(":TRIG:LEV?") == "0.1"
+        hog.close()
+    finally:
+        other.close()
+
+
+def test_port_options(scope):
+    result = subprocess.run([scope.process.args[0], "--port", "0", "--scpi-port", str(scope.scpi_port)],
+                            capture_output=True, text=True, timeout=DEADLINE)
+    assert result.returncode == 3 and "cannot serve SCPI" in result.stderr
+    quiet = Scope("--no-scpi")
+    try:
+        assert quiet.scpi_port is None
+    finally:
+        assert quiet.close() == 0

@@ -1,0 +1,57 @@
+// The status of one SCPI connection as IEEE 488.2 keeps it: the error queue,
+// the standard event status register with its enable mask, and the status
+// byte made from them.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "scpi_parser.h"
+
+namespace rk350::scpi {
+
+// Bits of the standard event status register.
+enum EventBit : std::uint8_t {
+  kOperationComplete = 1 << 0,
+  kQueryError = 1 << 2,
+  kDeviceError = 1 << 3,
+  kExecutionError = 1 << 4,
+  kCommandError = 1 << 5,
+  kPowerOn = 1 << 7,
+};
+
+// Bits of the status byte.
+enum StatusBit : std::uint8_t {
+  kErrorAvailable = 1 << 2,  // the error queue is not empty
+  kEventSummary = 1 << 5,    // an enabled event is set
+  kServiceRequest = 1 << 6,
+};
+
+class Ieee488Status {
+ public:
+  // Queues the error and sets its class's event bit; a full queue keeps its
+  // oldest entries and ends with "Queue overflow".
+  void Push(const Error& error);
+  // The oldest error, or 0,"No error".
+  std::string PopError();
+  std::size_t ErrorCount() const { return errors_.size(); }
+  void Clear();  // *CLS: the queue and the event register
+
+  void SetEvent(std::uint8_t bits) { events_ |= bits; }
+  std::uint8_t ReadEvents();  // *ESR?: reads and clears
+  std::uint8_t EventEnable() const { return eventEnable_; }
+  void SetEventEnable(std::uint8_t mask) { eventEnable_ = mask; }
+  std::uint8_t ServiceEnable() const { return serviceEnable_; }
+  void SetServiceEnable(std::uint8_t mask) { serviceEnable_ = mask & ~kServiceRequest; }
+  std::uint8_t StatusByte() const;
+
+ private:
+  static constexpr std::size_t kQueueLength = 32;
+  std::deque<Error> errors_;
+  std::uint8_t events_ = kPowerOn;
+  std::uint8_t eventEnable_ = 0;
+  std::uint8_t serviceEnable_ = 0;
+};
+
+}  // namespace rk350::scpi

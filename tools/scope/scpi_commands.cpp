@@ -1,0 +1,607 @@
+#include "scpi_commands.h"
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+#include <vector>
+
+#include "rk350/rk350.h"
+#include "trigger_sources.h"
+
+namespace rk350::scpi {
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+// A command refused: the error goes to the queue, the message goes on.
+struct Refused {
+  Error error;
+};
+
+[[noreturn]] void Refuse(int code, const std::string& message) { throw Refused{{code, message}}; }
+
+struct Session::Call {
+  Session& session;
+  const Command& command;
+  int suffix;  // the numeric suffix of the header's suffixed node (CHANnel<n>), 1 when none
+  std::string response;
+};
+
+namespace {
+
+// ---- Parameters ---------------------------------------------------------------------
+
+void CountParameters(const Command& c, std::size_t least, std::size_t most) {
+  if (c.parameters.size() < least) Refuse(-109, "Missing parameter");
+  if (c.parameters.size() > most) Refuse(-108, "Parameter not allowed");
+}
+
+// A number in `unit` ("" for none); the suffix, when written, must be that unit.
+double Number(const Parameter& p, const char* unit) {
+  if (p.kind != Parameter::Kind::Number) Refuse(-104, "Data type error;a number is expected");
+  if (!p.unit.empty() && p.unit != unit)
+    Refuse(*unit == '\0' ? -138 : -131, std::string(*unit == '\0' ? "Suffix not allowed" : "Invalid suffix") + ";'" +
+                                            p.unit + "' where " + (*unit ? unit : "no unit") + " belongs");
+  return p.number;
+}
+
+bool Boolean(const Parameter& p) {
+  if (p.kind == Parameter::Kind::Word) {
+    if (p.text == "ON") return true;
+    if (p.text == "OFF") return false;
+  } else if (p.kind == Parameter::Kind::Number && p.unit.empty()) {
+    return std::nearbyint(p.number) != 0;
+  }
+  Refuse(-224, "Illegal parameter value;ON, OFF, 1 or 0");
+}
+
+// A choice's words: the SCPI mnemonic and the settings' value for it.
+struct Word {
+  const char* mnemonic;  // "POSitive"; a trailing digit is a suffix ("CHANnel1")
+  json value;
+};
+
+bool WordMatches(const Word& word, const std::string& written) {
+  std::string pattern = word.mnemonic;
+  if (!pattern.empty() && std::isdigit(static_cast<unsigned char>(pattern.back()))) {
+    const int wanted = pattern.back() - '0';
+    pattern.pop_back();
+    int suffix = 0;
+    return MatchMnemonic(pattern, written, &suffix) && suffix == wanted;
+  }
+  return MatchMnemonic(pattern, written, nullptr);
+}
+
+std::string ShortForm(const char* mnemonic) {
+  std::string s;
+  for (const char* c = mnemonic; *c != '\0'; ++c)
+    if (!(*c >= 'a' && *c <= 'z')) s += *c;
+  return s;
+}
+
+std::string WordList(std::span<const Word> words) {
+  std::string list;
+  for (const auto& w : words) list += (list.empty() ? "" : ", ") + ShortForm(w.mnemonic);
+  return list;
+}
+
+// ---- The settings: one row per header, naming the page's JSON setting -----------------
+
+enum class Kind { Quantity, Integer, Choice, Boolean };
+
+struct SettingRow {
+  const char* header;  // the pattern, '#' marks the channel suffix
+  const char* key;     // the JSON setting, '#' the channel number
+  Kind kind;
+  const char* unit;         // Quantity: the unit of the SCPI value
+  double scale;             // JSON value = SCPI value × scale
+  std::vector<Word> words;  // Choice: every value; others: special words (AUTO, INFinity, DEFault)
+};
+
+const std::vector<Word>& TriggerSourceWords() {
+  // The SCPI names of the trigger sources, keyed by the tools' names.
+  static const std::vector<Word> words = [] {
+    const std::pair<const char*, const char*> mnemonics[] = {
+        {"ch1", "CHANnel1"}, {"ch2", "CHANnel2"}, {"ext", "EXTernal"}, {"and", "AND"},
+        {"or", "OR"},        {"xor", "XOR"},      {"none", "NONE"}};
+    std::vector<Word> w;
+    for (const auto& source : capture::TriggerSources())
+      for (const auto& [name, mnemonic] : mnemonics)
+        if (std::string_view(source.name) == name) w.push_back({mnemonic, name});
+    return w;
+  }();
+  return words;
+}
+
+const std::vector<SettingRow>& SettingRows() {
+  static const std::vector<SettingRow> rows = {
+      {":ACQuire:SRATe", "rate", Kind::Quantity, "HZ", 1, {}},
+      {":ACQuire:POINts", "samples", Kind::Integer, "", 1, {}},
+      {":ACQuire:PRETrigger", "preTrigger", Kind::Quantity, "PCT", 1, {}},
+      {":ACQuire:COUNt", "average", Kind::Integer, "", 1, {}},
+      {":CHANnel#:RANGe", "ch#.range", Kind::Quantity, "V", 1, {{"AUTO", "auto"}}},
+      {":CHANnel#:COUPling", "ch#.coupling", Kind::Choice, "", 1, {{"DC", "dc"}, {"AC", "ac"}}},
+      {":CHANnel#:OFFSet", "ch#.dcLevel", Kind::Quantity, "V", 1, {}},
+      {":CHANnel#:DISPlay", "ch#.on", Kind::Boolean, "", 1, {}},
+      {":TRIGger:SOURce", "trigger.source", Kind::Choice, "", 1, TriggerSourceWords()},
+      {":TRIGger:SLOPe", "trigger.slope", Kind::Choice, "", 1, {{"POSitive", "rising"}, {"NEGative", "falling"}}},
+      {":TRIGger:LEVel", "trigger.level", Kind::Quantity, "V", 1, {}},
+      {":TRIGger:HYSTeresis", "trigger.hysteresis", Kind::Quantity, "V", 1, {{"DEFault", nullptr}}},
+      {":TRIGger:TIMeout", "trigger.timeout", Kind::Quantity, "S", 1000, {{"INFinity", nullptr}}},
+      {"[:SOURce]:FUNCtion",
+       "generator.type",
+       Kind::Choice,
+       "",
+       1,
+       {{"SINusoid", "sine"}, {"TRIangle", "triangle"}, {"SQUare", "square"}, {"DC", "dc"}, {"NOISe", "noise"}}},
+      {"[:SOURce]:FREQuency", "generator.frequency", Kind::Quantity, "HZ", 1, {}},
+      {"[:SOURce]:VOLTage", "generator.amplitude", Kind::Quantity, "V", 1, {}},
+      {"[:SOURce]:VOLTage:OFFSet", "generator.offset", Kind::Quantity, "V", 1, {}},
+      {"[:SOURce]:FUNCtion:SQUare:DCYCle", "generator.symmetry", Kind::Quantity, "PCT", 1, {}},
+      {":OUTPut", "generator.on", Kind::Boolean, "", 1, {}},
+  };
+  return rows;
+}
+
+// The JSON key of a row for channel `n`, as a path of names.
+std::vector<std::string> KeyPath(const char* key, int n) {
+  std::vector<std::string> path{""};
+  for (const char* c = key; *c != '\0'; ++c) {
+    if (*c == '.')
+      path.emplace_back();
+    else if (*c == '#')
+      path.back() += std::to_string(n);
+    else
+      path.back() += *c;
+  }
+  return path;
+}
+
+json Patch(const std::vector<std::string>& path, json value) {
+  for (auto it = path.rbegin(); it != path.rend(); ++it) value = json{{*it, std::move(value)}};
+  return value;
+}
+
+}  // namespace
+
+using Call = Session::Call;
+
+struct Entry {
+  const char* header;                  // the pattern: optional nodes in brackets, '#' a numeric suffix
+  std::function<void(Call&)> command;  // null: no command form
+  std::function<void(Call&)> query;    // null: no query form
+  bool changes = true;                 // refused while another connection holds the lock
+};
+
+std::uint8_t Mask(Call& c) {
+  CountParameters(c.command, 1, 1);
+  const double v = Number(c.command.parameters[0], "");
+  if (v < 0 || v > 255 || v != std::nearbyint(v)) Refuse(-222, "Data out of range;0 … 255");
+  return static_cast<std::uint8_t>(v);
+}
+
+// ---- Handlers ---------------------------------------------------------------------
+
+struct Handlers {
+  using Call = Session::Call;
+  static std::vector<Entry> BuildTable();
+
+  static scope::InstrumentThread& Instrument(Call& c) { return c.session.shared_.instrument; }
+
+  static json Settings(Call& c) { return Instrument(c).State()["settings"]; }
+
+  // Applies a patch as the page does; a refusal becomes the error the
+  // standard has for it, carrying the result's name and meaning.
+  static json Apply(Call& c, const json& patch) {
+    const scope::Answer answer = Instrument(c).ApplySettings(patch);
+    if (answer.status == 200) return answer.body;
+    const auto& b = answer.body;
+    const std::string text = b.value("error", std::string("refused"));
+    if (!b.contains("result")) Refuse(-300, "Device-specific error;" + text);
+    const std::string why = b.value("result", std::string()) + ": " + b.value("meaning", std::string());
+    const unsigned code = b.value("code", 0u);
+    if (code == RK350_RESULT_INVALID_VALUE) Refuse(-222, "Data out of range;" + text + " (" + why + ")");
+    // Any other refusal of the library: its result code as the instrument's own error number.
+    Refuse(static_cast<int>(code), why + "; " + text);
+  }
+
+  static void Setting(Call& c, const SettingRow& row) {
+    CountParameters(c.command, 1, 1);
+    const Parameter& p = c.command.parameters[0];
+    json value;
+    bool found = false;
+    if (p.kind == Parameter::Kind::Word)
+      for (const auto& w : row.words)
+        if (WordMatches(w, p.text)) {
+          value = w.value;
+          found = true;
+        }
+    if (!found) {
+      switch (row.kind) {
+        case Kind::Choice:
+          Refuse(-224, "Illegal parameter value;one of " + WordList(row.words));
+        case Kind::Boolean:
+          value = Boolean(p);
+          break;
+        case Kind::Integer: {
+          const double n = Number(p, row.unit);
+          if (n != std::nearbyint(n) || std::fabs(n) > 1e15) Refuse(-222, "Data out of range;a whole number");
+          value = static_cast<std::int64_t>(n);
+          break;
+        }
+        case Kind::Quantity: {
+          const double v = Number(p, row.unit) * row.scale;
+          // Milliseconds are whole numbers for the settings.
+          if (row.scale != 1)
+            value = static_cast<std::int64_t>(std::clamp(std::nearbyint(v), -1e15, 1e15));
+          else
+            value = v;
+          break;
+        }
+      }
+    }
+    Apply(c, Patch(KeyPath(row.key, c.suffix), value));
+  }
+
+  static void SettingQuery(Call& c, const SettingRow& row) {
+    CountParameters(c.command, 0, 0);
+    json v = Settings(c);
+    for (const auto& name : KeyPath(row.key, c.suffix)) {
+      if (!v.is_object() || !v.contains(name)) Refuse(-300, "Device-specific error;no setting " + name);
+      v = json(v[name]);
+    }
+    for (const auto& w : row.words)
+      if (w.value == v) {
+        std::string s = ShortForm(w.mnemonic);
+        c.response = s;
+        return;
+      }
+    if (v.is_boolean())
+      c.response = v.get<bool>() ? "1" : "0";
+    else if (v.is_number())
+      c.response = FormatNumber(v.get<double>() / row.scale);
+    else if (v.is_string())
+      c.response = QuotedString(v.get<std::string>());
+    else
+      c.response = "9.91E+37";
+  }
+
+  static void Acquisition(Call& c, const char* mode) {
+    CountParameters(c.command, 0, 0);
+    const json state = Apply(c, {{"acquisition", mode}});
+    if (std::string_view(mode) == "single") {
+      c.session.pending_ = true;
+      c.session.pendingVersion_ = state.value("version", 0ull);
+    }
+  }
+
+  static void Reset(Call& c) {
+    CountParameters(c.command, 0, 0);
+    const bool virtualCard = Instrument(c).Offer().value("virtualCard", false);
+    scope::ScopeSettings defaults = scope::CompleteSettings(capture::CaptureOptions{}, virtualCard);
+    defaults.options.generatorGiven = true;
+    Apply(c, scope::SettingsToJson(defaults));
+    c.session.waveformSource_ = 1;
+    c.session.format_ = WaveformFormat::Byte;
+    c.session.pending_ = false;
+  }
+
+  static void Identity(Call& c) {
+    const json offer = Instrument(c).Offer();
+    const bool virtualCard = offer.value("virtualCard", false);
+    std::string serial = "0";
+    if (offer.contains("serial") && offer["serial"].is_number()) serial = std::to_string(offer["serial"].get<long>());
+    c.response = std::string("RK350,") + (virtualCard ? "RK350 virtual card" : "RK350") + "," + serial + "," +
+                 offer.value("libraryVersion", std::string("unknown"));
+  }
+
+  static int ChannelParameter(Call& c, int fallback) {
+    CountParameters(c.command, 0, 1);
+    if (c.command.parameters.empty()) return fallback;
+    const Parameter& p = c.command.parameters[0];
+    int n = 0;
+    if (p.kind != Parameter::Kind::Word || !MatchMnemonic("CHANnel", p.text, &n))
+      Refuse(-224, "Illegal parameter value;CHANnel1 or CHANnel2");
+    if (n < 1 || n > 2) Refuse(-224, "Illegal parameter value;CHANnel1 or CHANnel2");
+    return n;
+  }
+
+  // The trace of a channel in the record, or a refusal naming why there is none.
+  static const capture::ChannelTrace& Trace(const scope::Frame& frame, int channel, std::size_t* index = nullptr) {
+    const std::string name = "CH" + std::to_string(channel);
+    for (std::size_t i = 0; i < frame.record.channels.size(); ++i)
+      if (frame.record.channels[i].name == name) {
+        if (index != nullptr) *index = i;
+        return frame.record.channels[i];
+      }
+    Refuse(-230, "Data corrupt or stale;the record holds no " + name + " (:CHANnel" + std::to_string(channel) +
+                     ":DISPlay ON)");
+  }
+
+  static std::shared_ptr<const scope::Frame> Frame(Call& c) {
+    auto frame = c.session.Record();
+    if (!frame) Refuse(-230, "Data corrupt or stale;no record yet");
+    return frame;
+  }
+
+  static void Measure(Call& c, double capture::ChannelStatistics::*field, bool frequency) {
+    const int channel = ChannelParameter(c, c.session.waveformSource_);
+    const auto frame = Frame(c);
+    std::size_t index = 0;
+    Trace(*frame, channel, &index);
+    const auto& stats = frame->statistics[index];
+    if (frequency)
+      c.response = FormatNumber(stats.frequency.value_or(NAN));  // 9.91E37: not periodic
+    else
+      c.response = FormatNumber(stats.count > 0 ? stats.*field : NAN);
+  }
+
+  static void WaveformData(Call& c) {
+    CountParameters(c.command, 0, 0);
+    const auto frame = Frame(c);
+    const auto& trace = Trace(*frame, c.session.waveformSource_);
+    c.response = WaveformBlock(trace, c.session.format_);
+  }
+
+  static void Preamble(Call& c) {
+    CountParameters(c.command, 0, 0);
+    const auto frame = Frame(c);
+    const auto& trace = Trace(*frame, c.session.waveformSource_);
+    const int averaged = Instrument(c).State()["settings"].value("average", 1);
+    c.response = WaveformPreamble(frame->record, trace, c.session.format_, averaged);
+  }
+
+  static void Valid(Call& c) {
+    CountParameters(c.command, 0, 0);
+    const auto frame = Frame(c);
+    std::size_t first = 0, count = 0;
+    scope::HeldRange(Trace(*frame, c.session.waveformSource_), first, count);
+    c.response = std::to_string(first) + "," + std::to_string(count);
+  }
+};
+
+std::vector<Entry> Handlers::BuildTable() {
+  using H = Handlers;
+  std::vector<Entry> t;
+  for (const auto& row : SettingRows())
+    t.push_back({row.header, [&row](Call& c) { H::Setting(c, row); }, [&row](Call& c) { H::SettingQuery(c, row); }});
+  t.push_back({"*IDN", nullptr, [](Call& c) { H::Identity(c); }, false});
+  t.push_back({"*RST", [](Call& c) { H::Reset(c); }, nullptr});
+  t.push_back({"*CLS",
+               [](Call& c) {
+                 CountParameters(c.command, 0, 0);
+                 c.session.status_.Clear();
+               },
+               nullptr, false});
+  t.push_back({"*ESE", [](Call& c) { c.session.status_.SetEventEnable(Mask(c)); },
+               [](Call& c) { c.response = std::to_string(c.session.status_.EventEnable()); }, false});
+  t.push_back({"*ESR", nullptr, [](Call& c) { c.response = std::to_string(c.session.status_.ReadEvents()); }, false});
+  t.push_back({"*SRE", [](Call& c) { c.session.status_.SetServiceEnable(Mask(c)); },
+               [](Call& c) { c.response = std::to_string(c.session.status_.ServiceEnable()); }, false});
+  t.push_back({"*STB", nullptr, [](Call& c) { c.response = std::to_string(c.session.status_.StatusByte()); }, false});
+  t.push_back({"*OPC", [](Call& c) { c.session.opcRequested_ = c.session.waitRequested_ = true; },
+               [](Call& c) {
+                 c.session.waitRequested_ = true;
+                 c.response = "1";
+               },
+               false});
+  t.push_back({"*WAI", [](Call& c) { c.session.waitRequested_ = true; }, nullptr, false});
+  // The card answered when the scope opened it, and the instrument thread runs.
+  t.push_back({"*TST", nullptr, [](Call& c) { c.response = "0"; }, false});
+  t.push_back({":SYSTem:ERRor[:NEXT]", nullptr, [](Call& c) { c.response = c.session.status_.PopError(); }, false});
+  t.push_back({":SYSTem:ERRor:COUNt", nullptr,
+               [](Call& c) { c.response = std::to_string(c.session.status_.ErrorCount()); }, false});
+  t.push_back({":SYSTem:VERSion", nullptr, [](Call& c) { c.response = "1999.0"; }, false});
+  t.push_back({":SYSTem:LOCK",
+               [](Call& c) {
+                 CountParameters(c.command, 1, 1);
+                 auto& owner = c.session.shared_.lockOwner;
+                 if (Boolean(c.command.parameters[0])) {
+                   if (owner != 0 && owner != c.session.id_)
+                     Refuse(-203, "Command protected;another connection holds the lock");
+                   owner = c.session.id_;
+                 } else if (owner == c.session.id_) {
+                   owner = 0;
+                 }
+               },
+               [](Call& c) { c.response = c.session.shared_.lockOwner == c.session.id_ ? "1" : "0"; }, false});
+  t.push_back({":RUN", [](Call& c) { H::Acquisition(c, "run"); }, nullptr});
+  t.push_back({":STOP", [](Call& c) { H::Acquisition(c, "stop"); }, nullptr});
+  t.push_back({":SINGle", [](Call& c) { H::Acquisition(c, "single"); }, nullptr});
+  t.push_back({":DIGitize",
+               [](Call& c) {
+                 H::Acquisition(c, "single");
+                 c.session.waitRequested_ = true;
+               },
+               nullptr});
+  t.push_back({":ACQuire:STATe", nullptr,
+               [](Call& c) {
+                 const std::string a = H::Settings(c).value("acquisition", std::string("stop"));
+                 c.response = a == "run" ? "RUN" : a == "single" ? "SING" : "STOP";
+               },
+               false});
+  t.push_back({":WAVeform:SOURce",
+               [](Call& c) {
+                 CountParameters(c.command, 1, 1);
+                 c.session.waveformSource_ = H::ChannelParameter(c, 1);
+               },
+               [](Call& c) { c.response = "CHAN" + std::to_string(c.session.waveformSource_); }, false});
+  t.push_back({":WAVeform:FORMat",
+               [](Call& c) {
+                 CountParameters(c.command, 1, 1);
+                 const Parameter& p = c.command.parameters[0];
+                 const bool word = p.kind == Parameter::Kind::Word;
+                 if (word && MatchMnemonic("BYTE", p.text, nullptr))
+                   c.session.format_ = WaveformFormat::Byte;
+                 else if (word && MatchMnemonic("WORD", p.text, nullptr))
+                   c.session.format_ = WaveformFormat::Word;
+                 else if (word && MatchMnemonic("ASCii", p.text, nullptr))
+                   c.session.format_ = WaveformFormat::Ascii;
+                 else
+                   Refuse(-224, "Illegal parameter value;BYTE, WORD or ASCii");
+               },
+               [](Call& c) {
+                 const char* names[] = {"BYTE", "WORD", "ASC"};
+                 c.response = names[static_cast<int>(c.session.format_)];
+               },
+               false});
+  t.push_back({":WAVeform:DATA", nullptr, [](Call& c) { H::WaveformData(c); }, false});
+  t.push_back({":WAVeform:PREamble", nullptr, [](Call& c) { H::Preamble(c); }, false});
+  t.push_back({":WAVeform:VALid", nullptr, [](Call& c) { H::Valid(c); }, false});
+  t.push_back({":WAVeform:POINts", nullptr,
+               [](Call& c) {
+                 std::size_t first = 0, count = 0;
+                 scope::HeldRange(H::Trace(*H::Frame(c), c.session.waveformSource_), first, count);
+                 c.response = std::to_string(count);
+               },
+               false});
+  t.push_back({":WAVeform:OVERrange", nullptr,
+               [](Call& c) { c.response = H::Trace(*H::Frame(c), c.session.waveformSource_).overrange ? "1" : "0"; },
+               false});
+  using S = capture::ChannelStatistics;
+  t.push_back({":MEASure:FREQuency", nullptr, [](Call& c) { H::Measure(c, nullptr, true); }, false});
+  t.push_back({":MEASure:VPP", nullptr, [](Call& c) { H::Measure(c, &S::peakToPeak, false); }, false});
+  t.push_back({":MEASure:VRMS", nullptr, [](Call& c) { H::Measure(c, &S::rms, false); }, false});
+  t.push_back({":MEASure:VAVerage", nullptr, [](Call& c) { H::Measure(c, &S::mean, false); }, false});
+  t.push_back({":MEASure:VMAX", nullptr, [](Call& c) { H::Measure(c, &S::maximum, false); }, false});
+  t.push_back({":MEASure:VMIN", nullptr, [](Call& c) { H::Measure(c, &S::minimum, false); }, false});
+  return t;
+}
+
+namespace {
+
+const std::vector<Entry>& Table() {
+  static const std::vector<Entry> table = Handlers::BuildTable();
+  return table;
+}
+
+// One node of a header pattern.
+struct Node {
+  std::string mnemonic;
+  bool optional = false;
+  bool suffixed = false;
+};
+
+std::vector<Node> Nodes(const char* header) {
+  std::vector<Node> nodes;
+  std::string h = header;
+  bool optional = false;
+  std::size_t i = 0;
+  if (h[0] == '*') return {{h, false, false}};
+  while (i < h.size()) {
+    if (h[i] == '[') {
+      optional = true;
+      ++i;
+    }
+    if (h[i] == ':') ++i;
+    Node n;
+    while (i < h.size() && h[i] != ':' && h[i] != '[' && h[i] != ']') n.mnemonic += h[i++];
+    if (!n.mnemonic.empty() && n.mnemonic.back() == '#') {
+      n.mnemonic.pop_back();
+      n.suffixed = true;
+    }
+    n.optional = optional;
+    if (i < h.size() && h[i] == ']') {
+      optional = false;
+      ++i;
+    }
+    nodes.push_back(n);
+  }
+  return nodes;
+}
+
+// Whether the written path matches the pattern's nodes from `n` on;
+// `suffix` gets the suffixed node's number.
+bool Matches(const std::vector<Node>& nodes, std::size_t n, const std::vector<std::string>& path, std::size_t p,
+             int& suffix, bool& suffixSeen) {
+  if (n == nodes.size()) return p == path.size();
+  const Node& node = nodes[n];
+  if (p < path.size()) {
+    int s = 1;
+    if (MatchMnemonic(node.mnemonic, path[p], node.suffixed ? &s : nullptr)) {
+      int inner = suffix;
+      bool seen = suffixSeen;
+      if (node.suffixed) inner = s, seen = true;
+      if (Matches(nodes, n + 1, path, p + 1, inner, seen)) {
+        suffix = inner;
+        suffixSeen = seen;
+        return true;
+      }
+    }
+  }
+  return node.optional && Matches(nodes, n + 1, path, p, suffix, suffixSeen);
+}
+
+}  // namespace
+
+Session::Session(SharedState& shared, int id) : shared_(shared), id_(id) {}
+
+Session::~Session() {
+  std::lock_guard lock(shared_.execution);
+  if (shared_.lockOwner == id_) shared_.lockOwner = 0;
+}
+
+std::shared_ptr<const scope::Frame> Session::Record() const { return shared_.instrument.Latest(); }
+
+void Session::Run(const Command& command, std::string& response) {
+  for (const Entry& entry : Table()) {
+    int suffix = 1;
+    bool suffixSeen = false;
+    const auto nodes = Nodes(entry.header);
+    if (command.common != (entry.header[0] == '*')) continue;
+    if (!Matches(nodes, 0, command.path, 0, suffix, suffixSeen)) continue;
+    const auto& handler = command.query ? entry.query : entry.command;
+    if (!handler)
+      Refuse(command.query ? -113 : -113,
+             command.query ? "Undefined header;no query form" : "Undefined header;query only");
+    if (suffixSeen && (suffix < 1 || suffix > 2)) Refuse(-114, "Header suffix out of range;channels 1 and 2");
+    if (!command.query && entry.changes && shared_.lockOwner != 0 && shared_.lockOwner != id_)
+      Refuse(-203, "Command protected;another connection holds :SYSTem:LOCK");
+    Call call{*this, command, suffix, {}};
+    handler(call);
+    if (command.query) response += (response.empty() ? "" : ";") + call.response;
+    return;
+  }
+  Refuse(-113, "Undefined header");
+}
+
+void Session::WaitForPending(const std::function<bool()>& keepWaiting) {
+  std::uint64_t seen = 0;
+  while (pending_ && keepWaiting()) {
+    const auto frame = shared_.instrument.WaitNewer(seen, 200ms);
+    if (frame) seen = frame->sequence;
+    const auto latest = shared_.instrument.Latest();
+    if (latest && latest->settingsVersion >= pendingVersion_) {
+      pending_ = false;
+      break;
+    }
+    // Settings changed since (another client, :STOP): no record of these comes.
+    if (shared_.instrument.State().value("version", 0ull) > pendingVersion_) pending_ = false;
+  }
+}
+
+std::string Session::Execute(std::string_view message, const std::function<bool()>& keepWaiting) {
+  const ParsedMessage parsed = ParseMessage(message);
+  std::string response;
+  for (const Command& command : parsed.commands) {
+    waitRequested_ = false;
+    {
+      std::lock_guard lock(shared_.execution);
+      try {
+        Run(command, response);
+      } catch (const Refused& refused) {
+        status_.Push(refused.error);
+      }
+    }
+    // Waiting holds no lock: the others' commands go on meanwhile.
+    if (waitRequested_) {
+      WaitForPending(keepWaiting);
+      if (opcRequested_ && !pending_) status_.SetEvent(kOperationComplete);
+      opcRequested_ = false;
+    }
+  }
+  if (parsed.error) status_.Push(*parsed.error);
+  return response;
+}
+
+}  // namespace rk350::scpi

@@ -1,0 +1,66 @@
+// The SCPI command tree of the scope and one connection's session: each
+// command is looked up in one table and carried out through the instrument
+// thread, as the page's requests are (settings as a JSON patch, records as
+// the thread published them), so SCPI and the page share one state.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "frame.h"
+#include "ieee488_status.h"
+#include "instrument_thread.h"
+#include "scpi_parser.h"
+#include "scpi_waveform.h"
+
+namespace rk350::scpi {
+
+// What every connection shares: the instrument, the order of execution (one
+// command at a time, whoever sent it) and the exclusive lock.
+struct SharedState {
+  explicit SharedState(scope::InstrumentThread& thread) : instrument(thread) {}
+  scope::InstrumentThread& instrument;
+  std::mutex execution;
+  int lockOwner = 0;  // the session holding :SYSTem:LOCK, 0 for none; guarded by `execution`
+};
+
+class Session {
+ public:
+  Session(SharedState& shared, int id);
+  ~Session();  // gives up the lock
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Carries out one program message; returns the response message (empty
+  // when nothing was asked). `keepWaiting` is asked while *OPC?, *WAI or
+  // :DIGitize wait for a record; false ends the wait (client gone, server
+  // stopping).
+  std::string Execute(std::string_view message, const std::function<bool()>& keepWaiting);
+  // An error found before a message could be read (framing, limits).
+  void Report(const Error& error) { status_.Push(error); }
+
+  struct Call;  // one command being carried out
+
+ private:
+  friend struct Handlers;
+  void Run(const Command& command, std::string& response);
+  void WaitForPending(const std::function<bool()>& keepWaiting);
+  // The record the waveform and measurement queries read.
+  std::shared_ptr<const scope::Frame> Record() const;
+
+  SharedState& shared_;
+  int id_;
+  Ieee488Status status_;
+  int waveformSource_ = 1;
+  WaveformFormat format_ = WaveformFormat::Byte;
+  std::uint64_t pendingVersion_ = 0;  // a single record asked for with these settings, not yet seen
+  bool pending_ = false;
+  bool waitRequested_ = false;  // the running command waits for the pending record
+  bool opcRequested_ = false;   // *OPC: set the event bit once nothing is pending
+};
+
+}  // namespace rk350::scpi
