@@ -117,7 +117,7 @@ TEST(ToolOptions, BadCommandLinesAreRefusedWithAReason) {
   };
   const Case cases[] = {
       {{"--rate", "-5"}, "above 0"},
-      {{"--rate", "fast"}, "'fast' is not a number of Hz"},
+      {{"--rate", "fast"}, "invalid value 'fast': not a number of Hz"},
       {{"--rate"}, "needs a value"},
       {{"--samples", "0"}, "0 must be at least 1 samples"},
       {{"--samples", "12.5"}, "is not a whole number"},
@@ -125,9 +125,9 @@ TEST(ToolOptions, BadCommandLinesAreRefusedWithAReason) {
       {{"--pre-trigger", "101"}, "101 must be within 0 .. 100 %"},
       {{"--samples", "100", "--post-samples", "101"}, "more post samples"},
       {{"--pre-trigger", "10", "--post-samples", "5"}, "either"},
-      {{"--trigger", "ch3x"}, "--trigger: 'ch3x' is not one of ch1, ch2, ext, and, or, xor, none"},
-      {{"--gen", "sawtooth"}, "--gen: 'sawtooth' is not one of sine, triangle, square, dc, noise"},
-      {{"--ch1-coupling", "gnd"}, "--ch1-coupling: 'gnd' is not one of dc, ac"},
+      {{"--trigger", "ch3x"}, "--trigger: invalid value 'ch3x': not one of ch1, ch2, ext, and, or, xor, none"},
+      {{"--gen", "sawtooth"}, "--gen: invalid value 'sawtooth': not one of sine, triangle, square, dc, noise"},
+      {{"--ch1-coupling", "gnd"}, "--ch1-coupling: invalid value 'gnd': not one of dc, ac"},
       {{"--ch1-range", "-1"}, "--ch1-range: -1 must be above 0 V"},
       {{"--average", "0"}, "--average: 0 must be within 1 .. 100000 records"},
       {{"--count", "3"}, "--count counts the records of --continuous"},
@@ -320,14 +320,14 @@ TEST(ToolOptions, NewOptionsAndTheirConflicts) {
   };
   const Case cases[] = {
       {{"--time", "0"}, "above 0"},
-      {{"--time", "soon"}, "'soon' is not a number of s"},
+      {{"--time", "soon"}, "invalid value 'soon': not a number of s"},
       {{"--time", "1ms", "--samples", "100"}, "either --samples or --time"},
       {{"--raw", "--average", "4"}, "does not combine with --average"},
       {{"--format", "png"}, "invalid format 'png'"},
       {{"--format", "csv,"}, "invalid format ''"},
       {{"--output", "-", "--format", "csv,svg"}, "standard output takes one file"},
       {{"--csv", "-", "--svg", "-"}, "only one file can go to standard output"},
-      {{"--ext-source", "triangle"}, "'triangle' is not a source"},
+      {{"--ext-source", "triangle"}, "invalid value 'triangle': not a source"},
   };
   for (const auto& c : cases) {
     const auto e = ParseArguments(c.args).error;

@@ -136,7 +136,12 @@ void CaptureSession::ApplyChannels() {
       // The card's nearest range may be below the request and clip the
       // signal: take the smallest range that holds it, and say so.
       const double requested = ch.range.value_or(2.0);
-      double range = RangeAtLeast(requested);
+      double range = 0;
+      try {
+        range = RangeAtLeast(requested);
+      } catch (const UsageError& e) {
+        throw UsageError(name + ": " + e.what());
+      }
       Check(api_.SetSensitivity(channel, &range), "SetSensitivity(" + name + ", " + Number(requested) + " V)");
       double set = 0.0;
       if (api_.GetSensitivity(channel, &set) == RK350_RESULT_OK && set != requested)
@@ -282,7 +287,11 @@ double CaptureSession::RangeAtLeast(double fullScale) const {
     largest = std::max(largest, r);
     if (r >= fullScale * (1 - 1e-9) && (best == 0.0 || r < best)) best = r;
   }
-  return best > 0.0 ? best : (largest > 0.0 ? largest : fullScale);
+  // A request above every range would clip whatever range it got.
+  if (best == 0.0 && largest > 0.0)
+    throw UsageError("a range of \xC2\xB1" + FormatVolts(fullScale) + " lies above the largest, \xC2\xB1" +
+                     FormatVolts(largest));
+  return best > 0.0 ? best : fullScale;
 }
 
 std::vector<std::string> CaptureSession::FileNotes(const Record& record) const {

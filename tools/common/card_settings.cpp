@@ -205,7 +205,7 @@ std::vector<CardSetting> MakeTable() {
                   false,
                   "Timebase",
                   "N",
-                  "record length in samples, e.g. 10k, up to the card's maximum (--show; default 5000)",
+                  "record length in samples, e.g. 10k, up to the card's maximum, which --show tells (default 5000)",
                   [](const CardSettings& s) { return Number(s.recordLength); },
                   [](CardSettings& s, const SettingValue& v) {
                     s.recordLength = static_cast<std::uint32_t>(std::min(NumberOf(v), 4294967295.0));
@@ -407,7 +407,7 @@ std::vector<CardSetting> MakeTable() {
                   false,
                   "Generator",
                   "HZ",
-                  "generator frequency, up to the card's maximum (--show; default 1k)",
+                  "generator frequency, up to the card's maximum, which --show tells (default 1k)",
                   [](const CardSettings& s) { return Number(s.generator.frequency); },
                   [](CardSettings& s, const SettingValue& v) {
                     s.generatorGiven = true;
@@ -425,7 +425,7 @@ std::vector<CardSetting> MakeTable() {
                   false,
                   "Generator",
                   "V",
-                  "generator amplitude, peak volts, up to the card's maximum (--show; default 1)",
+                  "generator amplitude, peak volts, up to the card's maximum, which --show tells (default 1)",
                   [](const CardSettings& s) { return Number(s.generator.amplitude); },
                   [](CardSettings& s, const SettingValue& v) {
                     s.generatorGiven = true;
@@ -579,7 +579,7 @@ std::string CheckSettingNumber(const CardSetting& setting, double value) {
 std::optional<SettingValue> ParseSettingText(const CardSetting& setting, const std::string& text, std::string& error) {
   if (setting.none != nullptr && text == setting.none) return SettingValue();
   const auto bad = [&]() -> std::optional<SettingValue> {
-    error = "'" + text + "' is not " + FormOf(setting);
+    error = "invalid value '" + text + "': not " + FormOf(setting);
     return std::nullopt;
   };
   switch (setting.kind) {
