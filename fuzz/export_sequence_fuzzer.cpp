@@ -348,6 +348,50 @@ std::vector<Operation> BuildOperations() {
     const uint16_t expected = exists ? RK350_RESULT_NOT_AVAILABLE : choice == 2 ? RK350_RESULT_INVALID_VALUE : 0;
     if (result != expected) Violation("RK350_SetPortFunctions", "answer", result);
   });
+  // The record's exact extent and overrange flags, and the software trigger,
+  // held to what rk350_ext.h says of them.
+  replace("RK350_SetSoftwareTrigger", [](FuzzInput& in) {
+    if (in.Byte() % 4 == 0)
+      return Invoke("RK350_SetSoftwareTrigger", false, &RK350_SetSoftwareTrigger, in);  // nulls, raw arguments
+    const uint8_t choice = in.Byte();
+    const auto on = static_cast<uint32_t>(choice < 120 ? 0 : choice < 240 ? 1 : in.Integer(4));
+    const uint16_t result = RK350_SetSoftwareTrigger(on);
+    if (!IsResultCode(result)) Violation("RK350_SetSoftwareTrigger", "not a result code", result);
+    if (on > 1 && InstrumentPresent() && result != RK350_RESULT_INVALID_VALUE)
+      Violation("RK350_SetSoftwareTrigger", "a value other than 0 and 1 was not refused", on);
+    uint32_t now = 7;
+    const uint16_t got = RK350_GetSoftwareTrigger(&now);
+    if (result == RK350_RESULT_OK && (got != RK350_RESULT_OK || now != on))
+      Violation("RK350_GetSoftwareTrigger", "does not answer what was set", now);
+  });
+  replace("RK350_GetValidRange", [](FuzzInput& in) {
+    if (in.Byte() % 4 == 0)
+      return Invoke("RK350_GetValidRange", false, &RK350_GetValidRange, in);  // nulls, raw arguments
+    const auto channel = static_cast<uint16_t>(in.Integer(2));
+    int32_t first = -7, count = -7;
+    const uint16_t result = RK350_GetValidRange(channel, &first, &count);
+    if (!IsResultCode(result)) Violation("RK350_GetValidRange", "not a result code", result);
+    if (result != RK350_RESULT_OK) {
+      if (first != -7 || count != -7) Violation("RK350_GetValidRange", "failing call wrote its answers", result);
+      return;
+    }
+    if (channel < 1 || channel > 2) Violation("RK350_GetValidRange", "a channel other than 1 and 2 answered", channel);
+    // Within the card's memory, whatever length the record had.
+    if (first < 0 || count < 0 || static_cast<int64_t>(first) + count > 65536)
+      Violation("RK350_GetValidRange", "positions outside any record", static_cast<double>(first) + count);
+  });
+  replace("RK350_GetOverrange", [](FuzzInput& in) {
+    if (in.Byte() % 4 == 0)
+      return Invoke("RK350_GetOverrange", false, &RK350_GetOverrange, in);  // nulls, raw arguments
+    const auto channel = static_cast<uint16_t>(in.Integer(2));
+    uint32_t overrange = 7;
+    const uint16_t result = RK350_GetOverrange(channel, &overrange);
+    if (!IsResultCode(result)) Violation("RK350_GetOverrange", "not a result code", result);
+    if (result == RK350_RESULT_OK && overrange > 1)
+      Violation("RK350_GetOverrange", "answer outside 0 and 1", overrange);
+    if (result != RK350_RESULT_OK && overrange != 7)
+      Violation("RK350_GetOverrange", "failing call wrote its answer", result);
+  });
   // One tick of the engine's 6 ms timer, as the message pump would run it
   // when due (the pump itself runs on the host clock).
   ops.push_back({"EngineTick", [](FuzzInput&) {

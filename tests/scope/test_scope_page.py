@@ -103,7 +103,7 @@ def test_settings_posted_by_another_client_show_in_the_controls(scope, browser):
     # The lists come from the offer's settings table.
     options = browser.evaluate("[...document.querySelector('[data-setting=\"generator.type\"]').options]"
                                ".map((o) => o.value).join(',')")
-    assert options == "sine,triangle,square,dc,noise"
+    assert options == "sine,triangle,square,dc,noise,arbitrary"
     status, _ = scope.post({"generator": {"frequency": 3000, "type": "square"}, "trigger": {"slope": "falling"},
                             "samples": 4000})
     assert status == 200

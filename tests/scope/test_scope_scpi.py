@@ -2,6 +2,7 @@
 use (pyvisa with its pure-Python backend, lxi-tools) and by a bare socket for
 input no client would send."""
 import csv
+import os
 import io
 import subprocess
 import threading
@@ -97,7 +98,7 @@ def test_waveform_blocks_hold_the_records_samples(scope, visa, form, datatype, s
 
 def test_ascii_waveform_and_measurements_match_the_page(scope, visa):
     visa.write(":SOUR:FREQ 5kHz;:SOUR:VOLT 0.75;:CHAN1:RANG 2;:WAV:SOUR CHAN1;:WAV:FORM ASC")
-    visa.write(":DIG")
+    assert visa.query(":DIG;*OPC?") == "1"
     status, record = scope.request("GET", "/api/record")
     assert status == 200
     block = visa.query(":WAV:DATA?")  # ASCii too comes as a definite-length block
@@ -107,26 +108,55 @@ def test_ascii_waveform_and_measurements_match_the_page(scope, visa):
     first, held = record["channels"][0]["held"]
     assert values == record["channels"][0]["volts"][first:first + held]
     figures = record["channels"][0]["figures"]
-    frequency, vpp, vrms, vavg = (float(v) for v in visa.query(":MEAS:FREQ?;VPP?;VRMS?;VAV? CHAN1").split(";"))
-    assert frequency == figures["frequency"] and frequency == pytest.approx(5000, rel=1e-3)
-    assert (vpp, vrms, vavg) == (figures["peakToPeak"], figures["rms"], figures["mean"])
+    queries = {"FREQ": "frequency", "PER": "period", "VPP": "peakToPeak", "VMIN": "minimum", "VMAX": "maximum",
+               "VAV": "mean", "VRMS": "rms", "VACR": "acRms", "DUTY": "dutyCycle", "RIS": "riseTime",
+               "FALL": "fallTime", "OVER": "overshoot"}
+    answers = visa.query(";".join(":MEAS:%s? CHAN1" % q for q in queries)).split(";")
+    for (query, key), answer in zip(queries.items(), answers):
+        expected = figures[key] if figures.get(key) is not None else 9.91e37
+        assert float(answer) == pytest.approx(expected, rel=1e-12), (query, answer, figures.get(key))
+    assert float(answers[0]) == pytest.approx(5000, rel=1e-4)
+    assert float(answers[1]) == pytest.approx(2e-4, rel=1e-4)
     # A DC input has no frequency: the standard's "not a number".
     scope.post({"ch2": {"on": True, "source": "dc:0:0:0.5"}})
-    visa.write(":DIG")
+    assert visa.query(":DIG;*OPC?") == "1"
     assert visa.query(":MEAS:FREQ? CHAN2") == "9.91E+37"
     assert float(visa.query(":MEAS:VAV? CHAN2")) == pytest.approx(0.5, abs=0.02)
 
 
+def test_an_arbitrary_waveform_comes_as_a_block(scope, visa):
+    assert visa.query(":FUNC ARB;:SYST:ERR?").startswith("-222,")  # nothing loaded yet
+    ramp = [i * 65535 // 999 for i in range(1000)]
+    visa.write_binary_values(":SOUR:ARB:DATA ", ramp, datatype="H", is_big_endian=True)
+    assert visa.query(":SYST:ERR?;:FUNC?;:ARB:POIN?") == '0,"No error";ARB;1000'
+    assert scope.settings()["settings"]["generator"]["type"] == "arbitrary"
+    # With a waveform, the frequency is the rate its samples are played at.
+    visa.write(":FREQ 1MHz;:VOLT 1;:VOLT:OFFS 0;:CHAN1:RANG 2;:ACQ:SRAT 1MHz;:ACQ:POIN 5000;:DIG")
+    assert float(visa.query(":MEAS:VMAX?")) == pytest.approx(1, abs=0.05)
+    assert float(visa.query(":MEAS:VMIN?")) == pytest.approx(-1, abs=0.05)
+    visa.write(":WAV:FORM WORD")
+    codes = visa.query_binary_values(":WAV:DATA?", datatype="H", is_big_endian=True, container=list)
+    rises = sum(b > a for a, b in zip(codes, codes[1:]))
+    falls = sum(b < a for a, b in zip(codes, codes[1:]))
+    assert rises > 20 * falls > 0, (rises, falls)  # a sawtooth: slow rises, a few steep falls
+    # The page's other types leave the waveform loaded.
+    assert visa.query(":FUNC SIN;:FUNC ARB;:FUNC?;:SYST:ERR?") == 'ARB;0,"No error"'
+
+
 def test_lxi_tools_drive_it(scope):
     def lxi(command):
-        result = subprocess.run(["lxi", "scpi", "--raw", "-a", "127.0.0.1", "-p", str(scope.scpi_port), command],
+        result = subprocess.run(["lxi", "scpi", "--raw", "-t", "30", "-a", "127.0.0.1", "-p", str(scope.scpi_port), command],
                                 capture_output=True, text=True, timeout=DEADLINE)
         assert result.returncode == 0, result.stderr
         return result.stdout.strip()
 
     assert lxi("*IDN?").startswith("RK350,")
     lxi(":SOURce:FREQuency 1234")
-    assert scope.settings()["settings"]["generator"]["frequency"] == 1234
+    # lxi sends a command and leaves without waiting: the scope applies it soon after.
+    deadline = time.monotonic() + DEADLINE
+    while scope.settings()["settings"]["generator"]["frequency"] != 1234:
+        assert time.monotonic() < deadline, "the command sent by lxi was not applied"
+        time.sleep(0.05)
     assert lxi(":SOUR:FREQ?") == "1234"
 
 
@@ -151,6 +181,9 @@ BAD_INPUT = [
     (b":CHAN1:RANG 2 3\n", -103, "Invalid separator"),
     (b":CHAN1:RANG 'open\n", -151, "not closed"),
     (b":CHAN1:RANG 1e999\n", -123, "Exponent"),
+    (b":SOUR:ARB:DATA #13abc\n", -222, "two bytes each"),
+    (b":SOUR:ARB:DATA #10\n", -222, "two bytes each"),
+    (b":SOUR:ARB:DATA 12\n", -104, "block"),
     (b"*IDN\n", -113, "query only"),
     (b":WAV:DATA\n", -113, "query only"),
     (b"A" * (1 << 20) + b"\n", -363, "Input buffer overrun"),
@@ -232,3 +265,59 @@ def test_port_options(scope):
         assert quiet.scpi_port is None
     finally:
         assert quiet.close() == 0
+
+
+def test_announce_without_a_daemon_says_so_and_serves_on():
+    process = subprocess.Popen([os.environ["RK350_SCOPE"], "--port", "0", "--scpi-port", "0", "--announce"],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        process.stdout.readline()
+        port = int(process.stdout.readline().rsplit(":", 1)[1])
+        client = RawScpi(port)
+        assert client.query("*IDN?").startswith("RK350,")
+        client.close()
+    finally:
+        process.terminate()
+        _, errors = process.communicate(timeout=DEADLINE)
+    assert process.returncode == 0
+    daemon = subprocess.run(["pgrep", "-x", "avahi-daemon"], capture_output=True).returncode == 0
+    if daemon:
+        assert "not announced" not in errors, errors
+    else:
+        assert "not announced over mDNS: no Avahi daemon answers" in errors, errors
+
+
+def test_with_allow_remote_a_connection_sends_the_token_first():
+    process = subprocess.Popen([os.environ["RK350_SCOPE"], "--port", "0", "--scpi-port", "0", "--allow-remote"],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        token = process.stdout.readline().strip().rsplit("?token=", 1)[1]
+        port = int(process.stdout.readline().rsplit(":", 1)[1])
+        client = RawScpi(port)
+        assert client.query("*IDN?").startswith("RK350,")
+        client.send(":CHAN1:RANG 4")
+        client.send(":CHAN1:RANG?")
+        client.send(":SYST:TOK 'wrong'")
+        assert [c for c, _ in client.errors()] == [-203, -203, -224]
+        client.send(":SYST:TOK '%s'" % token)
+        assert client.query(":CHAN1:RANG 4;:CHAN1:RANG?") == "4"
+        assert client.errors() == []
+        client.close()
+    finally:
+        process.terminate()
+        process.communicate(timeout=DEADLINE)
+    assert process.returncode == 0
+
+
+def test_the_queries_of_one_message_read_one_record(scope, visa):
+    visa.write(":RUN")
+    seen = set()
+    for _ in range(20):
+        answer = visa.query(":WAV:SEQ?;:MEAS:VPP?;:WAV:PRE?;:WAV:SEQ?")
+        first, _, _, last = answer.split(";")
+        assert first == last
+        seen.add(int(first))
+        time.sleep(0.02)
+    assert len(seen) > 1, "the record stays the same while the scope runs"
+    first, last = visa.query(":WAV:SEQ?;:DIG;:WAV:SEQ?").split(";")
+    assert int(last) > int(first)  # after :DIGitize, the record it took

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "measurements.h"
 #include "record_average.h"
-#include "statistics.h"
 #include "summary.h"
 
 using namespace rk350::capture;
@@ -28,22 +28,22 @@ TEST(ToolRecord, StatisticsLeaveOutPositionsWithoutSamples) {
   // Counted as 0 V, 900 empty positions would pull the rms of the 1 V sine
   // from 0.707 V to 0.22 V.
   const Record r = SineRecord(1000, 900);
-  const ChannelStatistics s = ComputeStatistics(r.channels[0].volts, r.sampleRate);
+  const auto s = rk350::tools::Measure(r.channels[0].volts, r.sampleRate);
   EXPECT_EQ(s.count, 100u);
   EXPECT_NEAR(s.rms, std::sqrt(0.5), 1e-3);
   EXPECT_NEAR(s.maximum, 1.0, 0.05);
   ASSERT_TRUE(s.frequency.has_value());
-  EXPECT_NEAR(*s.frequency, 100.0, 0.5);
-  EXPECT_EQ(ComputeStatistics(SineRecord(10, 10).channels[0].volts, 1000).count, 0u);
+  EXPECT_NEAR(s.frequency->hertz, 100.0, 0.5);
+  EXPECT_EQ(rk350::tools::Measure(SineRecord(10, 10).channels[0].volts, 1000).count, 0u);
 
   // Empty positions at both ends, and with a gap between samples.
   const std::vector<double> ends = {NAN, 1.0, 3.0, NAN, NAN};
   const std::vector<double> gap = {NAN, 1.0, NAN, 3.0, 5.0, NAN};
-  EXPECT_EQ(ComputeStatistics(ends, 1000).count, 2u);
-  EXPECT_DOUBLE_EQ(ComputeStatistics(ends, 1000).mean, 2.0);
-  EXPECT_EQ(ComputeStatistics(gap, 1000).count, 3u);
-  EXPECT_DOUBLE_EQ(ComputeStatistics(gap, 1000).mean, 3.0);
-  EXPECT_DOUBLE_EQ(ComputeStatistics(gap, 1000).maximum, 5.0);
+  EXPECT_EQ(rk350::tools::Measure(ends, 1000).count, 2u);
+  EXPECT_DOUBLE_EQ(rk350::tools::Measure(ends, 1000).mean, 2.0);
+  EXPECT_EQ(rk350::tools::Measure(gap, 1000).count, 3u);
+  EXPECT_DOUBLE_EQ(rk350::tools::Measure(gap, 1000).mean, 3.0);
+  EXPECT_DOUBLE_EQ(rk350::tools::Measure(gap, 1000).maximum, 5.0);
 }
 
 TEST(ToolRecord, WarningNamesEmptyPositionsAndOverrangeOnce) {

@@ -1,10 +1,15 @@
 // rk350-capture: one measurement on an RK350 card (the virtual card by
 // default), written as a summary, a CSV and an SVG plot.
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <memory>
+#include <sstream>
+#include <vector>
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
@@ -29,7 +34,40 @@ constexpr int kExitLibrary = 2;
 constexpr int kExitFiles = 3;
 constexpr int kExitInterrupted = 130;
 
-extern "C" void OnInterrupt(int) { gInterrupted = true; }
+// Set while the files are written: a signal then removes the temporaries
+// and ends the tool at once (also while it waits to open a FIFO that no
+// reader opened). Before that, it ends the measurement and the tool writes
+// the last record.
+std::atomic<bool> gWritingFiles{false};
+
+extern "C" void OnInterrupt(int) {
+  if (gWritingFiles) {
+    rk350::tools::RemoveTemporariesNow();
+    std::_Exit(kExitInterrupted);
+  }
+  gInterrupted = true;
+}
+
+// Holds SIGINT and SIGTERM back while the files of one capture take their
+// names, so that an interruption cannot leave a new file beside an old one.
+class InterruptsHeld {
+ public:
+#ifdef _WIN32
+  InterruptsHeld() = default;
+#else
+  InterruptsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, SIGINT);
+    sigaddset(&held, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &held, &before_);
+  }
+  ~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+
+ private:
+  sigset_t before_;
+#endif
+};
 
 std::unique_ptr<LoadedLibrary> LoadLibrary(const CaptureOptions& options) {
   std::string errors;
@@ -39,45 +77,94 @@ std::unique_ptr<LoadedLibrary> LoadLibrary(const CaptureOptions& options) {
   return nullptr;
 }
 
-// "-" is standard output. A file is complete or absent: the writer fills a
-// temporary beside it.
-bool WriteFile(const std::string& path, const std::function<void(std::ostream&)>& write) {
-  if (path == "-") {
+bool WriteStandardOutput(const std::function<void(std::ostream&)>& write) {
 #if defined(_WIN32)
-    _setmode(_fileno(stdout), _O_BINARY);  // a session file is binary
+  _setmode(_fileno(stdout), _O_BINARY);  // a session file is binary
 #endif
-    write(std::cout);
-    std::cout.flush();
-    if (std::cout) return true;
-    std::fprintf(stderr, "rk350-capture: cannot write to standard output\n");
-    return false;
-  }
-  std::error_code ignored;
-  const auto parent = std::filesystem::path(path).parent_path();
-  if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
-  std::string error;
-  if (rk350::tools::WriteFileAtomically(path, write, error)) return true;
-  std::fprintf(stderr, "rk350-capture: %s\n", error.c_str());
+  write(std::cout);
+  std::cout.flush();
+  if (std::cout) return true;
+  std::fprintf(stderr, "rk350-capture: cannot write to standard output\n");
   return false;
 }
 
+struct Output {
+  std::string path;  // "-": standard output
+  std::function<void(std::ostream&)> write;
+};
+
+// The files of one capture are replaced together or not at all: each is
+// written to a temporary beside it, and only when all are complete do they
+// take their names. A file that cannot be written leaves every older file of
+// these names as it was.
 bool WriteOutputs(const CaptureOptions& options, const Record& record, const std::vector<std::string>& notes,
                   std::FILE* text) {
-  bool ok = true;
-  const auto write = [&](const std::string& path, const std::function<void(std::ostream&)>& writer) {
-    const bool written = WriteFile(path, writer);
-    if (written && path != "-") std::fprintf(text, "wrote %s\n", path.c_str());
-    ok = written && ok;
-  };
-  if (options.writeCsv) write(options.CsvPath(), [&](std::ostream& out) { WriteCsv(out, record, notes); });
+  std::vector<Output> outputs;
+  if (options.writeCsv)
+    outputs.push_back({options.CsvPath(), [&](std::ostream& out) { WriteCsv(out, record, notes); }});
   if (options.writeSvg) {
     PlotOptions plot;
     plot.title =
         options.title.empty() ? (options.hardware ? "RK350 capture" : "RK350 capture (virtual card)") : options.title;
-    write(options.SvgPath(), [&](std::ostream& out) { out << RenderSvg(record, plot); });
+    outputs.push_back({options.SvgPath(), [&record, plot](std::ostream& out) { out << RenderSvg(record, plot); }});
   }
-  if (options.writeSr) write(options.SrPath(), [&](std::ostream& out) { WriteSigrokSession(out, record); });
+  if (options.writeSr)
+    outputs.push_back({options.SrPath(), [&](std::ostream& out) { WriteSigrokSession(out, record); }});
+
+  gWritingFiles = true;
+  std::vector<std::unique_ptr<rk350::tools::AtomicFile>> files;
+  std::vector<std::string> names;
+  std::string error;
+  bool ok = true;
+  for (const auto& output : outputs) {
+    if (output.path == "-") {
+      ok = WriteStandardOutput(output.write) && ok;
+      continue;
+    }
+    std::error_code ignored;
+    const auto parent = std::filesystem::path(output.path).parent_path();
+    if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
+    files.push_back(std::make_unique<rk350::tools::AtomicFile>(output.path));
+    names.push_back(output.path);
+    if (!rk350::tools::WriteContent(*files.back(), output.write, error)) {
+      std::fprintf(stderr, "rk350-capture: %s\n", error.c_str());
+      ok = false;
+      break;
+    }
+  }
+  if (ok) {
+    [[maybe_unused]] const InterruptsHeld held;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (files[i]->Commit(error)) {
+        std::fprintf(text, "wrote %s\n", names[i].c_str());
+      } else {
+        std::fprintf(stderr, "rk350-capture: %s\n", error.c_str());
+        ok = false;
+      }
+    }
+  } else if (outputs.size() > 1) {
+    std::fprintf(stderr,
+                 "rk350-capture: no file of this capture was written; files of these names stay as they were\n");
+  }
+  files.clear();  // removes what was not committed
+  gWritingFiles = false;
   return ok;
+}
+
+// The user waveform's file, read whole ("-" is standard input).
+std::optional<rk350::tools::ArbitraryWaveform> ReadWaveformFile(const std::string& path, std::string& error) {
+  std::ifstream file;
+  if (path != "-") {
+    file.open(path, std::ios::binary);
+    if (!file) {
+      error = "cannot read it";
+      return std::nullopt;
+    }
+  }
+  std::istream& in = path == "-" ? std::cin : file;
+  std::ostringstream text;
+  text << in.rdbuf();
+  return rk350::tools::ParseWaveform(text.str(), error);
 }
 
 }  // namespace
@@ -88,7 +175,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "rk350-capture: %s\n", parsed.error.c_str());
     return kExitUsage;
   }
-  const CaptureOptions& options = parsed.options;
+  CaptureOptions options = parsed.options;
+  if (!options.generator.file.empty()) {
+    std::string error;
+    options.generator.waveform = ReadWaveformFile(options.generator.file, error);
+    if (!options.generator.waveform) {
+      std::fprintf(stderr, "rk350-capture: --gen-file %s: %s\n", options.generator.file.c_str(), error.c_str());
+      return kExitUsage;
+    }
+  }
   if (options.help) {
     std::fputs(HelpText("rk350-capture").c_str(), stdout);
     return 0;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <system_error>
@@ -35,6 +36,46 @@ fs::path TemporaryBeside(const fs::path& target) {
     std::error_code ec;
     if (!fs::exists(candidate, ec)) return candidate;
   }
+}
+
+// The temporaries a signal handler removes: names copied into fixed
+// storage, a slot live while its state is kLive.
+constexpr int kSlots = 32;
+constexpr std::size_t kLongestName = 4096;
+enum : int { kFree, kFilling, kLive };
+struct TemporarySlot {
+  std::atomic<int> state{kFree};
+  char name[kLongestName];
+};
+TemporarySlot gTemporaries[kSlots];
+
+int Remember(const fs::path& temporary) {
+  const std::string name = temporary.string();
+  if (name.size() >= kLongestName) return -1;
+  for (int i = 0; i < kSlots; ++i) {
+    int expected = kFree;
+    if (!gTemporaries[i].state.compare_exchange_strong(expected, kFilling)) continue;
+    std::memcpy(gTemporaries[i].name, name.c_str(), name.size() + 1);
+    gTemporaries[i].state = kLive;
+    return i;
+  }
+  return -1;  // more at once than the table holds: such a one is not removed on a signal
+}
+
+void Forget(int slot) {
+  if (slot >= 0) gTemporaries[slot].state = kFree;
+}
+
+// A symbolic link's final target (relative links resolve beside the link),
+// so that the file it names is replaced and the link stays.
+fs::path ThroughLinks(fs::path path) {
+  std::error_code ec;
+  for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(path, ec)); ++hops) {
+    const fs::path next = fs::read_symlink(path, ec);
+    if (ec) break;
+    path = next.is_absolute() ? next : path.parent_path() / next;
+  }
+  return path;
 }
 
 bool IsDeviceOrPipe(const fs::path& path) {
@@ -81,15 +122,17 @@ bool Rename(const fs::path& from, const fs::path& to, std::string& reason) {
 
 }  // namespace
 
-AtomicFile::AtomicFile(const fs::path& target) : target_(target) {
+AtomicFile::AtomicFile(const fs::path& target) : target_(ThroughLinks(target)) {
   inPlace_ = IsDeviceOrPipe(target_);
   temporary_ = inPlace_ ? target_ : TemporaryBeside(target_);
+  if (!inPlace_) slot_ = Remember(temporary_);
 }
 
 AtomicFile::~AtomicFile() {
   if (done_ || inPlace_) return;
   std::error_code ignored;
   fs::remove(temporary_, ignored);
+  Forget(slot_);
 }
 
 bool AtomicFile::Commit(std::string& error) {
@@ -102,11 +145,32 @@ bool AtomicFile::Commit(std::string& error) {
   } else if (!Rename(temporary_, target_, error)) {
     error = "cannot write " + target_.string() + error;
   } else {
+    Forget(slot_);
     return true;
   }
   std::error_code ignored;
   fs::remove(temporary_, ignored);
+  Forget(slot_);
   return false;
+}
+
+bool WriteContent(AtomicFile& file, const std::function<void(std::ostream&)>& write, std::string& error) {
+  const std::string path = file.Target().string();
+  errno = 0;
+  std::ofstream out(file.TemporaryPath(), std::ios::binary | std::ios::trunc);
+  if (!out) {
+    error = "cannot create " + path + Reason();
+    return false;
+  }
+  errno = 0;
+  write(out);
+  out.flush();
+  out.close();
+  if (!out) {
+    error = "cannot write " + path + Reason();
+    return false;
+  }
+  return true;
 }
 
 bool WriteFileAtomically(const std::string& path, const std::function<void(std::ostream&)>& write, std::string& error) {
@@ -115,23 +179,18 @@ bool WriteFileAtomically(const std::string& path, const std::function<void(std::
     return false;
   }
   AtomicFile file(path);
-  {
-    errno = 0;
-    std::ofstream out(file.TemporaryPath(), std::ios::binary | std::ios::trunc);
-    if (!out) {
-      error = "cannot create " + path + Reason();
-      return false;
-    }
-    errno = 0;
-    write(out);
-    out.flush();
-    out.close();
-    if (!out) {
-      error = "cannot write " + path + Reason();
-      return false;
-    }
+  return WriteContent(file, write, error) && file.Commit(error);
+}
+
+void RemoveTemporariesNow() noexcept {
+  for (auto& slot : gTemporaries) {
+    if (slot.state != kLive) continue;
+#ifdef _WIN32
+    std::remove(slot.name);
+#else
+    ::unlink(slot.name);
+#endif
   }
-  return file.Commit(error);
 }
 
 }  // namespace rk350::tools

@@ -9,7 +9,13 @@
 //
 // A target that exists and is not a regular file (a device such as
 // /dev/stdout or /dev/null, a pipe) is written in place: there is no file to
-// leave half-written, and renaming over it would replace the device.
+// leave half-written, and renaming over it would replace the device. A
+// target that is a symbolic link is written through: the file it names is
+// replaced, the link stays.
+//
+// Every temporary not yet committed or removed is known to
+// RemoveTemporariesNow, which a signal handler may call before the process
+// ends, so that an interrupted writer leaves nothing behind.
 #pragma once
 
 #include <filesystem>
@@ -21,8 +27,8 @@ namespace rk350::tools {
 
 class AtomicFile {
  public:
-  explicit AtomicFile(const std::filesystem::path& target);
-  ~AtomicFile();  // removes the temporary unless committed
+  explicit AtomicFile(const std::filesystem::path& target);  // a link: the file it names
+  ~AtomicFile();                                             // removes the temporary unless committed
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
 
@@ -39,12 +45,21 @@ class AtomicFile {
   std::filesystem::path temporary_;
   bool inPlace_ = false;
   bool done_ = false;
+  int slot_ = -1;  // in the table RemoveTemporariesNow reads
 };
+
+// Fills the file's temporary through `write` (see WriteFileAtomically), and
+// does not commit it: a writer of several files commits them together.
+bool WriteContent(AtomicFile& file, const std::function<void(std::ostream&)>& write, std::string& error);
 
 // Opens the target's temporary, lets `write` fill it and commits it. The
 // stream reports write errors through its state (a full disk, a device that
 // refuses). False, with `error` naming the file, when anything failed; then
 // nothing new is left under the target's name.
 bool WriteFileAtomically(const std::string& path, const std::function<void(std::ostream&)>& write, std::string& error);
+
+// Removes every temporary of this process that is not committed yet. Safe in
+// a signal handler (it only unlinks names kept in a fixed table).
+void RemoveTemporariesNow() noexcept;
 
 }  // namespace rk350::tools

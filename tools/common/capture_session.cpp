@@ -223,6 +223,10 @@ void CaptureSession::ApplyGenerator() {
     generatorNote_ = "generator off";
     return;
   }
+  if (g.waveform) {
+    ApplyWaveform(*g.waveform);
+    return;
+  }
   const int type = g.signalType.value_or(RK350_GEN_SINE);
   Check(api_.SetFuncGenSignalType(static_cast<uint16_t>(type)), "SetFuncGenSignalType(" + std::to_string(type) + ")");
   double frequency = g.frequency;
@@ -245,6 +249,52 @@ void CaptureSession::ApplyGenerator() {
   generatorNote_ += (type != RK350_GEN_DC ? ", offset " : " level ") + FormatVolts(g.offset);
   if (type == RK350_GEN_TRIANGLE || type == RK350_GEN_SQUARE)
     generatorNote_ += ", symmetry " + Number(g.symmetry) + " %";
+  NoteRunningFrequency();
+}
+
+void CaptureSession::ApplyWaveform(const tools::ArbitraryWaveform& waveform) {
+  const auto& g = options_.generator;
+  const auto card = tools::ToCardWaveform(waveform.volts);
+  const auto count = static_cast<uint32_t>(card.samples.size());
+  // A file of times and volts repeats over the time it spans unless a
+  // frequency is given.
+  const double repetition = g.frequencyGiven || !waveform.period ? g.frequency : 1.0 / *waveform.period;
+  // 1024 samples step at the repetition frequency; other lengths are read
+  // out at a sample clock, which the library takes from its fixed rates.
+  const bool shortMemory = count == tools::kShortWaveformSamples;
+  double frequency = shortMemory ? repetition : repetition * count;
+  Check(api_.FillFuncGenMemory(count, card.samples.data()), "FillFuncGenMemory(" + std::to_string(count) + ")");
+  Check(api_.SetFuncGenSignalType(RK350_GEN_ARBITRARY), "SetFuncGenSignalType(5)");
+  Check(api_.SetFuncGenFrequency(&frequency), "SetFuncGenFrequency(" + Number(frequency) + " Hz)");
+  Check(api_.SetFuncGenAmplitude(card.amplitude), "SetFuncGenAmplitude(" + Number(card.amplitude) + " V)");
+  Check(api_.SetFuncGenDCOffset(card.offset), "SetFuncGenDCOffset(" + Number(card.offset) + " V)");
+  Check(api_.SetFuncGenOutputOn(1), "SetFuncGenOutputOn(1)");
+  generatorNote_ = "generator user waveform of " + std::to_string(count) + " samples, amplitude " +
+                   FormatVolts(card.amplitude) + ", offset " + FormatVolts(card.offset) + ", " +
+                   (shortMemory ? "repeating at " + FormatHertz(repetition)
+                                : "sample clock asked " + FormatHertz(frequency) +
+                                      " (the card takes the nearest of "
+                                      "its fixed clocks not above)");
+  NoteRunningFrequency();
+}
+
+void CaptureSession::NoteRunningFrequency() {
+  if (const auto running = RunningGeneratorFrequency()) {
+    char exact[32];
+    std::snprintf(exact, sizeof exact, "%.10g", *running);
+    generatorNote_ += std::string("; the card runs it at ") + exact + " Hz";
+  }
+}
+
+std::optional<double> CaptureSession::RunningGeneratorFrequency() const {
+  // Only the virtual card can say what its generator runs at; a real card's
+  // output is measured, not guessed from the settings.
+  using GetOutput = uint16_t (*)(double*, double*, double*);
+  const auto get = reinterpret_cast<GetOutput>(library_.Find("RK350Sim_GetGeneratorOutput"));
+  if (get == nullptr || options_.hardware) return std::nullopt;
+  double frequency = 0, amplitude = 0, offset = 0;
+  if (get(&frequency, &amplitude, &offset) != 1) return std::nullopt;
+  return frequency;
 }
 
 std::string CaptureSession::IdentityLine() const {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -66,6 +67,9 @@ class CaptureSession {
   // The generator's frequency as the card runs it (the library keeps it
   // within what the card reaches); 0 when the session did not set it.
   double GeneratorFrequency() const { return generatorFrequency_; }
+  // The frequency the virtual card's generator runs at (nothing on a real
+  // card, or while the output is off).
+  std::optional<double> RunningGeneratorFrequency() const;
   int MeasureMode() const { return measureMode_; }
 
  private:
@@ -74,6 +78,8 @@ class CaptureSession {
   void ApplyTimebase();
   void ApplyTrigger();
   void ApplyGenerator();
+  void ApplyWaveform(const tools::ArbitraryWaveform& waveform);
+  void NoteRunningFrequency();  // on the virtual card: what the generator really runs at
   void ApplySources();
   Record EmptyRecord() const;
   void WaitForRecord();

@@ -22,7 +22,8 @@ constexpr SettingChoice kSignalTypes[] = {{"sine", RK350_GEN_SINE, "sine"},
                                           {"triangle", RK350_GEN_TRIANGLE, "triangle"},
                                           {"square", RK350_GEN_SQUARE, "square"},
                                           {"dc", RK350_GEN_DC, "DC"},
-                                          {"noise", RK350_GEN_NOISE, "noise"}};
+                                          {"noise", RK350_GEN_NOISE, "noise"},
+                                          {"arbitrary", RK350_GEN_ARBITRARY, "user waveform"}};
 constexpr SettingChoice kChannelSelections[] = {{"1", RK350_MODE_CH1, "CH1"},
                                                 {"2", RK350_MODE_CH2, "CH2"},
                                                 {"12", RK350_MODE_CH12, "CH1 and CH2"},
@@ -412,6 +413,7 @@ std::vector<CardSetting> MakeTable() {
                   [](CardSettings& s, const SettingValue& v) {
                     s.generatorGiven = true;
                     s.generator.frequency = NumberOf(v);
+                    s.generator.frequencyGiven = true;
                   }});
   rows.push_back({"generator.amplitude",
                   "gen-amplitude",
@@ -430,6 +432,7 @@ std::vector<CardSetting> MakeTable() {
                   [](CardSettings& s, const SettingValue& v) {
                     s.generatorGiven = true;
                     s.generator.amplitude = NumberOf(v);
+                    s.generator.levelsGiven = true;
                   }});
   rows.push_back({"generator.offset",
                   "gen-offset",
@@ -448,6 +451,7 @@ std::vector<CardSetting> MakeTable() {
                   [](CardSettings& s, const SettingValue& v) {
                     s.generatorGiven = true;
                     s.generator.offset = NumberOf(v);
+                    s.generator.levelsGiven = true;
                   }});
   rows.push_back({"generator.symmetry",
                   "gen-symmetry",

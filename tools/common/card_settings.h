@@ -25,6 +25,8 @@
 #include <variant>
 #include <vector>
 
+#include "arbitrary_waveform.h"
+
 namespace rk350::capture {
 
 // A built-in signal source of the virtual card wired to an input.
@@ -44,12 +46,18 @@ struct ChannelOptions {
 };
 
 struct GeneratorOptions {
-  std::optional<int> signalType;  // export code (RK350_GEN_...); unset: leave as is
+  std::optional<int> signalType;  // export code (RK350_GEN_..., arbitrary 5); unset: leave as is
   bool off = false;               // switch the output off
   double frequency = 1000.0;      // Hz
   double amplitude = 1.0;         // V peak
   double offset = 0.0;            // V
   double symmetry = 50.0;         // percent
+  bool frequencyGiven = false;    // --gen-freq given
+  bool levelsGiven = false;       // --gen-amplitude or --gen-offset given
+  // A user waveform (signal type arbitrary): the file it comes from and, once
+  // read, one period of volts.
+  std::string file;
+  std::optional<tools::ArbitraryWaveform> waveform;
 };
 
 // Everything the session sets on the card; the defaults are the tools'.

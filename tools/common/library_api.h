@@ -58,6 +58,7 @@ namespace rk350::capture {
   X(SetFuncGenDCOffset) \
   X(SetFuncGenSymmetry) \
   X(SetFuncGenOutputOn) \
+  X(FillFuncGenMemory) \
   X(RK350_ProcessMessages) \
   X(RK350_ResultName) \
   X(RK350_ResultText) \

@@ -118,6 +118,16 @@ std::vector<OptionSpec> Specs() {
       {"Acquisition", "count", "N", "with --continuous: stop after N records (default 0: until interrupted)",
        Unsigned("record count", 0, 1000000000,
                 [](CaptureOptions& o, std::uint64_t n) { o.count = static_cast<int>(n); })},
+      {"Generator", "gen-file", "FILE",
+       "a user waveform: one period of volts, one a line, or time (s) and volts per line (resampled to 1024 points); "
+       "its lowest and highest volts set amplitude and offset, --gen-freq its repetition frequency (default for "
+       "times and volts: the period they span)",
+       [](CaptureOptions& o, const std::string& v) {
+         if (v.empty()) return std::string("--gen-file needs a file name");
+         o.generatorGiven = true;
+         o.generator.file = v;
+         return std::string();
+       }},
       {"Output", "output", "BASE",
        "write BASE.csv and BASE.svg (default capture); a name ending in .csv, .svg or .sr writes that one file, - "
        "writes the CSV to standard output",
@@ -296,6 +306,16 @@ ParseResult ParseArguments(const std::vector<std::string>& arguments) {
     result.error = "give either --pre-trigger or --post-samples, not both";
   } else if (o.recordTime && o.samplesGiven) {
     result.error = "give either --samples or --time, not both";
+  } else if (!o.generator.file.empty() && (o.generator.signalType || o.generator.off)) {
+    result.error = "--gen-file is the signal: not with --gen";
+  } else if (!o.generator.file.empty() && o.generator.levelsGiven) {
+    result.error = "--gen-file: the file's volts set amplitude and offset (not --gen-amplitude, --gen-offset)";
+  } else if (!o.generator.file.empty() && (o.generator.signalType || o.generator.off)) {
+    result.error = "--gen-file is the signal: not with --gen";
+  } else if (!o.generator.file.empty() && o.generator.levelsGiven) {
+    result.error = "--gen-file: the file's volts set amplitude and offset (not --gen-amplitude, --gen-offset)";
+  } else if (o.generator.file.empty() && o.generator.signalType == RK350_GEN_ARBITRARY) {
+    result.error = "--gen arbitrary: a user waveform comes with --gen-file";
   } else if (o.raw && o.average > 1) {
     result.error = "--raw gives the codes of one record; it does not combine with --average";
   } else if (o.count != 0 && o.mode != RunMode::Continuous) {

@@ -4,26 +4,33 @@
 #include <cstdio>
 #include <string>
 
-#include "statistics.h"
+#include "measurements.h"
 
 namespace rk350::capture {
 namespace {
 
-std::string Scaled(double value, const char* unit, int digits, bool allowMicro) {
-  struct Prefix {
-    double factor;
-    const char* name;
-  };
-  static const Prefix kPrefixes[] = {{1e9, "G"}, {1e6, "M"}, {1e3, "k"}, {1, ""}, {1e-3, "m"}, {1e-6, "\xC2\xB5"}};
+struct Prefix {
+  double factor;
+  const char* name;
+};
+
+Prefix PrefixFor(double value, bool allowSmall) {
+  static const Prefix kPrefixes[] = {{1e9, "G"},  {1e6, "M"},         {1e3, "k"}, {1, ""},
+                                     {1e-3, "m"}, {1e-6, "\xC2\xB5"}, {1e-9, "n"}};
   const double magnitude = std::fabs(value);
   Prefix chosen{1, ""};
   if (magnitude > 0) {
     for (const auto& p : kPrefixes) {
-      if (!allowMicro && p.factor < 1e-3) break;
+      if (!allowSmall && p.factor < 1e-3) break;
       chosen = p;
       if (magnitude >= p.factor * 0.9995) break;
     }
   }
+  return chosen;
+}
+
+std::string Scaled(double value, const char* unit, int digits, bool allowSmall) {
+  const Prefix chosen = PrefixFor(value, allowSmall);
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%.*g %s%s", digits, value / chosen.factor, chosen.name, unit);
   return buffer;
@@ -71,20 +78,48 @@ std::string FormatRecordWarning(const Record& record) {
 
 std::string FormatVolts(double volts) { return Scaled(volts, "V", 4, true); }
 std::string FormatHertz(double hertz) { return Scaled(hertz, "Hz", 7, false); }
+std::string FormatSeconds(double seconds) { return Scaled(seconds, "s", 4, true); }
+
+std::string FormatMeasured(double value, double uncertainty, const char* unit) {
+  const Prefix p = PrefixFor(value, true);
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*f %s%s", tools::DecimalsFor(uncertainty, p.factor), value / p.factor, p.name,
+                unit);
+  return buffer;
+}
+
+std::string FormatFrequency(const tools::FrequencyEstimate& f) { return FormatMeasured(f.hertz, f.uncertainty, "Hz"); }
+std::string FormatPeriod(const tools::FrequencyEstimate& f) {
+  // The period is known to the same share as the frequency.
+  const double period = 1.0 / f.hertz;
+  return FormatMeasured(period, period * f.uncertainty / f.hertz, "s");
+}
 
 std::string FormatSummary(const Record& record) {
-  std::string out = Pad("channel", 9) + Pad("range", 10) + Pad("min", 11) + Pad("max", 11) + Pad("mean", 11) +
-                    Pad("p-p", 11) + Pad("rms", 11) + "frequency\n";
+  std::string table = Pad("channel", 9) + Pad("range", 10) + Pad("min", 11) + Pad("max", 11) + Pad("mean", 11) +
+                      Pad("p-p", 11) + Pad("rms", 11) + Pad("ac rms", 11) + "frequency\n";
+  std::string pulses;
   for (const auto& ch : record.channels) {
-    const auto s = ComputeStatistics(ch.volts, record.sampleRate);
-    out += Pad(ch.name, 9);
-    out += Pad(ch.fullScale > 0 ? "\xC2\xB1" + FormatVolts(ch.fullScale) : "-", 10);
-    out += Pad(FormatVolts(s.minimum), 11) + Pad(FormatVolts(s.maximum), 11) + Pad(FormatVolts(s.mean), 11) +
-           Pad(FormatVolts(s.peakToPeak), 11) + Pad(FormatVolts(s.rms), 11);
-    out += s.frequency ? FormatHertz(*s.frequency) : "-";
-    out += '\n';
+    // One step of the 8-bit converter: the figures are never known better.
+    const auto m = tools::Measure(ch.volts, record.sampleRate, ch.fullScale / 128.0);
+    table += Pad(ch.name, 9);
+    table += Pad(ch.fullScale > 0 ? "\xC2\xB1" + FormatVolts(ch.fullScale) : "-", 10);
+    table += Pad(FormatVolts(m.minimum), 11) + Pad(FormatVolts(m.maximum), 11) + Pad(FormatVolts(m.mean), 11) +
+             Pad(FormatVolts(m.peakToPeak), 11) + Pad(FormatVolts(m.rms), 11) + Pad(FormatVolts(m.acRms), 11);
+    table += m.frequency ? FormatFrequency(*m.frequency) : "-";
+    table += '\n';
+    if (!m.frequency) continue;
+    pulses += ch.name + ": period " + FormatPeriod(*m.frequency);
+    if (m.dutyCycle) pulses += ", duty cycle " + Scaled(*m.dutyCycle, "%", 3, false);
+    // An edge within one sample interval is faster than the record can tell.
+    const double interval = 1.0 / record.sampleRate;
+    const auto edge = [&](double t) { return t <= interval ? "< " + FormatSeconds(interval) : FormatSeconds(t); };
+    if (m.riseTime) pulses += ", rise " + edge(*m.riseTime);
+    if (m.fallTime) pulses += ", fall " + edge(*m.fallTime);
+    if (m.overshoot) pulses += ", overshoot " + Scaled(*m.overshoot, "%", 2, false);
+    pulses += '\n';
   }
-  return out;
+  return table + pulses;
 }
 
 }  // namespace rk350::capture

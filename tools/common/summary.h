@@ -3,12 +3,15 @@
 
 #include <string>
 
+#include "measurements.h"
 #include "record.h"
 
 namespace rk350::capture {
 
 // One header line and one line per channel: range, min, max, mean,
-// peak-to-peak, RMS and frequency (or "-" when the signal has none).
+// peak-to-peak, RMS, AC RMS and frequency (or "-" when the signal has none);
+// then for each periodic channel its period, duty cycle, rise and fall time
+// and overshoot.
 std::string FormatSummary(const Record& record);
 
 // One line that says which channels have positions without samples and
@@ -19,5 +22,10 @@ std::string FormatRecordWarning(const Record& record);
 std::string FormatVolts(double volts);
 // "1 kHz", "12.5 MHz", "0.9999616 Hz" style: up to seven significant digits.
 std::string FormatHertz(double hertz);
+std::string FormatSeconds(double seconds);
+// A measured figure to the digits its uncertainty supports: "999.94 Hz".
+std::string FormatMeasured(double value, double uncertainty, const char* unit);
+std::string FormatFrequency(const tools::FrequencyEstimate& f);
+std::string FormatPeriod(const tools::FrequencyEstimate& f);
 
 }  // namespace rk350::capture

@@ -47,7 +47,6 @@ const std::string& Frame::Json() const {
     out += ",\"triggerChannel\":\"" + r.triggerChannel + "\",\"channels\":[";
     for (std::size_t c = 0; c < r.channels.size(); ++c) {
       const auto& trace = r.channels[c];
-      const auto& stats = statistics[c];
       std::size_t first = 0, count = 0;
       HeldRange(trace, first, count);
       out += c == 0 ? "{" : ",{";
@@ -55,14 +54,28 @@ const std::string& Frame::Json() const {
       Append(out, trace.fullScale);
       out += std::string(",\"overrange\":") + (trace.overrange ? "true" : "false");
       out += ",\"held\":[" + std::to_string(first) + "," + std::to_string(count) + "],\"figures\":{";
-      AppendOptional(out, "frequency", stats.frequency);
-      const bool any = stats.count > 0;
+      // Every figure of the measurement table, null where the record has none.
+      const auto& m = measurements[c];
+      for (const auto& q : tools::Quantities()) {
+        if (&q != tools::Quantities().data()) out += ",";
+        AppendOptional(out, q.key, q.read(m));
+      }
       out += ",";
-      AppendOptional(out, "peakToPeak", any ? std::optional(stats.peakToPeak) : std::nullopt);
-      out += ",";
-      AppendOptional(out, "rms", any ? std::optional(stats.rms) : std::nullopt);
-      out += ",";
-      AppendOptional(out, "mean", any ? std::optional(stats.mean) : std::nullopt);
+      AppendOptional(out, "frequencyUncertainty", m.frequency ? std::optional(m.frequency->uncertainty) : std::nullopt);
+      out += "},\"statistics\":{\"records\":" + std::to_string(historyRecords);
+      for (std::size_t k = 0; k < tools::Quantities().size() && c < spreads.size(); ++k) {
+        const auto& s = spreads[c][k];
+        out += std::string(",\"") + tools::Quantities()[k].key + "\":{\"count\":" + std::to_string(s.count) + ",";
+        const bool any = s.count > 0;
+        AppendOptional(out, "minimum", any ? std::optional(s.minimum) : std::nullopt);
+        out += ",";
+        AppendOptional(out, "mean", any ? std::optional(s.mean) : std::nullopt);
+        out += ",";
+        AppendOptional(out, "maximum", any ? std::optional(s.maximum) : std::nullopt);
+        out += ",";
+        AppendOptional(out, "deviation", any ? std::optional(s.deviation) : std::nullopt);
+        out += "}";
+      }
       out += "},\"volts\":[";
       for (std::size_t i = 0; i < trace.volts.size(); ++i) {
         if (i != 0) out += ',';

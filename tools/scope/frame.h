@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "measurements.h"
 #include "record.h"
-#include "statistics.h"
 
 namespace rk350::scope {
 
@@ -18,8 +18,12 @@ struct Frame {
   std::uint64_t sequence = 0;         // counts published records
   std::uint64_t settingsVersion = 0;  // the settings the record was taken with
   capture::Record record;
-  std::vector<capture::ChannelStatistics> statistics;  // one per channel of the record
-  std::vector<std::string> notes;                      // for the CSV
+  std::vector<tools::Measurements> measurements;  // one per channel of the record
+  // Per channel, per figure of tools::Quantities(): its spread over the last
+  // records, and how many records that history holds.
+  std::vector<std::vector<tools::Spread>> spreads;
+  std::size_t historyRecords = 0;
+  std::vector<std::string> notes;  // for the CSV
   std::chrono::steady_clock::time_point taken;
 
   // The frame as the page reads it; made once, on first use.

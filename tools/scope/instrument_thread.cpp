@@ -154,6 +154,14 @@ void InstrumentThread::ProbeOffer() {
 
 void InstrumentThread::Configure() {
   options_ = settings_.options;
+  // The waveform first: selecting the arbitrary type plays what the memory holds.
+  if (settings_.waveform && settings_.waveform != loadedWaveform_) {
+    const auto& w = *settings_.waveform;
+    const unsigned result = api_.FillFuncGenMemory(static_cast<uint32_t>(w.size()), w.data());
+    if (result != RK350_RESULT_OK)
+      throw capture::LibraryError(std::string("FillFuncGenMemory: ") + api_.RK350_ResultName(result), result);
+    loadedWaveform_ = settings_.waveform;
+  }
   session_->Configure();
   // The settings say what the card runs at, not what was asked for: the
   // rate, a range rounded up to one the card offers, the generator's
@@ -204,8 +212,20 @@ void InstrumentThread::Publish(capture::Record record) {
   auto frame = std::make_shared<Frame>();
   frame->settingsVersion = version_;
   frame->record = std::move(record);
-  for (const auto& trace : frame->record.channels)
-    frame->statistics.push_back(capture::ComputeStatistics(trace.volts, frame->record.sampleRate));
+  // The statistics start again with new settings or when asked.
+  if (resetHistory_.exchange(false) || historyVersion_ != version_)
+    for (auto& h : history_) h.Reset();
+  historyVersion_ = version_;
+  for (std::size_t c = 0; c < frame->record.channels.size(); ++c) {
+    const auto& trace = frame->record.channels[c];
+    // One step of the 8-bit converter bounds how well the figures are known.
+    frame->measurements.push_back(tools::Measure(trace.volts, frame->record.sampleRate, trace.fullScale / 128.0));
+    auto& history = history_[trace.name == "CH2" ? 1 : 0];
+    history.Add(frame->measurements.back());
+    frame->historyRecords = history.Records();
+    auto& spreads = frame->spreads.emplace_back();
+    for (const auto& q : tools::Quantities()) spreads.push_back(history.Of(q));
+  }
   frame->notes = session_->FileNotes(frame->record);
   frame->taken = std::chrono::steady_clock::now();
   {
@@ -218,9 +238,12 @@ void InstrumentThread::Publish(capture::Record record) {
 
 void InstrumentThread::PublishState() {
   json reached = {{"rate", session_->SampleRate()},
+                  {"arbitraryPoints", settings_.waveform ? settings_.waveform->size() : 0},
                   {"samples", api_.GetRecordLength()},
                   {"preSamples", api_.GetRecordLength() - api_.GetPostSamples()},
                   {"measureMode", session_->MeasureMode()}};
+  // The virtual card says what its generator really runs at.
+  if (const auto running = session_->RunningGeneratorFrequency()) reached["generatorFrequency"] = *running;
   for (uint8_t c = 1; c <= 2; ++c) {
     double range = 0;
     if (api_.GetSensitivity(c, &range) == RK350_RESULT_OK) reached["ch" + std::to_string(c) + "Range"] = range;
@@ -237,20 +260,25 @@ void InstrumentThread::ServeRequests() {
     requests.swap(requests_);
   }
   // In the order they came: the last setting wins.
-  for (auto& request : requests) request->answer.set_value(Apply(request->patch));
+  for (auto& request : requests) request->answer.set_value(Apply(*request));
 }
 
-Answer InstrumentThread::Apply(const json& patch) {
+Answer InstrumentThread::Apply(const Request& request) {
+  const json& patch = request.patch;
   if (!patch.is_object()) return Refusal(RK350_RESULT_INVALID_VALUE, "the settings are a JSON object");
   std::string error;
-  const auto next = SettingsFromJson(patch, settings_, limits_, error);
+  ScopeSettings base = settings_;
+  if (request.waveform) base.waveform = request.waveform;
+  const auto next = SettingsFromJson(patch, base, limits_, error);
   if (!next) return Refusal(RK350_RESULT_INVALID_VALUE, error);
   const bool wasRunning = engineRunning_;
   StopEngine();
   const ScopeSettings previous = settings_;
   settings_ = *next;
   try {
-    Configure();
+    // Run, stop and single leave the card's settings as they are: only the
+    // engine restarts (a record per command costs no card setup).
+    if (CardSettingsDiffer(previous, settings_)) Configure();
   } catch (const std::exception& e) {
     // The card refused a value: it goes back to the settings before, whole.
     const auto* library = dynamic_cast<const capture::LibraryError*>(&e);
@@ -273,6 +301,13 @@ Answer InstrumentThread::Apply(const json& patch) {
   return {200, State()};
 }
 
+bool InstrumentThread::CardSettingsDiffer(const ScopeSettings& a, const ScopeSettings& b) {
+  json left = SettingsToJson(a), right = SettingsToJson(b);
+  left.erase("acquisition");
+  right.erase("acquisition");
+  return left != right || a.options.generatorGiven != b.options.generatorGiven || a.waveform != b.waveform;
+}
+
 Answer InstrumentThread::Refusal(unsigned result, const std::string& message) const {
   const auto it = resultNames_.find(result);
   const std::string name = it != resultNames_.end() ? it->second.first : "Unknown";
@@ -280,9 +315,12 @@ Answer InstrumentThread::Refusal(unsigned result, const std::string& message) co
   return {400, {{"error", message}, {"result", name}, {"meaning", meaning}, {"code", result}}};
 }
 
-Answer InstrumentThread::ApplySettings(const json& patch) {
+Answer InstrumentThread::ApplySettings(const json& patch) { return ApplySettings(patch, nullptr); }
+
+Answer InstrumentThread::ApplySettings(const json& patch, std::shared_ptr<const std::vector<std::uint16_t>> waveform) {
   auto request = std::make_unique<Request>();
   request->patch = patch;
+  request->waveform = std::move(waveform);
   auto answer = request->answer.get_future();
   {
     std::lock_guard lock(mutex_);

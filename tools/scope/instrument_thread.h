@@ -4,6 +4,7 @@
 // read what it published.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -45,25 +46,31 @@ class InstrumentThread {
   // Merges `patch` onto the current settings, checks the whole, applies it;
   // a refusal leaves the card as it was (400 with the result code's name).
   Answer ApplySettings(const nlohmann::json& patch);
+  // The same with a new arbitrary waveform for the generator.
+  Answer ApplySettings(const nlohmann::json& patch, std::shared_ptr<const std::vector<std::uint16_t>> waveform);
   nlohmann::json State() const;  // settings, version, what the card reached
   nlohmann::json Offer() const;  // what the card offers, for the controls
   // The 400 answer for a request refused with this result code.
   Answer Refusal(unsigned result, const std::string& message) const;
 
   std::shared_ptr<const Frame> Latest() const;
+  // The measurement statistics start again with the next record.
+  void ResetMeasurements() { resetHistory_ = true; }
   // The first frame after `sequence`, or null after `timeout` (or on Stop).
   std::shared_ptr<const Frame> WaitNewer(std::uint64_t sequence, std::chrono::milliseconds timeout) const;
 
  private:
   struct Request {
     nlohmann::json patch;
+    std::shared_ptr<const std::vector<std::uint16_t>> waveform;  // null: keep the one in force
     std::promise<Answer> answer;
   };
 
   void Run();
   void Open();
   void ServeRequests();
-  Answer Apply(const nlohmann::json& patch);
+  Answer Apply(const Request& request);
+  static bool CardSettingsDiffer(const ScopeSettings& a, const ScopeSettings& b);
   void Configure();  // the options onto the card; throws capture::LibraryError
   void StartEngine();
   void StopEngine();
@@ -77,11 +84,15 @@ class InstrumentThread {
   ScopeSettings settings_;           // instrument thread only
   capture::CaptureOptions options_;  // what the session applies; instrument thread only
   std::unique_ptr<capture::CaptureSession> session_;
+  std::shared_ptr<const std::vector<std::uint16_t>> loadedWaveform_;  // in the card's memory
   CardLimits limits_;
   bool engineRunning_ = false;
   capture::RecordAverage average_;
   int averaged_ = 0;
   std::uint64_t version_ = 0;
+  std::array<tools::MeasurementHistory, 2> history_;  // CH1, CH2; instrument thread only
+  std::uint64_t historyVersion_ = 0;                  // the settings the history was taken with
+  std::atomic<bool> resetHistory_{false};
   std::map<unsigned, std::pair<std::string, std::string>> resultNames_;  // written before Start returns
 
   std::thread thread_;

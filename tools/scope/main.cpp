@@ -1,5 +1,7 @@
 // rk350-scope: a live oscilloscope in the browser for an RK350 card (the
 // virtual card by default).
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -9,6 +11,7 @@
 
 #include "instrument_thread.h"
 #include "library_api.h"
+#include "mdns_announcer.h"
 #include "scope_options.h"
 #include "scope_server.h"
 #include "scpi_server.h"
@@ -93,10 +96,11 @@ int main(int argc, char** argv) {
   // port taken by another program costs SCPI only; a port asked for must work.
   std::unique_ptr<scpi::ScpiServer> scpiServer;
   std::thread scpiServing;
+  int scpiPort = -1;
   if (options.scpi) {
-    scpiServer = std::make_unique<scpi::ScpiServer>(instrument);
+    scpiServer = std::make_unique<scpi::ScpiServer>(instrument, token);
     std::string reason;
-    const int scpiPort = scpiServer->Bind(options.address, options.scpiPort, reason);
+    scpiPort = scpiServer->Bind(options.address, options.scpiPort, reason);
     if (scpiPort < 0 && options.scpiPortGiven) {
       std::fprintf(stderr, "rk350-scope: cannot serve SCPI on %s port %d: %s\n", options.address.c_str(),
                    options.scpiPort, reason.c_str());
@@ -112,6 +116,20 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
       scpiServing = std::thread([&] { scpiServer->Serve(); });
     }
+  }
+  // Found on the network where it can be: without a daemon the scope runs on, unannounced.
+  scope::MdnsAnnouncer announcer;
+  if (options.announce) {
+    std::string reason;
+    char host[256] = "";
+    ::gethostname(host, sizeof host - 1);
+    if (!announcer.Start(std::string("RK350 scope on ") + host, port, scpiServer ? scpiPort : 0, reason))
+      std::fprintf(stderr, "rk350-scope: not announced over mDNS: %s\n", reason.c_str());
+    else if (scope::IsLoopback(options.address))
+      std::fprintf(stderr,
+                   "rk350-scope: warning: announced over mDNS, but served on %s only: other machines "
+                   "see it and cannot reach it (--listen, --allow-remote)\n",
+                   options.address.c_str());
   }
   std::thread serving([&] { server.Serve(); });
   while (!gStop) std::this_thread::sleep_for(std::chrono::milliseconds(100));

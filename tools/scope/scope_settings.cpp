@@ -244,6 +244,8 @@ std::optional<ScopeSettings> SettingsFromJson(const json& j, const ScopeSettings
       setting.set(o, FromJson(setting, *v, limits.virtualCard));
     }
     if ((o.measureMode & 3) == 0) throw Refusal("ch1.on, ch2.on: at least one channel is measured");
+    if (At(j, "generator.type") != nullptr && o.generator.signalType == RK350_GEN_ARBITRARY && s.waveform == nullptr)
+      throw Refusal("generator.type arbitrary: no waveform is loaded (SCPI :SOURce:ARBitrary:DATA)");
     // The page shows the generator's settings: from now on they are the card's.
     const json* generator = At(j, "generator");
     const json before = SettingsToJson(base)["generator"];

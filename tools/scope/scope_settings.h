@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -27,6 +28,9 @@ struct CardLimits {
 
 struct ScopeSettings {
   capture::CaptureOptions options;
+  // The generator's arbitrary waveform, as FillFuncGenMemory takes it (not
+  // part of the JSON: it comes as a SCPI block).
+  std::shared_ptr<const std::vector<std::uint16_t>> waveform;
   Acquisition acquisition = Acquisition::Run;
 };
 

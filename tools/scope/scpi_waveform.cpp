@@ -30,7 +30,8 @@ double Reference(WaveformFormat format) {
 // only when averaged records disagree) gets 0, the code of none.
 long Code(double volts, double step, double reference, long highest) {
   if (std::isnan(volts) || step <= 0) return 0;
-  return std::clamp(std::lround(volts / step + reference), 0L, highest);
+  const double code = std::clamp(volts / step + reference, 0.0, static_cast<double>(highest));
+  return static_cast<long>(code + 0.5);  // codes are not negative: truncation rounds
 }
 
 }  // namespace
