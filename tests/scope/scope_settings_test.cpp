@@ -27,12 +27,8 @@ std::string SampleText(const CardSetting& s) {
       const double v = low && high ? std::floor((s.lowest + s.highest) / 3) : low ? s.lowest + 3 : 1.5;
       return capture::FormatSettingValue(s, SettingValue(s.kind == SettingKind::Integer ? std::floor(v) : v));
     }
-    case SettingKind::Choice: {
-      std::string last;
-      for (const auto& c : s.choices)
-        if (c.label != nullptr) last = c.name;
-      return last;
-    }
+    case SettingKind::Choice:
+      return s.choices[1].name;  // not the first: that is the default
     case SettingKind::Flag:
       return "";
     case SettingKind::Source:

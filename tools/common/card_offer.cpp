@@ -86,9 +86,9 @@ std::string DescribeCardOffer(const LibraryApi& api) {
     std::string types;
     for (const auto& type : FindSettingByKey("generator.type")->choices)
       if (type.code != RK350_GEN_ARBITRARY) types += (types.empty() ? "" : ", ") + std::string(type.name);
-    s << "function generator (--gen): " << types << "; a user waveform with --gen-file; frequency above 0 up to " << FormatHertz(kGeneratorTopFrequency)
-      << " (standard waveforms; better than 1 part in 10,000); amplitude 0 .. " << FormatVolts(amplitude)
-      << " peak; offset within the same; symmetry 0 .. 100 %\n";
+    s << "function generator (--gen): " << types << "; a user waveform with --gen-file; frequency above 0 up to "
+      << FormatHertz(kGeneratorTopFrequency) << " (standard waveforms; better than 1 part in 10,000); amplitude 0 .. "
+      << FormatVolts(amplitude) << " peak; offset within the same; symmetry 0 .. 100 %\n";
   }
   return s.str();
 }

@@ -18,12 +18,10 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr SettingChoice kCouplings[] = {{"dc", RK350_COUPLING_DC, "DC"}, {"ac", RK350_COUPLING_AC, "AC"}};
 constexpr SettingChoice kSlopes[] = {{"rising", RK350_TRIGGER_RISING, "rising"},
                                      {"falling", RK350_TRIGGER_FALLING, "falling"}};
-constexpr SettingChoice kSignalTypes[] = {{"sine", RK350_GEN_SINE, "sine"},
-                                          {"triangle", RK350_GEN_TRIANGLE, "triangle"},
-                                          {"square", RK350_GEN_SQUARE, "square"},
-                                          {"dc", RK350_GEN_DC, "DC"},
-                                          {"noise", RK350_GEN_NOISE, "noise"},
-                                          {"arbitrary", RK350_GEN_ARBITRARY, "user waveform"}};
+constexpr SettingChoice kSignalTypes[] = {
+    {"sine", RK350_GEN_SINE, "sine"},       {"triangle", RK350_GEN_TRIANGLE, "triangle"},
+    {"square", RK350_GEN_SQUARE, "square"}, {"dc", RK350_GEN_DC, "DC"},
+    {"noise", RK350_GEN_NOISE, "noise"},    {"arbitrary", RK350_GEN_ARBITRARY, "user waveform"}};
 constexpr SettingChoice kChannelSelections[] = {{"1", RK350_MODE_CH1, "CH1"},
                                                 {"2", RK350_MODE_CH2, "CH2"},
                                                 {"12", RK350_MODE_CH12, "CH1 and CH2"},
