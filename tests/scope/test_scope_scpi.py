@@ -98,7 +98,7 @@ def test_waveform_blocks_hold_the_records_samples(scope, visa, form, datatype, s
 
 def test_ascii_waveform_and_measurements_match_the_page(scope, visa):
     visa.write(":SOUR:FREQ 5kHz;:SOUR:VOLT 0.75;:CHAN1:RANG 2;:WAV:SOUR CHAN1;:WAV:FORM ASC")
-    visa.write(":DIG")
+    assert visa.query(":DIG;*OPC?") == "1"
     status, record = scope.request("GET", "/api/record")
     assert status == 200
     block = visa.query(":WAV:DATA?")  # ASCii too comes as a definite-length block
@@ -108,12 +108,18 @@ def test_ascii_waveform_and_measurements_match_the_page(scope, visa):
     first, held = record["channels"][0]["held"]
     assert values == record["channels"][0]["volts"][first:first + held]
     figures = record["channels"][0]["figures"]
-    frequency, vpp, vrms, vavg = (float(v) for v in visa.query(":MEAS:FREQ?;VPP?;VRMS?;VAV? CHAN1").split(";"))
-    assert frequency == figures["frequency"] and frequency == pytest.approx(5000, rel=1e-3)
-    assert (vpp, vrms, vavg) == (figures["peakToPeak"], figures["rms"], figures["mean"])
+    queries = {"FREQ": "frequency", "PER": "period", "VPP": "peakToPeak", "VMIN": "minimum", "VMAX": "maximum",
+               "VAV": "mean", "VRMS": "rms", "VACR": "acRms", "DUTY": "dutyCycle", "RIS": "riseTime",
+               "FALL": "fallTime", "OVER": "overshoot"}
+    answers = visa.query(";".join(":MEAS:%s? CHAN1" % q for q in queries)).split(";")
+    for (query, key), answer in zip(queries.items(), answers):
+        expected = figures[key] if figures.get(key) is not None else 9.91e37
+        assert float(answer) == pytest.approx(expected, rel=1e-12), (query, answer, figures.get(key))
+    assert float(answers[0]) == pytest.approx(5000, rel=1e-4)
+    assert float(answers[1]) == pytest.approx(2e-4, rel=1e-4)
     # A DC input has no frequency: the standard's "not a number".
     scope.post({"ch2": {"on": True, "source": "dc:0:0:0.5"}})
-    visa.write(":DIG")
+    assert visa.query(":DIG;*OPC?") == "1"
     assert visa.query(":MEAS:FREQ? CHAN2") == "9.91E+37"
     assert float(visa.query(":MEAS:VAV? CHAN2")) == pytest.approx(0.5, abs=0.02)
 
@@ -146,7 +152,11 @@ def test_lxi_tools_drive_it(scope):
 
     assert lxi("*IDN?").startswith("RK350,")
     lxi(":SOURce:FREQuency 1234")
-    assert scope.settings()["settings"]["generator"]["frequency"] == 1234
+    # lxi sends a command and leaves without waiting: the scope applies it soon after.
+    deadline = time.monotonic() + DEADLINE
+    while scope.settings()["settings"]["generator"]["frequency"] != 1234:
+        assert time.monotonic() < deadline, "the command sent by lxi was not applied"
+        time.sleep(0.05)
     assert lxi(":SOUR:FREQ?") == "1234"
 
 
@@ -275,3 +285,39 @@ def test_announce_without_a_daemon_says_so_and_serves_on():
         assert "not announced" not in errors, errors
     else:
         assert "not announced over mDNS: no Avahi daemon answers" in errors, errors
+
+
+def test_with_allow_remote_a_connection_sends_the_token_first():
+    process = subprocess.Popen([os.environ["RK350_SCOPE"], "--port", "0", "--scpi-port", "0", "--allow-remote"],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        token = process.stdout.readline().strip().rsplit("?token=", 1)[1]
+        port = int(process.stdout.readline().rsplit(":", 1)[1])
+        client = RawScpi(port)
+        assert client.query("*IDN?").startswith("RK350,")
+        client.send(":CHAN1:RANG 4")
+        client.send(":CHAN1:RANG?")
+        client.send(":SYST:TOK 'wrong'")
+        assert [c for c, _ in client.errors()] == [-203, -203, -224]
+        client.send(":SYST:TOK '%s'" % token)
+        assert client.query(":CHAN1:RANG 4;:CHAN1:RANG?") == "4"
+        assert client.errors() == []
+        client.close()
+    finally:
+        process.terminate()
+        process.communicate(timeout=DEADLINE)
+    assert process.returncode == 0
+
+
+def test_the_queries_of_one_message_read_one_record(scope, visa):
+    visa.write(":RUN")
+    seen = set()
+    for _ in range(20):
+        answer = visa.query(":WAV:SEQ?;:MEAS:VPP?;:WAV:PRE?;:WAV:SEQ?")
+        first, _, _, last = answer.split(";")
+        assert first == last
+        seen.add(int(first))
+        time.sleep(0.02)
+    assert len(seen) > 1, "the record stays the same while the scope runs"
+    first, last = visa.query(":WAV:SEQ?;:DIG;:WAV:SEQ?").split(";")
+    assert int(last) > int(first)  # after :DIGitize, the record it took

@@ -227,6 +227,8 @@ void InstrumentThread::PublishState() {
                   {"samples", api_.GetRecordLength()},
                   {"preSamples", api_.GetRecordLength() - api_.GetPostSamples()},
                   {"measureMode", session_->MeasureMode()}};
+  // The virtual card says what its generator really runs at.
+  if (const auto running = session_->RunningGeneratorFrequency()) reached["generatorFrequency"] = *running;
   for (uint8_t c = 1; c <= 2; ++c) {
     double range = 0;
     if (api_.GetSensitivity(c, &range) == RK350_RESULT_OK) reached["ch" + std::to_string(c) + "Range"] = range;

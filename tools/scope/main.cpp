@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   std::thread scpiServing;
   int scpiPort = -1;
   if (options.scpi) {
-    scpiServer = std::make_unique<scpi::ScpiServer>(instrument);
+    scpiServer = std::make_unique<scpi::ScpiServer>(instrument, token);
     std::string reason;
     scpiPort = scpiServer->Bind(options.address, options.scpiPort, reason);
     if (scpiPort < 0 && options.scpiPortGiven) {

@@ -329,16 +329,14 @@ struct Handlers {
     return frame;
   }
 
-  static void Measure(Call& c, double tools::Measurements::*field, bool frequency) {
+  // A figure of the measurement module; 9.91E37 (not a number) where the
+  // record gives none (no frequency of a DC input, no rise time without an edge).
+  static void Measure(Call& c, const tools::Quantity& quantity) {
     const int channel = ChannelParameter(c, c.session.waveformSource_);
     const auto frame = Frame(c);
     std::size_t index = 0;
     Trace(*frame, channel, &index);
-    const auto& stats = frame->measurements[index];
-    if (frequency)
-      c.response = FormatNumber(stats.frequency ? stats.frequency->hertz : NAN);  // 9.91E37: not periodic
-    else
-      c.response = FormatNumber(stats.count > 0 ? stats.*field : NAN);
+    c.response = FormatNumber(quantity.read(frame->measurements[index]).value_or(NAN));
   }
 
   static void WaveformData(Call& c) {
@@ -392,6 +390,21 @@ std::vector<Entry> Handlers::BuildTable() {
                  c.response = std::to_string(H::Instrument(c).State()["reached"].value("arbitraryPoints", 0));
                },
                false});
+  t.push_back({":SYSTem:TOKen",
+               [](Call& c) {
+                 CountParameters(c.command, 1, 1);
+                 const Parameter& p = c.command.parameters[0];
+                 if (p.kind != Parameter::Kind::String) Refuse(-104, "Data type error;the token as a string");
+                 // Every byte compared, whatever the first difference.
+                 const std::string& token = c.session.shared_.token;
+                 unsigned difference = token.size() != p.text.size() ? 1u : 0u;
+                 for (std::size_t i = 0; i < p.text.size(); ++i)
+                   difference |= static_cast<unsigned char>(p.text[i]) ^
+                                 static_cast<unsigned char>(token.empty() ? 0 : token[i % token.size()]);
+                 if (token.empty() || difference != 0) Refuse(-224, "Illegal parameter value;not the scope's token");
+                 c.session.admitted_ = true;
+               },
+               nullptr, false});
   t.push_back({"*IDN", nullptr, [](Call& c) { H::Identity(c); }, false});
   t.push_back({"*RST", [](Call& c) { H::Reset(c); }, nullptr});
   t.push_back({"*CLS",
@@ -475,6 +488,12 @@ std::vector<Entry> Handlers::BuildTable() {
   t.push_back({":WAVeform:DATA", nullptr, [](Call& c) { H::WaveformData(c); }, false});
   t.push_back({":WAVeform:PREamble", nullptr, [](Call& c) { H::Preamble(c); }, false});
   t.push_back({":WAVeform:VALid", nullptr, [](Call& c) { H::Valid(c); }, false});
+  t.push_back({":WAVeform:SEQuence", nullptr,
+               [](Call& c) {
+                 CountParameters(c.command, 0, 0);
+                 c.response = std::to_string(H::Frame(c)->sequence);
+               },
+               false});
   t.push_back({":WAVeform:POINts", nullptr,
                [](Call& c) {
                  std::size_t first = 0, count = 0;
@@ -485,13 +504,26 @@ std::vector<Entry> Handlers::BuildTable() {
   t.push_back({":WAVeform:OVERrange", nullptr,
                [](Call& c) { c.response = H::Trace(*H::Frame(c), c.session.waveformSource_).overrange ? "1" : "0"; },
                false});
-  using S = tools::Measurements;
-  t.push_back({":MEASure:FREQuency", nullptr, [](Call& c) { H::Measure(c, nullptr, true); }, false});
-  t.push_back({":MEASure:VPP", nullptr, [](Call& c) { H::Measure(c, &S::peakToPeak, false); }, false});
-  t.push_back({":MEASure:VRMS", nullptr, [](Call& c) { H::Measure(c, &S::rms, false); }, false});
-  t.push_back({":MEASure:VAVerage", nullptr, [](Call& c) { H::Measure(c, &S::mean, false); }, false});
-  t.push_back({":MEASure:VMAX", nullptr, [](Call& c) { H::Measure(c, &S::maximum, false); }, false});
-  t.push_back({":MEASure:VMIN", nullptr, [](Call& c) { H::Measure(c, &S::minimum, false); }, false});
+  // The SCPI names of the measurement module's figures, keyed by theirs; the
+  // figures themselves (and which exist) are the module's.
+  static const std::pair<const char*, const char*> kMeasureHeaders[] = {
+      {"frequency", ":MEASure:FREQuency"},
+      {"period", ":MEASure:PERiod"},
+      {"peakToPeak", ":MEASure:VPP"},
+      {"minimum", ":MEASure:VMIN"},
+      {"maximum", ":MEASure:VMAX"},
+      {"mean", ":MEASure:VAVerage"},
+      {"rms", ":MEASure:VRMS"},
+      {"acRms", ":MEASure:VACRms"},
+      {"dutyCycle", ":MEASure:DUTYcycle"},
+      {"riseTime", ":MEASure:RISetime"},
+      {"fallTime", ":MEASure:FALLtime"},
+      {"overshoot", ":MEASure:OVERshoot"},
+  };
+  for (const auto& quantity : tools::Quantities())
+    for (const auto& [key, header] : kMeasureHeaders)
+      if (std::string_view(quantity.key) == key)
+        t.push_back({header, nullptr, [&quantity](Call& c) { H::Measure(c, quantity); }, false});
   return t;
 }
 
@@ -561,14 +593,19 @@ bool Matches(const std::vector<Node>& nodes, std::size_t n, const std::vector<st
 
 }  // namespace
 
-Session::Session(SharedState& shared, int id) : shared_(shared), id_(id) {}
+Session::Session(SharedState& shared, int id) : shared_(shared), id_(id), admitted_(shared.token.empty()) {}
 
 Session::~Session() {
   std::lock_guard lock(shared_.execution);
   if (shared_.lockOwner == id_) shared_.lockOwner = 0;
 }
 
-std::shared_ptr<const scope::Frame> Session::Record() const { return shared_.instrument.Latest(); }
+std::shared_ptr<const scope::Frame> Session::Record() {
+  // Right after start-up the first record is a few milliseconds away: wait for it, as the page's
+  // /api/record does.
+  if (!pinned_) pinned_ = shared_.instrument.WaitNewer(0, 5s);
+  return pinned_;
+}
 
 void Session::Run(const Command& command, std::string& response) {
   for (const Entry& entry : Table()) {
@@ -581,12 +618,22 @@ void Session::Run(const Command& command, std::string& response) {
     if (!handler)
       Refuse(command.query ? -113 : -113,
              command.query ? "Undefined header;no query form" : "Undefined header;query only");
+    const bool open = std::string_view(entry.header) == "*IDN" || std::string_view(entry.header) == ":SYSTem:TOKen" ||
+                      std::string_view(entry.header).rfind(":SYSTem:ERRor", 0) == 0;
+    if (!admitted_ && !open)
+      Refuse(-203, "Command protected;send the token the scope printed first: :SYSTem:TOKen \"...\"");
     if (suffixSeen && (suffix < 1 || suffix > 2)) Refuse(-114, "Header suffix out of range;channels 1 and 2");
     if (!command.query && entry.changes && shared_.lockOwner != 0 && shared_.lockOwner != id_)
       Refuse(-203, "Command protected;another connection holds :SYSTem:LOCK");
     Call call{*this, command, suffix, {}};
     handler(call);
-    if (command.query) response += (response.empty() ? "" : ";") + call.response;
+    if (!command.query) return;
+    if (response.empty()) {
+      response = std::move(call.response);  // a waveform is large: not copied
+    } else {
+      response += ';';
+      response += call.response;
+    }
     return;
   }
   Refuse(-113, "Undefined header");
@@ -610,6 +657,7 @@ void Session::WaitForPending(const std::function<bool()>& keepWaiting) {
 std::string Session::Execute(std::string_view message, const std::function<bool()>& keepWaiting) {
   const ParsedMessage parsed = ParseMessage(message);
   std::string response;
+  pinned_.reset();
   for (const Command& command : parsed.commands) {
     waitRequested_ = false;
     {
@@ -622,6 +670,7 @@ std::string Session::Execute(std::string_view message, const std::function<bool(
     }
     // Waiting holds no lock: the others' commands go on meanwhile.
     if (waitRequested_) {
+      pinned_.reset();  // the record waited for is the one to read
       WaitForPending(keepWaiting);
       if (opcRequested_ && !pending_) status_.SetEvent(kOperationComplete);
       opcRequested_ = false;

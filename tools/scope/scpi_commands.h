@@ -22,8 +22,12 @@ namespace rk350::scpi {
 // What every connection shares: the instrument, the order of execution (one
 // command at a time, whoever sent it) and the exclusive lock.
 struct SharedState {
-  explicit SharedState(scope::InstrumentThread& thread) : instrument(thread) {}
+  SharedState(scope::InstrumentThread& thread, std::string accessToken)
+      : instrument(thread), token(std::move(accessToken)) {}
   scope::InstrumentThread& instrument;
+  // With --allow-remote, the token the scope printed: a connection sends it
+  // (:SYSTem:TOKen) before anything but *IDN? and :SYSTem:ERRor? is done.
+  const std::string token;
   std::mutex execution;
   int lockOwner = 0;  // the session holding :SYSTem:LOCK, 0 for none; guarded by `execution`
 };
@@ -49,8 +53,9 @@ class Session {
   friend struct Handlers;
   void Run(const Command& command, std::string& response);
   void WaitForPending(const std::function<bool()>& keepWaiting);
-  // The record the waveform and measurement queries read.
-  std::shared_ptr<const scope::Frame> Record() const;
+  // The record the waveform and measurement queries read: the newest when a
+  // message first asks, then the same one for the rest of that message.
+  std::shared_ptr<const scope::Frame> Record();
 
   SharedState& shared_;
   int id_;
@@ -59,8 +64,10 @@ class Session {
   WaveformFormat format_ = WaveformFormat::Byte;
   std::uint64_t pendingVersion_ = 0;  // a single record asked for with these settings, not yet seen
   bool pending_ = false;
-  bool waitRequested_ = false;  // the running command waits for the pending record
-  bool opcRequested_ = false;   // *OPC: set the event bit once nothing is pending
+  bool waitRequested_ = false;                  // the running command waits for the pending record
+  bool opcRequested_ = false;                   // *OPC: set the event bit once nothing is pending
+  bool admitted_ = false;                       // no token asked, or the right one sent
+  std::shared_ptr<const scope::Frame> pinned_;  // the record of the message being carried out
 };
 
 }  // namespace rk350::scpi

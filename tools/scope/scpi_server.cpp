@@ -36,8 +36,8 @@ bool PeerClosed(int fd) {
 
 }  // namespace
 
-ScpiServer::ScpiServer(scope::InstrumentThread& instrument, ServerLimits limits)
-    : shared_(instrument), limits_(limits) {}
+ScpiServer::ScpiServer(scope::InstrumentThread& instrument, const std::string& token, ServerLimits limits)
+    : shared_(instrument, token), limits_(limits) {}
 
 ScpiServer::~ScpiServer() {
   Stop();
@@ -153,8 +153,10 @@ void ScpiServer::Talk(Client& client, int id) {
         session.Report(*item.error);
         continue;
       }
-      const std::string response = session.Execute(item.message, keepWaiting);
-      if (!response.empty() && !SendAll(fd, response + "\n")) {
+      std::string response = session.Execute(item.message, keepWaiting);
+      if (response.empty()) continue;
+      response += '\n';
+      if (!SendAll(fd, response)) {
         open = false;
         break;
       }

@@ -24,7 +24,8 @@ struct ServerLimits {
 
 class ScpiServer {
  public:
-  ScpiServer(scope::InstrumentThread& instrument, ServerLimits limits = {});
+  // A non-empty `token` must be sent by each connection (:SYSTem:TOKen).
+  ScpiServer(scope::InstrumentThread& instrument, const std::string& token, ServerLimits limits = {});
   ~ScpiServer();
   // Listens on the address; port 0 takes a free one. Returns the port, or
   // -1 with the reason in `error`.
