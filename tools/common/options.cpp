@@ -46,7 +46,11 @@ std::optional<int> ParseCode(const std::string& text, std::span<const NamedCode>
   return std::stoi(text);
 }
 
-std::string Bad(const std::string& what, const std::string& text) { return "invalid " + what + " '" + text + "'"; }
+// Says why, when a number is beyond any finite value.
+std::string Bad(const std::string& what, const std::string& text) {
+  const std::string beyond = NonFiniteNumberIn(text);
+  return "invalid " + what + " '" + text + "'" + (beyond.empty() ? "" : ": " + beyond + " is not a finite number");
+}
 
 // A path that ends in a file's name: not empty, not a directory ("out/"),
 // which would give hidden files named ".csv" and ".svg".
@@ -533,7 +537,10 @@ std::uint32_t CaptureOptions::EffectivePostSamples(std::uint32_t length) const {
   return length - std::min(pre, length);
 }
 
-std::optional<double> ParseQuantity(const std::string& text) {
+namespace {
+
+// The number as written, its prefix applied; not yet checked to be finite.
+std::optional<double> ReadQuantity(const std::string& text) {
   if (text.empty()) return std::nullopt;
   const char* begin = text.c_str();
   char* end = nullptr;
@@ -565,10 +572,28 @@ std::optional<double> ParseQuantity(const std::string& text) {
       if (!matched) return std::nullopt;
     }
   }
+  return value;
+}
+
+}  // namespace
+
+std::optional<double> ParseQuantity(const std::string& text) {
   // Every number of every surface passes here: NaN, infinities and values
   // that overflow (also through a prefix: "1e308G") are not numbers to use.
-  if (!std::isfinite(value)) return std::nullopt;
+  const auto value = ReadQuantity(text);
+  if (!value || !std::isfinite(*value)) return std::nullopt;
   return value;
+}
+
+std::string NonFiniteNumberIn(const std::string& text) {
+  std::string::size_type start = 0;
+  while (start <= text.size()) {
+    const auto end = std::min(text.find(':', start), text.size());
+    const std::string part = text.substr(start, end - start);
+    if (const auto value = ReadQuantity(part); value && !std::isfinite(*value)) return part;
+    start = end + 1;
+  }
+  return {};
 }
 
 ParseResult ParseArguments(const std::vector<std::string>& arguments) {

@@ -126,5 +126,8 @@ std::string HelpText(const std::string& programName);
 // and for NaN, infinities and values that overflow ("1e400", "1e308G"): every
 // surface (command line, sources, JSON, SCPI) parses its numbers here.
 std::optional<double> ParseQuantity(const std::string& text);
+// The first number in the text (a quantity, or a field of a source spec)
+// that is written well but not finite, for the error message; empty if none.
+std::string NonFiniteNumberIn(const std::string& text);
 
 }  // namespace rk350::capture

@@ -122,7 +122,12 @@ std::optional<capture::SourceOptions> ReadSource(const Reader& r, const char* ke
   if (!virtualCard) throw Refusal(r.Where(key) + ": only the virtual card has built-in sources");
   if (!v->is_string()) throw Refusal(r.Where(key) + " is not a source such as \"square:0.5:250\"");
   const auto source = capture::ParseSource(v->get<std::string>());
-  if (!source) throw Refusal(r.Where(key) + " " + Shown(*v) + " is not a source such as \"square:0.5:250\"");
+  if (!source) {
+    const std::string beyond = capture::NonFiniteNumberIn(v->get<std::string>());
+    throw Refusal(
+        r.Where(key) + " " + Shown(*v) +
+        (beyond.empty() ? " is not a source such as \"square:0.5:250\"" : ": " + beyond + " is not a finite number"));
+  }
   return source;
 }
 
