@@ -5,6 +5,7 @@ import os
 import pytest
 
 from browser import Browser
+from scope_client import Scope
 
 
 @pytest.fixture
@@ -184,3 +185,16 @@ def test_another_website_cannot_drive_the_card_but_the_page_can(scope, browser):
     browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 1, "drawn records")
     set_control(browser, "generator.frequency", "2500")
     browser.wait_for(lambda: scope.settings()["settings"]["generator"]["frequency"] == 2500, "the page's setting")
+
+
+def test_the_page_opened_from_the_printed_address_works_with_the_token(browser):
+    scope = Scope("--listen", "127.0.0.1", "--allow-remote")
+    try:
+        assert "?token=" in scope.url
+        browser.open(scope.url)  # the page keeps the token as a cookie for its own requests
+        browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 1, "drawn records")
+        set_control(browser, "generator.frequency", "2500")
+        browser.wait_for(lambda: scope.request("GET", "/api/settings?token=" + scope.url.split("?token=")[1])[1]
+                         ["settings"]["generator"]["frequency"] == 2500, "the page's setting")
+    finally:
+        assert scope.close() == 0

@@ -581,7 +581,9 @@ std::string CheckSettingNumber(const CardSetting& setting, double value) {
 std::optional<SettingValue> ParseSettingText(const CardSetting& setting, const std::string& text, std::string& error) {
   if (setting.none != nullptr && text == setting.none) return SettingValue();
   const auto bad = [&]() -> std::optional<SettingValue> {
-    error = "invalid value '" + text + "': not " + FormOf(setting);
+    const std::string beyond = NonFiniteNumberIn(text);
+    error = "invalid value '" + text +
+            "': " + (beyond.empty() ? "not " + FormOf(setting) : beyond + " is not a finite number");
     return std::nullopt;
   };
   switch (setting.kind) {
@@ -625,7 +627,10 @@ std::string FormatSettingValue(const CardSetting& setting, const SettingValue& v
   return FormatNumber(number);
 }
 
-std::optional<double> ParseQuantity(const std::string& text) {
+namespace {
+
+// The number as written, its prefix applied; not yet checked to be finite.
+std::optional<double> ReadQuantity(const std::string& text) {
   if (text.empty()) return std::nullopt;
   const char* begin = text.c_str();
   char* end = nullptr;
@@ -657,8 +662,28 @@ std::optional<double> ParseQuantity(const std::string& text) {
       if (!matched) return std::nullopt;
     }
   }
-  if (!std::isfinite(value)) return std::nullopt;
   return value;
+}
+
+}  // namespace
+
+std::optional<double> ParseQuantity(const std::string& text) {
+  // Every number of every surface passes here: NaN, infinities and values
+  // that overflow (also through a prefix: "1e308G") are not numbers to use.
+  const auto value = ReadQuantity(text);
+  if (!value || !std::isfinite(*value)) return std::nullopt;
+  return value;
+}
+
+std::string NonFiniteNumberIn(const std::string& text) {
+  std::string::size_type start = 0;
+  while (start <= text.size()) {
+    const auto end = std::min(text.find(':', start), text.size());
+    const std::string part = text.substr(start, end - start);
+    if (const auto value = ReadQuantity(part); value && !std::isfinite(*value)) return part;
+    start = end + 1;
+  }
+  return {};
 }
 
 std::optional<SourceOptions> ParseSource(const std::string& text) {

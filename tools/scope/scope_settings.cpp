@@ -82,7 +82,12 @@ capture::SettingValue FromJson(const capture::CardSetting& setting, const json& 
     case capture::SettingKind::Source: {
       if (!virtualCard) throw Refusal(key + ": only the virtual card has built-in sources");
       const auto source = v.is_string() ? capture::ParseSource(v.get<std::string>()) : std::nullopt;
-      if (!source) throw Refusal(key + " " + Shown(v) + " is not a source such as \"square:0.5:250\"");
+      if (!source) {
+        const std::string beyond = v.is_string() ? capture::NonFiniteNumberIn(v.get<std::string>()) : "";
+        throw Refusal(key + " " + Shown(v) +
+                      (beyond.empty() ? " is not a source such as \"square:0.5:250\""
+                                      : ": " + beyond + " is not a finite number"));
+      }
       return capture::FormatSource(*source);
     }
   }
