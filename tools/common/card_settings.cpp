@@ -635,7 +635,7 @@ std::optional<double> ReadQuantity(const std::string& text) {
   const char* begin = text.c_str();
   char* end = nullptr;
   double value = std::strtod(begin, &end);
-  if (end == begin || !std::isfinite(value)) return std::nullopt;
+  if (end == begin) return std::nullopt;
   std::string rest(end);
   if (!rest.empty()) {
     static const struct {
