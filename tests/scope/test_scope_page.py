@@ -5,6 +5,7 @@ import os
 import pytest
 
 from browser import Browser
+from scope_client import Scope
 
 
 @pytest.fixture
@@ -93,6 +94,29 @@ def test_the_trigger_level_is_dragged_on_the_canvas(scope, browser):
                      == str(level).rstrip("0").rstrip("."), "the level in its control")
 
 
+def control(browser, setting):
+    return browser.evaluate("document.querySelector('[data-setting=\"%s\"]').value" % setting)
+
+
+def test_settings_posted_by_another_client_show_in_the_controls(scope, browser):
+    browser.open(scope.url)
+    browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 3, "drawn records")
+    # The lists come from the offer's settings table.
+    options = browser.evaluate("[...document.querySelector('[data-setting=\"generator.type\"]').options]"
+                               ".map((o) => o.value).join(',')")
+    assert options == "sine,triangle,square,dc,noise,arbitrary"
+    status, _ = scope.post({"generator": {"frequency": 3000, "type": "square"}, "trigger": {"slope": "falling"},
+                            "samples": 4000})
+    assert status == 200
+    browser.wait_for(lambda: (control(browser, "generator.frequency"), control(browser, "generator.type"),
+                              control(browser, "trigger.slope"), control(browser, "samples"))
+                     == ("3000", "square", "falling", "4000"), "the other client's settings in the controls")
+    # Stopped, no records come: the controls follow all the same.
+    assert scope.post({"acquisition": "stop"})[0] == 200
+    assert scope.post({"ch2": {"coupling": "ac"}})[0] == 200
+    browser.wait_for(lambda: control(browser, "ch2.coupling") == "ac", "a change while stopped")
+
+
 # Another website's page, as an attacker would write it: every way a page may
 # send without asking the server first, and a JSON request that needs its
 # consent (a CORS preflight).
@@ -161,3 +185,16 @@ def test_another_website_cannot_drive_the_card_but_the_page_can(scope, browser):
     browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 1, "drawn records")
     set_control(browser, "generator.frequency", "2500")
     browser.wait_for(lambda: scope.settings()["settings"]["generator"]["frequency"] == 2500, "the page's setting")
+
+
+def test_the_page_opened_from_the_printed_address_works_with_the_token(browser):
+    scope = Scope("--listen", "127.0.0.1", "--allow-remote")
+    try:
+        assert "?token=" in scope.url
+        browser.open(scope.url)  # the page keeps the token as a cookie for its own requests
+        browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 1, "drawn records")
+        set_control(browser, "generator.frequency", "2500")
+        browser.wait_for(lambda: scope.request("GET", "/api/settings?token=" + scope.url.split("?token=")[1])[1]
+                         ["settings"]["generator"]["frequency"] == 2500, "the page's setting")
+    finally:
+        assert scope.close() == 0

@@ -103,9 +103,16 @@ void ScopeServer::Routes() {
           Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "the request nests deeper than any setting"));
           return;
         }
-        const json patch = json::parse(body, nullptr, false);
-        if (patch.is_discarded()) {
-          Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "the request is not JSON"));
+        json patch;
+        try {
+          patch = json::parse(body);
+        } catch (const json::exception& e) {
+          // The parser's reason without its exception's number: "number overflow parsing '1e400'".
+          const std::string reason = e.what();
+          const auto after = reason.find("] ");
+          Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE,
+                                         "the request is not JSON (" +
+                                             (after == std::string::npos ? reason : reason.substr(after + 2)) + ")"));
           return;
         }
         Reply(res, instrument_.ApplySettings(patch));

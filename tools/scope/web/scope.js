@@ -131,6 +131,13 @@ function buildControls() {
     for (const range of [...offer.ranges].sort((a, b) => a - b)) select.add(new Option(engineering(range, "V"), String(range)));
     select.add(new Option("auto", "auto"));
   }
+  // The lists of choices come from the card's settings table.
+  for (const setting of offer.settings) {
+    if (setting.kind !== "choice") continue;
+    const select = document.querySelector(`select[data-setting="${setting.key}"]`);
+    if (!select || select.dataset.setting === "trigger.source") continue;
+    for (const choice of setting.choices) select.add(new Option(choice.name, choice.name));
+  }
   const source = document.querySelector('[data-setting="trigger.source"]');
   for (const s of offer.triggerSources) {
     const option = new Option(s.label, s.name);
@@ -453,10 +460,26 @@ function setUpDragging() {
 
 // ---- Start -----------------------------------------------------------------
 
+// Fetches the settings once per change of their version.
+async function followSettings() {
+  if (scope.following) return;
+  scope.following = true;
+  try {
+    const state = await getJson("/api/settings");
+    if (!scope.state || state.version !== scope.state.version) showSettings(state);
+  } catch (error) {
+    setStatus("the scope does not answer: " + error.message);
+  } finally {
+    scope.following = false;
+  }
+}
+
 function listen() {
   const events = new EventSource("/api/stream");
   events.onmessage = (message) => {
     scope.frame = JSON.parse(message.data);
+    // Another page or a script changed the settings: the controls follow.
+    if (scope.state && scope.frame.settingsVersion !== scope.state.version) followSettings();
     scheduleDraw();
   };
   events.onerror = () => setStatus("the stream stopped; reconnecting…");
@@ -476,6 +499,8 @@ async function start() {
   }
   setUpDragging();
   window.addEventListener("resize", scheduleDraw);
+  // Stopped, no frames tell of new settings: ask now and then.
+  setInterval(followSettings, 1000);
   listen();
 }
 
