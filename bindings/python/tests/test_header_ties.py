@@ -12,7 +12,7 @@ import header
 
 # Families of codes the headers are being given; each is compared in full
 # as soon as a header declares it.
-BEING_DECLARED = {rk350.RecordTrigger, rk350.TriggerMode, rk350.Coupling}
+BEING_DECLARED = {rk350.RecordTrigger}
 
 
 def header_codes(prefix, defines):
