@@ -198,3 +198,13 @@ def test_the_page_opened_from_the_printed_address_works_with_the_token(browser):
                          ["settings"]["generator"]["frequency"] == 2500, "the page's setting")
     finally:
         assert scope.close() == 0
+
+
+def test_single_ends_in_stop_on_the_buttons_and_the_rate_reads_zero(scope, browser):
+    browser.open(scope.url)
+    browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 3, "drawn records")
+    browser.evaluate("document.querySelector('[data-acquisition=\"single\"]').click()")
+    active = "[...document.querySelectorAll('[data-acquisition].active')].map((b) => b.dataset.acquisition).join()"
+    browser.wait_for(lambda: browser.evaluate(active) == "stop", "Stop lit after the single record")
+    browser.wait_for(lambda: browser.evaluate("document.getElementById('rate-shown').textContent") == "0 records/s",
+                     "no records per second while stopped")

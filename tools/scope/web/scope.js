@@ -90,6 +90,23 @@ function showSettings(state) {
   }
   for (const button of document.querySelectorAll("[data-acquisition]"))
     button.classList.toggle("active", button.dataset.acquisition === state.settings.acquisition);
+  // Above the converters' own rate only CH1 is measured: CH2 shows off.
+  const ch2 = document.querySelector('[data-setting="ch2.on"]');
+  if (state.reached && (state.reached.measureMode & 2) === 0 && ch2.checked) {
+    ch2.checked = false;
+    ch2.title = "off: at this rate both converters sample CH1";
+  } else {
+    ch2.title = "";
+  }
+}
+
+// "rk350-20261210-223015-1MHz-5000": the date and the settings of the
+// record, for the downloads' file names.
+function downloadName() {
+  const settings = scope.state ? scope.state.settings : {};
+  const stamp = new Date().toISOString().replace(/[-:]/g, "").replace("T", "-").slice(0, 15);
+  const rate = engineering(settings.rate, "Hz").replace(/\s/g, "");
+  return `rk350-${stamp}-${rate}-${settings.samples}`;
 }
 
 async function sendSettings(patch) {
@@ -155,6 +172,10 @@ function buildControls() {
   });
   for (const button of document.querySelectorAll("[data-acquisition]"))
     button.addEventListener("click", () => sendSettings({ acquisition: button.dataset.acquisition }));
+  for (const link of document.querySelectorAll("a[download]")) {
+    const extension = link.getAttribute("href").split(".").pop();
+    link.addEventListener("click", () => { link.download = `${downloadName()}.${extension}`; });
+  }
 }
 
 // ---- Drawing -------------------------------------------------------------
@@ -466,7 +487,12 @@ async function followSettings() {
   scope.following = true;
   try {
     const state = await getJson("/api/settings");
-    if (!scope.state || state.version !== scope.state.version) showSettings(state);
+    // A single record ends in Stop without a new version: the buttons follow too.
+    if (!scope.state || state.version !== scope.state.version ||
+        state.settings.acquisition !== scope.state.settings.acquisition) showSettings(state);
+    // No record drawn for two seconds: none are coming.
+    if (scope.drawTimes.length === 0 || performance.now() - scope.drawTimes[scope.drawTimes.length - 1] > 2000)
+      document.getElementById("rate-shown").textContent = "0 records/s";
   } catch (error) {
     setStatus("the scope does not answer: " + error.message);
   } finally {
