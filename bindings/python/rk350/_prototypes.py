@@ -131,6 +131,8 @@ PROTOTYPES = {
     "RK350_Version": (cp, []),
     "RK350_TakeMeasurementReady": (u32, []),
     "RK350_GetFuncGenRunFrequency": (u16, [P(f64)]),
+    "RK350_GetRecordTrigger": (u16, [P(u32)]),
+    "RK350_GetArmedRunTime": (u16, [P(f64)]),
     "RK350_GetValidRange": (u16, [u16, P(i32), P(i32)]),
     "RK350_GetOverrange": (u16, [u16, P(u32)]),
     "RK350_SetSoftwareTrigger": (u16, [u32]),
