@@ -164,7 +164,7 @@ std::string LimitsText(const CardSetting& setting);
 // and for NaN, infinities and values that overflow ("1e400", "1e308G"): every
 // surface (command line, sources, JSON, SCPI) parses its numbers here.
 std::optional<double> ParseQuantity(const std::string& text);
-// The first number in the text (a quantity, or a field of a source spec)
+// The first number in the text (a quantity, or a field of a source description)
 // that is written well but not finite, for the error message; empty if none.
 std::string NonFiniteNumberIn(const std::string& text);
 

@@ -17,7 +17,7 @@ namespace {
 
 using Apply = std::function<std::string(CaptureOptions&, const std::string&)>;
 
-struct OptionSpec {
+struct OptionEntry {
   std::string section;
   std::string name;      // without the leading "--"
   std::string argument;  // empty for a flag
@@ -61,7 +61,7 @@ Apply Unsigned(const char* what, std::uint64_t lowest, std::uint64_t highest,
 }
 
 // A row of the settings table as an option: its value parsed by its kind.
-OptionSpec SettingSpec(const CardSetting& setting) {
+OptionEntry SettingOption(const CardSetting& setting) {
   return {setting.section, setting.flag, ArgumentText(setting), SettingHelp(setting),
           [&setting](CaptureOptions& o, const std::string& text) {
             std::string error;
@@ -74,8 +74,8 @@ OptionSpec SettingSpec(const CardSetting& setting) {
           }};
 }
 
-std::vector<OptionSpec> Specs() {
-  std::vector<OptionSpec> specs = {
+std::vector<OptionEntry> OptionEntries() {
+  std::vector<OptionEntry> entries = {
       {"General", "help", "", "show this text and exit",
        [](CaptureOptions& o, const std::string&) {
          o.help = true;
@@ -208,15 +208,15 @@ std::vector<OptionSpec> Specs() {
        }},
   };
   for (const auto& setting : CardSettingsTable())
-    if (setting.flag != nullptr) specs.push_back(SettingSpec(setting));
-  std::stable_sort(specs.begin(), specs.end(), [](const OptionSpec& a, const OptionSpec& b) {
+    if (setting.flag != nullptr) entries.push_back(SettingOption(setting));
+  std::stable_sort(entries.begin(), entries.end(), [](const OptionEntry& a, const OptionEntry& b) {
     const auto rank = [](const std::string& section) {
       return std::find_if(std::begin(kSections), std::end(kSections), [&](const char* s) { return section == s; }) -
              std::begin(kSections);
     };
     return rank(a.section) < rank(b.section);
   });
-  return specs;
+  return entries;
 }
 
 // --output NAME: "-" is standard output for the one file chosen (the CSV
@@ -263,7 +263,7 @@ std::string ResolveOutputs(CaptureOptions& o) {
 
 ParseResult ParseArguments(const std::vector<std::string>& arguments) {
   ParseResult result;
-  const auto specs = Specs();
+  const auto entries = OptionEntries();
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     std::string arg = arguments[i];
     if (arg == "-h") arg = "--help";
@@ -277,24 +277,24 @@ ParseResult ParseArguments(const std::vector<std::string>& arguments) {
       value = name.substr(eq + 1);
       name.resize(eq);
     }
-    const OptionSpec* spec = nullptr;
-    for (const auto& s : specs)
-      if (name == s.name) spec = &s;
-    if (spec == nullptr) {
+    const OptionEntry* entry = nullptr;
+    for (const auto& s : entries)
+      if (name == s.name) entry = &s;
+    if (entry == nullptr) {
       result.error = "unknown option '--" + name + "' (see --help)";
       return result;
     }
-    if (!spec->argument.empty() && !value) {
+    if (!entry->argument.empty() && !value) {
       if (i + 1 >= arguments.size()) {
-        result.error = "option '--" + name + "' needs a value " + spec->argument;
+        result.error = "option '--" + name + "' needs a value " + entry->argument;
         return result;
       }
       value = arguments[++i];
-    } else if (spec->argument.empty() && value) {
+    } else if (entry->argument.empty() && value) {
       result.error = "option '--" + name + "' takes no value";
       return result;
     }
-    if (auto error = spec->apply(result.options, value.value_or("")); !error.empty()) {
+    if (auto error = entry->apply(result.options, value.value_or("")); !error.empty()) {
       result.error = "--" + name + ": " + error;
       return result;
     }
@@ -343,13 +343,13 @@ std::string HelpText(const std::string& programName) {
     << "summary per channel, a CSV (time in seconds, 0 at the trigger; volts per channel) and an SVG plot.\n"
     << "Numbers take SI prefixes and units: 1M, 250k, 200mV, 5ms. Options also take the form --name=value.\n";
   std::string section;
-  for (const auto& spec : Specs()) {
-    if (section != spec.section) {
-      section = spec.section;
+  for (const auto& entry : OptionEntries()) {
+    if (section != entry.section) {
+      section = entry.section;
       s << '\n' << section << ":\n";
     }
-    std::string left = std::string("  --") + spec.name;
-    if (!spec.argument.empty()) left += " " + spec.argument;
+    std::string left = std::string("  --") + entry.name;
+    if (!entry.argument.empty()) left += " " + entry.argument;
     s << left;
     if (left.size() < 28) {
       s << std::string(28 - left.size(), ' ');
@@ -357,7 +357,7 @@ std::string HelpText(const std::string& programName) {
       s << "\n" << std::string(28, ' ');
     }
     // Wrap the help at about 100 columns.
-    std::istringstream words(spec.help);
+    std::istringstream words(entry.help);
     std::string word;
     std::size_t column = 28;
     bool first = true;
