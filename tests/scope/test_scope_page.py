@@ -69,26 +69,47 @@ def test_the_page_draws_the_trace_and_follows_the_generator(scope, browser):
     assert png[:8] == b"\x89PNG\r\n\x1a\n" and len(png) > 10000
 
 
+# Where the level line is now, in CSS pixels of the viewport: the plot's frame
+# inside the canvas (margins as the page draws them), read just before the
+# press, since a line of status text above the canvas moves it.
+LEVEL_LINE = """(() => {
+  const r = document.getElementById('trace').getBoundingClientRect();
+  const frame = scope.frame;
+  const channel = frame && triggerChannel(frame);
+  if (!channel || frame.triggerLevel === null) return null;
+  return {left: r.left + 64, top: r.top + 14, width: r.width - 128, height: r.height - 44,
+          range: channel.range, level: frame.triggerLevel};
+})()"""
+
+
 def test_the_trigger_level_is_dragged_on_the_canvas(scope, browser):
     browser.open(scope.url)
     browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 3, "drawn records")
-    # The plot's frame inside the canvas, in CSS pixels (margins as the page
-    # draws them): CH1's ±2 V span its height, the level line starts at 0 V.
-    box = browser.evaluate("""(() => {
-      const r = document.getElementById('trace').getBoundingClientRect();
-      return {left: r.left + 64, top: r.top + 14, width: r.width - 128, height: r.height - 44};
-    })()""")
-    x = box["left"] + box["width"] * 0.7
+    target = 0.5
 
-    def y_of(volts):
-        return box["top"] + box["height"] * (0.5 - volts / 4.0)
+    def drag_started():
+        box = browser.evaluate(LEVEL_LINE)
+        if box is None:
+            return None
 
-    browser.call("Input.dispatchMouseEvent", type="mousePressed", x=x, y=y_of(0.0), button="left", clickCount=1)
-    for volts in (0.1, 0.3, 0.5):
+        def y_of(volts):
+            return box["top"] + box["height"] * (0.5 - volts / (2 * box["range"]))
+
+        x = box["left"] + box["width"] * 0.7
+        browser.call("Input.dispatchMouseEvent", type="mousePressed", x=x, y=y_of(box["level"]), button="left",
+                     clickCount=1)
+        if browser.evaluate("scope.drag") is None:
+            browser.call("Input.dispatchMouseEvent", type="mouseReleased", x=x, y=y_of(box["level"]), button="left",
+                         clickCount=1)
+            return None
+        return x, y_of
+
+    x, y_of = browser.wait_for(drag_started, "a drag from the level line")
+    for volts in (0.1, 0.3, target):
         browser.call("Input.dispatchMouseEvent", type="mouseMoved", x=x, y=y_of(volts), button="left", buttons=1)
-    browser.call("Input.dispatchMouseEvent", type="mouseReleased", x=x, y=y_of(0.5), button="left", clickCount=1)
+    browser.call("Input.dispatchMouseEvent", type="mouseReleased", x=x, y=y_of(target), button="left", clickCount=1)
     step = 2.0 / 128
-    browser.wait_for(lambda: abs(scope.settings()["settings"]["trigger"]["level"] - 0.5) <= step, "the new level")
+    browser.wait_for(lambda: abs(scope.settings()["settings"]["trigger"]["level"] - target) <= step, "the new level")
     level = scope.settings()["settings"]["trigger"]["level"]
     browser.wait_for(lambda: browser.evaluate("document.querySelector('[data-setting=\"trigger.level\"]').value")
                      == str(level).rstrip("0").rstrip("."), "the level in its control")
