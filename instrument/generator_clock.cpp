@@ -1,5 +1,6 @@
 // The generator clock: prescaler index and phase increment from the
 // frequency.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -39,43 +40,77 @@ uint8_t IncrementByte(Extended value, Extended increment, const char* name) {
   return static_cast<uint8_t>(static_cast<uint64_t>(static_cast<int64_t>(whole)) & 0xFF);
 }
 
-}  // namespace
+// The clock the card runs a frequency at: prescaler index, phase increment
+// (short memory; the long memory plays one sample per clock) and the
+// frequency after the short memory's 5 MHz limit.
+struct GenClock {
+  int index = kSlowestPrescaler;
+  Extended increment = 0;
+  Extended hertz = 0;
+};
 
-void TRK350::ProgramGenClock(Extended& hertz) {
-  if (GenWaveLength == static_cast<int32_t>(regs::kGenShortMemorySamples)) {
+GenClock ChooseGenClock(Extended hertz, bool shortMemory) {
+  GenClock clock;
+  if (shortMemory) {
     if (hertz > kShortMemoryMaxFrequency) hertz = kShortMemoryMaxFrequency;
     // The highest clock at which the increment is at least 10000.
-    int index = kSlowestPrescaler;
     for (int i = 1; i <= kSlowestPrescaler; ++i) {
       if (hertz >= PrescaledClock(i) * kMinimumIncrement / kPhaseUnitsPerPeriod) {
-        index = i;
+        clock.index = i;
         break;
       }
     }
-    const Extended increment = kPhaseUnitsPerPeriod / PrescaledClock(index) * hertz;
+    clock.increment = kPhaseUnitsPerPeriod / PrescaledClock(clock.index) * hertz;
+  } else {
+    // The frequency is the sample clock; the increment stays at one sample.
+    for (int i = 0; i < kSlowestPrescaler; ++i) {
+      if (hertz >= kLongMemoryThreshold[i]) {
+        clock.index = i;
+        break;
+      }
+    }
+  }
+  clock.hertz = hertz;
+  return clock;
+}
+
+}  // namespace
+
+void TRK350::ProgramGenClock(Extended& hertz) {
+  const bool shortMemory = GenWaveLength == static_cast<int32_t>(regs::kGenShortMemorySamples);
+  const GenClock clock = ChooseGenClock(hertz, shortMemory);
+  hertz = clock.hertz;
+  if (shortMemory) {
+    const Extended increment = clock.increment;
     const uint8_t high = IncrementByte(increment / 65536, increment, "DeeltalHigh ");
     const uint8_t mid = IncrementByte(increment / 256, increment, "DeeltalMid ");
     const uint8_t low = IncrementByte(increment, increment, "DeeltalLow ");
     WriteRegister(regs::kRegGenIncrementLow, low);
     WriteRegister(regs::kRegGenIncrementMid, mid);
     WriteRegister(regs::kRegGenIncrementHigh, high);
-    WriteRegister(regs::kRegGenClockSelect, static_cast<uint8_t>(index));
+    WriteRegister(regs::kRegGenClockSelect, static_cast<uint8_t>(clock.index));
     for (const uint8_t control : regs::kGenShortClockSequence) WriteRegister(regs::kRegGenControl, control);
   } else {
-    // The frequency is the sample clock; the increment stays at one sample.
-    int index = kSlowestPrescaler;
-    for (int i = 0; i < kSlowestPrescaler; ++i) {
-      if (hertz >= kLongMemoryThreshold[i]) {
-        index = i;
-        break;
-      }
-    }
     WriteRegister(regs::kRegGenIncrementLow, kLongMemoryIncrement);
     WriteRegister(regs::kRegGenIncrementMid, 0);
     WriteRegister(regs::kRegGenIncrementHigh, 0);
-    WriteRegister(regs::kRegGenClockSelect, static_cast<uint8_t>(index));
+    WriteRegister(regs::kRegGenClockSelect, static_cast<uint8_t>(clock.index));
     for (const uint8_t control : regs::kGenLongClockSequence) WriteRegister(regs::kRegGenControl, control);
   }
+}
+
+Extended TRK350::GenRunFrequency() const {
+  // The wave length the output programs: an arbitrary waveform's own, else
+  // the short memory's.
+  const int32_t length = GenSignalType == gsArbitrary ? std::clamp<int32_t>(FuncGenMemoryLength, 1, kGenBufferWords)
+                                                      : static_cast<int32_t>(regs::kGenShortMemorySamples);
+  const bool shortMemory = length == static_cast<int32_t>(regs::kGenShortMemorySamples);
+  const GenClock clock = ChooseGenClock(GenFrequency, shortMemory);
+  if (!shortMemory) return PrescaledClock(clock.index);
+  // The registers hold the increment's integer part, 24 bits of it.
+  const Extended whole = std::trunc(clock.increment);
+  if (!(whole >= 0) || whole >= 16777216.0L) return 0;
+  return whole * PrescaledClock(clock.index) / kPhaseUnitsPerPeriod;
 }
 
 }  // namespace rk350

@@ -477,6 +477,9 @@ class TRK350 {
   static void ComputeGenWaveform(uint16_t* buffer, int n, uint8_t type, Extended symmetry, int centre, int halfSwing);
   void LoadGenMemory(const uint16_t* samples, int32_t count);
   void ProgramGenClock(Extended& hertz);
+  // The frequency as the card runs it: the short memory's phase increment
+  // is an integer, the long memory plays at one of the fixed clocks.
+  Extended GenRunFrequency() const;
 
   Extended GenFrequency = 0;
   Extended GenAmplitude = 0;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "library/library_state.h"
+#include "rk350/rk350_ext.h"
 
 using namespace rk350;
 
@@ -107,6 +108,13 @@ RK350_API(uint16_t) SetFuncGenFrequency(double* hertz) {
 RK350_API(uint16_t) GetFuncGenFrequency(double* hertz) {
   if (const uint16_t r = CheckGenerator(); r != ResultOk) return r;
   if (hertz != nullptr) *hertz = static_cast<double>(gInstrument->GenFrequency);
+  return ResultOk;
+}
+
+RK350_API(uint16_t) RK350_GetFuncGenRunFrequency(double* hertz) {
+  if (const uint16_t r = CheckGenerator(); r != ResultOk) return r;
+  if (hertz == nullptr) return ResultInvalidValue;
+  *hertz = static_cast<double>(gInstrument->GenRunFrequency());
   return ResultOk;
 }
 

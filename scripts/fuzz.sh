@@ -20,12 +20,12 @@ export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
 
 # fuzz NAME SECONDS CORPUS SEEDS...: the regressions and seeds once, then fuzzing.
 fuzz() {
-  local fuzzer=build/fuzz/fuzz/$1 seconds=$2 corpus=$3
+  local name=$1 fuzzer=build/fuzz/fuzz/$1 seconds=$2 corpus=$3
   shift 3
-  echo "== $1: regressions and seeds"
+  echo "== $name: regressions and seeds"
   "$fuzzer" -runs=0 -timeout=30 -artifact_prefix=build/fuzz/artifacts/ "$@" 2>&1 | tail -n 3
-  echo "== $1: fuzzing for $seconds s"
-  local status=0 log=build/fuzz/last-run-$1.log
+  echo "== $name: fuzzing for $seconds s"
+  local status=0 log=build/fuzz/last-run-$name.log
   "$fuzzer" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/artifacts/ "$corpus" "$@" >"$log" 2>&1 || status=$?
   grep -E "^stat::(number_of_executed_units|average_exec_per_sec|new_units_added)" "$log" || true

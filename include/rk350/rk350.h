@@ -60,6 +60,16 @@
 #define RK350_TS_XOR 8
 #define RK350_TS_NO_TRIG 9
 
+/* Input couplings (SetCoupling / GetCoupling). */
+#define RK350_COUPLING_DC 0
+#define RK350_COUPLING_AC 1
+
+/* Trigger modes on the channels (SetTriggerMode): through the level upwards
+ * or downwards, with the hysteresis band on the side the signal comes from;
+ * modes 2 to 6 are the card's comparator variants and digital conditions. */
+#define RK350_TRIGGER_RISING 0
+#define RK350_TRIGGER_FALLING 1
+
 /* Generator signal types (SetFuncGenSignalType). */
 #define RK350_GEN_SINE 0
 #define RK350_GEN_TRIANGLE 1

@@ -62,6 +62,17 @@ RK350_API(const char *) RK350_ResultText(uint32_t result);
 RK350_API(uint32_t) RK350_TakeMeasurementReady(void);
 
 /*
+ * The generator's frequency as the card runs it, in the sense of
+ * SetFuncGenFrequency: for the standard waveforms and a 1024-sample
+ * arbitrary waveform (short memory) the repetition frequency the phase
+ * accumulator reaches with its integer increment (999.942 Hz for 1 kHz),
+ * for other arbitrary lengths (long memory) the fixed clock the samples are
+ * played at. With the output off: what the card will run once it is on.
+ * RK350_RESULT_INVALID_VALUE for a null pointer.
+ */
+RK350_API(uint16_t) RK350_GetFuncGenRunFrequency(double *hertz);
+
+/*
  * What the record last read holds, for channel 1 or 2. Positions *first to
  * *first + *count - 1 hold samples the card took; every other position holds
  * none and reads 0x8000 (0 V) through the data exports. Exact: the readout

@@ -11,10 +11,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <numeric>
 #include <vector>
 
 #include "rk350/rk350.h"
+#include "rk350/rk350_ext.h"
 #include "rk350/rk350_sim.h"
 
 namespace {
@@ -293,6 +295,53 @@ TEST(GeneratorOnTheCard, DecodesWhatTheExportsSet) {
   EXPECT_NEAR(amplitude, 2.5, 0.001);
   EXPECT_NEAR(offset, 1.0, 0.001);
   ExitInstrument();
+}
+
+}  // namespace
+
+namespace {
+
+// The frequency the library reports as run is the one the card puts out.
+TEST(GeneratorOnTheCard, ReportsTheFrequencyItRuns) {
+  ASSERT_EQ(InitInstrument(0x288), RK350_RESULT_OK);
+  ASSERT_EQ(SetFuncGenSignalType(RK350_GEN_SINE), RK350_RESULT_OK);
+  ASSERT_EQ(SetFuncGenAmplitude(1.0), RK350_RESULT_OK);
+  struct Case {
+    double asked;
+    std::uint32_t arbitrarySamples;  // 0: the sine
+  };
+  for (const Case c : {Case{1000, 0}, Case{12345.6, 0}, Case{3.3, 0}, Case{7e6, 0}, Case{1000, 1024}, Case{250e3, 4000},
+                       Case{1e6, 300}}) {
+    if (c.arbitrarySamples != 0) {
+      const std::vector<uint16_t> ramp(c.arbitrarySamples, 0x8000);
+      ASSERT_EQ(FillFuncGenMemory(c.arbitrarySamples, ramp.data()), RK350_RESULT_OK);
+      ASSERT_EQ(SetFuncGenSignalType(RK350_GEN_ARBITRARY), RK350_RESULT_OK);
+    }
+    double hz = c.asked;
+    ASSERT_EQ(SetFuncGenOutputOn(0), RK350_RESULT_OK);
+    ASSERT_EQ(SetFuncGenFrequency(&hz), RK350_RESULT_OK);
+    double before = 0;  // output off: what it will run
+    ASSERT_EQ(RK350_GetFuncGenRunFrequency(&before), RK350_RESULT_OK);
+    ASSERT_EQ(SetFuncGenOutputOn(1), RK350_RESULT_OK);
+    double run = 0, card = 0;
+    ASSERT_EQ(RK350_GetFuncGenRunFrequency(&run), RK350_RESULT_OK);
+    ASSERT_EQ(RK350Sim_GetGeneratorOutput(&card, nullptr, nullptr), 1);
+    EXPECT_EQ(before, run) << c.asked;
+    // The card gives the repetition frequency; the long memory's setting is
+    // its sample clock.
+    const bool longMemory = c.arbitrarySamples != 0 && c.arbitrarySamples != 1024;
+    EXPECT_NEAR(longMemory ? run / c.arbitrarySamples : run, card, card * 1e-12) << c.asked;
+    EXPECT_NE(run, c.asked) << c.asked;  // none of these is a frequency the card reaches exactly
+  }
+  double hz = 1000;
+  ASSERT_EQ(SetFuncGenSignalType(RK350_GEN_SINE), RK350_RESULT_OK);
+  ASSERT_EQ(SetFuncGenFrequency(&hz), RK350_RESULT_OK);
+  double run = 0;
+  ASSERT_EQ(RK350_GetFuncGenRunFrequency(&run), RK350_RESULT_OK);
+  EXPECT_NEAR(run, 999.942421913147, 1e-9);
+  EXPECT_EQ(RK350_GetFuncGenRunFrequency(nullptr), RK350_RESULT_INVALID_VALUE);
+  ExitInstrument();
+  EXPECT_EQ(RK350_GetFuncGenRunFrequency(&run), RK350_RESULT_NO_INSTRUMENT);
 }
 
 }  // namespace

@@ -246,12 +246,12 @@ def test_beyond_this_machine_the_printed_token_is_the_key():
 
 
 NON_FINITE = [
-    ('{"rate": 1e400}', "rate"),
-    ('{"generator": {"frequency": -1e400}}', "generator"),
-    ('{"ch2": {"source": "sine:1e308G:1k"}}', "ch2.source"),
-    ('{"ch2": {"source": "sine:nan:1k"}}', "ch2.source"),
-    ('{"ch2": {"source": "dc:0:0:inf"}}', "ch2.source"),
-    ('{"ext": {"source": "square:1:1e400"}}', "ext.source"),
+    ('{"rate": 1e400}', "number overflow parsing '1e400'"),
+    ('{"generator": {"frequency": -1e400}}', "number overflow parsing '-1e400'"),
+    ('{"ch2": {"source": "sine:1e308G:1k"}}', "ch2.source \"sine:1e308G:1k\": 1e308G is not a finite number"),
+    ('{"ch2": {"source": "sine:nan:1k"}}', "ch2.source \"sine:nan:1k\": nan is not a finite number"),
+    ('{"ch2": {"source": "dc:0:0:inf"}}', "inf is not a finite number"),
+    ('{"ext": {"source": "square:1:1e400"}}', "ext.source \"square:1:1e400\": 1e400 is not a finite number"),
 ]
 
 
@@ -260,6 +260,7 @@ def test_non_finite_numbers_are_refused_and_stop_still_works(scope):
     for body, words in NON_FINITE:
         status, answer = scope.post(body)
         assert status == 400, (body, answer)
+        assert words in answer["error"], (body, answer)
         assert scope.settings() == before, body
     status, state = scope.post({"acquisition": "stop"})
     assert status == 200 and state["settings"]["acquisition"] == "stop"
@@ -271,7 +272,7 @@ def test_non_finite_numbers_are_refused_on_the_command_line(option):
     refused = subprocess.run([os.environ["RK350_SCOPE"], "--port", "0", option], capture_output=True, text=True,
                              timeout=DEADLINE)
     assert refused.returncode == 1, refused.stderr
-    assert "invalid" in refused.stderr and option.split("=", 1)[1] in refused.stderr
+    assert "invalid" in refused.stderr and "is not a finite number" in refused.stderr, refused.stderr
 
 
 def test_a_start_beyond_the_pages_ranges_still_stops():

@@ -5,6 +5,7 @@ import os
 import pytest
 
 from browser import Browser
+from scope_client import Scope
 
 
 @pytest.fixture
@@ -68,29 +69,73 @@ def test_the_page_draws_the_trace_and_follows_the_generator(scope, browser):
     assert png[:8] == b"\x89PNG\r\n\x1a\n" and len(png) > 10000
 
 
+# Where the level line is now, in CSS pixels of the viewport: the plot's frame
+# inside the canvas (margins as the page draws them), read just before the
+# press, since a line of status text above the canvas moves it.
+LEVEL_LINE = """(() => {
+  const r = document.getElementById('trace').getBoundingClientRect();
+  const frame = scope.frame;
+  const channel = frame && triggerChannel(frame);
+  if (!channel || frame.triggerLevel === null) return null;
+  return {left: r.left + 64, top: r.top + 14, width: r.width - 128, height: r.height - 44,
+          range: channel.range, level: frame.triggerLevel};
+})()"""
+
+
 def test_the_trigger_level_is_dragged_on_the_canvas(scope, browser):
     browser.open(scope.url)
     browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 3, "drawn records")
-    # The plot's frame inside the canvas, in CSS pixels (margins as the page
-    # draws them): CH1's ±2 V span its height, the level line starts at 0 V.
-    box = browser.evaluate("""(() => {
-      const r = document.getElementById('trace').getBoundingClientRect();
-      return {left: r.left + 64, top: r.top + 14, width: r.width - 128, height: r.height - 44};
-    })()""")
-    x = box["left"] + box["width"] * 0.7
+    target = 0.5
 
-    def y_of(volts):
-        return box["top"] + box["height"] * (0.5 - volts / 4.0)
+    def drag_started():
+        box = browser.evaluate(LEVEL_LINE)
+        if box is None:
+            return None
 
-    browser.call("Input.dispatchMouseEvent", type="mousePressed", x=x, y=y_of(0.0), button="left", clickCount=1)
-    for volts in (0.1, 0.3, 0.5):
+        def y_of(volts):
+            return box["top"] + box["height"] * (0.5 - volts / (2 * box["range"]))
+
+        x = box["left"] + box["width"] * 0.7
+        browser.call("Input.dispatchMouseEvent", type="mousePressed", x=x, y=y_of(box["level"]), button="left",
+                     clickCount=1)
+        if browser.evaluate("scope.drag") is None:
+            browser.call("Input.dispatchMouseEvent", type="mouseReleased", x=x, y=y_of(box["level"]), button="left",
+                         clickCount=1)
+            return None
+        return x, y_of
+
+    x, y_of = browser.wait_for(drag_started, "a drag from the level line")
+    for volts in (0.1, 0.3, target):
         browser.call("Input.dispatchMouseEvent", type="mouseMoved", x=x, y=y_of(volts), button="left", buttons=1)
-    browser.call("Input.dispatchMouseEvent", type="mouseReleased", x=x, y=y_of(0.5), button="left", clickCount=1)
+    browser.call("Input.dispatchMouseEvent", type="mouseReleased", x=x, y=y_of(target), button="left", clickCount=1)
     step = 2.0 / 128
-    browser.wait_for(lambda: abs(scope.settings()["settings"]["trigger"]["level"] - 0.5) <= step, "the new level")
+    browser.wait_for(lambda: abs(scope.settings()["settings"]["trigger"]["level"] - target) <= step, "the new level")
     level = scope.settings()["settings"]["trigger"]["level"]
     browser.wait_for(lambda: browser.evaluate("document.querySelector('[data-setting=\"trigger.level\"]').value")
                      == str(level).rstrip("0").rstrip("."), "the level in its control")
+
+
+def control(browser, setting):
+    return browser.evaluate("document.querySelector('[data-setting=\"%s\"]').value" % setting)
+
+
+def test_settings_posted_by_another_client_show_in_the_controls(scope, browser):
+    browser.open(scope.url)
+    browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 3, "drawn records")
+    # The lists come from the offer's settings table.
+    options = browser.evaluate("[...document.querySelector('[data-setting=\"generator.type\"]').options]"
+                               ".map((o) => o.value).join(',')")
+    assert options == "sine,triangle,square,dc,noise,arbitrary"
+    status, _ = scope.post({"generator": {"frequency": 3000, "type": "square"}, "trigger": {"slope": "falling"},
+                            "samples": 4000})
+    assert status == 200
+    browser.wait_for(lambda: (control(browser, "generator.frequency"), control(browser, "generator.type"),
+                              control(browser, "trigger.slope"), control(browser, "samples"))
+                     == ("3000", "square", "falling", "4000"), "the other client's settings in the controls")
+    # Stopped, no records come: the controls follow all the same.
+    assert scope.post({"acquisition": "stop"})[0] == 200
+    assert scope.post({"ch2": {"coupling": "ac"}})[0] == 200
+    browser.wait_for(lambda: control(browser, "ch2.coupling") == "ac", "a change while stopped")
 
 
 # Another website's page, as an attacker would write it: every way a page may
@@ -161,3 +206,26 @@ def test_another_website_cannot_drive_the_card_but_the_page_can(scope, browser):
     browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 1, "drawn records")
     set_control(browser, "generator.frequency", "2500")
     browser.wait_for(lambda: scope.settings()["settings"]["generator"]["frequency"] == 2500, "the page's setting")
+
+
+def test_the_page_opened_from_the_printed_address_works_with_the_token(browser):
+    scope = Scope("--listen", "127.0.0.1", "--allow-remote")
+    try:
+        assert "?token=" in scope.url
+        browser.open(scope.url)  # the page keeps the token as a cookie for its own requests
+        browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 1, "drawn records")
+        set_control(browser, "generator.frequency", "2500")
+        browser.wait_for(lambda: scope.request("GET", "/api/settings?token=" + scope.url.split("?token=")[1])[1]
+                         ["settings"]["generator"]["frequency"] == 2500, "the page's setting")
+    finally:
+        assert scope.close() == 0
+
+
+def test_single_ends_in_stop_on_the_buttons_and_the_rate_reads_zero(scope, browser):
+    browser.open(scope.url)
+    browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 3, "drawn records")
+    browser.evaluate("document.querySelector('[data-acquisition=\"single\"]').click()")
+    active = "[...document.querySelectorAll('[data-acquisition].active')].map((b) => b.dataset.acquisition).join()"
+    browser.wait_for(lambda: browser.evaluate(active) == "stop", "Stop lit after the single record")
+    browser.wait_for(lambda: browser.evaluate("document.getElementById('rate-shown').textContent") == "0 records/s",
+                     "no records per second while stopped")

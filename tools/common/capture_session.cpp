@@ -38,6 +38,9 @@ std::vector<int> SourceChannels(int source) {
   return channels;
 }
 
+// A row of the settings table, for its names.
+const CardSetting& Setting(const char* key) { return *FindSettingByKey(key); }
+
 std::string Number(double v) {
   std::ostringstream s;
   s.imbue(std::locale::classic());
@@ -81,6 +84,7 @@ void CaptureSession::Configure() {
   modeNote_.clear();
   roundingNote_.clear();
   generatorNote_.clear();
+  generatorFrequency_ = 0.0;
   // Above the converters' own rate both of them sample CH1 in turn, so CH2
   // cannot be measured; the mode is set before the rate, which then decides
   // whether the card interleaves.
@@ -132,7 +136,12 @@ void CaptureSession::ApplyChannels() {
       // The card's nearest range may be below the request and clip the
       // signal: take the smallest range that holds it, and say so.
       const double requested = ch.range.value_or(2.0);
-      double range = RangeAtLeast(requested);
+      double range = 0;
+      try {
+        range = RangeAtLeast(requested);
+      } catch (const UsageError& e) {
+        throw UsageError(name + ": " + e.what());
+      }
       Check(api_.SetSensitivity(channel, &range), "SetSensitivity(" + name + ", " + Number(requested) + " V)");
       double set = 0.0;
       if (api_.GetSensitivity(channel, &set) == RK350_RESULT_OK && set != requested)
@@ -189,10 +198,9 @@ void CaptureSession::ApplyTrigger() {
   Check(api_.SetTriggerTimeOut(timeout), "SetTriggerTimeOut");
   triggerNote_ = "trigger " + SourceName(source);
   if (!SourceChannels(source).empty()) {
-    const char* mode = !options_.triggerMode || *options_.triggerMode == 0 ? "rising"
-                       : *options_.triggerMode == 1                        ? "falling"
-                                                                           : nullptr;
-    triggerNote_ += mode != nullptr ? std::string(" ") + mode : " mode " + std::to_string(*options_.triggerMode);
+    const int mode = options_.triggerMode.value_or(RK350_TRIGGER_RISING);
+    const SettingChoice* named = FindChoice(Setting("trigger.slope"), mode);
+    triggerNote_ += named != nullptr ? std::string(" ") + named->label : " mode " + std::to_string(mode);
     triggerNote_ += " at " + FormatVolts(options_.triggerLevel);
   }
   triggerNote_ += options_.triggerTimeoutMs ? ", forced after " + std::to_string(*options_.triggerTimeoutMs) + " ms"
@@ -230,9 +238,15 @@ void CaptureSession::ApplyGenerator() {
   // The frequency comes back as programmed once the output runs.
   frequency = g.frequency;
   Check(api_.SetFuncGenFrequency(&frequency), "SetFuncGenFrequency(" + Number(g.frequency) + " Hz)");
-  static const char* const kTypes[] = {"sine", "triangle", "square", "DC", "noise", "arbitrary"};
-  generatorNote_ = std::string("generator ") + kTypes[type % 6] + " " + FormatHertz(frequency) + ", amplitude " +
-                   FormatVolts(g.amplitude) + ", offset " + FormatVolts(g.offset);
+  generatorFrequency_ = frequency;
+  if (std::fabs(frequency - g.frequency) > 1e-9 * g.frequency)
+    roundingNote_ +=
+        "the generator runs at " + FormatHertz(frequency) + " (asked for " + FormatHertz(g.frequency) + ")\n";
+  // Only what shapes the signal: a DC level has no frequency nor amplitude.
+  const SettingChoice* named = FindChoice(Setting("generator.type"), type);
+  generatorNote_ = std::string("generator ") + (named != nullptr ? named->label : "type " + std::to_string(type));
+  if (type != RK350_GEN_DC) generatorNote_ += " " + FormatHertz(frequency) + ", amplitude " + FormatVolts(g.amplitude);
+  generatorNote_ += (type != RK350_GEN_DC ? ", offset " : " level ") + FormatVolts(g.offset);
   if (type == RK350_GEN_TRIANGLE || type == RK350_GEN_SQUARE)
     generatorNote_ += ", symmetry " + Number(g.symmetry) + " %";
   NoteRunningFrequency();
@@ -323,7 +337,11 @@ double CaptureSession::RangeAtLeast(double fullScale) const {
     largest = std::max(largest, r);
     if (r >= fullScale * (1 - 1e-9) && (best == 0.0 || r < best)) best = r;
   }
-  return best > 0.0 ? best : (largest > 0.0 ? largest : fullScale);
+  // A request above every range would clip whatever range it got.
+  if (best == 0.0 && largest > 0.0)
+    throw UsageError("a range of \xC2\xB1" + FormatVolts(fullScale) + " lies above the largest, \xC2\xB1" +
+                     FormatVolts(largest));
+  return best > 0.0 ? best : fullScale;
 }
 
 std::vector<std::string> CaptureSession::FileNotes(const Record& record) const {
@@ -342,8 +360,9 @@ std::vector<std::string> CaptureSession::FileNotes(const Record& record) const {
                   " before the trigger; time_s is 0 at the trigger");
   for (const auto& trace : record.channels) {
     const auto& ch = options_.channels[trace.name == "CH1" ? 0 : 1];
+    const SettingChoice* coupling = FindChoice(Setting("ch1.coupling"), ch.coupling.value_or(RK350_COUPLING_DC));
     notes.push_back(trace.name + ": range \xC2\xB1" + FormatVolts(trace.fullScale) +
-                    (ch.autoRange ? " (automatic)" : "") + ", " + (ch.coupling.value_or(0) == 1 ? "AC" : "DC") +
+                    (ch.autoRange ? " (automatic)" : "") + ", " + (coupling != nullptr ? coupling->label : "?") +
                     " coupling, DC level " + FormatVolts(ch.dcLevel.value_or(0.0)));
   }
   notes.push_back(triggerNote_);

@@ -71,6 +71,9 @@ class CaptureSession {
   // taken; `raw` adds the converters' codes.
   Record ReadEngineRecord(bool raw);
   double SampleRate() const { return sampleRate_; }
+  // The generator's frequency as the card runs it (the library keeps it
+  // within what the card reaches); 0 when the session did not set it.
+  double GeneratorFrequency() const { return generatorFrequency_; }
   // The frequency the virtual card's generator runs at (nothing on a real
   // card, or while the output is off).
   std::optional<double> RunningGeneratorFrequency() const;
@@ -98,6 +101,7 @@ class CaptureSession {
   const CaptureOptions& options_;
   bool open_ = false;
   double sampleRate_ = 0.0;
+  double generatorFrequency_ = 0.0;
   std::string generatorNote_;
   std::string triggerNote_;
   std::string modeNote_;

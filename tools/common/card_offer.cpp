@@ -4,19 +4,18 @@
 #include <iterator>
 #include <sstream>
 
+#include "card_settings.h"
 #include "summary.h"
 #include "trigger_sources.h"
 
 namespace rk350::capture {
 namespace {
 
+// What the modes without a name in the settings table do.
 constexpr const char* kChannelModes[] = {
-    "rising (0): up through the level, the hysteresis band below it",
-    "falling (1): down through the level, the band above it",
-    "2: a comparator variant of rising, no band check",
-    "3: a comparator variant of falling, no band check",
-    "4: the card's digital condition 4 (no hysteresis)",
-    "5: the card's digital condition 5 (no hysteresis)",
+    "up through the level, the hysteresis band below it", "down through the level, the band above it",
+    "2: a comparator variant of rising, no band check",   "3: a comparator variant of falling, no band check",
+    "4: the card's digital condition 4 (no hysteresis)",  "5: the card's digital condition 5 (no hysteresis)",
     "6: the card's digital condition 6 (no hysteresis)",
 };
 
@@ -71,7 +70,9 @@ std::string DescribeCardOffer(const LibraryApi& api) {
   s << "trigger modes (--trigger-mode), on the channels:\n";
   for (int mode = 0; mode < 7; ++mode) {
     const bool offered = api.SetTriggerModeCh(1, static_cast<uint8_t>(mode)) == RK350_RESULT_OK;
-    s << "  " << kChannelModes[mode] << (offered ? "" : " - not on this card") << '\n';
+    const SettingChoice* named = FindChoice(*FindSettingByKey("trigger.slope"), mode);
+    s << "  " << (named != nullptr ? std::string(named->name) + " (" + std::to_string(mode) + "): " : "")
+      << kChannelModes[mode] << (offered ? "" : " - not on this card") << '\n';
   }
   s << "  on the external input: rising (0) and falling (1), threshold 1.4 V\n"
     << "trigger level (--trigger-level) within the source channel's full scale, in 1/128 steps of it; hysteresis "
@@ -82,9 +83,12 @@ std::string DescribeCardOffer(const LibraryApi& api) {
   } else {
     double amplitude = 0;
     api.GetFuncGenMaxAmplitude(&amplitude);
-    s << "function generator (--gen): sine, triangle, square, dc, noise; frequency above 0 up to 5 MHz (standard "
-         "waveforms; better than 1 part in 10,000); amplitude 0 .. "
-      << FormatVolts(amplitude) << " peak; offset -10 .. 10 V; symmetry 0 .. 100 %\n";
+    std::string types;
+    for (const auto& type : FindSettingByKey("generator.type")->choices)
+      if (type.code != RK350_GEN_ARBITRARY) types += (types.empty() ? "" : ", ") + std::string(type.name);
+    s << "function generator (--gen): " << types << "; a user waveform with --gen-file; frequency above 0 up to "
+      << FormatHertz(kGeneratorTopFrequency) << " (standard waveforms; better than 1 part in 10,000); amplitude 0 .. "
+      << FormatVolts(amplitude) << " peak; offset within the same; symmetry 0 .. 100 %\n";
   }
   return s.str();
 }

@@ -11,5 +11,8 @@
 namespace rk350::capture {
 
 std::string DescribeCardOffer(const LibraryApi& api);
+// The generator's highest frequency: the library keeps a running output
+// within it, but has no call that tells it while the output is off.
+constexpr double kGeneratorTopFrequency = 5e6;  // Hz
 
 }  // namespace rk350::capture

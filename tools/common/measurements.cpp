@@ -92,27 +92,37 @@ std::optional<double> EdgeTime(const Held& h, double from, double to) {
   return sum / static_cast<double>(edges);
 }
 
-// The level a pulse settles on in one half of the range: the most frequent
-// value there, if it is frequent enough to be a level; else the extreme.
+// The level a pulse settles on in one half of the range: the values around
+// the most frequent one, if they hold a good share of that half (a pulse
+// spends most of its time there); else the extreme (a sine, a triangle, a
+// staircase have no such level).
 double SettledLevel(const Held& h, double lo, double hi, bool upper) {
   constexpr int kBins = 256;
+  constexpr int kAround = 2;  // bins either side that count as the level (noise)
   const double span = hi - lo;
   if (!(span > 0)) return upper ? hi : lo;
   std::array<std::size_t, kBins> counts{};
   std::array<double, kBins> sums{};
   std::size_t inHalf = 0;
+  const auto binOf = [&](double v) { return std::clamp(static_cast<int>((v - lo) / span * kBins), 0, kBins - 1); };
   for (double v : h.value) {
-    const int bin = std::clamp(static_cast<int>((v - lo) / span * kBins), 0, kBins - 1);
+    const int bin = binOf(v);
     if ((bin >= kBins / 2) != upper) continue;
     ++counts[static_cast<std::size_t>(bin)];
     sums[static_cast<std::size_t>(bin)] += v;
     ++inHalf;
   }
-  const auto first = counts.begin() + (upper ? kBins / 2 : 0);
-  const auto mode = std::max_element(first, first + kBins / 2);
-  // A flat histogram (a triangle, a ramp) has no level: use the extreme.
-  if (*mode * 20 < inHalf) return upper ? hi : lo;
-  return sums[static_cast<std::size_t>(mode - counts.begin())] / static_cast<double>(*mode);
+  const int from = upper ? kBins / 2 : 0;
+  const auto mode =
+      static_cast<int>(std::max_element(counts.begin() + from, counts.begin() + from + kBins / 2) - counts.begin());
+  std::size_t near = 0;
+  double sum = 0.0;
+  for (int b = std::max(from, mode - kAround); b <= std::min(from + kBins / 2 - 1, mode + kAround); ++b) {
+    near += counts[static_cast<std::size_t>(b)];
+    sum += sums[static_cast<std::size_t>(b)];
+  }
+  if (near == 0 || near * 10 < inHalf * 6) return upper ? hi : lo;
+  return sum / static_cast<double>(near);
 }
 
 // Solves the symmetric positive definite system m x = b (n by n, row-major)

@@ -228,14 +228,19 @@ std::string RenderSvg(const Record& record, const PlotOptions& options) {
     s << "<line x1=\"" << Fixed(x) << "\" y1=\"" << kTop << "\" x2=\"" << Fixed(x) << "\" y2=\"" << kTop + plotH
       << "\" stroke=\"#444444\" stroke-dasharray=\"6 4\"/>\n"
       << "<path d=\"M " << Fixed(x - 7) << ' ' << kTop - 10 << " L " << Fixed(x + 7) << ' ' << kTop - 10 << " L "
-      << Fixed(x) << ' ' << kTop << " Z\" fill=\"#444444\"/>\n"
-      << "<text x=\"" << Fixed(x + 10) << "\" y=\"" << kTop + 14 << "\" fill=\"#444444\">trigger</text>\n";
+      << Fixed(x) << ' ' << kTop
+      << " Z\" fill=\"#444444\"/>\n"
+      // The label goes above the frame, beside the marker: inside the plot it
+      // would lie across the trace.
+      << "<text x=\"" << Fixed(x + 10) << "\" y=\"" << kTop - 2 << "\" fill=\"#444444\">trigger";
+    if (record.triggerLevel)
+      s << "<tspan>, " << EscapeXml(record.triggerChannel) << " level " << FormatNumber(*record.triggerLevel)
+        << " V</tspan>";
+    s << "</text>\n";
     if (record.triggerLevel) {
       const double yy = Y(*record.triggerLevel * vScale);
       s << "<line x1=\"" << Fixed(x - 40) << "\" y1=\"" << Fixed(yy) << "\" x2=\"" << Fixed(x + 40) << "\" y2=\""
-        << Fixed(yy) << "\" stroke=\"#444444\" stroke-width=\"1.5\"/>\n"
-        << "<text x=\"" << Fixed(x + 44) << "\" y=\"" << Fixed(yy - 4) << "\" fill=\"#444444\">"
-        << EscapeXml(record.triggerChannel) << " level " << FormatNumber(*record.triggerLevel) << " V</text>\n";
+        << Fixed(yy) << "\" stroke=\"#444444\" stroke-width=\"1.5\"/>\n";
     }
   }
 

@@ -1,5 +1,7 @@
 #include "trigger_sources.h"
 
+#include <array>
+
 #include "rk350/rk350.h"
 
 namespace rk350::capture {
@@ -21,9 +23,19 @@ struct Spelling {
 };
 constexpr Spelling kOtherSpellings[] = {{"external", RK350_TS_EXTERNAL}, {"free", RK350_TS_NO_TRIG}};
 
+constexpr auto kChoices = [] {
+  std::array<SettingChoice, std::size(kSources) + std::size(kOtherSpellings)> choices{};
+  std::size_t i = 0;
+  for (const auto& source : kSources) choices[i++] = {source.name, source.code, source.label};
+  for (const auto& spelling : kOtherSpellings) choices[i++] = {spelling.name, spelling.code, nullptr};
+  return choices;
+}();
+
 }  // namespace
 
 std::span<const TriggerSource> TriggerSources() { return kSources; }
+
+std::span<const SettingChoice> TriggerSourceChoices() { return kChoices; }
 
 const TriggerSource* FindTriggerSource(int code) {
   for (const auto& source : kSources)

@@ -6,6 +6,8 @@
 #include <span>
 #include <string_view>
 
+#include "card_settings.h"
+
 namespace rk350::capture {
 
 struct TriggerSource {
@@ -20,6 +22,8 @@ struct TriggerSource {
 std::span<const TriggerSource> TriggerSources();
 // The source with this code; null for a code no source has.
 const TriggerSource* FindTriggerSource(int code);
+// The sources as a choice of the settings table, with the other spellings.
+std::span<const SettingChoice> TriggerSourceChoices();
 // A source's name or one of its other spellings ("external", "free").
 std::optional<int> TriggerSourceCode(std::string_view name);
 // Whether the source uses channel 1 or 2's comparators.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "card_offer.h"
 #include "trigger_sources.h"
 
 namespace rk350::scope {
@@ -140,8 +141,12 @@ void InstrumentThread::ProbeOffer() {
       {"rates", rates},
       {"maxSamples", limits_.maxRecordLength},
       {"triggerSources", sources},
-      {"generator", {{"present", generator}, {"maxAmplitude", limits_.maxGeneratorAmplitude}, {"maxFrequency", 5e6}}},
+      {"generator",
+       {{"present", generator},
+        {"maxAmplitude", limits_.maxGeneratorAmplitude},
+        {"maxFrequency", capture::kGeneratorTopFrequency}}},
       {"sourceKinds", capture::SourceKindNames()},
+      {"settings", SettingsOffer()},
   };
   std::lock_guard lock(mutex_);
   offer_ = std::move(offer);
@@ -158,8 +163,18 @@ void InstrumentThread::Configure() {
     loadedWaveform_ = settings_.waveform;
   }
   session_->Configure();
-  // The settings say the rate the card runs at, not the one asked for.
+  // The settings say what the card runs at, not what was asked for: the
+  // rate, a range rounded up to one the card offers, the generator's
+  // frequency within its reach.
   settings_.options.sampleRate = options_.sampleRate = session_->SampleRate();
+  for (int c = 0; c < 2; ++c) {
+    double range = 0;
+    auto& ch = settings_.options.channels[c];
+    if (!ch.autoRange && api_.GetSensitivity(static_cast<uint8_t>(c + 1), &range) == RK350_RESULT_OK)
+      ch.range = options_.channels[c].range = range;
+  }
+  if (session_->GeneratorFrequency() > 0)
+    settings_.options.generator.frequency = options_.generator.frequency = session_->GeneratorFrequency();
 }
 
 void InstrumentThread::StartEngine() {
@@ -227,6 +242,8 @@ void InstrumentThread::PublishState() {
                   {"samples", api_.GetRecordLength()},
                   {"preSamples", api_.GetRecordLength() - api_.GetPostSamples()},
                   {"measureMode", session_->MeasureMode()}};
+  // The virtual card says what its generator really runs at.
+  if (const auto running = session_->RunningGeneratorFrequency()) reached["generatorFrequency"] = *running;
   for (uint8_t c = 1; c <= 2; ++c) {
     double range = 0;
     if (api_.GetSensitivity(c, &range) == RK350_RESULT_OK) reached["ch" + std::to_string(c) + "Range"] = range;

@@ -1,7 +1,9 @@
 #include "scope_server.h"
 
+#include <cmath>
 #include <sstream>
 
+#include "arbitrary_waveform.h"
 #include "connection_server.h"
 #include "csv_writer.h"
 #include "sigrok_session.h"
@@ -101,9 +103,16 @@ void ScopeServer::Routes() {
           Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "the request nests deeper than any setting"));
           return;
         }
-        const json patch = json::parse(body, nullptr, false);
-        if (patch.is_discarded()) {
-          Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "the request is not JSON"));
+        json patch;
+        try {
+          patch = json::parse(body);
+        } catch (const json::exception& e) {
+          // The parser's reason without its exception's number: "number overflow parsing '1e400'".
+          const std::string reason = e.what();
+          const auto after = reason.find("] ");
+          Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE,
+                                         "the request is not JSON (" +
+                                             (after == std::string::npos ? reason : reason.substr(after + 2)) + ")"));
           return;
         }
         Reply(res, instrument_.ApplySettings(patch));
@@ -115,6 +124,45 @@ void ScopeServer::Routes() {
   server_->Post("/api/measurements/reset", [this](const httplib::Request&, httplib::Response& res) {
     instrument_.ResetMeasurements();
     Reply(res, {200, json::object()});
+  });
+  // A user waveform: {"file": the text of a waveform file (volts one a line,
+  // or times and volts), "frequency": Hz (optional)}. Its levels become the
+  // generator's, and it repeats at the frequency, else over the time it
+  // spans, else at 1 kHz.
+  server_->Post("/api/generator/waveform", [this](const httplib::Request& req, httplib::Response& res) {
+    const json body = json::parse(req.body, nullptr, false);
+    if (body.is_discarded() || !body.is_object() || !body.contains("file") || !body["file"].is_string()) {
+      Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "waveform: expected {\"file\": text}"));
+      return;
+    }
+    std::string error;
+    const auto wave = tools::ParseWaveform(body["file"].get<std::string>(), error);
+    if (!wave) {
+      Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "waveform: " + error));
+      return;
+    }
+    double repetition = wave->period ? 1.0 / *wave->period : 1000.0;
+    if (body.contains("frequency") && !body["frequency"].is_null()) {
+      const json& asked = body["frequency"];
+      if (!asked.is_number() || !(asked.get<double>() > 0) || !std::isfinite(asked.get<double>())) {
+        Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "waveform: frequency is not a number above 0"));
+        return;
+      }
+      repetition = asked.get<double>();
+    }
+    auto card = tools::ToCardWaveform(wave->volts);
+    // 1024 samples step at the repetition frequency, other lengths at a
+    // sample clock.
+    const double count = static_cast<double>(card.samples.size());
+    const double frequency = card.samples.size() == tools::kShortWaveformSamples ? repetition : repetition * count;
+    const json patch = {{"generator",
+                         {{"on", true},
+                          {"type", "arbitrary"},
+                          {"frequency", frequency},
+                          {"amplitude", card.amplitude},
+                          {"offset", card.offset}}}};
+    Reply(res, instrument_.ApplySettings(patch,
+                                         std::make_shared<const std::vector<std::uint16_t>>(std::move(card.samples))));
   });
   // The newest record once (a page that polls, a test).
   server_->Get("/api/record", [this](const httplib::Request&, httplib::Response& res) {

@@ -41,6 +41,11 @@ ScopeSettings CompleteSettings(const capture::CaptureOptions& options, bool virt
 
 nlohmann::json SettingsToJson(const ScopeSettings& settings);
 
+// The settings table for the page: per setting its key, kind, unit, the
+// word for no value, the tools' own limits and a choice's names with their
+// labels, so the page builds its controls from it.
+nlohmann::json SettingsOffer();
+
 // How deep arrays and objects nest in JSON text (strings skipped). Settings
 // nest three deep; a request nested deeper is refused before it is parsed,
 // since copying and comparing JSON values recurses once per level.

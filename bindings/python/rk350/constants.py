@@ -115,6 +115,8 @@ class Fault(enum.IntEnum):
 HEADER_PREFIXES = {
     Result: "RK350_RESULT_",
     TriggerSource: "RK350_TS_",
+    Coupling: "RK350_COUPLING_",
+    TriggerMode: "RK350_TRIGGER_",
     SignalType: "RK350_GEN_",
     MeasureMode: "RK350_MODE_",
     RecordTrigger: "RK350_RECORD_",

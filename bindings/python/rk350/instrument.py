@@ -37,6 +37,9 @@ _f64 = ctypes.c_double
 _u16 = ctypes.c_uint16
 _u32 = ctypes.c_uint32
 _USE_TRIGGER_TIMEOUT = object()
+# What the host adds to the card's run time before it calls the card
+# unresponsive: message pumping and scheduling on a busy machine.
+_POLLING_DELAY = 1.0
 
 
 def _integer(value, call):
@@ -272,10 +275,15 @@ class Generator(_Settings):
                          doc="Hz; the library answers with the frequency in effect (5 MHz at most for the "
                              "standard waveforms while the output runs).")
 
+    run_frequency = _setting("RK350_GetFuncGenRunFrequency",
+                             doc="Hz as the card runs it (999.942 Hz for 1 kHz): the repetition frequency the "
+                                 "phase increment reaches, or for a long arbitrary waveform the clock its samples "
+                                 "play at.")
+
     def set_frequency(self, hertz):
-        """Sets the frequency and returns the one the library put in effect."""
+        """Sets the frequency and returns the one the card runs."""
         self.frequency = hertz
-        return self.frequency
+        return self.run_frequency
 
     amplitude = _setting("GetFuncGenAmplitude", "SetFuncGenAmplitude",
                          doc="Peak volts: a sine of amplitude A and offset O swings from O - A to O + A.")
@@ -284,7 +292,7 @@ class Generator(_Settings):
     output = _setting("GetFuncGenOutputOn", "SetFuncGenOutputOn", encode=_flag, decode=bool)
 
     def configure(self, signal_type="sine", frequency=1000.0, amplitude=1.0, offset=0.0, symmetry=50.0, output=True):
-        """Sets everything at once; returns the frequency in effect."""
+        """Sets everything at once; returns the frequency the card runs."""
         self.signal_type = signal_type
         self.amplitude = amplitude
         self.offset = offset
@@ -681,7 +689,9 @@ class Instrument(_Settings):
 
         Without a trigger within ``force_after`` seconds (by default the
         ``trigger_timeout``; None waits for a trigger for ever) a record is
-        forced; ``timeout`` bounds the whole wait (TimeoutError). Returns a
+        forced, and a card that has not completed the record by the run time
+        the library reports (plus a second for the host) raises TimeoutError;
+        ``timeout`` bounds the whole wait (TimeoutError). Returns a
         Record of volts (or raw counts), shape (2, record_length), the
         trigger at index ``pre_samples``; ``record.how`` says whether it was
         triggered or forced where the library reports it.
@@ -690,18 +700,32 @@ class Instrument(_Settings):
             force_after = self.trigger_timeout
         self.start()
         begin = time.monotonic()
-        forced = False
+        forced_at = None
         while not self.ready:
             self.process_messages()
-            elapsed = time.monotonic() - begin
-            if force_after is not None and not forced and elapsed >= force_after and not self.triggered:
+            now = time.monotonic()
+            elapsed = now - begin
+            if force_after is not None and forced_at is None and elapsed >= force_after and not self.triggered:
                 self.force_trigger()
-                forced = True
+                forced_at = now
+                run_time = self.armed_run_time()
             if timeout is not None and elapsed > timeout:
                 self.abort()
                 raise TimeoutError("no complete record within %g s" % timeout)
+            if forced_at is not None and run_time is not None and now - forced_at > run_time + _POLLING_DELAY:
+                self.abort()
+                raise TimeoutError("the card did not complete the record %g s after it was forced (its run takes "
+                                   "%g s): is it answering?" % (now - forced_at, run_time))
             time.sleep(0.0005)
         return self.get_data(raw)
+
+    def armed_run_time(self):
+        """Seconds of card time the armed acquisition takes from its trigger,
+        or its forcing, until the record can be read (RK350_GetArmedRunTime),
+        or None where the library does not say."""
+        if not hasattr(self.lib, "RK350_GetArmedRunTime"):
+            return None
+        return self._read("RK350_GetArmedRunTime", _f64)
 
     def measure(self, raw=False):
         """Synchronous measurement (StartMeasurement): returns when one record

@@ -115,7 +115,7 @@ class Record(np.ndarray):
 
     def csv_notes(self):
         """The '# ' lines of the CSV, as the capture tool writes its own."""
-        rate = format_number(self.sample_rate)
+        rate = np.format_float_positional(self.sample_rate, trim="-")
         notes = ["sample rate: %s Hz" % rate,
                  "record: %d samples, %d before the trigger; time_s is 0 at the trigger"
                  % (self.shape[-1], self.trigger_index)]

@@ -82,3 +82,12 @@ def test_the_newcomers_script(scope):
     peak = np.fft.rfftfreq(record.shape[-1], record.sample_interval)[np.argmax(spectrum)]
     assert peak == pytest.approx(frequency, rel=1e-3 * 100e6 / 16384 / frequency + 1e-3)
     scope.generator.load(np.sin(np.linspace(0, 2 * np.pi, 1024, endpoint=False)))
+
+
+@pytest.mark.parametrize("asked", [1000.0, 12345.6, 3.3, 7e6])
+def test_the_generator_reports_the_frequency_the_card_runs(scope, asked):
+    ran = scope.generator.configure("sine", frequency=asked, amplitude=1.0)
+    running, card, _, _ = scope.card.generator_output()
+    assert running and ran == scope.generator.run_frequency
+    assert ran == pytest.approx(card, rel=1e-12) and ran != asked
+    assert scope.generator.frequency == min(asked, 5e6)  # the setting, within the library's limit

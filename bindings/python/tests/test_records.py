@@ -132,6 +132,8 @@ def test_csv_has_the_capture_tools_header(scope, tmp_path, mode, raw, options):
     ours = path.read_text().splitlines()
     assert ours[0] == tool[0]
     assert "# record: 100 samples, 25 before the trigger; time_s is 0 at the trigger" in ours
+    rate_note = [line for line in tool if line.startswith("# sample rate: ")][0]
+    assert rate_note.startswith("# sample rate: 1000000 Hz") and "# sample rate: 1000000 Hz" in ours
     assert ours[1 + len(record.csv_notes())].startswith("-2.5e-05,")  # 25 samples at 1 MHz before the trigger
     rows = [row for row in csv.reader(line for line in ours if not line.startswith("#"))][1:]
     assert len(rows) == 100

@@ -48,7 +48,7 @@ def test_defaults_are_the_capture_tools():
 
     def default(option):
         entry = re.search(r"^  --%s \S+\s+(.*?)(?=^  --|\Z)" % option, help_text, re.M | re.S).group(1)
-        return re.search(r"\(default ([^);]+)", " ".join(entry.split())).group(1)
+        return re.search(r"\bdefault ([^);]+)", " ".join(entry.split())).group(1)
 
     assert default("rate") == "1M" and rk350.DEFAULTS["sample_rate"] == 1e6
     assert default("samples") == str(rk350.DEFAULTS["record_length"])

@@ -90,6 +90,23 @@ function showSettings(state) {
   }
   for (const button of document.querySelectorAll("[data-acquisition]"))
     button.classList.toggle("active", button.dataset.acquisition === state.settings.acquisition);
+  // Above the converters' own rate only CH1 is measured: CH2 shows off.
+  const ch2 = document.querySelector('[data-setting="ch2.on"]');
+  if (state.reached && (state.reached.measureMode & 2) === 0 && ch2.checked) {
+    ch2.checked = false;
+    ch2.title = "off: at this rate both converters sample CH1";
+  } else {
+    ch2.title = "";
+  }
+}
+
+// "rk350-20261210-223015-1MHz-5000": the date and the settings of the
+// record, for the downloads' file names.
+function downloadName() {
+  const settings = scope.state ? scope.state.settings : {};
+  const stamp = new Date().toISOString().replace(/[-:]/g, "").replace("T", "-").slice(0, 15);
+  const rate = engineering(settings.rate, "Hz").replace(/\s/g, "");
+  return `rk350-${stamp}-${rate}-${settings.samples}`;
 }
 
 async function sendSettings(patch) {
@@ -131,6 +148,13 @@ function buildControls() {
     for (const range of [...offer.ranges].sort((a, b) => a - b)) select.add(new Option(engineering(range, "V"), String(range)));
     select.add(new Option("auto", "auto"));
   }
+  // The lists of choices come from the card's settings table.
+  for (const setting of offer.settings) {
+    if (setting.kind !== "choice") continue;
+    const select = document.querySelector(`select[data-setting="${setting.key}"]`);
+    if (!select || select.dataset.setting === "trigger.source") continue;
+    for (const choice of setting.choices) select.add(new Option(choice.name, choice.name));
+  }
   const source = document.querySelector('[data-setting="trigger.source"]');
   for (const s of offer.triggerSources) {
     const option = new Option(s.label, s.name);
@@ -148,6 +172,10 @@ function buildControls() {
   });
   for (const button of document.querySelectorAll("[data-acquisition]"))
     button.addEventListener("click", () => sendSettings({ acquisition: button.dataset.acquisition }));
+  for (const link of document.querySelectorAll("a[download]")) {
+    const extension = link.getAttribute("href").split(".").pop();
+    link.addEventListener("click", () => { link.download = `${downloadName()}.${extension}`; });
+  }
 }
 
 // ---- Drawing -------------------------------------------------------------
@@ -453,10 +481,31 @@ function setUpDragging() {
 
 // ---- Start -----------------------------------------------------------------
 
+// Fetches the settings once per change of their version.
+async function followSettings() {
+  if (scope.following) return;
+  scope.following = true;
+  try {
+    const state = await getJson("/api/settings");
+    // A single record ends in Stop without a new version: the buttons follow too.
+    if (!scope.state || state.version !== scope.state.version ||
+        state.settings.acquisition !== scope.state.settings.acquisition) showSettings(state);
+    // No record drawn for two seconds: none are coming.
+    if (scope.drawTimes.length === 0 || performance.now() - scope.drawTimes[scope.drawTimes.length - 1] > 2000)
+      document.getElementById("rate-shown").textContent = "0 records/s";
+  } catch (error) {
+    setStatus("the scope does not answer: " + error.message);
+  } finally {
+    scope.following = false;
+  }
+}
+
 function listen() {
   const events = new EventSource("/api/stream");
   events.onmessage = (message) => {
     scope.frame = JSON.parse(message.data);
+    // Another page or a script changed the settings: the controls follow.
+    if (scope.state && scope.frame.settingsVersion !== scope.state.version) followSettings();
     scheduleDraw();
   };
   events.onerror = () => setStatus("the stream stopped; reconnecting…");
@@ -476,6 +525,8 @@ async function start() {
   }
   setUpDragging();
   window.addEventListener("resize", scheduleDraw);
+  // Stopped, no frames tell of new settings: ask now and then.
+  setInterval(followSettings, 1000);
   listen();
 }
 

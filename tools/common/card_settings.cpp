@@ -1,0 +1,733 @@
+#include "card_settings.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "csv_writer.h"
+#include "rk350/rk350.h"
+#include "rk350/rk350_sim.h"
+#include "trigger_sources.h"
+
+namespace rk350::capture {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+constexpr SettingChoice kCouplings[] = {{"dc", RK350_COUPLING_DC, "DC"}, {"ac", RK350_COUPLING_AC, "AC"}};
+constexpr SettingChoice kSlopes[] = {{"rising", RK350_TRIGGER_RISING, "rising"},
+                                     {"falling", RK350_TRIGGER_FALLING, "falling"}};
+constexpr SettingChoice kSignalTypes[] = {
+    {"sine", RK350_GEN_SINE, "sine"},       {"triangle", RK350_GEN_TRIANGLE, "triangle"},
+    {"square", RK350_GEN_SQUARE, "square"}, {"dc", RK350_GEN_DC, "DC"},
+    {"noise", RK350_GEN_NOISE, "noise"},    {"arbitrary", RK350_GEN_ARBITRARY, "user waveform"}};
+constexpr SettingChoice kChannelSelections[] = {{"1", RK350_MODE_CH1, "CH1"},
+                                                {"2", RK350_MODE_CH2, "CH2"},
+                                                {"12", RK350_MODE_CH12, "CH1 and CH2"},
+                                                {"both", RK350_MODE_CH12, nullptr}};
+constexpr SettingChoice kSourceKinds[] = {{"unplugged", RK350SIM_SOURCE_UNPLUGGED, "unplugged"},
+                                          {"dc", RK350SIM_SOURCE_DC, "DC"},
+                                          {"sine", RK350SIM_SOURCE_SINE, "sine"},
+                                          {"square", RK350SIM_SOURCE_SQUARE, "square"},
+                                          {"step", RK350SIM_SOURCE_STEP, "step"},
+                                          {"noise", RK350SIM_SOURCE_NOISE, "noise"},
+                                          {"generator", RK350SIM_SOURCE_GENERATOR, "generator"}};
+
+// ---- Getters and setters by the shape of the field ------------------------
+
+SettingValue Number(double v) { return v; }
+double NumberOf(const SettingValue& v) { return std::get<double>(v); }
+bool IsNone(const SettingValue& v) { return std::holds_alternative<std::monostate>(v); }
+
+template <int C>
+SettingValue GetRange(const CardSettings& s) {
+  const auto& ch = s.channels[C];
+  return ch.autoRange ? SettingValue() : Number(ch.range.value_or(2.0));
+}
+template <int C>
+void SetRange(CardSettings& s, const SettingValue& v) {
+  auto& ch = s.channels[C];
+  ch.autoRange = IsNone(v);
+  if (!IsNone(v)) ch.range = NumberOf(v);
+}
+template <int C>
+SettingValue GetCoupling(const CardSettings& s) {
+  return Number(s.channels[C].coupling.value_or(RK350_COUPLING_DC));
+}
+template <int C>
+void SetCoupling(CardSettings& s, const SettingValue& v) {
+  s.channels[C].coupling = static_cast<int>(NumberOf(v));
+}
+template <int C>
+SettingValue GetDcLevel(const CardSettings& s) {
+  return Number(s.channels[C].dcLevel.value_or(0.0));
+}
+template <int C>
+void SetDcLevel(CardSettings& s, const SettingValue& v) {
+  s.channels[C].dcLevel = NumberOf(v);
+}
+SettingValue GetSource(const std::optional<SourceOptions>& source) {
+  return source ? SettingValue(FormatSource(*source)) : SettingValue();
+}
+void SetSource(std::optional<SourceOptions>& source, const SettingValue& v) {
+  source = IsNone(v) ? std::nullopt : ParseSource(std::get<std::string>(v));
+}
+template <int C>
+SettingValue GetChannelSource(const CardSettings& s) {
+  return GetSource(s.channels[C].source);
+}
+template <int C>
+void SetChannelSource(CardSettings& s, const SettingValue& v) {
+  SetSource(s.channels[C].source, v);
+}
+template <int C>
+SettingValue GetOn(const CardSettings& s) {
+  return Number((s.measureMode & (1 << C)) != 0 ? 1 : 0);
+}
+template <int C>
+void SetOn(CardSettings& s, const SettingValue& v) {
+  s.measureMode = NumberOf(v) != 0 ? s.measureMode | (1 << C) : s.measureMode & ~(1 << C);
+}
+
+// The rows of both channels, alike but for the channel.
+template <int C>
+struct ChannelRows {
+  static constexpr const char* kKeys[5] = {C == 0 ? "ch1.range" : "ch2.range", C == 0 ? "ch1.coupling" : "ch2.coupling",
+                                           C == 0 ? "ch1.dcLevel" : "ch2.dcLevel", C == 0 ? "ch1.source" : "ch2.source",
+                                           C == 0 ? "ch1.on" : "ch2.on"};
+  static constexpr const char* kFlags[4] = {
+      C == 0 ? "ch1-range" : "ch2-range", C == 0 ? "ch1-coupling" : "ch2-coupling",
+      C == 0 ? "ch1-dc-level" : "ch2-dc-level", C == 0 ? "ch1-source" : "ch2-source"};
+};
+
+std::vector<CardSetting> MakeTable() {
+  std::vector<CardSetting> rows;
+  auto channel = [&rows]<int C>(ChannelRows<C>) {
+    using R = ChannelRows<C>;
+    const bool first = C == 0;
+    rows.push_back({R::kKeys[0],
+                    R::kFlags[0],
+                    SettingKind::Quantity,
+                    "V",
+                    {},
+                    "auto",
+                    false,
+                    0,
+                    kInf,
+                    true,
+                    "Channels",
+                    "V|auto",
+                    first ? "full scale of CH1 in volts (the smallest offered range that holds it: --show lists them) "
+                            "or auto for automatic ranging (default 2)"
+                          : "the same for CH2 (default 2)",
+                    GetRange<C>,
+                    SetRange<C>,
+                    true});
+    rows.push_back({R::kKeys[1], R::kFlags[1], SettingKind::Choice, "", kCouplings, nullptr, true, -kInf, kInf, false,
+                    "Channels", nullptr,
+                    first ? "coupling of CH1: {choices} (default: the library's, dc)" : "the same for CH2",
+                    GetCoupling<C>, SetCoupling<C>});
+    rows.push_back({R::kKeys[2],
+                    R::kFlags[2],
+                    SettingKind::Quantity,
+                    "V",
+                    {},
+                    nullptr,
+                    false,
+                    -kInf,
+                    kInf,
+                    false,
+                    "Channels",
+                    "V",
+                    first ? "DC level (input offset) of CH1 in volts; the library takes up to twice the range "
+                            "(default 0)"
+                          : "the same for CH2",
+                    GetDcLevel<C>,
+                    SetDcLevel<C>});
+    rows.push_back({R::kKeys[3], R::kFlags[3], SettingKind::Source, "", kSourceKinds, nullptr, false, -kInf, kInf,
+                    false, "Channels", "SOURCE",
+                    first ? "virtual card only: wire a built-in source to CH1 instead of the generator, as "
+                            "KIND[:AMPLITUDE[:FREQUENCY[:OFFSET]]] with KIND one of {choices} (e.g. square:0.5:250)"
+                          : "the same for CH2 (unplugged by default)",
+                    GetChannelSource<C>, SetChannelSource<C>});
+    rows.push_back({R::kKeys[4],
+                    nullptr,
+                    SettingKind::Flag,
+                    "",
+                    {},
+                    nullptr,
+                    false,
+                    -kInf,
+                    kInf,
+                    false,
+                    "Channels",
+                    nullptr,
+                    first ? "CH1 is measured" : "CH2 is measured",
+                    GetOn<C>,
+                    SetOn<C>});
+  };
+  channel(ChannelRows<0>{});
+  channel(ChannelRows<1>{});
+  rows.push_back({"ext.source", "ext-source", SettingKind::Source, "", kSourceKinds, nullptr, false, -kInf, kInf, false,
+                  "Channels", "SOURCE",
+                  "virtual card only: wire a built-in source to the external trigger input (TTL-like, threshold "
+                  "1.4 V), e.g. square:2.5:1k:2.5 (unplugged by default)",
+                  [](const CardSettings& s) { return GetSource(s.externalSource); },
+                  [](CardSettings& s, const SettingValue& v) { SetSource(s.externalSource, v); }});
+
+  rows.push_back({"rate",
+                  "rate",
+                  SettingKind::Quantity,
+                  "Hz",
+                  {},
+                  nullptr,
+                  false,
+                  0,
+                  kInf,
+                  true,
+                  "Timebase",
+                  "HZ",
+                  "sample rate, e.g. 1M, 250k, 100 (default 1M); the card rounds to the nearest rate it reaches, above "
+                  "50M both converters sample CH1 (100 MHz)",
+                  [](const CardSettings& s) { return Number(s.sampleRate); },
+                  [](CardSettings& s, const SettingValue& v) { s.sampleRate = NumberOf(v); }});
+  rows.push_back({"samples",
+                  "samples",
+                  SettingKind::Integer,
+                  "samples",
+                  {},
+                  nullptr,
+                  false,
+                  1,
+                  kInf,
+                  false,
+                  "Timebase",
+                  "N",
+                  "record length in samples, e.g. 10k, up to the card's maximum, which --show tells (default 5000); "
+                  "complete records with a pre-trigger part up to 65,456 (above, the card's own trigger runs)",
+                  [](const CardSettings& s) { return Number(s.recordLength); },
+                  [](CardSettings& s, const SettingValue& v) {
+                    s.recordLength = static_cast<std::uint32_t>(std::min(NumberOf(v), 4294967295.0));
+                    s.samplesGiven = true;
+                  }});
+  rows.push_back({nullptr,
+                  "time",
+                  SettingKind::Quantity,
+                  "s",
+                  {},
+                  nullptr,
+                  false,
+                  0,
+                  kInf,
+                  true,
+                  "Timebase",
+                  "DURATION",
+                  "record length as a duration, e.g. 5ms (instead of --samples): the number of samples it takes at "
+                  "the rate the card reaches",
+                  [](const CardSettings& s) { return s.recordTime ? Number(*s.recordTime) : SettingValue(); },
+                  [](CardSettings& s, const SettingValue& v) { s.recordTime = NumberOf(v); }});
+  rows.push_back({"preTrigger",
+                  "pre-trigger",
+                  SettingKind::Quantity,
+                  "%",
+                  {},
+                  nullptr,
+                  false,
+                  0,
+                  100,
+                  false,
+                  "Timebase",
+                  "PERCENT",
+                  "share of the record before the trigger (default 25; 0 with --trigger none)",
+                  [](const CardSettings& s) {
+                    return Number(s.preTriggerPercent.value_or(s.EffectivePostSamples() == s.recordLength ? 0 : 25));
+                  },
+                  [](CardSettings& s, const SettingValue& v) { s.preTriggerPercent = NumberOf(v); }});
+  rows.push_back({nullptr,
+                  "post-samples",
+                  SettingKind::Integer,
+                  "samples",
+                  {},
+                  nullptr,
+                  false,
+                  0,
+                  kInf,
+                  false,
+                  "Timebase",
+                  "N",
+                  "samples after the trigger (instead of --pre-trigger)",
+                  [](const CardSettings& s) { return s.postSamples ? Number(*s.postSamples) : SettingValue(); },
+                  [](CardSettings& s, const SettingValue& v) {
+                    s.postSamples = static_cast<std::uint32_t>(std::min(NumberOf(v), 4294967295.0));
+                  }});
+  rows.push_back({nullptr, "channels", SettingKind::Choice, "", kChannelSelections, nullptr, false, -kInf, kInf, false,
+                  "Timebase", nullptr, "channels to measure: {choices} (default 12: both)",
+                  [](const CardSettings& s) { return Number(s.measureMode); },
+                  [](CardSettings& s, const SettingValue& v) { s.measureMode = static_cast<int>(NumberOf(v)); }});
+
+  rows.push_back({"trigger.source", "trigger", SettingKind::Choice, "", TriggerSourceChoices(), nullptr, true, -kInf,
+                  kInf, false, "Trigger", "SOURCE",
+                  "trigger source: {choices} (none: free run), or the library's code (default ch1)",
+                  [](const CardSettings& s) { return Number(s.triggerSource); },
+                  [](CardSettings& s, const SettingValue& v) { s.triggerSource = static_cast<int>(NumberOf(v)); }});
+  rows.push_back({"trigger.slope", "trigger-mode", SettingKind::Choice, "", kSlopes, nullptr, true, -kInf, kInf, false,
+                  "Trigger", "MODE",
+                  "trigger condition: {choices}, or a mode number as the library defines them (--show lists "
+                  "them; default: the library's, rising)",
+                  [](const CardSettings& s) { return Number(s.triggerMode.value_or(RK350_TRIGGER_RISING)); },
+                  [](CardSettings& s, const SettingValue& v) { s.triggerMode = static_cast<int>(NumberOf(v)); }});
+  rows.push_back({"trigger.level",
+                  "trigger-level",
+                  SettingKind::Quantity,
+                  "V",
+                  {},
+                  nullptr,
+                  false,
+                  -kInf,
+                  kInf,
+                  false,
+                  "Trigger",
+                  "V",
+                  "trigger level in volts on the source channel(s), within its range (default 0)",
+                  [](const CardSettings& s) { return Number(s.triggerLevel); },
+                  [](CardSettings& s, const SettingValue& v) { s.triggerLevel = NumberOf(v); }});
+  rows.push_back(
+      {"trigger.hysteresis",
+       "trigger-hysteresis",
+       SettingKind::Quantity,
+       "V",
+       {},
+       "default",
+       false,
+       -kInf,
+       kInf,
+       false,
+       "Trigger",
+       "V|default",
+       "trigger hysteresis in volts (default: the library's, 10/128 of the range)",
+       [](const CardSettings& s) { return s.triggerHysteresis ? Number(*s.triggerHysteresis) : SettingValue(); },
+       [](CardSettings& s, const SettingValue& v) {
+         s.triggerHysteresis = IsNone(v) ? std::nullopt : std::optional<double>(NumberOf(v));
+       }});
+  // 0xFFFFFFFF is the library's "no time-out": the word "none" says it.
+  rows.push_back(
+      {"trigger.timeout",
+       "trigger-timeout",
+       SettingKind::Integer,
+       "ms",
+       {},
+       "none",
+       false,
+       0,
+       4294967294.0,
+       false,
+       "Trigger",
+       "MS|none",
+       "force a record when no trigger came within this many milliseconds; none waits for ever (default "
+       "1000)",
+       [](const CardSettings& s) { return s.triggerTimeoutMs ? Number(*s.triggerTimeoutMs) : SettingValue(); },
+       [](CardSettings& s, const SettingValue& v) {
+         s.triggerTimeoutMs =
+             IsNone(v) ? std::nullopt : std::optional<std::uint32_t>(static_cast<std::uint32_t>(NumberOf(v)));
+       }});
+  rows.push_back({nullptr,
+                  "card-trigger",
+                  SettingKind::Flag,
+                  "",
+                  {},
+                  nullptr,
+                  false,
+                  -kInf,
+                  kInf,
+                  false,
+                  "Trigger",
+                  nullptr,
+                  "use the card's own trigger: a trigger that comes before the pre-trigger samples are taken leaves "
+                  "the record's start without samples (default: the library finds the trigger in a free-running "
+                  "record, so every position holds a sample, where the record leaves room in the card's memory)",
+                  [](const CardSettings& s) { return Number(s.cardTrigger ? 1 : 0); },
+                  [](CardSettings& s, const SettingValue& v) { s.cardTrigger = NumberOf(v) != 0; }});
+
+  rows.push_back({"average",
+                  "average",
+                  SettingKind::Integer,
+                  "records",
+                  {},
+                  nullptr,
+                  false,
+                  1,
+                  100000,
+                  false,
+                  "Acquisition",
+                  "N",
+                  "average N records sample by sample (default 1)",
+                  [](const CardSettings& s) { return Number(s.average); },
+                  [](CardSettings& s, const SettingValue& v) { s.average = static_cast<int>(NumberOf(v)); }});
+
+  // The generator's type comes before its switch: a type switches the
+  // output on, "on": false then off again.
+  rows.push_back({"generator.type", "gen", SettingKind::Choice, "", kSignalTypes, "off", false, -kInf, kInf, false,
+                  "Generator", "TYPE",
+                  "function generator signal: {choices}, or off (default on the virtual card: "
+                  "sine, looped back to CH1; on the hardware: left as it is unless a --gen option is given)",
+                  [](const CardSettings& s) { return Number(s.generator.signalType.value_or(RK350_GEN_SINE)); },
+                  [](CardSettings& s, const SettingValue& v) {
+                    s.generatorGiven = true;
+                    s.generator.off = IsNone(v);
+                    if (!IsNone(v)) s.generator.signalType = static_cast<int>(NumberOf(v));
+                  }});
+  rows.push_back({"generator.on",
+                  nullptr,
+                  SettingKind::Flag,
+                  "",
+                  {},
+                  nullptr,
+                  false,
+                  -kInf,
+                  kInf,
+                  false,
+                  "Generator",
+                  nullptr,
+                  "the generator's output is on",
+                  [](const CardSettings& s) { return Number(s.generator.off ? 0 : 1); },
+                  [](CardSettings& s, const SettingValue& v) {
+                    s.generatorGiven = true;
+                    s.generator.off = NumberOf(v) == 0;
+                  }});
+  rows.push_back({"generator.frequency",
+                  "gen-freq",
+                  SettingKind::Quantity,
+                  "Hz",
+                  {},
+                  nullptr,
+                  false,
+                  -kInf,
+                  kInf,
+                  false,
+                  "Generator",
+                  "HZ",
+                  "generator frequency, up to the card's maximum, which --show tells (default 1k)",
+                  [](const CardSettings& s) { return Number(s.generator.frequency); },
+                  [](CardSettings& s, const SettingValue& v) {
+                    s.generatorGiven = true;
+                    s.generator.frequency = NumberOf(v);
+                    s.generator.frequencyGiven = true;
+                  }});
+  rows.push_back({"generator.amplitude",
+                  "gen-amplitude",
+                  SettingKind::Quantity,
+                  "V",
+                  {},
+                  nullptr,
+                  false,
+                  -kInf,
+                  kInf,
+                  false,
+                  "Generator",
+                  "V",
+                  "generator amplitude, peak volts, up to the card's maximum, which --show tells (default 1)",
+                  [](const CardSettings& s) { return Number(s.generator.amplitude); },
+                  [](CardSettings& s, const SettingValue& v) {
+                    s.generatorGiven = true;
+                    s.generator.amplitude = NumberOf(v);
+                    s.generator.levelsGiven = true;
+                  }});
+  rows.push_back({"generator.offset",
+                  "gen-offset",
+                  SettingKind::Quantity,
+                  "V",
+                  {},
+                  nullptr,
+                  false,
+                  -kInf,
+                  kInf,
+                  false,
+                  "Generator",
+                  "V",
+                  "generator DC offset in volts, within the card's maximum amplitude (default 0)",
+                  [](const CardSettings& s) { return Number(s.generator.offset); },
+                  [](CardSettings& s, const SettingValue& v) {
+                    s.generatorGiven = true;
+                    s.generator.offset = NumberOf(v);
+                    s.generator.levelsGiven = true;
+                  }});
+  rows.push_back({"generator.symmetry",
+                  "gen-symmetry",
+                  SettingKind::Quantity,
+                  "%",
+                  {},
+                  nullptr,
+                  false,
+                  -kInf,
+                  kInf,
+                  false,
+                  "Generator",
+                  "PERCENT",
+                  "generator symmetry in percent, 0 .. 100: share of the period spent rising (sine, triangle) or high "
+                  "(square) (default 50)",
+                  [](const CardSettings& s) { return Number(s.generator.symmetry); },
+                  [](CardSettings& s, const SettingValue& v) {
+                    s.generatorGiven = true;
+                    s.generator.symmetry = NumberOf(v);
+                  }});
+  return rows;
+}
+
+// 100000, not 1e+05: limits as people write them.
+std::string Plain(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.15g", v);
+  return text;
+}
+
+}  // namespace
+
+std::string FormOf(const CardSetting& setting) {
+  switch (setting.kind) {
+    case SettingKind::Quantity:
+      return std::string("a number") + (*setting.unit != '\0' ? std::string(" of ") + setting.unit : "") +
+             " (SI prefixes such as 2.5M or 200m)";
+    case SettingKind::Integer:
+      return std::string("a whole number") + (*setting.unit != '\0' ? std::string(" of ") + setting.unit : "") +
+             " (SI prefixes such as 10k)";
+    case SettingKind::Choice:
+      return "one of " + ChoiceNames(setting) + (setting.codesToo ? " or the library's code" : "");
+    case SettingKind::Flag:
+      return "on or off";
+    case SettingKind::Source:
+      return "a source such as square:0.5:250 (kinds " + ChoiceNames(setting) + ")";
+  }
+  return {};
+}
+
+std::uint32_t CardSettings::EffectivePostSamples(std::uint32_t length) const {
+  if (postSamples) return std::min(*postSamples, length);
+  // Running free, the record starts when the card does: nothing before it
+  // was taken in this measurement.
+  if (triggerSource == RK350_TS_NO_TRIG && !preTriggerPercent) return length;
+  const double share = preTriggerPercent.value_or(25.0) / 100.0;
+  const auto pre = static_cast<std::uint32_t>(std::llround(share * length));
+  return length - std::min(pre, length);
+}
+
+std::span<const CardSetting> CardSettingsTable() {
+  static const std::vector<CardSetting> table = MakeTable();
+  return table;
+}
+
+const CardSetting* FindSettingByKey(std::string_view key) {
+  for (const auto& s : CardSettingsTable())
+    if (s.key != nullptr && key == s.key) return &s;
+  return nullptr;
+}
+
+const CardSetting* FindSettingByFlag(std::string_view flag) {
+  for (const auto& s : CardSettingsTable())
+    if (s.flag != nullptr && flag == s.flag) return &s;
+  return nullptr;
+}
+
+const SettingChoice* FindChoice(const CardSetting& setting, int code) {
+  for (const auto& c : setting.choices)
+    if (c.code == code && c.label != nullptr) return &c;
+  return nullptr;
+}
+
+const SettingChoice* FindChoice(const CardSetting& setting, std::string_view name) {
+  for (const auto& c : setting.choices)
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
+std::string ChoiceNames(const CardSetting& setting) {
+  std::string names;
+  for (const auto& c : setting.choices)
+    if (c.label != nullptr) names += (names.empty() ? "" : ", ") + std::string(c.name);
+  return names;
+}
+
+std::string ArgumentText(const CardSetting& setting) {
+  if (setting.kind == SettingKind::Flag) return {};
+  if (setting.argument != nullptr) return setting.argument;
+  std::string names;
+  for (const auto& c : setting.choices)
+    if (c.label != nullptr) names += (names.empty() ? "" : "|") + std::string(c.name);
+  return names;
+}
+
+std::string SettingHelp(const CardSetting& setting) {
+  std::string help = setting.help;
+  if (const auto at = help.find("{choices}"); at != std::string::npos) help.replace(at, 9, ChoiceNames(setting));
+  return help;
+}
+
+std::string LimitsText(const CardSetting& setting) {
+  const bool low = std::isfinite(setting.lowest), high = std::isfinite(setting.highest);
+  const std::string unit = *setting.unit != '\0' ? std::string(" ") + setting.unit : "";
+  if (low && high) return "within " + Plain(setting.lowest) + " .. " + Plain(setting.highest) + unit;
+  if (low) return (setting.aboveLowest ? "above " : "at least ") + Plain(setting.lowest) + unit;
+  if (high) return "at most " + Plain(setting.highest) + unit;
+  return {};
+}
+
+std::string CheckSettingNumber(const CardSetting& setting, double value) {
+  if (!std::isfinite(value)) return "is not a finite number";
+  if (setting.kind == SettingKind::Integer && value != std::floor(value)) return "is not a whole number";
+  const bool tooLow = setting.aboveLowest ? !(value > setting.lowest) : !(value >= setting.lowest);
+  if (tooLow || !(value <= setting.highest)) return "must be " + LimitsText(setting);
+  return {};
+}
+
+std::optional<SettingValue> ParseSettingText(const CardSetting& setting, const std::string& text, std::string& error) {
+  if (setting.none != nullptr && text == setting.none) return SettingValue();
+  const auto bad = [&]() -> std::optional<SettingValue> {
+    const std::string beyond = NonFiniteNumberIn(text);
+    error = "invalid value '" + text +
+            "': " + (beyond.empty() ? "not " + FormOf(setting) : beyond + " is not a finite number");
+    return std::nullopt;
+  };
+  switch (setting.kind) {
+    case SettingKind::Quantity:
+    case SettingKind::Integer: {
+      const auto q = ParseQuantity(text);
+      if (!q) return bad();
+      if (auto why = CheckSettingNumber(setting, *q); !why.empty()) {
+        error = text + " " + why;
+        return std::nullopt;
+      }
+      return SettingValue(*q);
+    }
+    case SettingKind::Choice: {
+      if (const auto* c = FindChoice(setting, text)) return SettingValue(static_cast<double>(c->code));
+      if (!setting.codesToo || text.empty() || text.size() > 6 ||
+          !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return bad();
+      return SettingValue(static_cast<double>(std::stoi(text)));
+    }
+    case SettingKind::Flag:
+      if (text == "on" || text == "true" || text == "1") return SettingValue(1.0);
+      if (text == "off" || text == "false" || text == "0") return SettingValue(0.0);
+      return bad();
+    case SettingKind::Source: {
+      const auto source = ParseSource(text);
+      if (!source) return bad();
+      return SettingValue(FormatSource(*source));
+    }
+  }
+  return bad();
+}
+
+std::string FormatSettingValue(const CardSetting& setting, const SettingValue& value) {
+  if (IsNone(value)) return setting.none != nullptr ? setting.none : "";
+  if (const auto* text = std::get_if<std::string>(&value)) return *text;
+  const double number = NumberOf(value);
+  if (setting.kind == SettingKind::Flag) return number != 0 ? "on" : "off";
+  if (setting.kind == SettingKind::Choice)
+    if (const auto* c = FindChoice(setting, static_cast<int>(number))) return c->name;
+  return FormatNumber(number);
+}
+
+namespace {
+
+// The number as written, its prefix applied; not yet checked to be finite.
+std::optional<double> ReadQuantity(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  double value = std::strtod(begin, &end);
+  if (end == begin) return std::nullopt;
+  std::string rest(end);
+  if (!rest.empty()) {
+    static const struct {
+      const char* prefix;
+      double factor;
+    } kPrefixes[] = {{"G", 1e9}, {"M", 1e6}, {"k", 1e3}, {"m", 1e-3}, {"u", 1e-6}, {"\xC2\xB5", 1e-6}, {"n", 1e-9}};
+    // A unit alone ("5V", "1Hz", "2s") is allowed; "m" alone is milli.
+    static const char* const kUnits[] = {"", "Hz", "V", "s", "%"};
+    auto isUnit = [](const std::string& s) {
+      for (const char* u : kUnits)
+        if (s == u) return true;
+      return false;
+    };
+    if (!isUnit(rest)) {
+      bool matched = false;
+      for (const auto& p : kPrefixes) {
+        const std::string prefix = p.prefix;
+        if (rest.compare(0, prefix.size(), prefix) == 0 && isUnit(rest.substr(prefix.size()))) {
+          value *= p.factor;
+          matched = true;
+          break;
+        }
+      }
+      if (!matched) return std::nullopt;
+    }
+  }
+  return value;
+}
+
+}  // namespace
+
+std::optional<double> ParseQuantity(const std::string& text) {
+  // Every number of every surface passes here: NaN, infinities and values
+  // that overflow (also through a prefix: "1e308G") are not numbers to use.
+  const auto value = ReadQuantity(text);
+  if (!value || !std::isfinite(*value)) return std::nullopt;
+  return value;
+}
+
+std::string NonFiniteNumberIn(const std::string& text) {
+  std::string::size_type start = 0;
+  while (start <= text.size()) {
+    const auto end = std::min(text.find(':', start), text.size());
+    const std::string part = text.substr(start, end - start);
+    if (const auto value = ReadQuantity(part); value && !std::isfinite(*value)) return part;
+    start = end + 1;
+  }
+  return {};
+}
+
+std::optional<SourceOptions> ParseSource(const std::string& text) {
+  std::vector<std::string> parts;
+  std::string::size_type start = 0;
+  while (true) {
+    const auto colon = text.find(':', start);
+    parts.push_back(text.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  if (parts.size() > 4) return std::nullopt;
+  SourceOptions source;
+  bool known = false;
+  for (const auto& k : kSourceKinds) {
+    if (parts[0] == k.name) {
+      source.kind = k.code;
+      known = true;
+    }
+  }
+  if (!known) return std::nullopt;
+  double* const fields[] = {&source.amplitude, &source.frequency, &source.offset};
+  for (std::size_t i = 1; i < parts.size(); ++i) {
+    const auto q = ParseQuantity(parts[i]);
+    if (!q) return std::nullopt;
+    *fields[i - 1] = *q;
+  }
+  if (source.frequency < 0) return std::nullopt;
+  return source;
+}
+
+std::vector<std::string> SourceKindNames() {
+  std::vector<std::string> names;
+  for (const auto& k : kSourceKinds) names.push_back(k.name);
+  return names;
+}
+
+std::string FormatSource(const SourceOptions& source) {
+  std::string text = "unplugged";
+  for (const auto& k : kSourceKinds)
+    if (k.code == source.kind) text = k.name;
+  return text + ':' + FormatNumber(source.amplitude) + ':' + FormatNumber(source.frequency) + ':' +
+         FormatNumber(source.offset);
+}
+
+}  // namespace rk350::capture
