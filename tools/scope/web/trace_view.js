@@ -17,6 +17,14 @@ const traceView = {
   from: null, // where a pan started
 };
 
+// A part of a record ({start, end}, fractions of it) zoomed by `factor`
+// around the fraction `at`, down to 16 samples; the bench view zooms alike.
+function zoomedAround(view, at, factor, samples) {
+  const span = Math.min(1, Math.max(16 / samples, (view.end - view.start) * factor));
+  const start = Math.min(1 - span, Math.max(0, at - (at - view.start) * (span / (view.end - view.start))));
+  return { start, end: start + span };
+}
+
 function traceViewLoad() {
   try {
     const saved = JSON.parse(localStorage.getItem(TRACE_KEY) || "{}");
@@ -127,13 +135,8 @@ function traceViewAttach() {
     const { g, x, y } = point(event);
     if (!frame || !inPlot(g, x, y)) return;
     event.preventDefault();
-    const v = scope.view;
-    const at = traceFractionAt(g, x);
-    const factor = event.deltaY < 0 ? 0.8 : 1.25;
-    // Down to 16 samples across the plot.
-    const span = Math.min(1, Math.max(16 / frame.samples, (v.end - v.start) * factor));
-    v.start = Math.min(1 - span, Math.max(0, at - (at - v.start) * (span / (v.end - v.start))));
-    v.end = v.start + span;
+    Object.assign(scope.view, zoomedAround(scope.view, traceFractionAt(g, x), event.deltaY < 0 ? 0.8 : 1.25,
+                                           frame.samples));
     traceViewSave();
     scheduleDraw();
   }, { passive: false });
