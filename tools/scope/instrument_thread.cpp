@@ -251,6 +251,7 @@ void InstrumentThread::PublishState() {
   json state = {{"settings", SettingsToJson(settings_)}, {"version", version_}, {"reached", reached}};
   std::lock_guard lock(mutex_);
   state_ = std::move(state);
+  published_ = settings_;
 }
 
 void InstrumentThread::ServeRequests() {
@@ -336,6 +337,11 @@ Answer InstrumentThread::ApplySettings(const json& patch, std::shared_ptr<const 
 json InstrumentThread::State() const {
   std::lock_guard lock(mutex_);
   return state_;
+}
+
+ScopeSettings InstrumentThread::Settings() const {
+  std::lock_guard lock(mutex_);
+  return published_;
 }
 
 json InstrumentThread::Offer() const {

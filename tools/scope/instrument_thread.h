@@ -48,8 +48,9 @@ class InstrumentThread {
   Answer ApplySettings(const nlohmann::json& patch);
   // The same with a new arbitrary waveform for the generator.
   Answer ApplySettings(const nlohmann::json& patch, std::shared_ptr<const std::vector<std::uint16_t>> waveform);
-  nlohmann::json State() const;  // settings, version, what the card reached
-  nlohmann::json Offer() const;  // what the card offers, for the controls
+  nlohmann::json State() const;    // settings, version, what the card reached
+  ScopeSettings Settings() const;  // the settings in force, as State() has them
+  nlohmann::json Offer() const;    // what the card offers, for the controls
   // The 400 answer for a request refused with this result code.
   Answer Refusal(unsigned result, const std::string& message) const;
 
@@ -103,6 +104,7 @@ class InstrumentThread {
   std::shared_ptr<const Frame> latest_;
   std::uint64_t sequence_ = 0;
   nlohmann::json state_;
+  ScopeSettings published_;  // the settings state_ shows
   nlohmann::json offer_;
   bool opened_ = false;
   std::string openError_;
