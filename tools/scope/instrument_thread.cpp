@@ -218,9 +218,8 @@ void InstrumentThread::FollowRun() {
   if (triggeredAt_) {
     double runSeconds = 0.0;
     if (api_.RK350_GetArmedRunTime(&runSeconds) != RK350_RESULT_OK) runSeconds = 0.0;
-    run = {{"phase", "acquiring"},
-           {"seconds", duration<double>(now - *triggeredAt_).count()},
-           {"runSeconds", runSeconds}};
+    run = {
+        {"phase", "acquiring"}, {"seconds", duration<double>(now - *triggeredAt_).count()}, {"runSeconds", runSeconds}};
   } else {
     run = {{"phase", "waiting"}, {"seconds", duration<double>(now - armedAt_).count()}};
   }

@@ -13,8 +13,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -95,7 +95,7 @@ class InstrumentThread {
   bool engineRunning_ = false;
   capture::RecordAverage average_;
   int averaged_ = 0;
-  std::chrono::steady_clock::time_point armedAt_, runShownAt_;       // instrument thread only
+  std::chrono::steady_clock::time_point armedAt_, runShownAt_;        // instrument thread only
   std::optional<std::chrono::steady_clock::time_point> triggeredAt_;  // instrument thread only
   std::uint64_t version_ = 0;
   std::array<tools::MeasurementHistory, 2> history_;  // CH1, CH2; instrument thread only

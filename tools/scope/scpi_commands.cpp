@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "rk350/rk350.h"
+#include "rk350/rk350_ext.h"
 #include "scpi_settings.h"
 
 namespace rk350::scpi {
@@ -345,6 +346,27 @@ std::vector<Entry> Handlers::BuildTable() {
                  std::size_t first = 0, count = 0;
                  scope::HeldRange(H::Trace(*H::Frame(c), c.session.waveformSource_), first, count);
                  c.response = std::to_string(count);
+               },
+               false});
+  // How the record the waveform queries read was taken, as the library reported it.
+  t.push_back({":TRIGger:STATus", nullptr,
+               [](Call& c) {
+                 CountParameters(c.command, 0, 0);
+                 switch (H::Frame(c)->record.how) {
+                   case RK350_RECORD_TRIGGERED_CARD:
+                   case RK350_RECORD_TRIGGERED_SOFTWARE:
+                     c.response = "TRIG";
+                     break;
+                   case RK350_RECORD_FORCED_TIMEOUT:
+                   case RK350_RECORD_FORCED_CALL:
+                     c.response = "FORC";
+                     break;
+                   case RK350_RECORD_FREE_RUN:
+                     c.response = "FREE";
+                     break;
+                   default:  // not known, or averaged records taken differently
+                     c.response = "UNKN";
+                 }
                },
                false});
   t.push_back({":WAVeform:OVERrange", nullptr,
