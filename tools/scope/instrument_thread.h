@@ -57,7 +57,7 @@ class InstrumentThread {
 
   std::shared_ptr<const Frame> Latest() const;
   // The measurement statistics start again with the next record.
-  void ResetMeasurements() { resetHistory_ = true; }
+  void ResetMeasurements() { history_->Reset(); }
   // The first frame after `sequence`, or null after `timeout` (or on Stop).
   std::shared_ptr<const Frame> WaitNewer(std::uint64_t sequence, std::chrono::milliseconds timeout) const;
 
@@ -98,9 +98,7 @@ class InstrumentThread {
   std::chrono::steady_clock::time_point armedAt_, runShownAt_;        // instrument thread only
   std::optional<std::chrono::steady_clock::time_point> triggeredAt_;  // instrument thread only
   std::uint64_t version_ = 0;
-  std::array<tools::MeasurementHistory, 2> history_;  // CH1, CH2; instrument thread only
-  std::uint64_t historyVersion_ = 0;                  // the settings the history was taken with
-  std::atomic<bool> resetHistory_{false};
+  const std::shared_ptr<FigureHistory> history_ = std::make_shared<FigureHistory>();
   std::map<unsigned, std::pair<std::string, std::string>> resultNames_;  // written before Start returns
 
   std::thread thread_;

@@ -182,7 +182,7 @@ struct Handlers {
     const auto frame = Frame(c);
     std::size_t index = 0;
     Trace(*frame, channel, &index);
-    c.response = FormatNumber(quantity.read(frame->measurements[index]).value_or(NAN));
+    c.response = FormatNumber(quantity.read(frame->Measured().measurements[index]).value_or(NAN));
   }
 
   static void WaveformData(Call& c) {
