@@ -240,12 +240,13 @@ Extended TRK350::ArmedRunSeconds() const {
   const Extended rate = GetrSampleFreq();
   if (!(rate > 0)) return 0;
   // After the trigger the card counts the post-trigger count, what the
-  // arming adds to it and the trigger path's delay; a software run counts
-  // its search window as well.
+  // arming adds to it and the trigger path's delay (none when it runs free);
+  // a software run counts its search window as well.
   const int32_t post = SoftwareRun && SoftwareWaits ? SoftwareGeometry.post
                        : SoftwareRun                ? SoftwareGeometry.length
                                                     : lPostSamples;
-  return (post + kPostTriggerExtra + CardTriggerLag()) / rate;
+  const int32_t lag = tsTriggerSource == tsNoTrig ? 0 : CardTriggerLag();
+  return (post + kPostTriggerExtra + lag) / rate;
 }
 
 void TRK350::AdvanceMemoryAddress(uint16_t count) {

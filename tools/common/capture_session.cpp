@@ -416,9 +416,14 @@ std::string CaptureSession::CardTriggerReason(int64_t length, int64_t pre) const
   return "";
 }
 
-std::string CaptureSession::RecordTaken() const {
+void CaptureSession::NoteHowTaken(Record& record) const {
   uint32_t how = RK350_RECORD_NONE;
-  if (api_.RK350_GetRecordTrigger(&how) != RK350_RESULT_OK) return "";
+  if (api_.RK350_GetRecordTrigger(&how) != RK350_RESULT_OK) how = RK350_RECORD_NONE;
+  record.how = how;
+  record.taken = HowTakenInWords(how);
+}
+
+std::string CaptureSession::HowTakenInWords(uint32_t how) {
   switch (how) {
     case RK350_RECORD_TRIGGERED_CARD:
       return "triggered by the card's trigger";
@@ -513,7 +518,7 @@ void CaptureSession::FetchInto(Record& record) {
     }
     MarkHeldSamples(trace, channel);
   }
-  record.taken = RecordTaken();
+  NoteHowTaken(record);
 }
 
 Record CaptureSession::CaptureBlock() {
@@ -535,19 +540,14 @@ Record CaptureSession::CaptureBlock() {
     }
   }
   RecordAverage average;
-  std::string taken;
   for (int i = 0; i < options_.average; ++i) {
     Check(api_.ADC_Start(), "ADC_Start");
     WaitForRecord();
     Record record = EmptyRecord();
     FetchInto(record);
-    if (i == 0) taken = record.taken;
-    if (record.taken != taken) taken = "some records triggered, some forced";
     average.Add(std::move(record));
   }
-  Record result = average.Result();
-  result.taken = taken;
-  return result;
+  return average.Result();
 }
 
 void CaptureSession::RunContinuous(const std::function<void(const Record&, int)>& show) {
@@ -589,7 +589,7 @@ Record CaptureSession::ReadEngineRecord(bool raw) {
     }
     MarkHeldSamples(trace, trace.name == "CH1" ? 1 : 2);
   }
-  record.taken = RecordTaken();
+  NoteHowTaken(record);
   return record;
 }
 

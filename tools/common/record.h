@@ -29,9 +29,11 @@ struct Record {
   std::optional<double> triggerLevel;  // V, on the trigger source channel
   std::string triggerChannel;          // name of the channel the level belongs to
   std::vector<ChannelTrace> channels;
-  // How the library took the record: triggered (and by what) or forced;
-  // empty when not known.
+  // How the library took the record: triggered (and by what) or forced, in
+  // words (empty when not known) and as the library's RK350_RECORD_* code
+  // (0 when not known, or when averaged records were taken differently).
   std::string taken;
+  std::uint32_t how = 0;
   // Why the card's own trigger took the record, and what to do for a
   // complete one; empty when the library's search was in use.
   std::string cardTriggerReason;

@@ -66,6 +66,7 @@ void InstrumentThread::Run() {
     }
     api_.RK350_ProcessMessages();  // runs the engine's timer on this thread
     if (api_.RK350_TakeMeasurementReady() == 0) {
+      FollowRun();
       std::this_thread::sleep_for(1ms);
       continue;
     }
@@ -183,6 +184,7 @@ void InstrumentThread::StartEngine() {
   if (result != RK350_RESULT_OK)
     throw capture::LibraryError(std::string("DoMeasure(-1): ") + api_.RK350_ResultName(result), result);
   engineRunning_ = true;
+  RunArmed();
   averaged_ = 0;
   average_ = capture::RecordAverage();
 }
@@ -191,9 +193,42 @@ void InstrumentThread::StopEngine() {
   if (!engineRunning_) return;
   api_.DoMeasure(0);
   engineRunning_ = false;
+  RunArmed();
+}
+
+void InstrumentThread::RunArmed() {
+  armedAt_ = std::chrono::steady_clock::now();
+  triggeredAt_.reset();
+  std::lock_guard lock(mutex_);
+  run_ = nullptr;
+}
+
+void InstrumentThread::FollowRun() {
+  using namespace std::chrono;
+  const auto now = steady_clock::now();
+  // Quick records need no word; slow ones are followed ten times a second.
+  constexpr auto kQuiet = 300ms, kEvery = 100ms;
+  const bool triggered = api_.ADC_Triggered() != 0 || options_.triggerSource == RK350_TS_NO_TRIG;
+  // A search of the samples that found no crossing arms again: it waits anew.
+  if (!triggered) triggeredAt_.reset();
+  if (triggered && !triggeredAt_) triggeredAt_ = now;
+  if (now - armedAt_ < kQuiet || now - runShownAt_ < kEvery) return;
+  runShownAt_ = now;
+  json run;
+  if (triggeredAt_) {
+    double runSeconds = 0.0;
+    if (api_.RK350_GetArmedRunTime(&runSeconds) != RK350_RESULT_OK) runSeconds = 0.0;
+    run = {
+        {"phase", "acquiring"}, {"seconds", duration<double>(now - *triggeredAt_).count()}, {"runSeconds", runSeconds}};
+  } else {
+    run = {{"phase", "waiting"}, {"seconds", duration<double>(now - armedAt_).count()}};
+  }
+  std::lock_guard lock(mutex_);
+  run_ = std::move(run);
 }
 
 void InstrumentThread::TakeRecord() {
+  RunArmed();  // the engine arms the next run as it hands over this record
   average_.Add(session_->ReadEngineRecord(false));
   if (++averaged_ < options_.average) return;
   averaged_ = 0;
@@ -212,20 +247,7 @@ void InstrumentThread::Publish(capture::Record record) {
   auto frame = std::make_shared<Frame>();
   frame->settingsVersion = version_;
   frame->record = std::move(record);
-  // The statistics start again with new settings or when asked.
-  if (resetHistory_.exchange(false) || historyVersion_ != version_)
-    for (auto& h : history_) h.Reset();
-  historyVersion_ = version_;
-  for (std::size_t c = 0; c < frame->record.channels.size(); ++c) {
-    const auto& trace = frame->record.channels[c];
-    // One step of the 8-bit converter bounds how well the figures are known.
-    frame->measurements.push_back(tools::Measure(trace.volts, frame->record.sampleRate, trace.fullScale / 128.0));
-    auto& history = history_[trace.name == "CH2" ? 1 : 0];
-    history.Add(frame->measurements.back());
-    frame->historyRecords = history.Records();
-    auto& spreads = frame->spreads.emplace_back();
-    for (const auto& q : tools::Quantities()) spreads.push_back(history.Of(q));
-  }
+  frame->history = history_;
   frame->notes = session_->FileNotes(frame->record);
   frame->taken = std::chrono::steady_clock::now();
   {
@@ -251,6 +273,7 @@ void InstrumentThread::PublishState() {
   json state = {{"settings", SettingsToJson(settings_)}, {"version", version_}, {"reached", reached}};
   std::lock_guard lock(mutex_);
   state_ = std::move(state);
+  published_ = settings_;
 }
 
 void InstrumentThread::ServeRequests() {
@@ -335,7 +358,14 @@ Answer InstrumentThread::ApplySettings(const json& patch, std::shared_ptr<const 
 
 json InstrumentThread::State() const {
   std::lock_guard lock(mutex_);
-  return state_;
+  json state = state_;
+  state["run"] = run_;
+  return state;
+}
+
+ScopeSettings InstrumentThread::Settings() const {
+  std::lock_guard lock(mutex_);
+  return published_;
 }
 
 json InstrumentThread::Offer() const {
