@@ -248,9 +248,8 @@ def test_clients_are_served_side_by_side(scope):
         hog.send(":WAV:FORM ASC;" + ";".join([":WAV:DATA?"] * 200))
         for _ in range(5):
             assert other.query("*IDN?").startswith("RK350,")
-        status, _ = scope.post({"trigger": {"level": 0.1}})
-        assert status == 200
-        assert other.query(":TRIG:LEV?") == "0.1"
+        assert scope.request("GET", "/api/settings")[0] == 200
+        assert other.query(":TRIG:LEV 0.1;:TRIG:LEV?") == "0.1"
         hog.close()
     finally:
         other.close()
@@ -336,3 +335,31 @@ def test_trigger_status_says_how_the_record_was_taken(scope, visa, settings, sta
     _, record = scope.request("GET", "/api/record")
     assert record["sequence"] == int(sequence)
     assert record["how"] in {"TRIG": (1, 2), "FORC": (3, 4), "FREE": (5,)}[status]
+
+
+def test_the_lock_holds_off_the_page_too(scope):
+    holder = RawScpi(scope.scpi_port)
+    try:
+        assert holder.query(":SYST:LOCK ON;:SYST:LOCK?") == "1"
+        before = scope.settings()["settings"]
+        for path, body in [("/api/settings", {"trigger": {"level": 0.1}}),
+                           ("/api/settings", {"acquisition": "stop"}),
+                           ("/api/generator/waveform", {"file": "0\n1\n"})]:
+            status, answer = scope.request("POST", path, body)
+            assert status == 423 and ":SYSTem:LOCK" in answer["error"], (path, status, answer)
+        assert scope.settings()["settings"] == before
+        # Looking is not changing: the settings, the record and the page's own statistics.
+        assert scope.request("GET", "/api/record")[0] == 200
+        assert scope.request("POST", "/api/measurements/reset", {})[0] == 200
+        assert holder.query(":TRIG:LEV 0.2;:TRIG:LEV?") == "0.2"
+        assert holder.query(":SYST:LOCK OFF;:SYST:LOCK?") == "0"
+        assert scope.post({"trigger": {"level": 0.1}})[0] == 200
+        assert holder.query(":SYST:LOCK ON;:SYST:LOCK?") == "1"
+        assert scope.post({"trigger": {"level": 0.3}})[0] == 423
+    finally:
+        holder.close()
+    # The lock goes with its connection.
+    deadline = time.monotonic() + DEADLINE
+    while scope.post({"trigger": {"level": 0.3}})[0] != 200:
+        assert time.monotonic() < deadline
+        time.sleep(0.01)
