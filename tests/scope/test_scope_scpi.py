@@ -11,6 +11,7 @@ import time
 import pytest
 import pyvisa
 
+from avahi_daemon import PrivateAvahi
 from scope_client import DEADLINE, Scope
 from scpi_client import RawScpi
 
@@ -266,9 +267,11 @@ def test_port_options(scope):
         assert quiet.close() == 0
 
 
-def test_announce_without_a_daemon_says_so_and_serves_on():
+def test_announce_without_a_daemon_says_so_and_serves_on(tmp_path):
+    # A system bus that nobody serves: no Avahi daemon answers.
+    environment = {**os.environ, "DBUS_SYSTEM_BUS_ADDRESS": "unix:path=%s" % (tmp_path / "no-bus")}
     process = subprocess.Popen([os.environ["RK350_SCOPE"], "--port", "0", "--scpi-port", "0", "--announce"],
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=environment)
     try:
         process.stdout.readline()
         port = int(process.stdout.readline().rsplit(":", 1)[1])
@@ -279,11 +282,30 @@ def test_announce_without_a_daemon_says_so_and_serves_on():
         process.terminate()
         _, errors = process.communicate(timeout=DEADLINE)
     assert process.returncode == 0
-    daemon = subprocess.run(["pgrep", "-x", "avahi-daemon"], capture_output=True).returncode == 0
-    if daemon:
-        assert "not announced" not in errors, errors
-    else:
-        assert "not announced over mDNS: no Avahi daemon answers" in errors, errors
+    assert "not announced over mDNS: no Avahi daemon answers" in errors, errors
+
+
+def test_announced_services_are_found_by_avahi_browse(monkeypatch):
+    with PrivateAvahi() as avahi:
+        monkeypatch.setenv("DBUS_SYSTEM_BUS_ADDRESS", avahi.address)
+        scope = Scope("--announce")
+        try:
+            found = {}
+            deadline = time.monotonic() + DEADLINE
+            while not ("_scpi-raw._tcp" in found and "_http._tcp" in found):
+                assert time.monotonic() < deadline, found
+                for service in ("_scpi-raw._tcp", "_http._tcp"):
+                    browsed = subprocess.run(["avahi-browse", "-rtp", service], capture_output=True, text=True,
+                                             timeout=DEADLINE).stdout
+                    # Resolved: =;interface;protocol;name;type;domain;host;address;port;txt
+                    for line in browsed.splitlines():
+                        fields = line.split(";")
+                        if fields[0] == "=" and fields[3].startswith("RK350\\032scope\\032on"):
+                            found.setdefault(service, set()).add(int(fields[8]))
+            assert scope.scpi_port in found["_scpi-raw._tcp"], found
+            assert scope.port in found["_http._tcp"], found
+        finally:
+            assert scope.close() == 0
 
 
 def test_with_allow_remote_a_connection_sends_the_token_first():
