@@ -24,11 +24,16 @@ def shown(browser):
 
 
 def choose(browser, element, value):
-    browser.evaluate("""(() => {
-      const e = document.getElementById(%r);
-      if (e.type === 'checkbox') e.checked = %s; else e.value = %r;
-      e.dispatchEvent(new Event('change', {bubbles: true}));
-    })()""" % (element, "true" if value is True else "false", value))
+    """A choice from a list as the keyboard makes it: the list focused, then
+    the down arrow until the value is chosen (each press a change)."""
+    browser.evaluate("document.getElementById(%r).focus()" % element)
+    for _ in range(int(browser.evaluate("document.getElementById(%r).options.length" % element))):
+        if browser.evaluate("document.getElementById(%r).value" % element) == value:
+            return
+        for kind in ("rawKeyDown", "keyUp"):
+            browser.call("Input.dispatchKeyEvent", type=kind, key="ArrowDown", code="ArrowDown",
+                         windowsVirtualKeyCode=40, nativeVirtualKeyCode=40)
+    assert browser.evaluate("document.getElementById(%r).value" % element) == value, "%s not chosen" % value
 
 
 def shot(browser, name):
@@ -57,7 +62,8 @@ def drag(browser, start, end, steps=4):
 
 
 def click(browser, element):
-    box = browser.evaluate("(() => { const r = document.getElementById(%r).getBoundingClientRect();"
+    box = browser.evaluate("(() => { const e = document.getElementById(%r); e.scrollIntoView({block: 'center'});"
+                           " const r = e.getBoundingClientRect();"
                            " return {x: r.left + r.width / 2, y: r.top + r.height / 2}; })()" % element)
     mouse(browser, "mousePressed", box["x"], box["y"], button="left", buttons=1, clickCount=1)
     mouse(browser, "mouseReleased", box["x"], box["y"], button="left", buttons=0, clickCount=1)
@@ -273,7 +279,7 @@ def test_measurement_panel_statistics_and_reset(scope, browser):
     browser.wait_for(lambda: int(browser.evaluate(count + " || 0") or 0) == 100, "statistics over 100 records")
     text = browser.evaluate("document.querySelector('[data-key=\"CH1-frequency\"]').textContent")
     assert "kHz" in text
-    browser.evaluate("document.getElementById('measurements-reset').click()")
+    click(browser, "measurements-reset")
     browser.wait_for(lambda: int(browser.evaluate(count + " || 0") or 0) < 100, "statistics started again")
     shot(browser, "bench-measurements.png")
 
@@ -299,7 +305,7 @@ def test_user_waveform_from_the_page_and_the_json_api(scope, browser, tmp_path):
     node = browser.call("DOM.getDocument")["root"]["nodeId"]
     file_input = browser.call("DOM.querySelector", nodeId=node, selector="#waveform-file")["nodeId"]
     browser.call("DOM.setFileInputFiles", nodeId=file_input, files=[str(path)])
-    browser.evaluate("document.getElementById('waveform-send').click()")
+    click(browser, "waveform-send")
     result = "document.getElementById('waveform-result')"
     browser.wait_for(lambda: browser.evaluate(result + ".dataset.running || ''") != "", "the card's answer")
     assert float(browser.evaluate(result + ".dataset.running")) == pytest.approx(500, rel=1e-3)

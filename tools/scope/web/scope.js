@@ -450,7 +450,10 @@ function showFigures(frame) {
     for (const [key, unit] of Object.entries(units)) {
       const cell = document.getElementById(`${name}-${key}`);
       const value = channel ? figures[key] : null;
-      cell.textContent = channel ? engineering(value, unit) : "off";
+      // The frequency to the digits its uncertainty supports, as in the panel.
+      const text = key === "frequency" && value !== null && value !== undefined ? panelFrequency(figures)
+                                                                                : engineering(value, unit);
+      cell.textContent = channel ? text : "off";
       cell.dataset.value = value === null || value === undefined ? "" : String(value);
     }
     document.getElementById(`${name}-held`).textContent = channel ? `${channel.held[1]} of ${channel.volts.length}` : "";
