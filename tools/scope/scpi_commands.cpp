@@ -522,6 +522,11 @@ std::string Session::Execute(std::string_view message, const std::function<bool(
   pinned_.reset();
   for (const Command& command : parsed.commands) {
     waitRequested_ = false;
+    // A record not yet measured is measured before the order of execution is
+    // taken: the fit of a long record would hold every other client meanwhile.
+    if (command.query && !command.common && !command.path.empty() && admitted_ &&
+        MatchMnemonic("MEASure", command.path.front(), nullptr))
+      if (const auto frame = Record()) frame->Measured();
     {
       std::lock_guard lock(shared_.execution);
       try {
