@@ -124,7 +124,7 @@ async function sendSettings(patch) {
     if (!response.ok) {
       // A refusal by the card already names the call, the result and its meaning.
       const error = answer.error || "";
-      setStatus(error.includes(answer.result) ? error
+      setStatus(!answer.result || error.includes(answer.result) ? error
                                               : `${answer.result || "HTTP " + response.status}: ${answer.meaning || ""} — ${error}`);
       showSettings(scope.state); // the card kept its settings: so do the controls
       return false;
@@ -450,7 +450,10 @@ function showFigures(frame) {
     for (const [key, unit] of Object.entries(units)) {
       const cell = document.getElementById(`${name}-${key}`);
       const value = channel ? figures[key] : null;
-      cell.textContent = channel ? engineering(value, unit) : "off";
+      // The frequency to the digits its uncertainty supports, as in the panel.
+      const text = key === "frequency" && value !== null && value !== undefined ? panelFrequency(figures)
+                                                                                : engineering(value, unit);
+      cell.textContent = channel ? text : "off";
       cell.dataset.value = value === null || value === undefined ? "" : String(value);
     }
     document.getElementById(`${name}-held`).textContent = channel ? `${channel.held[1]} of ${channel.volts.length}` : "";

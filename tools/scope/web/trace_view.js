@@ -65,11 +65,13 @@ function traceTimeOf(frame, fraction) {
 
 // The cursors over the trace and the readout below it; called by draw().
 function traceViewDraw(context, g, frame) {
+  // A figure and its unit stay on one line of the readout.
+  const figure = (value, unit) => engineering(value, unit).replace(" ", "\u00a0");
   const k = traceView.kept;
   const readout = document.getElementById("trace-readout");
   const whole = scope.view.end - scope.view.start >= 1;
-  let text = whole ? "" : `shown ${engineering(traceTimeOf(frame, scope.view.start), "s")} … ` +
-                          `${engineering(traceTimeOf(frame, scope.view.end), "s")} ` +
+  let text = whole ? "" : `shown ${figure(traceTimeOf(frame, scope.view.start), "s")} … ` +
+                          `${figure(traceTimeOf(frame, scope.view.end), "s")} ` +
                           `(${((scope.view.end - scope.view.start) * 100).toPrecision(3)} % of the record)`;
   readout.dataset.start = String(scope.view.start);
   readout.dataset.end = String(scope.view.end);
@@ -108,9 +110,9 @@ function traceViewDraw(context, g, frame) {
     const dt = t2 - t1;
     readout.dataset.dt = String(dt);
     readout.dataset.dv = String(k.v2 - k.v1);
-    text += `${text ? "   " : ""}t1 ${engineering(t1, "s")}  t2 ${engineering(t2, "s")}  Δt ${engineering(dt, "s")}` +
-            `  1/Δt ${engineering(dt !== 0 ? 1 / Math.abs(dt) : NaN, "Hz")}` +
-            `   V1 ${engineering(k.v1, "V")}  V2 ${engineering(k.v2, "V")}  ΔV ${engineering(k.v2 - k.v1, "V")}` +
+    text += `${text ? "   " : ""}t1 ${figure(t1, "s")}  t2 ${figure(t2, "s")}  Δt ${figure(dt, "s")}` +
+            `  1/Δt ${figure(dt !== 0 ? 1 / Math.abs(dt) : NaN, "Hz")}` +
+            `   V1 ${figure(k.v1, "V")}  V2 ${figure(k.v2, "V")}  ΔV ${figure(k.v2 - k.v1, "V")}` +
             ` (${channel.name})`;
   } else {
     delete readout.dataset.dt;
