@@ -4,9 +4,10 @@
 // the samples from arming to the end of the run. The readout reads only what
 // it needs, through the documented readout (an address advance, then read
 // strobes): the record around the card's trigger when that came after the
-// pre-trigger part; otherwise the trigger channel from the start of the run
-// up to the first qualifying crossing and on to the end of the record, and
-// the other channel's record.
+// pre-trigger part; otherwise the trigger channel from the start of the
+// record (where the crossing spacing expects it, the card's trigger at the
+// latest) up to the first qualifying crossing and on to the end of the
+// record, and the other channel's record.
 #include <algorithm>
 
 #include "instrument/trigger_condition.h"
@@ -85,13 +86,14 @@ bool TRK350::ReadCardWaitRecord() {
     });
   } else {
     // The card's trigger came before the pre-trigger part was taken: follow
-    // the comparator from the oldest sample held (the start of the run when
-    // the memory did not wrap) to the first crossing with the pre-trigger
-    // part before it, and read on to the end of the record.
+    // the comparator to the first crossing with the pre-trigger part before
+    // it, and read on to the end of the record. Positions count from the
+    // oldest sample held (the start of the run when the memory did not wrap).
     CrossingDetector detector{ConditionOf(TriggerMode[1]), ComparatorValues[trigger][0], ComparatorValues[trigger][1]};
     const int64_t lastStart = held - post;  // a later crossing leaves no room after it
-    int64_t k = 0, found = -1;
-    ReadBack(trigger, held, held, [&](uint16_t s) {
+    const int64_t first = SearchStart(detector, held - cardBack, pre);
+    int64_t k = first, found = -1;
+    ReadBack(trigger, held - first, held - first, [&](uint16_t s) {
       data[k] = s;
       if (found < 0 && detector.Step(k, s) && k >= pre) found = k;
       ++k;
@@ -99,6 +101,14 @@ bool TRK350::ReadCardWaitRecord() {
       return k <= lastStart;
     });
     const bool learned = LearnCrossingSpacing(detector.spacing);
+    if (found >= 0 && found - pre < first) {
+      // The record starts before the samples read: read its beginning too.
+      int64_t n = found - pre;
+      ReadBack(trigger, held - n, first - n, [&](uint16_t s) {
+        data[n++] = s;
+        return true;
+      });
+    }
     if (found >= 0) {
       at = held - found;
       RecordTrigger = RK350_RECORD_TRIGGERED_SOFTWARE;

@@ -27,13 +27,35 @@ constexpr int64_t kLeastFirstWindow = 16;
 // the record.
 constexpr int64_t kLeastSearch = 64;
 constexpr int kMostDoublings = 12;
-// With a known spacing the window holds one spacing (enough for a periodic
-// signal whatever its phase), this share more (a period wanders a little)
-// and a few samples (crossings land on whole samples).
+// With a known spacing the window holds one spacing and this share more (a
+// period wanders a little): the first qualifying crossing comes less than a
+// spacing after the last crossing before the pre-trigger part ends, so one
+// spacing is enough for a periodic signal whatever its phase; more would
+// only lengthen every run.
 constexpr int64_t kSpacingSlackShare = 64;
-constexpr int64_t kSpacingSlack = 2;
 
 }  // namespace
+
+int64_t TRK350::SearchStart(CrossingDetector& detector, int64_t cardTrigger, int64_t pre) const {
+  // Forced, the card's trigger says nothing of the signal: search from the
+  // oldest sample.
+  if (ForcedWhileWaiting || cardTrigger <= 0 || cardTrigger >= pre) return 0;
+  // The card's comparator fired at its trigger and then waits to be armed
+  // again, as the library's does: samples before it cannot make a later
+  // crossing qualify, so they are read only for the record's pre-trigger
+  // part. With a known crossing spacing the first qualifying crossing is
+  // expected a whole number of spacings after the card's trigger; reading
+  // starts where that crossing's record starts (a little earlier, as a
+  // period wanders), at the card's trigger at the latest.
+  detector.lastFire = cardTrigger;
+  int64_t start = cardTrigger;
+  if (CrossingSpacing > 0 && CrossingSpacingRate == GetrSampleFreq()) {
+    const int64_t spacings = (pre - cardTrigger + CrossingSpacing - 1) / CrossingSpacing;
+    const int64_t expected = cardTrigger + spacings * CrossingSpacing - pre;
+    start = std::clamp<int64_t>(expected - CrossingSpacing / kSpacingSlackShare - 1, 0, cardTrigger);
+  }
+  return start;
+}
 
 bool TRK350::ReadsChannel(int channel) const {
   if (mMeasureMode == mCh12 || mMeasureMode == mXY) return true;
@@ -50,7 +72,7 @@ bool TRK350::SoftwareSearchable() const {
 
 int64_t TRK350::SearchWindow() const {
   const bool known = CrossingSpacing > 0 && CrossingSpacingRate == GetrSampleFreq();
-  const int64_t base = known ? CrossingSpacing + CrossingSpacing / kSpacingSlackShare + kSpacingSlack
+  const int64_t base = known ? CrossingSpacing + CrossingSpacing / kSpacingSlackShare
                              : std::max<int64_t>(kLeastFirstWindow, lRecordLength / 4);
   const int64_t room = int64_t{MaxRecordLength} - lRecordLength;
   return std::min<int64_t>(base << std::min(SoftwareAttempt, kMostDoublings), room);
@@ -102,9 +124,11 @@ void TRK350::PlanSoftwareRun() {
     return;
   }
   // The run ends the record and the window after the card's trigger; the
-  // post-trigger count leaves out what the trigger path adds to it.
+  // post-trigger count leaves out what the trigger path adds to it (also
+  // when the window is shorter than that: the run then still holds the
+  // record and the window).
   SoftwareWaits = true;
-  const int32_t post = std::max<int32_t>(L, length - CardTriggerLag());
+  const int32_t post = std::max<int32_t>(1, length - CardTriggerLag());
   SoftwareGeometry = {0, post, post};
 }
 

@@ -74,6 +74,7 @@ enum TTrigSource : uint8_t {
 enum TGenSignalType : uint8_t { gsSine = 0, gsTriangle = 1, gsSquare = 2, gsDC = 3, gsNoise = 4, gsArbitrary = 7 };
 
 class TRK350;
+struct CrossingDetector;
 
 // An event reference: code plus the object it is bound to. Assigned when the
 // code is set; called with the instrument as its only argument.
@@ -448,6 +449,9 @@ class TRK350 {
   template <typename Take>
   void ReadBack(int channel, int64_t back, int64_t count, Take&& take);
   int64_t SearchWindow() const;
+  // Where the search of a run whose card trigger came too early starts
+  // reading (positions from the oldest sample held).
+  int64_t SearchStart(CrossingDetector& detector, int64_t cardTrigger, int64_t pre) const;
   // Samples from the card's comparator trigger to the end of its run beyond
   // the post-trigger count (the trigger path's delay and the readout's lag).
   int32_t CardTriggerLag() const;
