@@ -83,9 +83,10 @@ TEST(CardSettingsTable, EverySettingRoundTripsThroughTheCommandLineAndTheJsonApi
     if (s.none != nullptr) texts.push_back(s.none);
     for (const auto& text : texts) {
       const auto options = FromCommandLine(s, text);
-      const SettingValue given = s.get(options);
+      const SettingValue given = s.get(options.settings);
       // What the command line took, written back, is read the same.
-      EXPECT_EQ(s.get(FromCommandLine(s, capture::FormatSettingValue(s, given))), given) << s.flag << " " << text;
+      EXPECT_EQ(s.get(FromCommandLine(s, capture::FormatSettingValue(s, given)).settings), given)
+          << s.flag << " " << text;
       if (s.key == nullptr) continue;
       EXPECT_EQ(s.get(ThroughJson(options).options), given) << s.key << " " << text;
     }
@@ -125,12 +126,12 @@ TEST(CardSettingsTable, NumbersTakeSiPrefixesEverywhere) {
   const auto r = capture::ParseArguments({"--samples", "10k", "--rate", "2.5M", "--trigger-timeout", "2k", "--average",
                                           "1k", "--gen-freq", "1.5kHz", "--post-samples", "2.5k"});
   ASSERT_EQ(r.error, "");
-  EXPECT_EQ(r.options.recordLength, 10000u);
-  EXPECT_EQ(r.options.sampleRate, 2.5e6);
-  EXPECT_EQ(r.options.triggerTimeoutMs, 2000u);
-  EXPECT_EQ(r.options.average, 1000);
-  EXPECT_EQ(r.options.generator.frequency, 1500.0);
-  EXPECT_EQ(r.options.postSamples, 2500u);
+  EXPECT_EQ(r.options.settings.recordLength, 10000u);
+  EXPECT_EQ(r.options.settings.sampleRate, 2.5e6);
+  EXPECT_EQ(r.options.settings.triggerTimeoutMs, 2000u);
+  EXPECT_EQ(r.options.settings.average, 1000);
+  EXPECT_EQ(r.options.settings.generator.frequency, 1500.0);
+  EXPECT_EQ(r.options.settings.postSamples, 2500u);
   EXPECT_NE(capture::ParseArguments({"--samples", "1.5"}).error.find("whole number"), std::string::npos);
 }
 

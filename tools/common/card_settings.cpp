@@ -510,6 +510,12 @@ std::uint32_t CardSettings::EffectivePostSamples(std::uint32_t length) const {
   return length - std::min(pre, length);
 }
 
+std::optional<std::uint32_t> SamplesForDuration(double seconds, double rate, std::uint32_t maximum) {
+  const double samples = std::nearbyint(seconds * rate);
+  if (!(samples >= 1) || samples > maximum) return std::nullopt;
+  return static_cast<std::uint32_t>(samples);
+}
+
 std::span<const CardSetting> CardSettingsTable() {
   static const std::vector<CardSetting> table = MakeTable();
   return table;

@@ -90,6 +90,10 @@ struct CardSettings {
   std::uint32_t EffectivePostSamples(std::uint32_t length) const;
 };
 
+// The record length for --time at the rate the card reached; nothing when
+// it falls outside 1 .. maximum samples.
+std::optional<std::uint32_t> SamplesForDuration(double seconds, double rate, std::uint32_t maximum);
+
 enum class SettingKind {
   Quantity,  // a number with a unit; SI prefixes on the command line ("2.5M", "200mV")
   Integer,   // a whole number; SI prefixes too ("10k")

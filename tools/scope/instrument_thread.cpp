@@ -20,8 +20,9 @@ constexpr double kRateRequests[] = {100e6, 50e6, 25e6,  10e6, 5e6, 2.5e6, 1e6, 5
 
 }  // namespace
 
-InstrumentThread::InstrumentThread(const capture::LoadedLibrary& library, const capture::CaptureOptions& options)
-    : library_(library), api_(library.Api()), options_(options) {}
+InstrumentThread::InstrumentThread(const capture::LoadedLibrary& library, capture::CardPort port,
+                                   const capture::CardSettings& initial)
+    : library_(library), api_(library.Api()), port_(port), initial_(initial) {}
 
 InstrumentThread::~InstrumentThread() { Stop(); }
 
@@ -87,10 +88,10 @@ void InstrumentThread::Open() {
        {RK350_RESULT_OK, RK350_RESULT_NO_INSTRUMENT, RK350_RESULT_NOT_INITIALISED, RK350_RESULT_NOT_AVAILABLE,
         RK350_RESULT_NO_GENERATOR, RK350_RESULT_INVALID_CHANNEL, RK350_RESULT_INVALID_VALUE})
     resultNames_[code] = {api_.RK350_ResultName(code), api_.RK350_ResultText(code)};
-  session_ = std::make_unique<capture::CaptureSession>(library_, options_);
+  session_ = std::make_unique<capture::CaptureSession>(library_, port_);
   session_->Initialise();
-  limits_.virtualCard = !options_.hardware && library_.Find("RK350Sim_SetInputSource") != nullptr;
-  settings_ = CompleteSettings(options_, limits_.virtualCard);
+  limits_.virtualCard = !port_.hardware && library_.Find("RK350Sim_SetInputSource") != nullptr;
+  settings_ = CompleteSettings(initial_, limits_.virtualCard);
   ProbeOffer();
   Configure();
   // --time gave the record as a duration: from now on it is the samples
@@ -98,7 +99,6 @@ void InstrumentThread::Open() {
   if (settings_.options.recordTime) {
     settings_.options.recordLength = static_cast<std::uint32_t>(api_.GetRecordLength());
     settings_.options.recordTime.reset();
-    options_ = settings_.options;
   }
   PublishState();
   if (settings_.acquisition != Acquisition::Stop) StartEngine();
@@ -153,7 +153,6 @@ void InstrumentThread::ProbeOffer() {
 }
 
 void InstrumentThread::Configure() {
-  options_ = settings_.options;
   // The waveform first: selecting the arbitrary type plays what the memory holds.
   if (settings_.waveform && settings_.waveform != loadedWaveform_) {
     const auto& w = *settings_.waveform;
@@ -162,19 +161,17 @@ void InstrumentThread::Configure() {
       throw capture::LibraryError(std::string("FillFuncGenMemory: ") + api_.RK350_ResultName(result), result);
     loadedWaveform_ = settings_.waveform;
   }
-  session_->Configure();
+  session_->Configure(settings_.options);
   // The settings say what the card runs at, not what was asked for: the
   // rate, a range rounded up to one the card offers, the generator's
   // frequency within its reach.
-  settings_.options.sampleRate = options_.sampleRate = session_->SampleRate();
+  settings_.options.sampleRate = session_->SampleRate();
   for (int c = 0; c < 2; ++c) {
     double range = 0;
     auto& ch = settings_.options.channels[c];
-    if (!ch.autoRange && api_.GetSensitivity(static_cast<uint8_t>(c + 1), &range) == RK350_RESULT_OK)
-      ch.range = options_.channels[c].range = range;
+    if (!ch.autoRange && api_.GetSensitivity(static_cast<uint8_t>(c + 1), &range) == RK350_RESULT_OK) ch.range = range;
   }
-  if (session_->GeneratorFrequency() > 0)
-    settings_.options.generator.frequency = options_.generator.frequency = session_->GeneratorFrequency();
+  if (session_->GeneratorFrequency() > 0) settings_.options.generator.frequency = session_->GeneratorFrequency();
 }
 
 void InstrumentThread::StartEngine() {
@@ -195,7 +192,7 @@ void InstrumentThread::StopEngine() {
 
 void InstrumentThread::TakeRecord() {
   average_.Add(session_->ReadEngineRecord(false));
-  if (++averaged_ < options_.average) return;
+  if (++averaged_ < settings_.options.average) return;
   averaged_ = 0;
   capture::Record record = average_.Result();
   // A single record stops the acquisition before it is shown, so whoever

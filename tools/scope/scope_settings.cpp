@@ -10,7 +10,6 @@
 namespace rk350::scope {
 namespace {
 
-using capture::CaptureOptions;
 using nlohmann::json;
 
 constexpr const char* kAcquisitions[] = {"run", "stop", "single"};
@@ -138,11 +137,10 @@ void Put(json& object, const std::string& key, json value) {
 
 }  // namespace
 
-ScopeSettings CompleteSettings(const CaptureOptions& options, bool virtualCard) {
+ScopeSettings CompleteSettings(const capture::CardSettings& settings, bool virtualCard) {
   ScopeSettings s;
-  s.options = options;
+  s.options = settings;
   auto& o = s.options;
-  o.mode = capture::RunMode::Continuous;
   o.preTriggerPercent = o.preTriggerPercent.value_or(o.EffectivePostSamples() == o.recordLength ? 0.0 : 25.0);
   if (o.postSamples)
     o.preTriggerPercent = 100.0 * (o.recordLength - std::min(*o.postSamples, o.recordLength)) / o.recordLength;

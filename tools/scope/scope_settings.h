@@ -27,7 +27,7 @@ struct CardLimits {
 };
 
 struct ScopeSettings {
-  capture::CaptureOptions options;
+  capture::CardSettings options;  // the card's settings
   // The generator's arbitrary waveform, as FillFuncGenMemory takes it (not
   // part of the JSON: it comes as a SCPI block).
   std::shared_ptr<const std::vector<std::uint16_t>> waveform;
@@ -37,7 +37,10 @@ struct ScopeSettings {
 // Settings as the command line leaves them, completed with the values the
 // scope always sets (so the JSON shows every setting), e.g. the built-in
 // sources of the virtual card.
-ScopeSettings CompleteSettings(const capture::CaptureOptions& options, bool virtualCard);
+ScopeSettings CompleteSettings(const capture::CardSettings& settings, bool virtualCard);
+inline ScopeSettings CompleteSettings(const capture::CaptureOptions& options, bool virtualCard) {
+  return CompleteSettings(options.settings, virtualCard);
+}
 
 nlohmann::json SettingsToJson(const ScopeSettings& settings);
 
