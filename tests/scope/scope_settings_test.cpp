@@ -47,11 +47,10 @@ capture::CaptureOptions FromCommandLine(const CardSetting& s, const std::string&
 
 scope::ScopeSettings ThroughJson(const capture::CaptureOptions& options) {
   const auto json = scope::SettingsToJson(scope::CompleteSettings(options, true));
-  scope::CardLimits limits;
-  limits.virtualCard = true;
+  const capture::CardOffer offer{.virtualCard = true};
   std::string error;
   const auto base = scope::CompleteSettings(capture::CaptureOptions{}, true);
-  const auto read = scope::SettingsFromJson(json, base, limits, error);
+  const auto read = scope::SettingsFromJson(json, base, offer, error);
   EXPECT_TRUE(read.has_value()) << error << "\n" << json.dump();
   return read.value_or(base);
 }
@@ -113,10 +112,9 @@ TEST(CardSettingsTable, TheToolsOwnLimitsRefuseAlikeOnBothSides) {
     (*at)[path] =
         s.kind == SettingKind::Integer ? nlohmann::json(static_cast<long long>(outside)) : nlohmann::json(outside);
     std::string error;
-    scope::CardLimits limits;
-    limits.virtualCard = true;
+    const capture::CardOffer offer{.virtualCard = true};
     const auto base = scope::CompleteSettings(capture::CaptureOptions{}, true);
-    EXPECT_FALSE(scope::SettingsFromJson(patch, base, limits, error).has_value()) << s.key;
+    EXPECT_FALSE(scope::SettingsFromJson(patch, base, offer, error).has_value()) << s.key;
     EXPECT_NE(error.find(why), std::string::npos) << error;
     EXPECT_EQ(error.rfind(s.key, 0), 0u) << error;
   }

@@ -205,11 +205,15 @@ int main(int argc, char** argv) {
   std::FILE* const text = options.WritesToStandardOutput() ? stderr : stdout;
 
   try {
-    CaptureSession session(*library, {.hardware = options.hardware, .address = options.address});
+    const CardPort port{.hardware = options.hardware, .address = options.address};
+    CaptureSession session(*library, port);
     const Readout readout{.raw = options.raw, .quiet = options.quiet, .count = options.count};
     if (options.show) {
       session.Initialise();
-      std::fputs((session.IdentityLine() + DescribeCardOffer(library->Api())).c_str(), stdout);
+      std::fputs((session.IdentityLine() + DescribeCardOffer(ProbeCardOffer(*library, port)) +
+                  "names and the library's codes:\n" + DescribeChoices())
+                     .c_str(),
+                 stdout);
       return 0;
     }
     session.Open(options.settings);

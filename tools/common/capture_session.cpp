@@ -90,8 +90,8 @@ void CaptureSession::Configure(const CardSettings& settings) {
   // cannot be measured; the mode is set before the rate, which then decides
   // whether the card interleaves.
   measureMode_ = settings_.measureMode;
-  if (settings_.sampleRate > api_.GetMaxSampleFrequencyF() && (measureMode_ & 2) != 0) {
-    measureMode_ = 1;
+  if (settings_.sampleRate > api_.GetMaxSampleFrequencyF() && Measures(measureMode_, 2)) {
+    measureMode_ = RK350_MODE_CH1;
     modeNote_ = "above " + FormatHertz(api_.GetMaxSampleFrequencyF()) +
                 " both converters sample CH1 in turn: measuring CH1 only\n";
   }
@@ -360,7 +360,7 @@ std::vector<std::string> CaptureSession::FileNotes(const Record& record) const {
   notes.push_back("record: " + std::to_string(record.Length()) + " samples, " + std::to_string(record.triggerIndex) +
                   " before the trigger; time_s is 0 at the trigger");
   for (const auto& trace : record.channels) {
-    const auto& ch = settings_.channels[trace.name == "CH1" ? 0 : 1];
+    const auto& ch = settings_.channels[trace.channel - 1];
     const SettingChoice* coupling = FindChoice(Setting("ch1.coupling"), ch.coupling.value_or(RK350_COUPLING_DC));
     notes.push_back(trace.name + ": range \xC2\xB1" + FormatVolts(trace.fullScale) +
                     (ch.autoRange ? " (automatic)" : "") + ", " + (coupling != nullptr ? coupling->label : "?") +
@@ -378,13 +378,14 @@ Record CaptureSession::EmptyRecord() const {
   record.sampleRate = sampleRate_;
   record.triggerIndex = static_cast<int64_t>(api_.GetRecordLength()) - api_.GetPostSamples();
   for (int c = 1; c <= 2; ++c) {
-    if ((measureMode_ & c) == 0) continue;
+    if (!Measures(measureMode_, c)) continue;
     ChannelTrace trace;
+    trace.channel = c;
     trace.name = "CH" + std::to_string(c);
     record.channels.push_back(std::move(trace));
   }
   const auto sources = SourceChannels(settings_.triggerSource);
-  if (sources.size() == 1 && (measureMode_ & sources[0]) != 0) {
+  if (sources.size() == 1 && Measures(measureMode_, sources[0])) {
     double level = 0.0;
     if (api_.GetTriggerLevel(static_cast<uint8_t>(sources[0]), &level) == RK350_RESULT_OK) {
       record.triggerLevel = level;
@@ -456,7 +457,7 @@ void CaptureSession::FetchInto(Record& record, bool raw) {
   if (raw) record.codes.assign(record.channels.size(), std::vector<uint8_t>(length));
   for (std::size_t c = 0; c < record.channels.size(); ++c) {
     auto& trace = record.channels[c];
-    const uint16_t channel = trace.name == "CH1" ? 1 : 2;
+    const auto channel = static_cast<uint16_t>(trace.channel);
     trace.volts.assign(length, 0.0);
     Check(api_.ADC_GetDataVoltCh(channel, trace.volts.data()), "ADC_GetDataVoltCh(" + trace.name + ")");
     if (raw) {
@@ -528,13 +529,12 @@ Record CaptureSession::ReadEngineRecord(bool raw) {
   std::vector<uint16_t> r1(raw ? length : 0), r2(r1.size());
   if (raw) Check(api_.GetMeasurementRaw(r1.data(), r2.data()), "GetMeasurementRaw");
   for (auto& trace : record.channels) {
-    trace.volts = trace.name == "CH1" ? v1 : v2;
+    trace.volts = trace.channel == 1 ? v1 : v2;
     if (raw) {
       record.codes.emplace_back();
-      for (uint16_t code : trace.name == "CH1" ? r1 : r2)
-        record.codes.back().push_back(static_cast<uint8_t>(code >> 8));
+      for (uint16_t code : trace.channel == 1 ? r1 : r2) record.codes.back().push_back(static_cast<uint8_t>(code >> 8));
     }
-    MarkHeldSamples(trace, trace.name == "CH1" ? 1 : 2);
+    MarkHeldSamples(trace, static_cast<uint16_t>(trace.channel));
   }
   return record;
 }

@@ -114,7 +114,7 @@ class CaptureSession {
   std::string triggerNote_;
   std::string modeNote_;
   std::string roundingNote_;
-  int measureMode_ = 3;
+  int measureMode_ = RK350_MODE_CH12;
 };
 
 }  // namespace rk350::capture

@@ -10,6 +10,7 @@
 namespace rk350::capture {
 
 struct ChannelTrace {
+  int channel = 1;         // 1 or 2, as the library numbers them
   std::string name;        // "CH1"
   double fullScale = 0.0;  // V, the range in effect (0 when unknown)
   // One value per record position; NaN where the position holds no sample

@@ -2,9 +2,6 @@
 
 #include <cstdio>
 
-#include "card_offer.h"
-#include "trigger_sources.h"
-
 namespace rk350::scope {
 namespace {
 
@@ -13,10 +10,6 @@ using namespace std::chrono_literals;
 
 // How long an HTTP request waits for the instrument thread's answer.
 constexpr auto kAnswerTimeout = 10s;
-
-// Rates to ask the card for; the offer lists the rates it reaches from them.
-constexpr double kRateRequests[] = {100e6, 50e6, 25e6,  10e6, 5e6, 2.5e6, 1e6, 500e3, 250e3, 100e3, 50e3, 25e3,
-                                    10e3,  5e3,  2.5e3, 1e3,  500, 250,   100, 50,    25,    10,    5,    1};
 
 }  // namespace
 
@@ -90,9 +83,8 @@ void InstrumentThread::Open() {
     resultNames_[code] = {api_.RK350_ResultName(code), api_.RK350_ResultText(code)};
   session_ = std::make_unique<capture::CaptureSession>(library_, port_);
   session_->Initialise();
-  limits_.virtualCard = !port_.hardware && library_.Find("RK350Sim_SetInputSource") != nullptr;
-  settings_ = CompleteSettings(initial_, limits_.virtualCard);
   ProbeOffer();
+  settings_ = CompleteSettings(initial_, card_.virtualCard);
   Configure();
   // --time gave the record as a duration: from now on it is the samples
   // the card took for it, which the page shows and changes.
@@ -105,49 +97,12 @@ void InstrumentThread::Open() {
 }
 
 void InstrumentThread::ProbeOffer() {
-  double ranges[20] = {};
-  if (api_.GetAvailableSensitivities(ranges) == RK350_RESULT_OK)
-    for (double r : ranges)
-      if (r > 0) limits_.ranges.push_back(r);
-  limits_.maxRecordLength = static_cast<std::uint32_t>(std::max<int32_t>(1, api_.GetMaxRecordLength()));
-  const bool generator = api_.GetFunctionGenStatus() == RK350_RESULT_OK;
-  if (generator) api_.GetFuncGenMaxAmplitude(&limits_.maxGeneratorAmplitude);
-
-  const double top = api_.GetMaxSampleFrequencyF();
-  json rates = json::array();
-  api_.SetMeasureMode(RK350_MODE_CH1);
-  double last = 0;
-  for (double request : kRateRequests) {
-    double rate = request;
-    if (api_.SetSampleFrequencyF(&rate) != RK350_RESULT_OK) continue;
-    const double reached = api_.GetSampleFrequencyF();
-    if (reached == last) continue;
-    last = reached;
-    rates.push_back({{"rate", reached}, {"ch1Only", reached > top}});
-  }
-  json sources = json::array();
-  for (const auto& source : capture::TriggerSources()) {
-    const bool offered = api_.SetTriggerSource(static_cast<uint8_t>(source.code)) == RK350_RESULT_OK;
-    sources.push_back({{"name", source.name}, {"label", source.label}, {"offered", offered}});
-  }
+  card_ = capture::ProbeCardOffer(library_, port_);
+  json offer = OfferToJson(card_);
   int32_t serial = 0;
-  const bool hasSerial = api_.GetSerialNumber(&serial) == RK350_RESULT_OK;
-  json offer = {
-      {"card", session_->IdentityLine()},
-      {"serial", hasSerial ? json(serial) : json(nullptr)},
-      {"libraryVersion", api_.RK350_Version()},
-      {"virtualCard", limits_.virtualCard},
-      {"ranges", limits_.ranges},
-      {"rates", rates},
-      {"maxSamples", limits_.maxRecordLength},
-      {"triggerSources", sources},
-      {"generator",
-       {{"present", generator},
-        {"maxAmplitude", limits_.maxGeneratorAmplitude},
-        {"maxFrequency", capture::kGeneratorTopFrequency}}},
-      {"sourceKinds", capture::SourceKindNames()},
-      {"settings", SettingsOffer()},
-  };
+  offer["card"] = session_->IdentityLine();
+  offer["serial"] = api_.GetSerialNumber(&serial) == RK350_RESULT_OK ? json(serial) : json(nullptr);
+  offer["libraryVersion"] = api_.RK350_Version();
   std::lock_guard lock(mutex_);
   offer_ = std::move(offer);
 }
@@ -217,7 +172,7 @@ void InstrumentThread::Publish(capture::Record record) {
     const auto& trace = frame->record.channels[c];
     // One step of the 8-bit converter bounds how well the figures are known.
     frame->measurements.push_back(tools::Measure(trace.volts, frame->record.sampleRate, trace.fullScale / 128.0));
-    auto& history = history_[trace.name == "CH2" ? 1 : 0];
+    auto& history = history_[trace.channel - 1];
     history.Add(frame->measurements.back());
     frame->historyRecords = history.Records();
     auto& spreads = frame->spreads.emplace_back();
@@ -266,7 +221,7 @@ Answer InstrumentThread::Apply(const Request& request) {
   std::string error;
   ScopeSettings base = settings_;
   if (request.waveform) base.waveform = request.waveform;
-  const auto next = SettingsFromJson(patch, base, limits_, error);
+  const auto next = SettingsFromJson(patch, base, card_, error);
   if (!next) return Refusal(RK350_RESULT_INVALID_VALUE, error);
   const bool wasRunning = engineRunning_;
   StopEngine();

@@ -87,7 +87,7 @@ class InstrumentThread {
   ScopeSettings settings_;  // instrument thread only
   std::unique_ptr<capture::CaptureSession> session_;
   std::shared_ptr<const std::vector<std::uint16_t>> loadedWaveform_;  // in the card's memory
-  CardLimits limits_;
+  capture::CardOffer card_;                                           // asked once, before the first configure
   bool engineRunning_ = false;
   capture::RecordAverage average_;
   int averaged_ = 0;

@@ -194,6 +194,28 @@ json SettingsOffer() {
   return offer;
 }
 
+json OfferToJson(const capture::CardOffer& offer) {
+  json rates = json::array();
+  for (const auto& r : offer.rates) rates.push_back({{"rate", r.reached}, {"ch1Only", r.ch1Only}});
+  json sources = json::array();
+  const auto known = capture::TriggerSources();
+  for (std::size_t i = 0; i < known.size() && i < offer.triggerSources.size(); ++i)
+    sources.push_back({{"name", known[i].name}, {"label", known[i].label}, {"offered", offer.triggerSources[i]}});
+  return {
+      {"virtualCard", offer.virtualCard},
+      {"ranges", offer.ranges},
+      {"rates", rates},
+      {"maxSamples", offer.maxSamples},
+      {"triggerSources", sources},
+      {"generator",
+       {{"present", offer.generator},
+        {"maxAmplitude", offer.maxGeneratorAmplitude},
+        {"maxFrequency", capture::kGeneratorTopFrequency}}},
+      {"sourceKinds", capture::SourceKindNames()},
+      {"settings", SettingsOffer()},
+  };
+}
+
 int JsonNestingDepth(std::string_view text) {
   int depth = 0, deepest = 0;
   bool inString = false;
@@ -227,7 +249,7 @@ json MergeSettings(json base, const json& patch) {
   return base;
 }
 
-std::optional<ScopeSettings> SettingsFromJson(const json& j, const ScopeSettings& base, const CardLimits& limits,
+std::optional<ScopeSettings> SettingsFromJson(const json& j, const ScopeSettings& base, const capture::CardOffer& offer,
                                               std::string& error) {
   ScopeSettings s = base;
   auto& o = s.options;
@@ -244,9 +266,9 @@ std::optional<ScopeSettings> SettingsFromJson(const json& j, const ScopeSettings
       if (setting.key == nullptr) continue;
       const json* v = At(j, setting.key);
       if (v == nullptr) continue;
-      setting.set(o, FromJson(setting, *v, limits.virtualCard));
+      setting.set(o, FromJson(setting, *v, offer.virtualCard));
     }
-    if ((o.measureMode & 3) == 0) throw Refusal("ch1.on, ch2.on: at least one channel is measured");
+    if ((o.measureMode & RK350_MODE_CH12) == 0) throw Refusal("ch1.on, ch2.on: at least one channel is measured");
     if (At(j, "generator.type") != nullptr && o.generator.signalType == RK350_GEN_ARBITRARY && s.waveform == nullptr)
       throw Refusal("generator.type arbitrary: no waveform is loaded (SCPI :SOURce:ARBitrary:DATA)");
     // The page shows the generator's settings: from now on they are the card's.

@@ -12,19 +12,12 @@
 #include <string_view>
 #include <vector>
 
+#include "card_offer.h"
 #include "options.h"
 
 namespace rk350::scope {
 
 enum class Acquisition { Run, Stop, Single };
-
-// What the card offers, asked once on the instrument thread.
-struct CardLimits {
-  std::vector<double> ranges;  // V full scale
-  std::uint32_t maxRecordLength = 65520;
-  double maxGeneratorAmplitude = 10.0;  // V peak
-  bool virtualCard = false;             // inputs can be wired to built-in sources
-};
 
 struct ScopeSettings {
   capture::CardSettings options;  // the card's settings
@@ -48,6 +41,8 @@ nlohmann::json SettingsToJson(const ScopeSettings& settings);
 // word for no value, the tools' own limits and a choice's names with their
 // labels, so the page builds its controls from it.
 nlohmann::json SettingsOffer();
+// What the card offers, with the settings table, as /api/offer gives it.
+nlohmann::json OfferToJson(const capture::CardOffer& offer);
 
 // How deep arrays and objects nest in JSON text (strings skipped). Settings
 // nest three deep; a request nested deeper is refused before it is parsed,
@@ -62,6 +57,6 @@ nlohmann::json MergeSettings(nlohmann::json base, const nlohmann::json& patch);
 // so a patch is judged alone: a stop is never refused for another setting);
 // on a refusal returns nothing and names the setting and why in `error`.
 std::optional<ScopeSettings> SettingsFromJson(const nlohmann::json& json, const ScopeSettings& base,
-                                              const CardLimits& limits, std::string& error);
+                                              const capture::CardOffer& offer, std::string& error);
 
 }  // namespace rk350::scope
