@@ -3,6 +3,7 @@
 // against the bound its 6 ms tick sets.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <vector>
@@ -154,6 +155,139 @@ BENCHMARK(BM_BlockRecordByTrigger)
     ->ArgsProduct({{1000, 5000, 20000, 60000}, {0, 1}})
     ->ArgNames({"length", "software"})
     ->Unit(benchmark::kMicrosecond);
+
+// The cost of a complete record against its physical minimum, for rates
+// from 100 Hz to 100 MHz, records from 100 to 65,456 samples and sine
+// periods from 1/50 of the record to twice the record (at least 10 samples),
+// each at several phases, with the software trigger on (rising at 0 V, 25 %
+// before the trigger; both channels, at 100 MHz channel 1 on both
+// converters). Records follow each other as in continuous mode, so what the
+// library learns from one record serves the next; the first record of each
+// setting is counted apart ("first record").
+//   port accesses / minimum: the minimum reads the record once (3 accesses
+//     per sample and channel) after one arming;
+//   card time / minimum: the minimum is the record's time plus the time from
+//     the end of the pre-trigger part to the first qualifying crossing.
+// Arguments: rate index, record length, period index.
+constexpr double kRates[] = {100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+constexpr double kPeriodShares[] = {1.0 / 50, 1.0 / 8, 0.5, 1, 2};
+constexpr int kPhases = 8;
+
+// The first sample at or after `pre` (counted from the run's first sample)
+// that meets the rising condition as the comparators apply it, the samples
+// before it re-arming; -1 when none comes within `limit` samples.
+int64_t FirstCrossingAfter(rk350::card::AcquisitionModel& a, double t0, double period, int64_t pre, int64_t limit,
+                           int lowArm, int fire) {
+  bool armed = false;
+  for (int64_t k = 0; k < limit; ++k) {
+    const int x = a.Convert(1, t0 + static_cast<double>(k) * period) - 1;
+    if (armed && x >= fire) {
+      if (k >= pre) return k;
+      armed = false;
+      continue;
+    }
+    if (x < lowArm) armed = true;
+  }
+  return -1;
+}
+
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+void BM_CompleteRecordCost(benchmark::State& state) {
+  const double rate = kRates[state.range(0)];
+  const auto length = static_cast<int32_t>(state.range(1));
+  const double periodSamples = std::max(10.0, static_cast<double>(length) * kPeriodShares[state.range(2)]);
+  Bench b;
+  rk350::TRK350& t = *b.instrument;
+  VirtualCard& card = b.card->card;
+  card.Time().SetManual(1.0);
+  const bool interleaved = rate > 50e6;
+  if (interleaved) {
+    t.InterleaveCapable = true;
+    t.SetmMeasureMode(rk350::mCh1);
+  } else {
+    t.SetmMeasureMode(rk350::mCh12);
+  }
+  t.SetrSampleFreq(static_cast<rk350::Extended>(rate));
+  t.SetlRecordLength(length);
+  t.SetlPostSamples(length - length / 4);
+  const int32_t pre = t.lPreSamples;
+  const int channels = 2;  // both channels, or at 100 MHz both converters
+  rk350::card::SignalSource sine;
+  sine.kind = rk350::card::SourceKind::kSine;
+  sine.amplitude = 0.5;
+  sine.frequency = rate / periodSamples;
+  card.Sources().Set(1, sine);
+  card.Sources().Set(2, sine);
+  // The arming alone, as the card's own trigger arms it.
+  t.SoftwareTriggerEnabled = false;
+  uint64_t before = b.card->accesses;
+  t.ArmMeasurement();
+  const double arming = static_cast<double>(b.card->accesses - before);
+  card.Time().Advance(static_cast<double>(length + 100) / rate);
+  t.SoftwareTriggerEnabled = true;
+  t.ComputeTriggerComparators();
+  const int lowArm = t.ComparatorValues[1][0], fire = t.ComparatorValues[1][1];
+  const double minimumAccesses = 3.0 * length * channels + arming;
+
+  std::vector<double> accessRatio, timeRatio, runsPerRecord;
+  double firstAccess = 0, firstTime = 0;
+  int failed = 0;
+  for (auto _ : state) {
+    for (int record = 0; record <= kPhases; ++record) {
+      // A new phase: the signal moves on by an irrational share of a period.
+      card.Time().Advance(0.618034 * periodSamples / rate * (record + 1));
+      before = b.card->accesses;
+      double cardSeconds = 0, minimumSeconds = 0;
+      int runs = 0;
+      t.SoftwareAttempt = 0;
+      t.SoftwareForced = false;
+      do {
+        if (++runs > 40) break;
+        const double t0 = card.Time().Now();
+        t.ArmMeasurement();
+        if (runs == 1) {
+          const int64_t p = FirstCrossingAfter(card.Acquisition(), t0, 1.0 / rate, pre,
+                                               pre + 4 * int64_t(periodSamples) + 64, lowArm, fire);
+          minimumSeconds = static_cast<double>(length + (p < 0 ? 0 : p - pre)) / rate;
+        }
+        while (!t.RecordComplete()) card.Time().Advance(static_cast<double>(length) / 4 / rate + 1e-6);
+        cardSeconds += static_cast<double>(card.Acquisition().StopIndex() + 1) / card.Acquisition().ConverterClockHz();
+        t.ReadMeasurement();
+      } while (t.SoftwareMissed);
+      if (runs > 40 || t.Held[1].count != length) ++failed;
+      const double a = static_cast<double>(b.card->accesses - before) / minimumAccesses;
+      const double c = cardSeconds / minimumSeconds;
+      if (record == 0) {
+        firstAccess = a;
+        firstTime = c;
+        continue;
+      }
+      accessRatio.push_back(a);
+      timeRatio.push_back(c);
+      runsPerRecord.push_back(runs);
+    }
+  }
+  state.counters["period/record"] = periodSamples / length;
+  state.counters["accesses: median"] = Median(accessRatio);
+  state.counters["accesses: worst"] = *std::max_element(accessRatio.begin(), accessRatio.end());
+  state.counters["card time: median"] = Median(timeRatio);
+  state.counters["card time: worst"] = *std::max_element(timeRatio.begin(), timeRatio.end());
+  state.counters["first record: accesses"] = firstAccess;
+  state.counters["first record: card time"] = firstTime;
+  state.counters["runs/record"] = Median(runsPerRecord);
+  state.counters["incomplete"] = failed;
+}
+BENCHMARK(BM_CompleteRecordCost)
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5, 6}, {100, 1000, 10000, 65456}, {0, 1, 2, 3, 4}})
+    ->ArgNames({"rate", "length", "period"})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 // Continuous mode on the host clock: the 6 ms timer runs the engine while
 // the thread pumps its messages. The timer gives at most 1000 / 6 ticks per

@@ -47,7 +47,11 @@ void Settings(const std::string& text) {
   if (rk350::scope::JsonNestingDepth(text) > rk350::scope::kMaxSettingsDepth) return;
   const json patch = json::parse(text, nullptr, false);
   if (patch.is_discarded()) return;
-  static const rk350::capture::CardOffer offer{.virtualCard = true};
+  static const rk350::capture::CardOffer offer = [] {
+    rk350::capture::CardOffer virtualCard;
+    virtualCard.virtualCard = true;
+    return virtualCard;
+  }();
   static const ScopeSettings base = rk350::scope::CompleteSettings(rk350::capture::CaptureOptions{}, true);
   std::string error;
   const auto read = rk350::scope::SettingsFromJson(patch, base, offer, error);

@@ -194,6 +194,7 @@ void TRK350::EngineTick() {
 
   if (timeOutTicks > 0 && PollCount > timeOutTicks && rTrigTimeOut < kTimeOutCeiling) {
     ForceTrigger();
+    ForcedByTimeOut = true;
     TriggerSeen = true;
     PollCount = 0;
     SettingsDirty = true;

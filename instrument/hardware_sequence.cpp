@@ -59,6 +59,8 @@ void Assign(uint8_t& slot, int value) {
 
 void TRK350::ArmMeasurement() {
   if (!HardwarePresent) return;
+  ForcedWhileWaiting = false;
+  ForcedByTimeOut = false;
   PlanSoftwareRun();
   Extended f = ClockFrequency;
   ProgramSampleClock(f);
@@ -182,8 +184,9 @@ void TRK350::ProgramTrigger() {
     default:
       break;  // sources this card cannot arm leave the registers as they are
   }
-  // A software-triggered run is armed as with a time-out of 0: free running.
-  if (rTrigTimeOut == 0 || SoftwareRun) shadow[kR9] = kTriggerControlFreeRun;
+  // A software run that does not wait for the card's comparator is armed as
+  // with a time-out of 0: free running.
+  if (rTrigTimeOut == 0 || (SoftwareRun && !SoftwareWaits)) shadow[kR9] = kTriggerControlFreeRun;
   for (int i = 0; i < 6; ++i) WriteRegister(kShadowRegister[i], shadow[i]);
 }
 
@@ -209,9 +212,27 @@ uint16_t TRK350::ReadMemoryAddress() {
 }
 
 void TRK350::ForceTrigger() {
-  // A free run needs no forcing; its record is taken even without a crossing.
+  // The software trigger's record is taken even without a crossing.
   if (SoftwareRun) SoftwareForced = true;
+  // Forced while the card still waited (its last status showed no trigger):
+  // the record says so. The caller names a forcing by the time-out.
+  const uint8_t seen = tsTriggerSource == tsCh2 ? kStatusTriggeredCh2 : kStatusTriggeredCh1;
+  ForcedWhileWaiting = (LastStatus & seen) == 0;
+  ForcedByTimeOut = false;
   WriteRegister(kRegTriggerControl, kTriggerControlFreeRun);
+}
+
+Extended TRK350::ArmedRunSeconds() const {
+  const Extended rate = GetrSampleFreq();
+  if (!(rate > 0)) return 0;
+  // After the trigger the card counts the post-trigger count, what the
+  // arming adds to it and the trigger path's delay (none when it runs free);
+  // a software run counts its search window as well.
+  const int32_t post = SoftwareRun && SoftwareWaits ? SoftwareGeometry.post
+                       : SoftwareRun                ? SoftwareGeometry.length
+                                                    : lPostSamples;
+  const int32_t lag = tsTriggerSource == tsNoTrig ? 0 : CardTriggerLag();
+  return (post + kPostTriggerExtra + lag) / rate;
 }
 
 void TRK350::AdvanceMemoryAddress(uint16_t count) {

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "instrument/trk350.h"
+#include "rk350/rk350_ext.h"
 
 namespace rk350 {
 
@@ -57,8 +58,14 @@ bool AddressMatches(uint16_t address, int32_t count, int32_t start) {
 }
 }  // namespace
 
+int32_t TRK350::CardTriggerLag() const {
+  // A comparator-triggered record's trigger sample is read lead + lag reads
+  // after the first post-trigger sample's place is counted from the end.
+  return ChooseAlignment(false, tsCh1, GetrSampleFreq() > kSlowClockLimit).lead + kReadoutLag;
+}
+
 TRK350::RecordGeometry TRK350::ReadoutGeometry() const {
-  if (SoftwareRun) return SoftwareGeometry;
+  if (SoftwareRun && !SoftwareWaits) return SoftwareGeometry;
   return {lPreSamples, lPostSamples, lRecordLength};
 }
 
@@ -133,7 +140,38 @@ void TRK350::ReadChannelRecord(int channel, int32_t start, int32_t count, uint16
 void TRK350::ReadMeasurement() {
   if (!PortAccessEnabled) return;
   RangeDelta[1] = RangeDelta[2] = 0;
-  uint8_t channels = Interleaved ? 3 : ActiveChannels;
+  const uint8_t channels = Interleaved ? 3 : ActiveChannels;
+  bool read[3] = {false, false, false};
+  if (SoftwareRun && SoftwareWaits) {
+    if (!ReadCardWaitRecord()) return;  // the engine or ADC_Ready runs the card again
+    for (int ch = 1; ch <= 2; ++ch) read[ch] = Held[ch].count > 0;
+  } else if (!ReadCardRecord(read)) {
+    return;
+  }
+  for (int ch = 1; ch <= 2; ++ch) HeldOverrange[ch] = OverrangeWithin(ch, Held[ch]);
+
+  if (nAverageNumber != 1) {
+    if (mMeasureMode == mCh1 || mMeasureMode == mCh12 || mMeasureMode == mXY) AverageRecord(1);
+    if (mMeasureMode == mCh2 || mMeasureMode == mCh12 || mMeasureMode == mXY) AverageRecord(2);
+  }
+
+  // Range requests: a record that fits the window asks for the next more
+  // sensitive range, an overload for the next less sensitive one (it wins).
+  for (int ch = 1; ch <= 2; ++ch) {
+    if ((channels & (1 << (ch - 1))) == 0 || !read[ch]) continue;
+    if (FitFlag[ch] && RangeIndex[ch] > 3) RangeDelta[ch] = -1;
+    if (OverloadFlag[ch] && RangeIndex[ch] < SensitivityCount + 2) RangeDelta[ch] = 1;
+  }
+}
+
+uint32_t TRK350::TriggerOfCardRecord() const {
+  if (ForcedWhileWaiting) return ForcedRecord();
+  if (AppliedTriggerSource == tsNoTrig || tsTriggerSource == tsNoTrig || rTrigTimeOut == 0)
+    return RK350_RECORD_FREE_RUN;
+  return RK350_RECORD_TRIGGERED_CARD;
+}
+
+bool TRK350::ReadCardRecord(bool read[3]) {
   OverloadFlag[1] = OverloadFlag[2] = false;
   FitFlag[1] = FitFlag[2] = false;
   const int32_t L = ReadoutGeometry().length;
@@ -168,7 +206,6 @@ void TRK350::ReadMeasurement() {
     }
   };
 
-  bool read[3] = {false, false, false};
   if (mMeasureMode == mCh1 && !Interleaved) {
     readWithRetries(1, ChannelData[1].get(), kSingleChannelAttempts);
     read[1] = true;
@@ -197,24 +234,12 @@ void TRK350::ReadMeasurement() {
   }
 
   SoftwareMissed = false;
-  if (SoftwareRun) {
-    PlaceSoftwareRecord();
-    if (SoftwareMissed) return;  // the engine or ADC_Ready runs the card again
+  if (!SoftwareRun) {
+    RecordTrigger = TriggerOfCardRecord();
+    return true;
   }
-  for (int ch = 1; ch <= 2; ++ch) HeldOverrange[ch] = OverrangeWithin(ch, Held[ch]);
-
-  if (nAverageNumber != 1) {
-    if (mMeasureMode == mCh1 || mMeasureMode == mCh12 || mMeasureMode == mXY) AverageRecord(1);
-    if (mMeasureMode == mCh2 || mMeasureMode == mCh12 || mMeasureMode == mXY) AverageRecord(2);
-  }
-
-  // Range requests: a record that fits the window asks for the next more
-  // sensitive range, an overload for the next less sensitive one (it wins).
-  for (int ch = 1; ch <= 2; ++ch) {
-    if ((channels & (1 << (ch - 1))) == 0 || !read[ch]) continue;
-    if (FitFlag[ch] && RangeIndex[ch] > 3) RangeDelta[ch] = -1;
-    if (OverloadFlag[ch] && RangeIndex[ch] < SensitivityCount + 2) RangeDelta[ch] = 1;
-  }
+  PlaceSoftwareRecord();
+  return !SoftwareMissed;  // false: the engine or ADC_Ready runs the card again
 }
 
 void TRK350::BlankUnheld(int channel, int32_t length) {

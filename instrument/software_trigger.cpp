@@ -1,60 +1,83 @@
 // Software trigger: complete records from what the card documents. The card
 // accepts its trigger as soon as an acquisition starts, so a trigger that
 // comes early leaves the start of the record unsampled. Instead, the card
-// runs free (the sequence of a trigger time-out of 0) for the record plus a
-// search window; the library finds the first sample at or after the
-// pre-trigger position that meets the channel's trigger condition, as the
-// comparators apply level, hysteresis and slope, and hands out the window
-// around it with that sample at lPreSamples.
+// is armed with no pre-trigger part and a post-trigger count of the record
+// plus a search window: its comparator waits for the first crossing at no
+// bus cost, and the memory then holds the samples since arming. When that
+// crossing came after the pre-trigger part it is the record's trigger;
+// otherwise the library finds the first sample at or after the pre-trigger
+// position that meets the channel's trigger condition, as the comparators
+// apply level, hysteresis and slope (card_wait_record.cpp). At 100 MHz the
+// card runs free for the record plus the window and the search runs on the
+// merged record. The window follows the spacing of the signal's crossings.
 #include <algorithm>
 
+#include "instrument/trigger_condition.h"
 #include "instrument/trk350.h"
+#include "rk350/rk350_ext.h"
 
 namespace rk350 {
 
 namespace {
-// The first search window: the record length, at least this many samples;
-// it doubles with every run that held no crossing, up to the memory.
-constexpr int64_t kFirstSearch = 4096;
-constexpr int kMostDoublings = 8;
-// Below this the window is too short to be worth a run: the card triggers.
+// Without a known crossing spacing the first window is a quarter of the
+// record, at least this many samples; it doubles with every run that held
+// no crossing and told nothing of the spacing, up to the memory.
+constexpr int64_t kLeastFirstWindow = 16;
+// The card's own trigger runs when the memory leaves less than this beside
+// the record.
 constexpr int64_t kLeastSearch = 64;
+constexpr int kMostDoublings = 12;
+// With a known spacing the window holds one spacing (enough for a periodic
+// signal whatever its phase), this share more (a period wanders a little)
+// and a few samples (crossings land on whole samples).
+constexpr int64_t kSpacingSlackShare = 64;
+constexpr int64_t kSpacingSlack = 2;
 constexpr uint16_t kUnmeasured = 0x8000;
 
-enum class Condition { kRising, kFalling, kAbove, kNone };
-
-// The comparator condition of a trigger mode (routing registers 15/16 and 25).
-Condition ConditionOf(uint8_t mode) {
-  switch (mode & 0x7F) {
-    case 0:
-    case 2:
-      return Condition::kRising;
-    case 1:
-      return Condition::kFalling;
-    case 3:
-      return Condition::kAbove;
-    default:
-      return Condition::kNone;
-  }
-}
-
-bool Reads(TMeasureMode mode, int channel) {
-  if (mode == mCh12 || mode == mXY) return true;
-  return channel == 1 ? mode == mCh1 : mode == mCh2;
-}
 }  // namespace
+
+bool TRK350::ReadsChannel(int channel) const {
+  if (mMeasureMode == mCh12 || mMeasureMode == mXY) return true;
+  return channel == 1 ? mMeasureMode == mCh1 : mMeasureMode == mCh2;
+}
 
 bool TRK350::SoftwareSearchable() const {
   if (tsTriggerSource != tsCh1 && tsTriggerSource != tsCh2) return false;
   if (ConditionOf(TriggerMode[1]) == Condition::kNone) return false;
   const int channel = tsTriggerSource == tsCh2 ? 2 : 1;
   if (channel == 2 && Interleaved) return false;
-  return Reads(mMeasureMode, channel);
+  return ReadsChannel(channel);
+}
+
+int64_t TRK350::SearchWindow() const {
+  const bool known = CrossingSpacing > 0 && CrossingSpacingRate == GetrSampleFreq();
+  const int64_t base = known ? CrossingSpacing + CrossingSpacing / kSpacingSlackShare + kSpacingSlack
+                             : std::max<int64_t>(kLeastFirstWindow, lRecordLength / 4);
+  const int64_t room = int64_t{MaxRecordLength} - lRecordLength;
+  return std::min<int64_t>(base << std::min(SoftwareAttempt, kMostDoublings), room);
+}
+
+void TRK350::KeepWindowThatFound() {
+  // A run found its crossing only after wider windows: without a spacing to
+  // go by, the next record starts with the window that found it.
+  if (SoftwareAttempt > 0) {
+    CrossingSpacing = SearchWindow();
+    CrossingSpacingRate = GetrSampleFreq();
+  }
+}
+
+bool TRK350::LearnCrossingSpacing(int64_t spacing) {
+  if (spacing <= 0) return false;
+  CrossingSpacing = spacing;
+  CrossingSpacingRate = GetrSampleFreq();
+  SoftwareAttempt = 0;
+  return true;
 }
 
 void TRK350::PlanSoftwareRun() {
   SoftwareRun = false;
   SoftwareSearching = false;
+  SoftwareWaits = false;
   SoftwareForced = false;
   if (!SoftwareTriggerEnabled) return;
   const int32_t L = lRecordLength;
@@ -66,46 +89,42 @@ void TRK350::PlanSoftwareRun() {
     return;
   }
   if (!SoftwareSearchable()) return;
-  const int64_t first = std::max<int64_t>(L, kFirstSearch);
-  const int64_t search = std::min<int64_t>(first << std::min(SoftwareAttempt, kMostDoublings), MaxRecordLength - L);
-  if (search < kLeastSearch) return;
+  // Without a pre-trigger part every crossing comes after it: the card's
+  // own trigger gives the complete record.
+  if (lPreSamples <= 0) return;
+  // Too little memory beyond the record for a window: the card triggers.
+  if (int64_t{MaxRecordLength} - L < kLeastSearch) return;
+  const int64_t search = SearchWindow();
   const auto length = static_cast<int32_t>(L + search);
-  SoftwareGeometry = {0, length, length};
   SoftwareRun = true;
   SoftwareSearching = true;
+  if (Interleaved) {
+    SoftwareGeometry = {0, length, length};
+    return;
+  }
+  // The run ends the record and the window after the card's trigger; the
+  // post-trigger count leaves out what the trigger path adds to it.
+  SoftwareWaits = true;
+  const int32_t post = std::max<int32_t>(L, length - CardTriggerLag());
+  SoftwareGeometry = {0, post, post};
 }
 
-int64_t TRK350::FindSoftwareTrigger(const uint16_t* data, Span held, int32_t pre, int32_t post) const {
+int64_t TRK350::FindSoftwareTrigger(const uint16_t* data, Span held, int32_t pre, int32_t post) {
   const int k = tsTriggerSource == tsCh2 ? 2 : 1;
-  const int32_t a = ComparatorValues[k][0], b = ComparatorValues[k][1];
-  const Condition condition = ConditionOf(TriggerMode[1]);
+  CrossingDetector detector{ConditionOf(TriggerMode[1]), ComparatorValues[k][0], ComparatorValues[k][1]};
+  if (detector.condition == Condition::kNone) return -1;
   const int64_t from = held.first, end = int64_t{held.first} + held.count;
-  // The whole window around the trigger must lie in the held samples.
+  // The whole window around the trigger must lie in the held samples; a
+  // crossing before the pre-trigger samples waits for the next one.
   const int64_t earliest = from + pre, latest = end - post;
-  bool armed = false;
   for (int64_t i = from; i <= latest && i < end; ++i) {
-    // Comparator scale: count L stands for converter code L + 1.
-    const int32_t x = (data[i] >> 8) - 1;
-    bool fires = false;
-    switch (condition) {
-      case Condition::kRising:
-        fires = armed && x >= b;
-        if (!fires && x < a) armed = true;
-        break;
-      case Condition::kFalling:
-        fires = armed && x <= b;
-        if (!fires && x > a) armed = true;
-        break;
-      case Condition::kAbove:
-        fires = x >= b;
-        break;
-      case Condition::kNone:
-        return -1;
+    if (detector.Step(i, data[i]) && i >= earliest) {
+      LearnCrossingSpacing(detector.spacing);
+      return i;
     }
-    if (!fires) continue;
-    if (i >= earliest) return i;
-    armed = false;  // fired before the pre-trigger samples: wait for the next crossing
   }
+  // No crossing: the next run's window follows the spacing seen, or doubles.
+  if (!LearnCrossingSpacing(detector.spacing)) ++SoftwareAttempt;
   return -1;
 }
 
@@ -123,11 +142,14 @@ void TRK350::PlaceSoftwareRecord() {
   } else {
     // The buffers hold a search record, not a record to hand out.
     SoftwareMissed = true;
-    ++SoftwareAttempt;
     Held[1] = Held[2] = Span{};
     return;
   }
+  RecordTrigger = at >= 0              ? RK350_RECORD_TRIGGERED_SOFTWARE
+                  : !SoftwareSearching ? RK350_RECORD_FREE_RUN
+                                       : ForcedRecord();
   SoftwareForced = false;
+  if (at >= 0) KeepWindowThatFound();
   SoftwareAttempt = 0;
   const int64_t length = SoftwareGeometry.length;
   for (int ch = 1; ch <= 2; ++ch) {

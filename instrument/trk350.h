@@ -368,6 +368,7 @@ class TRK350 {
 
   // ---- Readout ------------------------------------------------------------
   void ReadMeasurement();
+  bool ReadCardRecord(bool read[3]);  // false: a software run without a crossing
   void ReadChannelRecord(int channel, int32_t start, int32_t count, uint16_t* buffer);
   void MergeInterleaved();
   void AverageRecord(int channel);
@@ -415,18 +416,49 @@ class TRK350 {
   // trigger condition in the samples instead of the card (software_trigger.cpp).
   void PlanSoftwareRun();
   bool SoftwareSearchable() const;
+  bool ReadsChannel(int channel) const;  // the measure mode reads the channel
   void PlaceSoftwareRecord();
-  int64_t FindSoftwareTrigger(const uint16_t* data, Span held, int32_t pre, int32_t post) const;
+  int64_t FindSoftwareTrigger(const uint16_t* data, Span held, int32_t pre, int32_t post);
   bool BlockRecordReady();
 
+  // The card waits for its trigger and the library searches the memory it
+  // held (card_wait_record.cpp).
+  bool ReadCardWaitRecord();
+  template <typename Take>
+  void ReadBack(int channel, int64_t back, int64_t count, Take&& take);
+  int64_t SearchWindow() const;
+  // Samples from the card's comparator trigger to the end of its run beyond
+  // the post-trigger count (the trigger path's delay and the readout's lag).
+  int32_t CardTriggerLag() const;
+  bool LearnCrossingSpacing(int64_t spacing);  // false: nothing learned
+  void KeepWindowThatFound();
+
   bool SoftwareTriggerEnabled = false;
-  bool SoftwareRun = false;         // the armed acquisition runs free for it
+  bool SoftwareRun = false;         // the armed acquisition is one of the software trigger's
   bool SoftwareSearching = false;   // ... and looks for the trigger condition
+  bool SoftwareWaits = false;       // ... with the card's comparator armed (else running free)
   RecordGeometry SoftwareGeometry;  // of that acquisition
   int32_t SoftwareAttempt = 0;      // runs without a crossing since the last record
   bool SoftwareForced = false;      // take the next record even without a crossing
   bool SoftwareMissed = false;      // the last record read held no crossing
   bool SoftwareRecordHeld = false;  // a block record was read and placed by ADC_Ready
+  // Spacing of the signal's crossings seen in the last records (samples; 0
+  // unknown) and the sample rate it was seen at: it sizes the search window.
+  int64_t CrossingSpacing = 0;
+  Extended CrossingSpacingRate = 0;
+
+  // ---- How the record was taken -------------------------------------------
+  // The RK350_RECORD_* code of the record last read (0: none yet), and how
+  // the armed acquisition was forced, if it was: by the trigger time-out or
+  // by a call, while the card still waited for its trigger.
+  uint32_t RecordTrigger = 0;
+  bool ForcedWhileWaiting = false;
+  bool ForcedByTimeOut = false;
+  uint32_t TriggerOfCardRecord() const;
+  uint32_t ForcedRecord() const;  // the forced code: by time-out or by a call
+  // Longest card time of the armed acquisition after its trigger (or its
+  // forcing) until the record is complete, in seconds.
+  Extended ArmedRunSeconds() const;
 
   // ---- Function generator -------------------------------------------------
   void SetGenFrequency(Extended hertz);

@@ -40,3 +40,17 @@ RK350_API(uint16_t) RK350_GetSoftwareTrigger(uint32_t* on) {
   *on = gInstrument->SoftwareTriggerEnabled ? 1 : 0;
   return ResultOk;
 }
+
+RK350_API(uint16_t) RK350_GetRecordTrigger(uint32_t* how) {
+  if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
+  if (how == nullptr) return ResultInvalidValue;
+  *how = gInstrument->RecordTrigger;
+  return ResultOk;
+}
+
+RK350_API(uint16_t) RK350_GetArmedRunTime(double* seconds) {
+  if (const uint16_t r = CheckInstrument(); r != ResultOk) return r;
+  if (seconds == nullptr) return ResultInvalidValue;
+  *seconds = static_cast<double>(gInstrument->ArmedRunSeconds());
+  return ResultOk;
+}

@@ -97,24 +97,56 @@ RK350_API(uint16_t) RK350_GetOverrange(uint16_t channel, uint32_t *overrange);
 /*
  * Software trigger (on: 1, off: 0; off after InitInstrument). With it on,
  * every measurement whose trigger source is channel 1 or 2 (trigger modes 0
- * to 3) runs the card free for the record plus a search window, finds the
- * first sample at or after the pre-trigger position that meets the trigger
- * condition (level, hysteresis and slope as the comparators apply them) and
- * hands out the record around it: every position holds a sample and the
- * trigger sample is at index lPreSamples. A run without such a sample is
- * repeated with a wider window until the trigger time-out (engine and
- * StartMeasurement) or ADC_ForceTrig (block measurement) takes a record as
- * it is. A record with no trigger wanted (source none, time-out 0) becomes a
- * free run of exactly the record. The card's own trigger stays in use where
- * the record and the smallest window do not fit in the memory, for the
- * external and logic sources, for trigger modes 4 and above, and when the
- * measure mode does not read the trigger channel. Cost: each record reads
- * the record plus the window from the card (the window is the record
- * length, at least 4096 samples); no memory beyond the channel buffers.
+ * to 3) with a pre-trigger part hands out complete records: every position
+ * holds a sample and the trigger sample, the first sample at or after the
+ * pre-trigger position that meets the trigger condition (level, hysteresis
+ * and slope as the comparators apply them), is at index lPreSamples. The
+ * card is armed with its comparator waiting and a post-trigger count of the
+ * record plus a search window; when the card's trigger came after the
+ * pre-trigger part, the record is read around it, otherwise the library
+ * reads the trigger channel from the start of the run up to the first
+ * qualifying crossing and then the record around it. At 100 MHz the card
+ * runs free for the record plus the window. The window follows the spacing
+ * of the crossings seen (a quarter of the record while none is known); a
+ * run without a qualifying crossing is repeated with the window the run
+ * taught, until the trigger time-out (engine and StartMeasurement) or
+ * ADC_ForceTrig (block measurement) takes a record as it is. A record with
+ * no trigger wanted (source none, time-out 0) is a free run of exactly the
+ * record; without a pre-trigger part the card's trigger gives it complete.
+ * The card's own trigger stays in use where the record and the smallest
+ * window (64 samples) do not fit in the memory (records above 65,456
+ * samples), for the external and logic sources, for trigger modes 4 and
+ * above, and when the measure mode does not read the trigger channel.
  * RK350_RESULT_INVALID_VALUE for any other value than 0 and 1.
  */
 RK350_API(uint16_t) RK350_SetSoftwareTrigger(uint32_t on);
 RK350_API(uint16_t) RK350_GetSoftwareTrigger(uint32_t *on);
+
+/*
+ * How the record last read was taken (the record the data exports hand
+ * out, like RK350_GetValidRange): *how is one of the codes below.
+ */
+#define RK350_RECORD_NONE 0                /* no record read yet */
+#define RK350_RECORD_TRIGGERED_CARD 1      /* the card's comparator (or external, logic) trigger */
+#define RK350_RECORD_TRIGGERED_SOFTWARE 2  /* the software trigger's search found the crossing */
+#define RK350_RECORD_FORCED_TIMEOUT 3      /* no trigger: forced by the trigger time-out */
+#define RK350_RECORD_FORCED_CALL 4         /* no trigger: forced by ADC_ForceTrig */
+#define RK350_RECORD_FREE_RUN 5            /* untriggered by design: source none or time-out 0 */
+RK350_API(uint16_t) RK350_GetRecordTrigger(uint32_t *how);
+
+/*
+ * The longest card time, in seconds, of the acquisition armed last (before
+ * the first arming: of the one the settings give) from its trigger, or its
+ * forcing, until the card has completed it and the library can report the
+ * record: the post-trigger part, the software trigger's search window and
+ * the trigger path's delay. The wait for the trigger is not included: it
+ * lasts until the signal crosses, or until the trigger time-out or
+ * ADC_ForceTrig forces it. With the software trigger a run without a
+ * qualifying crossing is run again, and the time starts again with that
+ * run's trigger. Hosts wait this long (plus their own polling delay) after
+ * ADC_Triggered or ADC_ForceTrig before they call a card unresponsive.
+ */
+RK350_API(uint16_t) RK350_GetArmedRunTime(double *seconds);
 
 /* Version of the library, as "major.minor.patch". */
 RK350_API(const char *) RK350_Version(void);

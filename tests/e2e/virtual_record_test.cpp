@@ -52,6 +52,9 @@ class RecordHolds : public ::testing::Test {
   // status read) and fetches the record.
   static bool BlockMeasure(int polls = 200000) {
     if (ADC_Start() != RK350_RESULT_OK) return false;
+    return BlockMeasureReady(polls);
+  }
+  static bool BlockMeasureReady(int polls = 200000) {
     for (int i = 0; i < polls; ++i) {
       if (ADC_Ready() == 1) return true;
     }
@@ -200,13 +203,17 @@ struct SoftwareCase {
   uint8_t source;  // RK350_TS_CH1 or RK350_TS_CH2
   uint8_t mode;    // 0 rising, 1 falling
   uint32_t length, post;
+  double period = 200;  // of the sine, in samples
   friend void PrintTo(const SoftwareCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class SoftwareTrigger : public RecordHolds, public ::testing::WithParamInterface<SoftwareCase> {};
 
-// The signal crosses the level every 200 samples, so the card's own trigger
-// would come long before the pre-trigger samples are taken.
+// Where the signal crosses the level more often than the pre-trigger part
+// lasts, the card's own trigger would come before the pre-trigger samples
+// are taken; where it crosses seldom, the card's trigger often comes after
+// them. Either way the record is complete with the crossing at lPreSamples,
+// and says which trigger took it.
 TEST_P(SoftwareTrigger, RecordIsCompleteWithTheTriggerAtPreSamples) {
   const SoftwareCase& c = GetParam();
   ASSERT_EQ(SetMeasureMode(c.source == RK350_TS_CH1 && c.rate > 50e6 ? 1 : 3), RK350_RESULT_OK);
@@ -218,13 +225,16 @@ TEST_P(SoftwareTrigger, RecordIsCompleteWithTheTriggerAtPreSamples) {
   const double rate = GetSampleFrequencyF();
   RK350Sim_SetAutoTimeStep(20 / rate);
   const uint8_t input = c.source == RK350_TS_CH1 ? 1 : 2;
-  RK350SimSource s = Sine(0.5, rate / 200, 1.0);
+  RK350SimSource s = Sine(0.5, rate / c.period, 1.0);
   ASSERT_EQ(RK350Sim_SetInputSource(input, &s), 0);
 
   for (int round = 0; round < 3; ++round) {
     ASSERT_TRUE(BlockMeasure()) << c.name;
     const std::vector<uint16_t> raw = Raw(input);
     ExpectHeld(input, 0, static_cast<int32_t>(c.length), c.name);
+    uint32_t how = RK350_RECORD_NONE;
+    ASSERT_EQ(RK350_GetRecordTrigger(&how), RK350_RESULT_OK);
+    EXPECT_TRUE(how == RK350_RECORD_TRIGGERED_CARD || how == RK350_RECORD_TRIGGERED_SOFTWARE) << c.name << ": " << how;
     const int32_t pre = static_cast<int32_t>(c.length - c.post);
     // Comparator scale: level 127 (0 V) is converter code 128; rising fires
     // at code 128 and above, falling at 128 and below.
@@ -239,15 +249,22 @@ TEST_P(SoftwareTrigger, RecordIsCompleteWithTheTriggerAtPreSamples) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(EdgesChannelsRates, SoftwareTrigger,
-                         ::testing::Values(SoftwareCase{"ch1_rising_100MHz", 100e6, RK350_TS_CH1, 0, 2000, 500},
-                                           SoftwareCase{"ch1_falling_100MHz", 100e6, RK350_TS_CH1, 1, 2001, 1000},
-                                           SoftwareCase{"ch1_rising_50MHz", 50e6, RK350_TS_CH1, 0, 5000, 100},
-                                           SoftwareCase{"ch2_falling_25MHz", 25e6, RK350_TS_CH2, 1, 2500, 1250},
-                                           SoftwareCase{"ch2_rising_1MHz", 1e6, RK350_TS_CH2, 0, 1000, 10},
-                                           SoftwareCase{"ch1_falling_10kHz", 10e3, RK350_TS_CH1, 1, 800, 400},
-                                           SoftwareCase{"ch1_rising_long_record", 5e6, RK350_TS_CH1, 0, 40000, 20000}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    EdgesChannelsRates, SoftwareTrigger,
+    ::testing::Values(SoftwareCase{"ch1_rising_100MHz", 100e6, RK350_TS_CH1, 0, 2000, 500},
+                      SoftwareCase{"ch1_falling_100MHz", 100e6, RK350_TS_CH1, 1, 2001, 1000},
+                      SoftwareCase{"ch1_rising_50MHz", 50e6, RK350_TS_CH1, 0, 5000, 100},
+                      SoftwareCase{"ch2_falling_25MHz", 25e6, RK350_TS_CH2, 1, 2500, 1250},
+                      SoftwareCase{"ch2_rising_1MHz", 1e6, RK350_TS_CH2, 0, 1000, 10},
+                      SoftwareCase{"ch1_falling_10kHz", 10e3, RK350_TS_CH1, 1, 800, 400},
+                      SoftwareCase{"ch1_rising_long_record", 5e6, RK350_TS_CH1, 0, 40000, 20000},
+                      SoftwareCase{"ch1_rising_100Hz", 100, RK350_TS_CH1, 0, 100, 75, 20},
+                      SoftwareCase{"ch2_falling_100Hz", 100, RK350_TS_CH2, 1, 300, 150, 70},
+                      SoftwareCase{"ch1_falling_1kHz", 1e3, RK350_TS_CH1, 1, 1000, 250, 180},
+                      SoftwareCase{"ch2_rising_1kHz_slow_signal", 1e3, RK350_TS_CH2, 0, 500, 450, 900},
+                      SoftwareCase{"ch1_rising_crossing_after_pre", 1e6, RK350_TS_CH1, 0, 1000, 900, 3000},
+                      SoftwareCase{"ch1_rising_100MHz_slow_signal", 100e6, RK350_TS_CH1, 0, 3001, 2000, 5000}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RecordHolds, SoftwareTriggerCompletesSynchronousAndFreeRunningRecords) {
   Rate(1e6);
@@ -303,6 +320,111 @@ TEST_F(RecordHolds, CardTriggerWhereTheWindowDoesNotFit) {
   ASSERT_EQ(RK350_GetValidRange(1, &first, &count), RK350_RESULT_OK);
   EXPECT_GT(first, 0);
   EXPECT_EQ(first + count, 65520);
+}
+
+// How the record was taken, for each way a record comes: the code describes
+// the record the last data call fetched.
+struct HowCase {
+  const char* name;
+  bool software;
+  uint8_t source;
+  double sourceVolts;  // DC input; 0 with `sine`
+  bool sine;           // a sine that crosses the level
+  uint32_t timeOutMs;  // SetTriggerTimeOut; 0xFFFFFFFF waits for ever
+  bool forceByCall;    // block measurement forced by ADC_ForceTrig
+  bool synchronous;    // StartMeasurement instead of a block measurement
+  uint32_t expected;
+  friend void PrintTo(const HowCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class RecordTriggerCode : public RecordHolds, public ::testing::WithParamInterface<HowCase> {};
+
+TEST_P(RecordTriggerCode, SaysHowTheRecordWasTaken) {
+  const HowCase& c = GetParam();
+  uint32_t how = 99;
+  ASSERT_EQ(RK350_GetRecordTrigger(&how), RK350_RESULT_OK);
+  EXPECT_EQ(how, uint32_t{RK350_RECORD_NONE}) << "before any record";
+  Rate(1e6);
+  Record(1000, 500);
+  ASSERT_EQ(RK350_SetSoftwareTrigger(c.software ? 1 : 0), RK350_RESULT_OK);
+  ASSERT_EQ(SetTriggerSource(c.source), RK350_RESULT_OK);
+  ASSERT_EQ(SetTriggerTimeOut(c.timeOutMs), RK350_RESULT_OK);
+  RK350SimSource s{};
+  if (c.sine) {
+    s = Sine(0.5, 1e6 / 300);
+  } else {
+    s.kind = RK350SIM_SOURCE_DC;
+    s.offset = c.sourceVolts;
+  }
+  ASSERT_EQ(RK350Sim_SetInputSource(1, &s), 0);
+  if (c.synchronous) {
+    ASSERT_EQ(StartMeasurement(), RK350_RESULT_OK);
+  } else {
+    const bool ready = BlockMeasure(2000);
+    if (c.forceByCall) {
+      ASSERT_FALSE(ready) << c.name;
+      ASSERT_EQ(ADC_ForceTrig(), RK350_RESULT_OK);
+      ASSERT_TRUE(BlockMeasureReady()) << c.name;
+    } else {
+      ASSERT_TRUE(ready) << c.name;
+    }
+    Raw(1);
+  }
+  ASSERT_EQ(RK350_GetRecordTrigger(&how), RK350_RESULT_OK);
+  EXPECT_EQ(how, c.expected) << c.name;
+  if (c.software) ExpectHeld(1, 0, 1000, c.name);
+}
+
+constexpr uint32_t kForEver = 0xFFFFFFFF;
+INSTANTIATE_TEST_SUITE_P(
+    Ways, RecordTriggerCode,
+    ::testing::Values(
+        HowCase{"card_trigger", false, RK350_TS_CH1, 0, true, kForEver, false, false, RK350_RECORD_TRIGGERED_CARD},
+        HowCase{"card_trigger_forced_by_call", false, RK350_TS_CH1, 0.3, false, kForEver, true, false,
+                RK350_RECORD_FORCED_CALL},
+        HowCase{"software_forced_by_call", true, RK350_TS_CH1, 0.3, false, kForEver, true, false,
+                RK350_RECORD_FORCED_CALL},
+        HowCase{"card_trigger_time_out", false, RK350_TS_CH1, 0.3, false, 100, false, true,
+                RK350_RECORD_FORCED_TIMEOUT},
+        HowCase{"software_time_out", true, RK350_TS_CH1, 0.3, false, 100, false, true, RK350_RECORD_FORCED_TIMEOUT},
+        HowCase{"software_crossing_synchronous", true, RK350_TS_CH1, 0, true, 1000, false, true,
+                RK350_RECORD_TRIGGERED_SOFTWARE},
+        HowCase{"source_none", true, RK350_TS_NO_TRIG, 0, true, kForEver, false, false, RK350_RECORD_FREE_RUN},
+        HowCase{"card_source_none", false, RK350_TS_NO_TRIG, 0, true, kForEver, false, false, RK350_RECORD_FREE_RUN},
+        HowCase{"time_out_zero", true, RK350_TS_CH1, 0.3, false, 0, false, false, RK350_RECORD_FREE_RUN}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RecordHolds, RecordTriggerAndArmedRunTimeAnswerTheCommonChecks) {
+  EXPECT_EQ(RK350_GetRecordTrigger(nullptr), RK350_RESULT_INVALID_VALUE);
+  EXPECT_EQ(RK350_GetArmedRunTime(nullptr), RK350_RESULT_INVALID_VALUE);
+  ExitInstrument();
+  uint32_t how = 7;
+  double seconds = -2;
+  EXPECT_EQ(RK350_GetRecordTrigger(&how), RK350_RESULT_NO_INSTRUMENT);
+  EXPECT_EQ(RK350_GetArmedRunTime(&seconds), RK350_RESULT_NO_INSTRUMENT);
+  EXPECT_EQ(how, 7u);
+  EXPECT_EQ(seconds, -2);
+}
+
+// The armed run's card time after its trigger covers the post-trigger part
+// (and the software trigger's window), so a host that waits that long after
+// the trigger never gives up on a card that runs as asked.
+TEST_F(RecordHolds, ArmedRunTimeCoversTheRunAfterTheTrigger) {
+  RK350Sim_SetAutoTimeStep(0.01);
+  Rate(100);
+  Record(100, 75);
+  RK350SimSource s = Sine(0.5, 5);
+  ASSERT_EQ(RK350Sim_SetInputSource(1, &s), 0);
+  for (const uint32_t software : {0u, 1u}) {
+    ASSERT_EQ(RK350_SetSoftwareTrigger(software), RK350_RESULT_OK);
+    ASSERT_EQ(ADC_Start(), RK350_RESULT_OK);
+    double seconds = 0;
+    ASSERT_EQ(RK350_GetArmedRunTime(&seconds), RK350_RESULT_OK);
+    EXPECT_GE(seconds, software == 1 ? 1.0 : 0.75) << software;
+    EXPECT_LT(seconds, 3.0) << software;
+    ASSERT_TRUE(BlockMeasureReady());
+    Raw(1);
+  }
 }
 
 }  // namespace

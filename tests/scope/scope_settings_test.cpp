@@ -37,6 +37,13 @@ std::string SampleText(const CardSetting& s) {
   return "";
 }
 
+// The offer of a card whose inputs take built-in sources.
+capture::CardOffer VirtualCard() {
+  capture::CardOffer offer;
+  offer.virtualCard = true;
+  return offer;
+}
+
 capture::CaptureOptions FromCommandLine(const CardSetting& s, const std::string& text) {
   std::vector<std::string> args = {std::string("--") + s.flag};
   if (s.kind != SettingKind::Flag) args.push_back(text);
@@ -47,7 +54,7 @@ capture::CaptureOptions FromCommandLine(const CardSetting& s, const std::string&
 
 scope::ScopeSettings ThroughJson(const capture::CaptureOptions& options) {
   const auto json = scope::SettingsToJson(scope::CompleteSettings(options, true));
-  const capture::CardOffer offer{.virtualCard = true};
+  const capture::CardOffer offer = VirtualCard();
   std::string error;
   const auto base = scope::CompleteSettings(capture::CaptureOptions{}, true);
   const auto read = scope::SettingsFromJson(json, base, offer, error);
@@ -112,7 +119,7 @@ TEST(CardSettingsTable, TheToolsOwnLimitsRefuseAlikeOnBothSides) {
     (*at)[path] =
         s.kind == SettingKind::Integer ? nlohmann::json(static_cast<long long>(outside)) : nlohmann::json(outside);
     std::string error;
-    const capture::CardOffer offer{.virtualCard = true};
+    const capture::CardOffer offer = VirtualCard();
     const auto base = scope::CompleteSettings(capture::CaptureOptions{}, true);
     EXPECT_FALSE(scope::SettingsFromJson(patch, base, offer, error).has_value()) << s.key;
     EXPECT_NE(error.find(why), std::string::npos) << error;

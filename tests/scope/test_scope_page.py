@@ -138,6 +138,26 @@ def test_settings_posted_by_another_client_show_in_the_controls(scope, browser):
     browser.wait_for(lambda: control(browser, "ch2.coupling") == "ac", "a change while stopped")
 
 
+def test_a_slow_record_shows_its_wait_and_every_record_how_it_was_taken(scope, browser):
+    browser.open(scope.url)
+    browser.wait_for(lambda: "triggered" in browser.evaluate("document.getElementById('taken').textContent"),
+                     "a triggered record")
+    # 300 samples at 100 Hz of a 5 Hz sine: three seconds of card time a record.
+    assert scope.post({"rate": 100, "samples": 300, "generator": {"frequency": 5}})[0] == 200
+    shown = browser.wait_for(lambda: browser.evaluate("document.getElementById('run-shown').textContent"),
+                             "the wait shown")
+    assert shown.startswith("waiting for trigger: ") or shown.startswith("acquiring: "), shown
+    # The record before stays on screen meanwhile.
+    assert browser.evaluate(TRACE_PIXELS) > 200
+    drawn = int(browser.evaluate("document.body.dataset.frames"))
+    browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames")) > drawn, "the slow record")
+    assert browser.evaluate("document.getElementById('taken').dataset.how") == "2"  # the samples' crossing
+    # A level the signal never crosses: the record is forced by the time-out.
+    assert scope.post({"rate": 1e6, "samples": 1000, "trigger": {"level": 1.5}, "generator": {"amplitude": 1}})[0] == 200
+    browser.wait_for(lambda: "forced" in browser.evaluate("document.getElementById('taken').textContent"),
+                     "a forced record said so")
+
+
 # Another website's page, as an attacker would write it: every way a page may
 # send without asking the server first, and a JSON request that needs its
 # consent (a CORS preflight).

@@ -62,11 +62,16 @@ TEST(ToolSigrokSession, VersionMetadataAndOneFloatMemberPerChannel) {
   EXPECT_EQ(values[2], -0.8f);
 }
 
-TEST(ToolSigrokSession, OneChannelRecordsNameTheirChannel) {
+TEST(ToolSigrokSession, OneChannelRecordsNameTheirChannelAndSayHowTheyWereTaken) {
   Record r;
   r.sampleRate = 100e6;
   r.channels = {{"CH2", 2.0, {}}};
   EXPECT_EQ(SigrokMetadata(r), "[device 1]\nsamplerate=100000000\ntotal analog=1\nanalog1=CH2\n");
+  r.taken = "forced: no trigger within the time-out";
+  EXPECT_EQ(SigrokMetadata(r),
+            "# taken: forced: no trigger within the time-out\n"
+            "[device 1]\nsamplerate=100000000\ntotal analog=1\nanalog1=CH2\n");
+  r.taken.clear();
   std::ostringstream out;
   WriteSigrokSession(out, r);
   EXPECT_EQ(Members(out.str()).at("analog-1-1-1"), "");

@@ -367,6 +367,7 @@ std::vector<std::string> CaptureSession::FileNotes(const Record& record) const {
                     " coupling, DC level " + FormatVolts(ch.dcLevel.value_or(0.0)));
   }
   notes.push_back(triggerNote_);
+  if (!record.taken.empty()) notes.push_back("taken: " + record.taken);
   if (settings_.average > 1) notes.push_back("average of " + std::to_string(settings_.average) + " records");
   notes.push_back(!record.codes.empty() ? "values: the converters' 8-bit codes; volts = (code - 128) / 128 x range"
                                         : "values: volts");
@@ -375,6 +376,8 @@ std::vector<std::string> CaptureSession::FileNotes(const Record& record) const {
 
 Record CaptureSession::EmptyRecord() const {
   Record record;
+  record.cardTriggerReason =
+      CardTriggerReason(api_.GetRecordLength(), int64_t{api_.GetRecordLength()} - api_.GetPostSamples());
   record.sampleRate = sampleRate_;
   record.triggerIndex = static_cast<int64_t>(api_.GetRecordLength()) - api_.GetPostSamples();
   for (int c = 1; c <= 2; ++c) {
@@ -395,13 +398,59 @@ Record CaptureSession::EmptyRecord() const {
   return record;
 }
 
+std::string CaptureSession::CardTriggerReason(int64_t length, int64_t pre) const {
+  // Where the library leaves the record to the card's own trigger (see
+  // docs/acquisition.md), said with the remedy.
+  const auto sources = SourceChannels(settings_.triggerSource);
+  if (settings_.cardTrigger) return "--card-trigger runs the card's own trigger: leave it out for complete records";
+  if (pre == 0 || settings_.triggerSource == RK350_TS_NO_TRIG) return "";
+  if (settings_.triggerSource == RK350_TS_EXTERNAL)
+    return "the external input is not sampled, so the card's own trigger runs: use --pre-trigger 0 or a CH1/CH2 "
+           "trigger";
+  if (sources.size() != 1)
+    return "logic trigger sources run the card's own trigger: use --pre-trigger 0 or a CH1/CH2 trigger";
+  if (settings_.triggerMode && *settings_.triggerMode >= 4)
+    return "trigger modes 4 and above run the card's own trigger: use --pre-trigger 0 or modes 0 to 3";
+  if (!Measures(measureMode_, sources[0]))
+    return "the trigger channel is not measured, so the card's own trigger runs: measure it as well";
+  if (length > kLongestSearchedRecord)
+    return "above 65,456 samples the card's own trigger runs: use \xE2\x89\xA4 65,456 samples or --pre-trigger 0";
+  return "";
+}
+
+void CaptureSession::NoteHowTaken(Record& record) const {
+  uint32_t how = RK350_RECORD_NONE;
+  if (api_.RK350_GetRecordTrigger(&how) != RK350_RESULT_OK) how = RK350_RECORD_NONE;
+  record.how = how;
+  record.taken = HowTakenInWords(how);
+}
+
+std::string CaptureSession::HowTakenInWords(uint32_t how) {
+  switch (how) {
+    case RK350_RECORD_TRIGGERED_CARD:
+      return "triggered by the card's trigger";
+    case RK350_RECORD_TRIGGERED_SOFTWARE:
+      return "triggered, the crossing found in the samples";
+    case RK350_RECORD_FORCED_TIMEOUT:
+    case RK350_RECORD_FORCED_CALL:  // this tool forces when its time-out passes
+      return "forced: no trigger within the time-out";
+    case RK350_RECORD_FREE_RUN:
+      return "free run, untriggered";
+    default:
+      return "";
+  }
+}
+
 void CaptureSession::WaitForRecord(bool quiet) {
   Progress progress(stderr, !quiet);
   const auto start = Clock::now();
   const double rate = sampleRate_ > 0 ? sampleRate_ : 1.0;
   const double preSeconds = static_cast<double>(api_.GetRecordLength() - api_.GetPostSamples()) / rate;
-  const double postSeconds = static_cast<double>(api_.GetPostSamples()) / rate;
   const double timeout = settings_.triggerTimeoutMs ? *settings_.triggerTimeoutMs / 1000.0 : -1.0;
+  // The library says how long the card runs after its trigger (or forcing);
+  // a card still running within that time runs as asked. The margin covers
+  // this tool's polling, not the card.
+  constexpr double kPollingMargin = 1.0;
   bool forced = false;
   std::optional<Clock::time_point> triggeredAt;
   while (api_.ADC_Ready() == 0) {
@@ -409,23 +458,27 @@ void CaptureSession::WaitForRecord(bool quiet) {
     api_.RK350_ProcessMessages();
     const auto now = Clock::now();
     const double elapsed = Seconds(now - start);
-    if (!triggeredAt && (api_.ADC_Triggered() != 0 || settings_.triggerSource == RK350_TS_NO_TRIG)) triggeredAt = now;
+    const bool triggered = api_.ADC_Triggered() != 0 || settings_.triggerSource == RK350_TS_NO_TRIG;
+    // A software-trigger run without a crossing is run again: it waits anew.
+    if (!triggered && !forced) triggeredAt.reset();
+    if (!triggeredAt && triggered) triggeredAt = now;
     if (!triggeredAt && !forced && timeout >= 0 && elapsed > preSeconds + timeout) {
       Check(api_.ADC_ForceTrig(), "ADC_ForceTrig");
       forced = true;
       triggeredAt = now;
     }
-    // A card that never finishes must not keep us for ever.
-    if (triggeredAt && Seconds(now - *triggeredAt) > 2 * postSeconds + 5.0)
+    double runSeconds = 0.0;
+    Check(api_.RK350_GetArmedRunTime(&runSeconds), "RK350_GetArmedRunTime");
+    if (triggeredAt && Seconds(now - *triggeredAt) > runSeconds + kPollingMargin)
       throw std::runtime_error("the card did not finish the record " + Number(Seconds(now - *triggeredAt)) +
-                               " s after the trigger");
+                               " s after the trigger, though the library expects at most " + Number(runSeconds) + " s");
     if (triggeredAt) {
       const double done = Seconds(now - *triggeredAt);
-      progress.Update(postSeconds > 0 ? done / postSeconds : 1.0,
-                      "capturing: " + Number(std::round(done * 10) / 10) + " s of " +
-                          Number(std::round(postSeconds * 10) / 10) + " s after the trigger");
+      progress.Update(runSeconds > 0 ? std::min(1.0, done / runSeconds) : 1.0,
+                      "acquiring: " + Number(std::round(done * 10) / 10) + " of " +
+                          Number(std::round(runSeconds * 10) / 10) + " s");
     } else {
-      progress.Update(-1.0, "waiting for the trigger: " + Number(std::round(elapsed * 10) / 10) + " s");
+      progress.Update(-1.0, "waiting for trigger: " + Number(std::round(elapsed * 10) / 10) + " s");
     }
     // For the first 20 ms the polls follow each other: they tell when the
     // trigger came, and a fast record is taken without giving the processor
@@ -467,6 +520,7 @@ void CaptureSession::FetchInto(Record& record, bool raw) {
     }
     MarkHeldSamples(trace, channel);
   }
+  NoteHowTaken(record);
 }
 
 Record CaptureSession::CaptureBlock(const Readout& readout) {
@@ -536,6 +590,7 @@ Record CaptureSession::ReadEngineRecord(bool raw) {
     }
     MarkHeldSamples(trace, static_cast<uint16_t>(trace.channel));
   }
+  NoteHowTaken(record);
   return record;
 }
 

@@ -67,6 +67,14 @@ class CaptureSession {
   // What a file says about the record it holds: card, library, date, rate,
   // record geometry, channels with their ranges, trigger, what the values are.
   std::vector<std::string> FileNotes(const Record& record) const;
+  // How the library took the record last read: its code and words.
+  void NoteHowTaken(Record& record) const;
+  static std::string HowTakenInWords(uint32_t how);
+  // Why the card's own trigger takes records of this capture, and the remedy.
+  std::string CardTriggerReason(int64_t length, int64_t pre) const;
+  // The longest record the library's trigger search serves (the record and a
+  // 64-sample window in the card's memory).
+  static constexpr int64_t kLongestSearchedRecord = 65456;
 
   // One record (averaged when asked) by block measurement, with progress.
   Record CaptureBlock(const Readout& readout);

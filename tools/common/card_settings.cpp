@@ -204,7 +204,8 @@ std::vector<CardSetting> MakeTable() {
                   false,
                   "Timebase",
                   "N",
-                  "record length in samples, e.g. 10k, up to the card's maximum, which --show tells (default 5000)",
+                  "record length in samples, e.g. 10k, up to the card's maximum, which --show tells (default 5000); "
+                  "complete records with a pre-trigger part up to 65,456 (above, the card's own trigger runs)",
                   [](const CardSettings& s) { return Number(s.recordLength); },
                   [](CardSettings& s, const SettingValue& v) {
                     s.recordLength = static_cast<std::uint32_t>(std::min(NumberOf(v), 4294967295.0));

@@ -66,7 +66,9 @@ namespace rk350::capture {
   X(RK350_TakeMeasurementReady) \
   X(RK350_GetValidRange) \
   X(RK350_GetOverrange) \
-  X(RK350_SetSoftwareTrigger)
+  X(RK350_SetSoftwareTrigger) \
+  X(RK350_GetRecordTrigger) \
+  X(RK350_GetArmedRunTime)
 // clang-format on
 
 struct LibraryApi {

@@ -10,13 +10,13 @@
 namespace rk350::capture {
 
 struct ChannelTrace {
-  int channel = 1;         // 1 or 2, as the library numbers them
   std::string name;        // "CH1"
   double fullScale = 0.0;  // V, the range in effect (0 when unknown)
   // One value per record position; NaN where the position holds no sample
   // (as the library reports it).
   std::vector<double> volts;
   bool overrange = false;  // a sample lies at the end of the range
+  int channel = 1;         // 1 or 2, as the library numbers them
 };
 
 // Runs of positions where some channel holds no sample.
@@ -30,6 +30,14 @@ struct Record {
   std::optional<double> triggerLevel;  // V, on the trigger source channel
   std::string triggerChannel;          // name of the channel the level belongs to
   std::vector<ChannelTrace> channels;
+  // How the library took the record: triggered (and by what) or forced, in
+  // words (empty when not known) and as the library's RK350_RECORD_* code
+  // (0 when not known, or when averaged records were taken differently).
+  std::string taken;
+  std::uint32_t how = 0;
+  // Why the card's own trigger took the record, and what to do for a
+  // complete one; empty when the library's search was in use.
+  std::string cardTriggerReason;
   // Only when asked for: per channel the converter's 8-bit codes (the raw
   // samples' high byte, 128 is 0 V).
   std::vector<std::vector<std::uint8_t>> codes;

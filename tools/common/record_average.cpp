@@ -12,6 +12,10 @@ void RecordAverage::Add(Record record) {
     return;
   }
   if (records_ == 2) StartSums();
+  if (record.how != first_.how || record.taken != first_.taken) {
+    first_.how = 0;
+    first_.taken = "some records triggered, some forced";
+  }
   for (std::size_t c = 0; c < sums_.size() && c < record.channels.size(); ++c) {
     const auto& volts = record.channels[c].volts;
     first_.channels[c].overrange = first_.channels[c].overrange || record.channels[c].overrange;

@@ -18,8 +18,11 @@ std::uint64_t SigrokSampleRate(double hertz) {
 }
 
 std::string SigrokMetadata(const Record& record) {
-  std::string text = "[device 1]\nsamplerate=" + std::to_string(SigrokSampleRate(record.sampleRate)) +
-                     "\ntotal analog=" + std::to_string(record.channels.size()) + "\n";
+  // How the record was taken rides as a comment: the format has no key for
+  // it, and readers skip comment lines.
+  std::string text = record.taken.empty() ? std::string() : "# taken: " + record.taken + "\n";
+  text += "[device 1]\nsamplerate=" + std::to_string(SigrokSampleRate(record.sampleRate)) +
+          "\ntotal analog=" + std::to_string(record.channels.size()) + "\n";
   for (std::size_t i = 0; i < record.channels.size(); ++i)
     text += "analog" + std::to_string(i + 1) + "=" + record.channels[i].name + "\n";
   return text;

@@ -64,9 +64,11 @@ std::string FormatRecordWarning(const Record& record) {
     names += (names.empty() ? "" : " and ") + ch.name;
     empty = n;
   }
-  if (!names.empty())
+  if (!names.empty()) {
     add(names + ": " + std::to_string(empty) + " of " + std::to_string(record.Length()) +
         " positions hold no sample (left out of the figures, empty in the CSV, shaded in the plot)");
+    if (!record.cardTriggerReason.empty()) add(record.cardTriggerReason);
+  }
   for (const auto& ch : record.channels) {
     if (ch.overrange)
       add(ch.name + " overranged: the signal reaches the end of the " +
@@ -119,7 +121,8 @@ std::string FormatSummary(const Record& record) {
     if (m.overshoot) pulses += ", overshoot " + Scaled(*m.overshoot, "%", 2, false);
     pulses += '\n';
   }
-  return table + pulses;
+  const std::string taken = record.taken.empty() ? std::string() : "taken: " + record.taken + "\n";
+  return table + pulses + taken;
 }
 
 }  // namespace rk350::capture

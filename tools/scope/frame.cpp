@@ -44,7 +44,9 @@ const std::string& Frame::Json() const {
     Append(out, r.sampleRate);
     out += ",\"samples\":" + std::to_string(r.Length()) + ",\"triggerIndex\":" + std::to_string(r.triggerIndex) + ",";
     AppendOptional(out, "triggerLevel", r.triggerLevel);
-    out += ",\"triggerChannel\":\"" + r.triggerChannel + "\",\"channels\":[";
+    out += ",\"triggerChannel\":\"" + r.triggerChannel + "\",\"how\":" + std::to_string(r.how) + ",\"taken\":";
+    out += r.taken.empty() ? std::string("null") : "\"" + r.taken + "\"";
+    out += ",\"channels\":[";
     for (std::size_t c = 0; c < r.channels.size(); ++c) {
       const auto& trace = r.channels[c];
       std::size_t first = 0, count = 0;

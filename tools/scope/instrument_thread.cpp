@@ -60,6 +60,7 @@ void InstrumentThread::Run() {
     }
     api_.RK350_ProcessMessages();  // runs the engine's timer on this thread
     if (api_.RK350_TakeMeasurementReady() == 0) {
+      FollowRun();
       std::this_thread::sleep_for(1ms);
       continue;
     }
@@ -135,6 +136,7 @@ void InstrumentThread::StartEngine() {
   if (result != RK350_RESULT_OK)
     throw capture::LibraryError(std::string("DoMeasure(-1): ") + api_.RK350_ResultName(result), result);
   engineRunning_ = true;
+  RunArmed();
   averaged_ = 0;
   average_ = capture::RecordAverage();
 }
@@ -143,9 +145,42 @@ void InstrumentThread::StopEngine() {
   if (!engineRunning_) return;
   api_.DoMeasure(0);
   engineRunning_ = false;
+  RunArmed();
+}
+
+void InstrumentThread::RunArmed() {
+  armedAt_ = std::chrono::steady_clock::now();
+  triggeredAt_.reset();
+  std::lock_guard lock(mutex_);
+  run_ = nullptr;
+}
+
+void InstrumentThread::FollowRun() {
+  using namespace std::chrono;
+  const auto now = steady_clock::now();
+  // Quick records need no word; slow ones are followed ten times a second.
+  constexpr auto kQuiet = 300ms, kEvery = 100ms;
+  const bool triggered = api_.ADC_Triggered() != 0 || settings_.options.triggerSource == RK350_TS_NO_TRIG;
+  // A search of the samples that found no crossing arms again: it waits anew.
+  if (!triggered) triggeredAt_.reset();
+  if (triggered && !triggeredAt_) triggeredAt_ = now;
+  if (now - armedAt_ < kQuiet || now - runShownAt_ < kEvery) return;
+  runShownAt_ = now;
+  json run;
+  if (triggeredAt_) {
+    double runSeconds = 0.0;
+    if (api_.RK350_GetArmedRunTime(&runSeconds) != RK350_RESULT_OK) runSeconds = 0.0;
+    run = {
+        {"phase", "acquiring"}, {"seconds", duration<double>(now - *triggeredAt_).count()}, {"runSeconds", runSeconds}};
+  } else {
+    run = {{"phase", "waiting"}, {"seconds", duration<double>(now - armedAt_).count()}};
+  }
+  std::lock_guard lock(mutex_);
+  run_ = std::move(run);
 }
 
 void InstrumentThread::TakeRecord() {
+  RunArmed();  // the engine arms the next run as it hands over this record
   average_.Add(session_->ReadEngineRecord(false));
   if (++averaged_ < settings_.options.average) return;
   averaged_ = 0;
@@ -287,7 +322,9 @@ Answer InstrumentThread::ApplySettings(const json& patch, std::shared_ptr<const 
 
 json InstrumentThread::State() const {
   std::lock_guard lock(mutex_);
-  return state_;
+  json state = state_;
+  state["run"] = run_;
+  return state;
 }
 
 json InstrumentThread::Offer() const {

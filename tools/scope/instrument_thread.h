@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -76,6 +77,10 @@ class InstrumentThread {
   void StartEngine();
   void StopEngine();
   void TakeRecord();
+  // What the armed run does while no record is ready (waiting for its
+  // trigger, or acquiring after it), for the page.
+  void FollowRun();
+  void RunArmed();  // a new run starts: nothing to say about it yet
   void Publish(capture::Record record);
   void PublishState();
   void ProbeOffer();
@@ -91,6 +96,8 @@ class InstrumentThread {
   bool engineRunning_ = false;
   capture::RecordAverage average_;
   int averaged_ = 0;
+  std::chrono::steady_clock::time_point armedAt_, runShownAt_;        // instrument thread only
+  std::optional<std::chrono::steady_clock::time_point> triggeredAt_;  // instrument thread only
   std::uint64_t version_ = 0;
   std::array<tools::MeasurementHistory, 2> history_;  // CH1, CH2; instrument thread only
   std::uint64_t historyVersion_ = 0;                  // the settings the history was taken with
@@ -105,6 +112,7 @@ class InstrumentThread {
   std::shared_ptr<const Frame> latest_;
   std::uint64_t sequence_ = 0;
   nlohmann::json state_;
+  nlohmann::json run_;  // what the armed run does; null while records come quickly
   nlohmann::json offer_;
   bool opened_ = false;
   std::string openError_;

@@ -137,6 +137,8 @@ PROTOTYPES = {
     "RK350_GetOverrange": (u16, [u16, P(u32)]),
     "RK350_SetSoftwareTrigger": (u16, [u32]),
     "RK350_GetSoftwareTrigger": (u16, [P(u32)]),
+    "RK350_GetRecordTrigger": (u16, [P(u32)]),
+    "RK350_GetArmedRunTime": (u16, [P(f64)]),
     "RK350_SetPortFunctions": (u16, [vp, vp, vp]),
     "RK350_SetMessageBoxHandler": (None, [vp, vp]),
 }

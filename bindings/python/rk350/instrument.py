@@ -635,10 +635,8 @@ class Instrument(_Settings):
                 "measure_mode": MeasureMode(self._read("GetMeasureMode", ctypes.c_uint8))}
 
     def record_trigger(self):
-        """How the record last read was taken (a RecordTrigger), or None
-        where the library does not say (RK350_GetRecordTrigger)."""
-        if not hasattr(self.lib, "RK350_GetRecordTrigger"):
-            return None
+        """How the record last read was taken (a RecordTrigger; None for a
+        code this binding does not know) (RK350_GetRecordTrigger)."""
         how = self._read("RK350_GetRecordTrigger", ctypes.c_uint32)
         try:
             return RecordTrigger(how)
@@ -721,10 +719,7 @@ class Instrument(_Settings):
 
     def armed_run_time(self):
         """Seconds of card time the armed acquisition takes from its trigger,
-        or its forcing, until the record can be read (RK350_GetArmedRunTime),
-        or None where the library does not say."""
-        if not hasattr(self.lib, "RK350_GetArmedRunTime"):
-            return None
+        or its forcing, until the record can be read (RK350_GetArmedRunTime)."""
         return self._read("RK350_GetArmedRunTime", _f64)
 
     def measure(self, raw=False):

@@ -429,6 +429,20 @@ function showFigures(frame) {
     }
     document.getElementById(`${name}-held`).textContent = channel ? `${channel.held[1]} of ${channel.volts.length}` : "";
   }
+  const taken = document.getElementById("taken");
+  taken.textContent = frame.taken ? `record ${frame.sequence}: ${frame.taken}` : "";
+  taken.dataset.how = String(frame.how);
+}
+
+// What the card does while a slow record is taken; the last record stays on
+// screen meanwhile.
+function showRun(run) {
+  const shown = document.getElementById("run-shown");
+  const seconds = (s) => (Math.round(s * 10) / 10).toFixed(1);
+  if (!run) shown.textContent = "";
+  else if (run.phase === "waiting") shown.textContent = `waiting for trigger: ${seconds(run.seconds)} s`;
+  else shown.textContent = `acquiring: ${seconds(Math.min(run.seconds, run.runSeconds))} of ${seconds(run.runSeconds)} s`;
+  shown.dataset.phase = run ? run.phase : "";
 }
 
 function scheduleDraw() {
@@ -487,6 +501,7 @@ async function followSettings() {
   scope.following = true;
   try {
     const state = await getJson("/api/settings");
+    showRun(state.settings.acquisition === "stop" ? null : state.run);
     // A single record ends in Stop without a new version: the buttons follow too.
     if (!scope.state || state.version !== scope.state.version ||
         state.settings.acquisition !== scope.state.settings.acquisition) showSettings(state);
@@ -504,6 +519,7 @@ function listen() {
   const events = new EventSource("/api/stream");
   events.onmessage = (message) => {
     scope.frame = JSON.parse(message.data);
+    showRun(null); // the run it waited for is over
     // Another page or a script changed the settings: the controls follow.
     if (scope.state && scope.frame.settingsVersion !== scope.state.version) followSettings();
     scheduleDraw();
@@ -525,8 +541,9 @@ async function start() {
   }
   setUpDragging();
   window.addEventListener("resize", scheduleDraw);
-  // Stopped, no frames tell of new settings: ask now and then.
-  setInterval(followSettings, 1000);
+  // Stopped, no frames tell of new settings: ask now and then (and follow a
+  // slow record's progress).
+  setInterval(followSettings, 250);
   listen();
 }
 
