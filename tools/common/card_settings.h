@@ -32,7 +32,7 @@ namespace rk350::capture {
 
 // A built-in signal source of the virtual card wired to an input.
 struct SourceOptions {
-  int kind = 0;            // the card's source kind: 0 unplugged, 1 DC, 2 sine, 3 square, 4 step, 5 noise, 7 generator
+  int kind = 0;            // RK350SIM_SOURCE_* (0: unplugged)
   double amplitude = 0.0;  // V
   double frequency = 0.0;  // Hz
   double offset = 0.0;     // V
@@ -47,7 +47,7 @@ struct ChannelOptions {
 };
 
 struct GeneratorOptions {
-  std::optional<int> signalType;  // export code (RK350_GEN_..., arbitrary 5); unset: leave as is
+  std::optional<int> signalType;  // RK350_GEN_*; unset: leave as is
   bool off = false;               // switch the output off
   double frequency = 1000.0;      // Hz
   double amplitude = 1.0;         // V peak

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "rk350/rk350.h"
+#include "rk350/rk350_sim.h"
 #include "trigger_sources.h"
 
 namespace rk350::scope {
@@ -147,14 +148,14 @@ ScopeSettings CompleteSettings(const capture::CardSettings& settings, bool virtu
   o.postSamples.reset();
   for (auto& ch : o.channels) {
     if (!ch.autoRange) ch.range = ch.range.value_or(2.0);
-    ch.coupling = ch.coupling.value_or(0);
+    ch.coupling = ch.coupling.value_or(RK350_COUPLING_DC);
     ch.dcLevel = ch.dcLevel.value_or(0.0);
   }
-  o.triggerMode = o.triggerMode.value_or(0);
+  o.triggerMode = o.triggerMode.value_or(RK350_TRIGGER_RISING);
   o.generator.signalType = o.generator.signalType.value_or(RK350_GEN_SINE);
   if (virtualCard) {
     // As the virtual card starts: the generator looped back to CH1.
-    if (!o.channels[0].source) o.channels[0].source = capture::SourceOptions{7, 0, 0, 0};
+    if (!o.channels[0].source) o.channels[0].source = capture::SourceOptions{RK350SIM_SOURCE_GENERATOR, 0, 0, 0};
     if (!o.channels[1].source) o.channels[1].source = capture::SourceOptions{};
     if (!o.externalSource) o.externalSource = capture::SourceOptions{};
   }
