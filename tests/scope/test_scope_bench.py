@@ -24,11 +24,16 @@ def shown(browser):
 
 
 def choose(browser, element, value):
-    browser.evaluate("""(() => {
-      const e = document.getElementById(%r);
-      if (e.type === 'checkbox') e.checked = %s; else e.value = %r;
-      e.dispatchEvent(new Event('change', {bubbles: true}));
-    })()""" % (element, "true" if value is True else "false", value))
+    """A choice from a list as the keyboard makes it: the list focused, then
+    the down arrow until the value is chosen (each press a change)."""
+    browser.evaluate("document.getElementById(%r).focus()" % element)
+    for _ in range(int(browser.evaluate("document.getElementById(%r).options.length" % element))):
+        if browser.evaluate("document.getElementById(%r).value" % element) == value:
+            return
+        for kind in ("rawKeyDown", "keyUp"):
+            browser.call("Input.dispatchKeyEvent", type=kind, key="ArrowDown", code="ArrowDown",
+                         windowsVirtualKeyCode=40, nativeVirtualKeyCode=40)
+    assert browser.evaluate("document.getElementById(%r).value" % element) == value, "%s not chosen" % value
 
 
 def shot(browser, name):
@@ -41,14 +46,54 @@ def redrawn(browser):
     browser.wait_for(lambda: shown(browser) > before, "a new record in the bench view")
 
 
-def wheel(browser, delta, fraction=0.5):
-    """The wheel over the bench canvas, at `fraction` of its width."""
-    browser.evaluate("""(() => {
-      const c = document.getElementById('bench');
-      const r = c.getBoundingClientRect();
-      c.dispatchEvent(new WheelEvent('wheel', {deltaY: %d, clientX: r.left + r.width * %f, clientY: r.top + r.height / 2,
-                                               bubbles: true, cancelable: true}));
-    })()""" % (delta, fraction))
+# Real input, as a person gives it: the DevTools protocol's mouse events at
+# viewport positions read from the page right before each press.
+def mouse(browser, kind, x, y, **more):
+    browser.call("Input.dispatchMouseEvent", type=kind, x=x, y=y, **more)
+
+
+def drag(browser, start, end, steps=4):
+    (x0, y0), (x1, y1) = start, end
+    mouse(browser, "mousePressed", x0, y0, button="left", buttons=1, clickCount=1)
+    for i in range(1, steps + 1):
+        mouse(browser, "mouseMoved", x0 + (x1 - x0) * i / steps, y0 + (y1 - y0) * i / steps, button="left",
+              buttons=1)
+    mouse(browser, "mouseReleased", x1, y1, button="left", buttons=0, clickCount=1)
+
+
+def click(browser, element):
+    box = browser.evaluate("(() => { const e = document.getElementById(%r); e.scrollIntoView({block: 'center'});"
+                           " const r = e.getBoundingClientRect();"
+                           " return {x: r.left + r.width / 2, y: r.top + r.height / 2}; })()" % element)
+    mouse(browser, "mousePressed", box["x"], box["y"], button="left", buttons=1, clickCount=1)
+    mouse(browser, "mouseReleased", box["x"], box["y"], button="left", buttons=0, clickCount=1)
+
+
+def wheel(browser, x, y, delta):
+    mouse(browser, "mouseWheel", x, y, deltaX=0, deltaY=delta)
+
+
+# The bench canvas's plot in viewport pixels (pads as bench_view.js draws
+# them), scrolled into view first.
+BENCH_PLOT = """(() => {
+  const c = document.getElementById('bench');
+  c.scrollIntoView({block: 'center'});
+  const r = c.getBoundingClientRect();
+  return {left: r.left + 40, right: r.right - 10, top: r.top + 10, bottom: r.bottom - 40,
+          start: bench.view.start, end: bench.view.end, scale: timeView.scaleOf(bench.frame)};
+})()"""
+
+
+def bench_x(box, fraction):
+    return box["left"] + (fraction - box["start"]) / (box["end"] - box["start"]) * (box["right"] - box["left"])
+
+
+def bench_y(box, volts):
+    return box["top"] + (box["scale"] - volts) / (2 * box["scale"]) * (box["bottom"] - box["top"])
+
+
+def stored(browser, key):
+    return json.loads(browser.evaluate("localStorage.getItem(%r) || '{}'" % key))
 
 
 def test_bench_views_cursors_zoom_spectrum_xy(scope, browser):
@@ -58,18 +103,46 @@ def test_bench_views_cursors_zoom_spectrum_xy(scope, browser):
     browser.open(scope.url)
     browser.wait_for(lambda: shown(browser) > 0, "the bench view drawn")
 
+    # A time cursor and a voltage cursor dragged by their lines: t2 from 75 %
+    # to 60 % of the 5000-sample record at 1 MHz, V1 from 0.5 V to 1 V.
+    box = browser.evaluate(BENCH_PLOT)
+    drag(browser, (bench_x(box, 0.75), bench_y(box, 0.2)), (bench_x(box, 0.6), bench_y(box, 0.2)))
+    box = browser.evaluate(BENCH_PLOT)
+    drag(browser, (bench_x(box, 0.4), bench_y(box, 0.5)), (bench_x(box, 0.4), bench_y(box, 1.0)))
+    browser.wait_for(lambda: stored(browser, "rk350.bench").get("v1", 0.5) != 0.5, "the cursors kept")
+    view = stored(browser, "rk350.bench")
+    pixel = 1 / (box["right"] - box["left"])
+    assert view["t2"] == pytest.approx(0.6, abs=2 * pixel)
+    assert view["v1"] == pytest.approx(1.0, abs=2 * box["scale"] * 2 / (box["bottom"] - box["top"]))
+    assert (view["start"], view["end"]) == (0, 1)  # a cursor's drag does not move the view
+
     # Zoom in four wheel steps around the middle: a bit over 40 % of the record.
-    for _ in range(4):
-        wheel(browser, -100)
-    view = json.loads(browser.evaluate("localStorage.getItem('rk350.bench')"))
+    for steps in range(1, 5):
+        box = browser.evaluate(BENCH_PLOT)
+        wheel(browser, (box["left"] + box["right"]) / 2, bench_y(box, -0.3), -100)
+        browser.wait_for(lambda: stored(browser, "rk350.bench")["end"] - stored(browser, "rk350.bench")["start"]
+                         < 0.8 ** steps + 1e-9, "wheel step %d" % steps)
+    view = stored(browser, "rk350.bench")
     assert view["end"] - view["start"] == pytest.approx(0.8 ** 4, rel=1e-6)
-    # Around the pointer: the plot starts a little right of the canvas's edge.
-    assert view["start"] == pytest.approx(0.5 - 0.8 ** 4 / 2, abs=0.02)
-    # The cursors: 25 % and 75 % of the 5000-sample record at 1 MHz: 2.5 ms.
+    assert view["start"] == pytest.approx(0.5 - 0.8 ** 4 / 2, abs=0.01)
+    # A drag away from the cursors moves the part shown: a quarter of the
+    # plot's width to the left shows a quarter of the span further on.
+    box = browser.evaluate(BENCH_PLOT)
+    middle = (box["left"] + box["right"]) / 2
+    drag(browser, (middle, bench_y(box, -1.5)), (middle - (box["right"] - box["left"]) / 4, bench_y(box, -1.5)))
+    browser.wait_for(lambda: stored(browser, "rk350.bench")["start"] > view["start"] + 0.05, "the view moved")
+    moved = stored(browser, "rk350.bench")
+    assert moved["start"] - view["start"] == pytest.approx(0.8 ** 4 / 4, abs=0.01)
+    assert moved["end"] - moved["start"] == pytest.approx(0.8 ** 4, rel=1e-6)
+    view = moved
+
+    # The readout: t1 at 25 %, t2 near 60 %: 1.75 ms; V2 - V1 = -0.5 - 1 V.
     redrawn(browser)
-    assert float(browser.evaluate("document.getElementById('bench-readout').dataset.dt")) == pytest.approx(2.5e-3)
-    assert float(browser.evaluate("document.getElementById('bench-readout').dataset.dv")) == pytest.approx(-1.0)
-    choose(browser, "bench-math", True)
+    readout = "document.getElementById('bench-readout').dataset"
+    assert float(browser.evaluate(readout + ".dt")) == pytest.approx(1.75e-3, abs=1e-5)
+    assert float(browser.evaluate(readout + ".dv")) == pytest.approx(-1.5, abs=0.03)
+    click(browser, "bench-math")
+    browser.wait_for(lambda: stored(browser, "rk350.bench").get("math") is True, "the CH1-CH2 trace on")
     redrawn(browser)
     shot(browser, "bench-time-cursors.png")
 
@@ -77,13 +150,13 @@ def test_bench_views_cursors_zoom_spectrum_xy(scope, browser):
     browser.open(scope.url)
     browser.wait_for(lambda: shown(browser) > 0, "the bench view drawn again")
     assert browser.evaluate("document.getElementById('bench-math').checked") is True
-    again = json.loads(browser.evaluate("localStorage.getItem('rk350.bench')"))
+    again = stored(browser, "rk350.bench")
     assert again["start"] == pytest.approx(view["start"])
+    assert again["t2"] == pytest.approx(view["t2"])
 
     # The spectrum: the 1 kHz sine (1 V peak = -3 dBV) is the peak, within a bin.
     choose(browser, "bench-mode", "fft")
     redrawn(browser)
-    readout = "document.getElementById('bench-readout').dataset"
     assert float(browser.evaluate(readout + ".ch1PeakHz")) == pytest.approx(1000, abs=1e6 / 4096)
     assert float(browser.evaluate(readout + ".ch1PeakDbv")) == pytest.approx(-3.0, abs=1.5)
     choose(browser, "bench-window", "flattop")
@@ -98,6 +171,107 @@ def test_bench_views_cursors_zoom_spectrum_xy(scope, browser):
     shot(browser, "bench-xy.png")
 
 
+# The live trace's plot in viewport pixels (margins as scope.js draws them),
+# with the part of the record shown and the cursors' channel range.
+TRACE_PLOT = """(() => {
+  const c = document.getElementById('trace');
+  c.scrollIntoView({block: 'start'});
+  const r = c.getBoundingClientRect();
+  const frame = scope.frame;
+  return {left: r.left + 64, right: r.right - 64, top: r.top + 14, bottom: r.bottom - 30,
+          start: scope.view.start, end: scope.view.end, range: frame.channels[0].range,
+          level: frame.triggerLevel, dragging: scope.drag !== null};
+})()"""
+
+
+def trace_x(box, fraction):
+    return box["left"] + (fraction - box["start"]) / (box["end"] - box["start"]) * (box["right"] - box["left"])
+
+
+def trace_y(box, volts):
+    return box["top"] + (0.5 - volts / (2 * box["range"])) * (box["bottom"] - box["top"])
+
+
+def test_the_trace_zooms_moves_and_has_cursors_and_keeps_its_level_drag(scope, browser):
+    browser.open(scope.url)
+    browser.evaluate("localStorage.clear()")
+    browser.open(scope.url)
+    browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 3, "drawn records")
+    readout = "document.getElementById('trace-readout').dataset"
+
+    # Cursors on (a click on their box), then t1 from 25 % to 40 % of the
+    # record and V1 from 0.5 V to 1 V, dragged by their lines.
+    click(browser, "trace-cursors")
+    browser.wait_for(lambda: browser.evaluate(readout + ".dt"), "the cursors' readout")
+    box = browser.evaluate(TRACE_PLOT)
+    drag(browser, (trace_x(box, 0.25), trace_y(box, -1.5)), (trace_x(box, 0.4), trace_y(box, -1.5)))
+    box = browser.evaluate(TRACE_PLOT)
+    drag(browser, (trace_x(box, 0.6), trace_y(box, 0.5)), (trace_x(box, 0.6), trace_y(box, 1.0)))
+    browser.wait_for(lambda: stored(browser, "rk350.trace").get("v1", 0.5) != 0.5, "the cursors kept")
+    kept = stored(browser, "rk350.trace")
+    assert kept["t1"] == pytest.approx(0.4, abs=2 / (box["right"] - box["left"]))
+    assert kept["v1"] == pytest.approx(1.0, abs=4 * box["range"] / (box["bottom"] - box["top"]))
+    assert (kept["start"], kept["end"]) == (0, 1)
+    # t2 - t1 over 5000 samples at 1 MHz: 0.35 of 5 ms; V2 - V1 = -1.5 V.
+    browser.wait_for(lambda: abs(float(browser.evaluate(readout + ".dv")) + 1.5) < 0.03, "ΔV in the readout")
+    assert float(browser.evaluate(readout + ".dt")) == pytest.approx(1.75e-3, abs=1e-5)
+
+    # Three wheel steps at 30 % of the plot zoom in around that point.
+    for steps in range(1, 4):
+        box = browser.evaluate(TRACE_PLOT)
+        wheel(browser, box["left"] + 0.3 * (box["right"] - box["left"]), trace_y(box, -1.2), -120)
+        browser.wait_for(lambda: float(browser.evaluate(readout + ".end")) - float(browser.evaluate(readout + ".start"))
+                         < 0.8 ** steps + 1e-9, "wheel step %d" % steps)
+    box = browser.evaluate(TRACE_PLOT)
+    assert box["end"] - box["start"] == pytest.approx(0.8 ** 3, rel=1e-6)
+    assert box["start"] == pytest.approx(0.3 - 0.3 * 0.8 ** 3, abs=0.005)
+    # A drag away from every line moves the part shown: 20 % of the plot to
+    # the left shows 20 % of the span further on.
+    width = box["right"] - box["left"]
+    drag(browser, (box["left"] + 0.7 * width, trace_y(box, -1.2)), (box["left"] + 0.5 * width, trace_y(box, -1.2)))
+    browser.wait_for(lambda: browser.evaluate(TRACE_PLOT)["start"] > box["start"] + 0.05, "the view moved")
+    moved = browser.evaluate(TRACE_PLOT)
+    assert moved["start"] - box["start"] == pytest.approx(0.2 * 0.8 ** 3, abs=0.005)
+    assert moved["end"] - moved["start"] == pytest.approx(0.8 ** 3, rel=1e-6)
+    browser.wait_for(lambda: stored(browser, "rk350.trace")["start"] == moved["start"], "the view kept")
+    # The cursors stay where they were in the record.
+    assert stored(browser, "rk350.trace")["t1"] == kept["t1"]
+    assert float(browser.evaluate(readout + ".dt")) == pytest.approx(1.75e-3, abs=1e-5)
+    browser.screenshot(os.path.join(SHOTS, "trace-zoom-cursors.png"))
+
+    # The trigger level line is still dragged by its own handle, zoomed and
+    # with the cursors on; the view does not move with it.
+    def level_drag_started():
+        box = browser.evaluate(TRACE_PLOT)
+        x = box["left"] + 0.85 * (box["right"] - box["left"])
+        mouse(browser, "mousePressed", x, trace_y(box, box["level"]), button="left", buttons=1, clickCount=1)
+        if not browser.evaluate("scope.drag !== null"):
+            mouse(browser, "mouseReleased", x, trace_y(box, box["level"]), button="left", buttons=0, clickCount=1)
+            return None
+        return x, box
+
+    x, box = browser.wait_for(level_drag_started, "a drag from the level line")
+    assert browser.evaluate("document.body.dataset.traceDrag || ''") == ""
+    for volts in (0.2, 0.4, 0.5):
+        mouse(browser, "mouseMoved", x, trace_y(box, volts), button="left", buttons=1)
+    mouse(browser, "mouseReleased", x, trace_y(box, 0.5), button="left", buttons=0, clickCount=1)
+    browser.wait_for(lambda: abs(scope.settings()["settings"]["trigger"]["level"] - 0.5) <= 2.0 / 128, "the new level")
+    after = browser.evaluate(TRACE_PLOT)
+    assert (after["start"], after["end"]) == (moved["start"], moved["end"])
+
+    # A reload keeps the zoom, the position and the cursors.
+    browser.open(scope.url)
+    browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 1, "drawn again")
+    assert browser.evaluate("document.getElementById('trace-cursors').checked") is True
+    again = browser.evaluate(TRACE_PLOT)
+    assert (again["start"], again["end"]) == (moved["start"], moved["end"])
+    assert float(browser.evaluate(readout + ".dt")) == pytest.approx(1.75e-3, abs=1e-5)
+    # Whole record again.
+    click(browser, "trace-whole")
+    browser.wait_for(lambda: stored(browser, "rk350.trace")["end"] - stored(browser, "rk350.trace")["start"] == 1,
+                     "the whole record")
+
+
 def test_measurement_panel_statistics_and_reset(scope, browser):
     browser.open(scope.url)
     count = "(document.querySelector('[data-key=\"CH1-frequency\"]') || {dataset: {}}).dataset.count"
@@ -105,7 +279,7 @@ def test_measurement_panel_statistics_and_reset(scope, browser):
     browser.wait_for(lambda: int(browser.evaluate(count + " || 0") or 0) == 100, "statistics over 100 records")
     text = browser.evaluate("document.querySelector('[data-key=\"CH1-frequency\"]').textContent")
     assert "kHz" in text
-    browser.evaluate("document.getElementById('measurements-reset').click()")
+    click(browser, "measurements-reset")
     browser.wait_for(lambda: int(browser.evaluate(count + " || 0") or 0) < 100, "statistics started again")
     shot(browser, "bench-measurements.png")
 
@@ -131,7 +305,7 @@ def test_user_waveform_from_the_page_and_the_json_api(scope, browser, tmp_path):
     node = browser.call("DOM.getDocument")["root"]["nodeId"]
     file_input = browser.call("DOM.querySelector", nodeId=node, selector="#waveform-file")["nodeId"]
     browser.call("DOM.setFileInputFiles", nodeId=file_input, files=[str(path)])
-    browser.evaluate("document.getElementById('waveform-send').click()")
+    click(browser, "waveform-send")
     result = "document.getElementById('waveform-result')"
     browser.wait_for(lambda: browser.evaluate(result + ".dataset.running || ''") != "", "the card's answer")
     assert float(browser.evaluate(result + ".dataset.running")) == pytest.approx(500, rel=1e-3)

@@ -2,8 +2,8 @@
 use (pyvisa with its pure-Python backend, lxi-tools) and by a bare socket for
 input no client would send."""
 import csv
-import os
 import io
+import os
 import subprocess
 import threading
 import time
@@ -321,3 +321,18 @@ def test_the_queries_of_one_message_read_one_record(scope, visa):
     assert len(seen) > 1, "the record stays the same while the scope runs"
     first, last = visa.query(":WAV:SEQ?;:DIG;:WAV:SEQ?").split(";")
     assert int(last) > int(first)  # after :DIGitize, the record it took
+
+
+@pytest.mark.parametrize("settings, status", [
+    (":TRIG:SOUR CHAN1;LEV 0", "TRIG"),              # the generator looped back to CH1 crosses the level
+    (":TRIG:SOUR CHAN2;LEV 0.5;TIM 0.05", "FORC"),  # CH2 is unplugged: the time-out forces the record
+    (":TRIG:SOUR NONE", "FREE"),
+])
+def test_trigger_status_says_how_the_record_was_taken(scope, visa, settings, status):
+    visa.write(settings)
+    sequence, answer, error = visa.query(":DIG;:WAV:SEQ?;:TRIG:STAT?;:SYST:ERR?").split(";")
+    assert (answer, error) == (status, '0,"No error"')
+    # The page shows the same record (a single one stops the scope), and says the same of it.
+    _, record = scope.request("GET", "/api/record")
+    assert record["sequence"] == int(sequence)
+    assert record["how"] in {"TRIG": (1, 2), "FORC": (3, 4), "FREE": (5,)}[status]

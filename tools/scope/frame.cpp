@@ -34,6 +34,35 @@ void HeldRange(const capture::ChannelTrace& trace, std::size_t& first, std::size
   count = end - begin;
 }
 
+void FigureHistory::Add(const Frame& frame, Figures& figures) {
+  std::lock_guard lock(mutex_);
+  const bool newest = frame.sequence > sequence_;
+  if (newest) {
+    // The statistics start again with new settings or when asked.
+    if (reset_.exchange(false) || frame.settingsVersion != settingsVersion_)
+      for (auto& h : channels_) h.Reset();
+    settingsVersion_ = frame.settingsVersion;
+    sequence_ = frame.sequence;
+  }
+  for (std::size_t c = 0; c < frame.record.channels.size(); ++c) {
+    auto& history = channels_[frame.record.channels[c].channel - 1];
+    if (newest) history.Add(figures.measurements[c]);
+    figures.historyRecords = history.Records();
+    auto& spreads = figures.spreads.emplace_back();
+    for (const auto& q : tools::Quantities()) spreads.push_back(history.Of(q));
+  }
+}
+
+const Figures& Frame::Measured() const {
+  std::call_once(figuresOnce_, [this] {
+    for (const auto& trace : record.channels)
+      // One step of the 8-bit converter bounds how well the figures are known.
+      figures_.measurements.push_back(tools::Measure(trace.volts, record.sampleRate, trace.fullScale / 128.0));
+    if (history) history->Add(*this, figures_);
+  });
+  return figures_;
+}
+
 const std::string& Frame::Json() const {
   std::call_once(jsonOnce_, [this] {
     std::string& out = json_;
@@ -57,16 +86,17 @@ const std::string& Frame::Json() const {
       out += std::string(",\"overrange\":") + (trace.overrange ? "true" : "false");
       out += ",\"held\":[" + std::to_string(first) + "," + std::to_string(count) + "],\"figures\":{";
       // Every figure of the measurement table, null where the record has none.
-      const auto& m = measurements[c];
+      const auto& m = Measured().measurements[c];
       for (const auto& q : tools::Quantities()) {
         if (&q != tools::Quantities().data()) out += ",";
         AppendOptional(out, q.key, q.read(m));
       }
       out += ",";
       AppendOptional(out, "frequencyUncertainty", m.frequency ? std::optional(m.frequency->uncertainty) : std::nullopt);
-      out += "},\"statistics\":{\"records\":" + std::to_string(historyRecords);
-      for (std::size_t k = 0; k < tools::Quantities().size() && c < spreads.size(); ++k) {
-        const auto& s = spreads[c][k];
+      const auto& figures = Measured();
+      out += "},\"statistics\":{\"records\":" + std::to_string(figures.historyRecords);
+      for (std::size_t k = 0; k < tools::Quantities().size() && c < figures.spreads.size(); ++k) {
+        const auto& s = figures.spreads[c][k];
         out += std::string(",\"") + tools::Quantities()[k].key + "\":{\"count\":" + std::to_string(s.count) + ",";
         const bool any = s.count > 0;
         AppendOptional(out, "minimum", any ? std::optional(s.minimum) : std::nullopt);

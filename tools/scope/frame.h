@@ -3,8 +3,11 @@
 // (never changed) by any number of HTTP threads.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -14,22 +17,51 @@
 
 namespace rk350::scope {
 
-struct Frame {
-  std::uint64_t sequence = 0;         // counts published records
-  std::uint64_t settingsVersion = 0;  // the settings the record was taken with
-  capture::Record record;
+struct Frame;
+
+// The figures of a record: per channel its measurements and their spread
+// over the last records measured with the same settings.
+struct Figures {
   std::vector<tools::Measurements> measurements;  // one per channel of the record
   // Per channel, per figure of tools::Quantities(): its spread over the last
   // records, and how many records that history holds.
   std::vector<std::vector<tools::Spread>> spreads;
   std::size_t historyRecords = 0;
+};
+
+// The history the spreads come from, shared by the frames of one scope.
+// Records join it in the order they were taken, each once; a record older
+// than the newest that joined (measured late) gets the spreads as they are.
+class FigureHistory {
+ public:
+  void Reset() { reset_ = true; }  // starts again with the next record measured
+  void Add(const Frame& frame, Figures& figures);
+
+ private:
+  std::mutex mutex_;
+  std::array<tools::MeasurementHistory, 2> channels_;  // CH1, CH2
+  std::uint64_t settingsVersion_ = 0, sequence_ = 0;   // of the newest record that joined
+  std::atomic<bool> reset_{false};
+};
+
+struct Frame {
+  std::uint64_t sequence = 0;         // counts published records
+  std::uint64_t settingsVersion = 0;  // the settings the record was taken with
+  capture::Record record;
+  std::shared_ptr<FigureHistory> history;
   std::vector<std::string> notes;  // for the CSV
   std::chrono::steady_clock::time_point taken;
 
+  // The record's figures, measured on first use (by the thread that asks
+  // first): the instrument thread publishes a record without waiting for
+  // them, and a record nobody asks about is never measured.
+  const Figures& Measured() const;
   // The frame as the page reads it; made once, on first use.
   const std::string& Json() const;
 
  private:
+  mutable std::once_flag figuresOnce_;
+  mutable Figures figures_;
   mutable std::once_flag jsonOnce_;
   mutable std::string json_;
 };

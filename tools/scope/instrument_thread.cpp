@@ -199,20 +199,7 @@ void InstrumentThread::Publish(capture::Record record) {
   auto frame = std::make_shared<Frame>();
   frame->settingsVersion = version_;
   frame->record = std::move(record);
-  // The statistics start again with new settings or when asked.
-  if (resetHistory_.exchange(false) || historyVersion_ != version_)
-    for (auto& h : history_) h.Reset();
-  historyVersion_ = version_;
-  for (std::size_t c = 0; c < frame->record.channels.size(); ++c) {
-    const auto& trace = frame->record.channels[c];
-    // One step of the 8-bit converter bounds how well the figures are known.
-    frame->measurements.push_back(tools::Measure(trace.volts, frame->record.sampleRate, trace.fullScale / 128.0));
-    auto& history = history_[trace.channel - 1];
-    history.Add(frame->measurements.back());
-    frame->historyRecords = history.Records();
-    auto& spreads = frame->spreads.emplace_back();
-    for (const auto& q : tools::Quantities()) spreads.push_back(history.Of(q));
-  }
+  frame->history = history_;
   frame->notes = session_->FileNotes(frame->record);
   frame->taken = std::chrono::steady_clock::now();
   {
@@ -238,6 +225,7 @@ void InstrumentThread::PublishState() {
   json state = {{"settings", SettingsToJson(settings_)}, {"version", version_}, {"reached", reached}};
   std::lock_guard lock(mutex_);
   state_ = std::move(state);
+  published_ = settings_;
 }
 
 void InstrumentThread::ServeRequests() {
@@ -325,6 +313,11 @@ json InstrumentThread::State() const {
   json state = state_;
   state["run"] = run_;
   return state;
+}
+
+ScopeSettings InstrumentThread::Settings() const {
+  std::lock_guard lock(mutex_);
+  return published_;
 }
 
 json InstrumentThread::Offer() const {

@@ -50,14 +50,15 @@ class InstrumentThread {
   Answer ApplySettings(const nlohmann::json& patch);
   // The same with a new arbitrary waveform for the generator.
   Answer ApplySettings(const nlohmann::json& patch, std::shared_ptr<const std::vector<std::uint16_t>> waveform);
-  nlohmann::json State() const;  // settings, version, what the card reached
-  nlohmann::json Offer() const;  // what the card offers, for the controls
+  nlohmann::json State() const;    // settings, version, what the card reached
+  ScopeSettings Settings() const;  // the settings in force, as State() has them
+  nlohmann::json Offer() const;    // what the card offers, for the controls
   // The 400 answer for a request refused with this result code.
   Answer Refusal(unsigned result, const std::string& message) const;
 
   std::shared_ptr<const Frame> Latest() const;
   // The measurement statistics start again with the next record.
-  void ResetMeasurements() { resetHistory_ = true; }
+  void ResetMeasurements() { history_->Reset(); }
   // The first frame after `sequence`, or null after `timeout` (or on Stop).
   std::shared_ptr<const Frame> WaitNewer(std::uint64_t sequence, std::chrono::milliseconds timeout) const;
 
@@ -99,9 +100,7 @@ class InstrumentThread {
   std::chrono::steady_clock::time_point armedAt_, runShownAt_;        // instrument thread only
   std::optional<std::chrono::steady_clock::time_point> triggeredAt_;  // instrument thread only
   std::uint64_t version_ = 0;
-  std::array<tools::MeasurementHistory, 2> history_;  // CH1, CH2; instrument thread only
-  std::uint64_t historyVersion_ = 0;                  // the settings the history was taken with
-  std::atomic<bool> resetHistory_{false};
+  const std::shared_ptr<FigureHistory> history_ = std::make_shared<FigureHistory>();
   std::map<unsigned, std::pair<std::string, std::string>> resultNames_;  // written before Start returns
 
   std::thread thread_;
@@ -112,7 +111,8 @@ class InstrumentThread {
   std::shared_ptr<const Frame> latest_;
   std::uint64_t sequence_ = 0;
   nlohmann::json state_;
-  nlohmann::json run_;  // what the armed run does; null while records come quickly
+  ScopeSettings published_;  // the settings state_ shows
+  nlohmann::json run_;       // what the armed run does; null while records come quickly
   nlohmann::json offer_;
   bool opened_ = false;
   std::string openError_;

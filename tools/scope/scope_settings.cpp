@@ -170,6 +170,12 @@ json SettingsToJson(const ScopeSettings& s) {
   return j;
 }
 
+json SettingPatch(const capture::CardSetting& setting, const capture::SettingValue& value) {
+  json patch = json::object();
+  Put(patch, setting.key, ToJson(setting, value));
+  return patch;
+}
+
 json SettingsOffer() {
   static const char* const kKinds[] = {"quantity", "integer", "choice", "flag", "source"};
   json offer = json::array();

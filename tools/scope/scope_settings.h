@@ -36,6 +36,8 @@ inline ScopeSettings CompleteSettings(const capture::CaptureOptions& options, bo
 }
 
 nlohmann::json SettingsToJson(const ScopeSettings& settings);
+// A patch that sets one row of the settings table to `value` ({"ch1": {"range": 2}}).
+nlohmann::json SettingPatch(const capture::CardSetting& setting, const capture::SettingValue& value);
 
 // The settings table for the page: per setting its key, kind, unit, the
 // word for no value, the tools' own limits and a choice's names with their

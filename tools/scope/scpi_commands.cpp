@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "rk350/rk350.h"
-#include "trigger_sources.h"
+#include "rk350/rk350_ext.h"
+#include "scpi_settings.h"
 
 namespace rk350::scpi {
 
@@ -36,135 +37,19 @@ void CountParameters(const Command& c, std::size_t least, std::size_t most) {
   if (c.parameters.size() > most) Refuse(-108, "Parameter not allowed");
 }
 
-// A number in `unit` ("" for none); the suffix, when written, must be that unit.
+// A number whose suffix, if written, is `unit` ("" for none).
 double Number(const Parameter& p, const char* unit) {
-  if (p.kind != Parameter::Kind::Number) Refuse(-104, "Data type error;a number is expected");
-  if (!p.unit.empty() && p.unit != unit)
-    Refuse(*unit == '\0' ? -138 : -131, std::string(*unit == '\0' ? "Suffix not allowed" : "Invalid suffix") + ";'" +
-                                            p.unit + "' where " + (*unit ? unit : "no unit") + " belongs");
-  return p.number;
+  Error error;
+  const auto number = ReadNumber(p, unit, error);
+  if (!number) throw Refused{error};
+  return *number;
 }
 
 bool Boolean(const Parameter& p) {
-  if (p.kind == Parameter::Kind::Word) {
-    if (p.text == "ON") return true;
-    if (p.text == "OFF") return false;
-  } else if (p.kind == Parameter::Kind::Number && p.unit.empty()) {
-    return std::nearbyint(p.number) != 0;
-  }
-  Refuse(-224, "Illegal parameter value;ON, OFF, 1 or 0");
-}
-
-// A choice's words: the SCPI mnemonic and the settings' value for it.
-struct Word {
-  const char* mnemonic;  // "POSitive"; a trailing digit is a suffix ("CHANnel1")
-  json value;
-};
-
-bool WordMatches(const Word& word, const std::string& written) {
-  std::string pattern = word.mnemonic;
-  if (!pattern.empty() && std::isdigit(static_cast<unsigned char>(pattern.back()))) {
-    const int wanted = pattern.back() - '0';
-    pattern.pop_back();
-    int suffix = 0;
-    return MatchMnemonic(pattern, written, &suffix) && suffix == wanted;
-  }
-  return MatchMnemonic(pattern, written, nullptr);
-}
-
-std::string ShortForm(const char* mnemonic) {
-  std::string s;
-  for (const char* c = mnemonic; *c != '\0'; ++c)
-    if (!(*c >= 'a' && *c <= 'z')) s += *c;
-  return s;
-}
-
-std::string WordList(std::span<const Word> words) {
-  std::string list;
-  for (const auto& w : words) list += (list.empty() ? "" : ", ") + ShortForm(w.mnemonic);
-  return list;
-}
-
-// ---- The settings: one row per header, naming the page's JSON setting -----------------
-
-enum class Kind { Quantity, Integer, Choice, Boolean };
-
-struct SettingRow {
-  const char* header;  // the pattern, '#' marks the channel suffix
-  const char* key;     // the JSON setting, '#' the channel number
-  Kind kind;
-  const char* unit;         // Quantity: the unit of the SCPI value
-  double scale;             // JSON value = SCPI value × scale
-  std::vector<Word> words;  // Choice: every value; others: special words (AUTO, INFinity, DEFault)
-};
-
-const std::vector<Word>& TriggerSourceWords() {
-  // The SCPI names of the trigger sources, keyed by the tools' names.
-  static const std::vector<Word> words = [] {
-    const std::pair<const char*, const char*> mnemonics[] = {
-        {"ch1", "CHANnel1"}, {"ch2", "CHANnel2"}, {"ext", "EXTernal"}, {"and", "AND"},
-        {"or", "OR"},        {"xor", "XOR"},      {"none", "NONE"}};
-    std::vector<Word> w;
-    for (const auto& source : capture::TriggerSources())
-      for (const auto& [name, mnemonic] : mnemonics)
-        if (std::string_view(source.name) == name) w.push_back({mnemonic, name});
-    return w;
-  }();
-  return words;
-}
-
-const std::vector<SettingRow>& SettingRows() {
-  static const std::vector<SettingRow> rows = {
-      {":ACQuire:SRATe", "rate", Kind::Quantity, "HZ", 1, {}},
-      {":ACQuire:POINts", "samples", Kind::Integer, "", 1, {}},
-      {":ACQuire:PRETrigger", "preTrigger", Kind::Quantity, "PCT", 1, {}},
-      {":ACQuire:COUNt", "average", Kind::Integer, "", 1, {}},
-      {":CHANnel#:RANGe", "ch#.range", Kind::Quantity, "V", 1, {{"AUTO", "auto"}}},
-      {":CHANnel#:COUPling", "ch#.coupling", Kind::Choice, "", 1, {{"DC", "dc"}, {"AC", "ac"}}},
-      {":CHANnel#:OFFSet", "ch#.dcLevel", Kind::Quantity, "V", 1, {}},
-      {":CHANnel#:DISPlay", "ch#.on", Kind::Boolean, "", 1, {}},
-      {":TRIGger:SOURce", "trigger.source", Kind::Choice, "", 1, TriggerSourceWords()},
-      {":TRIGger:SLOPe", "trigger.slope", Kind::Choice, "", 1, {{"POSitive", "rising"}, {"NEGative", "falling"}}},
-      {":TRIGger:LEVel", "trigger.level", Kind::Quantity, "V", 1, {}},
-      {":TRIGger:HYSTeresis", "trigger.hysteresis", Kind::Quantity, "V", 1, {{"DEFault", nullptr}}},
-      {":TRIGger:TIMeout", "trigger.timeout", Kind::Quantity, "S", 1000, {{"INFinity", nullptr}}},
-      {"[:SOURce]:FUNCtion",
-       "generator.type",
-       Kind::Choice,
-       "",
-       1,
-       {{"SINusoid", "sine"},
-        {"TRIangle", "triangle"},
-        {"SQUare", "square"},
-        {"DC", "dc"},
-        {"NOISe", "noise"},
-        {"ARBitrary", "arbitrary"}}},
-      {"[:SOURce]:FREQuency", "generator.frequency", Kind::Quantity, "HZ", 1, {}},
-      {"[:SOURce]:VOLTage", "generator.amplitude", Kind::Quantity, "V", 1, {}},
-      {"[:SOURce]:VOLTage:OFFSet", "generator.offset", Kind::Quantity, "V", 1, {}},
-      {"[:SOURce]:FUNCtion:SQUare:DCYCle", "generator.symmetry", Kind::Quantity, "PCT", 1, {}},
-      {":OUTPut", "generator.on", Kind::Boolean, "", 1, {}},
-  };
-  return rows;
-}
-
-// The JSON key of a row for channel `n`, as a path of names.
-std::vector<std::string> KeyPath(const char* key, int n) {
-  std::vector<std::string> path{""};
-  for (const char* c = key; *c != '\0'; ++c) {
-    if (*c == '.')
-      path.emplace_back();
-    else if (*c == '#')
-      path.back() += std::to_string(n);
-    else
-      path.back() += *c;
-  }
-  return path;
-}
-
-json Patch(const std::vector<std::string>& path, json value) {
-  for (auto it = path.rbegin(); it != path.rend(); ++it) value = json{{*it, std::move(value)}};
-  return value;
+  Error error;
+  const auto on = ReadBoolean(p, error);
+  if (!on) throw Refused{error};
+  return *on;
 }
 
 }  // namespace
@@ -210,65 +95,26 @@ struct Handlers {
     Refuse(static_cast<int>(code), why + "; " + text);
   }
 
-  static void Setting(Call& c, const SettingRow& row) {
+  // A setting: the parameter read by its table row, applied as the page applies it.
+  static void Setting(Call& c, const ScpiSetting& setting) {
     CountParameters(c.command, 1, 1);
-    const Parameter& p = c.command.parameters[0];
-    json value;
-    bool found = false;
-    if (p.kind == Parameter::Kind::Word)
-      for (const auto& w : row.words)
-        if (WordMatches(w, p.text)) {
-          value = w.value;
-          found = true;
-        }
-    if (!found) {
-      switch (row.kind) {
-        case Kind::Choice:
-          Refuse(-224, "Illegal parameter value;one of " + WordList(row.words));
-        case Kind::Boolean:
-          value = Boolean(p);
-          break;
-        case Kind::Integer: {
-          const double n = Number(p, row.unit);
-          if (n != std::nearbyint(n) || std::fabs(n) > 1e15) Refuse(-222, "Data out of range;a whole number");
-          value = static_cast<std::int64_t>(n);
-          break;
-        }
-        case Kind::Quantity: {
-          const double v = Number(p, row.unit) * row.scale;
-          // Milliseconds are whole numbers for the settings.
-          if (row.scale != 1)
-            value = static_cast<std::int64_t>(std::clamp(std::nearbyint(v), -1e15, 1e15));
-          else
-            value = v;
-          break;
-        }
-      }
-    }
-    Apply(c, Patch(KeyPath(row.key, c.suffix), value));
+    const capture::CardSetting& row = Row(setting, c.suffix);
+    Error error;
+    const auto value = ReadSetting(setting, row, c.command.parameters[0], error);
+    if (!value) throw Refused{error};
+    Apply(c, scope::SettingPatch(row, *value));
   }
 
-  static void SettingQuery(Call& c, const SettingRow& row) {
+  static void SettingQuery(Call& c, const ScpiSetting& setting) {
     CountParameters(c.command, 0, 0);
-    json v = Settings(c);
-    for (const auto& name : KeyPath(row.key, c.suffix)) {
-      if (!v.is_object() || !v.contains(name)) Refuse(-300, "Device-specific error;no setting " + name);
-      v = json(v[name]);
-    }
-    for (const auto& w : row.words)
-      if (w.value == v) {
-        std::string s = ShortForm(w.mnemonic);
-        c.response = s;
-        return;
-      }
-    if (v.is_boolean())
-      c.response = v.get<bool>() ? "1" : "0";
-    else if (v.is_number())
-      c.response = FormatNumber(v.get<double>() / row.scale);
-    else if (v.is_string())
-      c.response = QuotedString(v.get<std::string>());
-    else
-      c.response = "9.91E+37";
+    const capture::CardSetting& row = Row(setting, c.suffix);
+    c.response = FormatSetting(setting, row, row.get(Instrument(c).Settings().options));
+  }
+
+  static const capture::CardSetting& Row(const ScpiSetting& setting, int channel) {
+    const auto* row = TableRow(setting, channel);
+    if (row == nullptr) Refuse(-300, "Device-specific error;no setting " + TableKey(setting, channel));
+    return *row;
   }
 
   static void Acquisition(Call& c, const char* mode) {
@@ -336,7 +182,7 @@ struct Handlers {
     const auto frame = Frame(c);
     std::size_t index = 0;
     Trace(*frame, channel, &index);
-    c.response = FormatNumber(quantity.read(frame->measurements[index]).value_or(NAN));
+    c.response = FormatNumber(quantity.read(frame->Measured().measurements[index]).value_or(NAN));
   }
 
   static void WaveformData(Call& c) {
@@ -381,8 +227,9 @@ struct Handlers {
 std::vector<Entry> Handlers::BuildTable() {
   using H = Handlers;
   std::vector<Entry> t;
-  for (const auto& row : SettingRows())
-    t.push_back({row.header, [&row](Call& c) { H::Setting(c, row); }, [&row](Call& c) { H::SettingQuery(c, row); }});
+  for (const auto& setting : ScpiSettings())
+    t.push_back({setting.header, [&setting](Call& c) { H::Setting(c, setting); },
+                 [&setting](Call& c) { H::SettingQuery(c, setting); }});
   t.push_back({"[:SOURce]:ARBitrary:DATA", [](Call& c) { H::ArbitraryData(c); }, nullptr});
   t.push_back({"[:SOURce]:ARBitrary:POINts", nullptr,
                [](Call& c) {
@@ -499,6 +346,27 @@ std::vector<Entry> Handlers::BuildTable() {
                  std::size_t first = 0, count = 0;
                  scope::HeldRange(H::Trace(*H::Frame(c), c.session.waveformSource_), first, count);
                  c.response = std::to_string(count);
+               },
+               false});
+  // How the record the waveform queries read was taken, as the library reported it.
+  t.push_back({":TRIGger:STATus", nullptr,
+               [](Call& c) {
+                 CountParameters(c.command, 0, 0);
+                 switch (H::Frame(c)->record.how) {
+                   case RK350_RECORD_TRIGGERED_CARD:
+                   case RK350_RECORD_TRIGGERED_SOFTWARE:
+                     c.response = "TRIG";
+                     break;
+                   case RK350_RECORD_FORCED_TIMEOUT:
+                   case RK350_RECORD_FORCED_CALL:
+                     c.response = "FORC";
+                     break;
+                   case RK350_RECORD_FREE_RUN:
+                     c.response = "FREE";
+                     break;
+                   default:  // not known, or averaged records taken differently
+                     c.response = "UNKN";
+                 }
                },
                false});
   t.push_back({":WAVeform:OVERrange", nullptr,

@@ -31,13 +31,7 @@ function benchSave() {
 }
 
 function benchGeometry(canvas) {
-  const ratio = window.devicePixelRatio || 1;
-  const width = Math.max(1, Math.round(canvas.clientWidth * ratio));
-  const height = Math.max(1, Math.round(canvas.clientHeight * ratio));
-  if (canvas.width !== width || canvas.height !== height) {
-    canvas.width = width;
-    canvas.height = height;
-  }
+  const { ratio, width, height } = fitCanvas(canvas);
   const pad = 40 * ratio;
   return { ratio, width, height, left: pad, right: width - 10 * ratio, top: 10 * ratio, bottom: height - pad };
 }

@@ -108,12 +108,8 @@ const timeView = {
       if (bench.view.mode !== "time" || !bench.frame) return;
       event.preventDefault();
       const { g, x } = point(event);
-      const v = bench.view;
-      const at = this.fractionAt(g, x);
-      const factor = event.deltaY < 0 ? 0.8 : 1.25;
-      const span = Math.min(1, Math.max(16 / bench.frame.samples, (v.end - v.start) * factor));
-      v.start = Math.min(1 - span, Math.max(0, at - (at - v.start) * (span / (v.end - v.start))));
-      v.end = v.start + span;
+      Object.assign(bench.view, zoomedAround(bench.view, this.fractionAt(g, x), event.deltaY < 0 ? 0.8 : 1.25,
+                                             bench.frame.samples));
       benchSave();
       benchDraw();
     }, { passive: false });

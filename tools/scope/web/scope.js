@@ -13,6 +13,9 @@ const scope = {
   framesDrawn: 0,
   drawTimes: [],
   drag: null, // the trigger level while it is dragged, in volts
+  // The part of the record the trace shows, as fractions of it (zoom and
+  // position: trace_view.js sets them).
+  view: { start: 0, end: 1 },
 };
 
 // "1.25 kHz", "-250 mV": four significant digits and an SI prefix.
@@ -180,7 +183,9 @@ function buildControls() {
 
 // ---- Drawing -------------------------------------------------------------
 
-function geometry(canvas) {
+// The canvas at the screen's pixel density: its drawing buffer follows its
+// size on the page.
+function fitCanvas(canvas) {
   const ratio = window.devicePixelRatio || 1;
   const width = Math.max(1, Math.round(canvas.clientWidth * ratio));
   const height = Math.max(1, Math.round(canvas.clientHeight * ratio));
@@ -188,6 +193,11 @@ function geometry(canvas) {
     canvas.width = width;
     canvas.height = height;
   }
+  return { ratio, width, height };
+}
+
+function geometry(canvas) {
+  const { ratio, width, height } = fitCanvas(canvas);
   const margin = { left: 64 * ratio, right: 64 * ratio, top: 14 * ratio, bottom: 30 * ratio };
   return {
     ratio, width, height, margin,
@@ -202,9 +212,16 @@ function yOf(g, volts, range) {
   return g.margin.top + g.plotHeight * (0.5 - volts / (2 * range));
 }
 
-// Sample i at the start of its interval: the plot spans samples / rate.
+// Sample i at the start of its interval: the plot spans the part of the
+// record shown.
 function xOf(g, index, samples) {
-  return g.margin.left + (index / Math.max(1, samples)) * g.plotWidth;
+  const { start, end } = scope.view;
+  return g.margin.left + ((index / Math.max(1, samples) - start) / (end - start)) * g.plotWidth;
+}
+
+// The samples the plot shows: [first, last).
+function shownSamples(samples) {
+  return [Math.max(0, Math.floor(scope.view.start * samples)), Math.min(samples, Math.ceil(scope.view.end * samples))];
 }
 
 // The 1-2-5 time per division that gives the record 5 to 10 divisions.
@@ -218,8 +235,8 @@ function timeDivision(span) {
 
 function drawGrid(context, g, frame) {
   // Time divisions in 1-2-5 steps, one line through the trigger instant (0).
-  const start = -frame.triggerIndex / frame.rate;
-  const span = frame.samples / frame.rate;
+  const start = (scope.view.start * frame.samples - frame.triggerIndex) / frame.rate;
+  const span = ((scope.view.end - scope.view.start) * frame.samples) / frame.rate;
   const step = timeDivision(span);
   const xOfTime = (t) => g.margin.left + ((t - start) / span) * g.plotWidth;
   const first = Math.ceil(start / step - 1e-9);
@@ -284,14 +301,16 @@ function drawEmpty(context, g, frame) {
 function drawTrace(context, g, frame, channel) {
   const volts = channel.volts;
   const samples = volts.length;
+  const [first, last] = shownSamples(samples);
   context.strokeStyle = COLOURS[channel.name];
   context.lineWidth = 1.5 * g.ratio;
   context.beginPath();
   let drawing = false;
   const columns = Math.max(1, Math.floor(g.plotWidth));
-  if (samples > 2 * columns) {
+  if (last - first > 2 * columns) {
+    const shown = last - first;
     for (let c = 0; c < columns; c++) {
-      const from = Math.floor((c * samples) / columns), to = Math.floor(((c + 1) * samples) / columns);
+      const from = first + Math.floor((c * shown) / columns), to = first + Math.floor(((c + 1) * shown) / columns);
       let low = Infinity, high = -Infinity;
       for (let i = from; i < to; i++) {
         const v = volts[i];
@@ -307,7 +326,8 @@ function drawTrace(context, g, frame, channel) {
       drawing = true;
     }
   } else {
-    for (let i = 0; i < samples; i++) {
+    // One sample either side, so the line runs to the plot's edges.
+    for (let i = Math.max(0, first - 1); i < Math.min(samples, last + 1); i++) {
       const v = volts[i];
       if (v === null) { drawing = false; continue; }
       const x = xOf(g, i, samples), y = yOf(g, v, channel.range);
@@ -324,13 +344,17 @@ function triggerChannel(frame) {
 
 function drawTrigger(context, g, frame) {
   const x = xOf(g, frame.triggerIndex, frame.samples);
+  // Zoomed away from the trigger instant: no line, no mark for it.
+  const instantShown = x >= g.margin.left - 0.5 && x <= g.margin.left + g.plotWidth + 0.5;
   context.strokeStyle = "rgba(255, 255, 255, 0.55)";
   context.setLineDash([6 * g.ratio, 4 * g.ratio]);
   context.lineWidth = g.ratio;
-  context.beginPath();
-  context.moveTo(x, g.margin.top);
-  context.lineTo(x, g.margin.top + g.plotHeight);
-  context.stroke();
+  if (instantShown) {
+    context.beginPath();
+    context.moveTo(x, g.margin.top);
+    context.lineTo(x, g.margin.top + g.plotHeight);
+    context.stroke();
+  }
   const channel = triggerChannel(frame);
   const level = scope.drag !== null ? scope.drag : frame.triggerLevel;
   if (channel && level !== null) {
@@ -357,6 +381,7 @@ function drawTrigger(context, g, frame) {
   }
   context.setLineDash([]);
   // The trigger instant, marked on the time axis.
+  if (!instantShown) return;
   context.fillStyle = "#fff";
   context.beginPath();
   context.moveTo(x - 6 * g.ratio, g.margin.top);
@@ -379,7 +404,7 @@ function drawBadges(context, g, frame) {
     x += context.measureText(text).width + 18 * g.ratio;
   }
   context.fillStyle = "#8a939e";
-  const perDivision = engineering(timeDivision(frame.samples / frame.rate), "s");
+  const perDivision = engineering(timeDivision(((scope.view.end - scope.view.start) * frame.samples) / frame.rate), "s");
   context.fillText(`${engineering(frame.rate, "Hz")}, ${frame.samples} samples, ${perDivision}/div`, x,
                    g.margin.top + 6 * g.ratio);
 }
@@ -393,14 +418,15 @@ function draw() {
   context.clearRect(0, 0, g.width, g.height);
   if (!frame) return;
   drawGrid(context, g, frame);
-  drawEmpty(context, g, frame);
   context.save();
   context.beginPath();
   context.rect(g.margin.left, g.margin.top, g.plotWidth, g.plotHeight);
   context.clip();
+  drawEmpty(context, g, frame);
   for (const channel of frame.channels) drawTrace(context, g, frame, channel);
   context.restore();
   drawTrigger(context, g, frame);
+  if (typeof traceViewDraw === "function") traceViewDraw(context, g, frame);
   drawBadges(context, g, frame);
   showFigures(frame);
 
@@ -424,7 +450,10 @@ function showFigures(frame) {
     for (const [key, unit] of Object.entries(units)) {
       const cell = document.getElementById(`${name}-${key}`);
       const value = channel ? figures[key] : null;
-      cell.textContent = channel ? engineering(value, unit) : "off";
+      // The frequency to the digits its uncertainty supports, as in the panel.
+      const text = key === "frequency" && value !== null && value !== undefined ? panelFrequency(figures)
+                                                                                : engineering(value, unit);
+      cell.textContent = channel ? text : "off";
       cell.dataset.value = value === null || value === undefined ? "" : String(value);
     }
     document.getElementById(`${name}-held`).textContent = channel ? `${channel.held[1]} of ${channel.volts.length}` : "";
