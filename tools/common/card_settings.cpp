@@ -749,7 +749,7 @@ std::vector<std::string> SourceKindNames() {
 }
 
 std::string FormatSource(const SourceOptions& source) {
-  std::string text = "unplugged";
+  std::string text = kSourceKinds[0].name;  // unplugged
   for (const auto& k : kSourceKinds)
     if (k.code == source.kind) text = k.name;
   return text + ':' + FormatNumber(source.amplitude) + ':' + FormatNumber(source.frequency) + ':' +
