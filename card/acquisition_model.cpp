@@ -132,16 +132,16 @@ void AcquisitionModel::StartRun() {
     r.path = Path::kLogic;
     r.logic = control;
   } else if (path == regs::kTriggerPathSpecial) {
-    switch (special >> 4) {
-      case 0:
+    switch (special & regs::kSpecialSignalMask) {
+      case regs::kSpecialExternal:
         r.path = Path::kExternal;
         break;
-      case 1:
-      case 2:
+      case regs::kSpecialCh1DigitalModes5And6:
+      case regs::kSpecialCh1DigitalMode4:
         r.path = Path::kCh1Digital;
         break;
-      case 3:
-      case 4:
+      case regs::kSpecialCh2DigitalModes5And6:
+      case regs::kSpecialCh2DigitalMode4:
         r.path = Path::kCh2Digital;
         break;
       default:
@@ -164,26 +164,33 @@ void AcquisitionModel::StartRun() {
 }
 
 void AcquisitionModel::ConfigureDetectors() {
-  // Channel 1: register 15 picks edge (5) or level (4), register 16 the
-  // direction (1 rising / above, 2 falling / below).
+  // Channel 1: register 15 picks edge or level, register 16 the direction
+  // (rising / above, falling / below); the other kinds are not modelled.
   auto direction = [](uint8_t kind, uint8_t dir) {
-    if (kind == 5) return dir == 1 ? Edge::kRising : dir == 2 ? Edge::kFalling : Edge::kOff;
-    if (kind == 4) return dir == 1 ? Edge::kAbove : dir == 2 ? Edge::kBelow : Edge::kOff;
+    const bool rising = dir == regs::kCh1DirectionRising, falling = dir == regs::kCh1DirectionFalling;
+    if (kind == regs::kCh1KindEdge) return rising ? Edge::kRising : falling ? Edge::kFalling : Edge::kOff;
+    if (kind == regs::kCh1KindLevel) return rising ? Edge::kAbove : falling ? Edge::kBelow : Edge::kOff;
     return Edge::kOff;
   };
   run_.ch1.edge = direction(registers_[regs::kRegCh1ModeA], registers_[regs::kRegCh1ModeB]);
   run_.ch1.a = registers_[regs::kRegCh1CompA];
   run_.ch1.b = registers_[regs::kRegCh1CompB];
-  // Channel 2: register 25 is 1 rising, 2 falling, 5 level above.
+  // Channel 2: register 25 is rising, falling or level above.
   const uint8_t m2 = registers_[regs::kRegCh2Mode];
-  run_.ch2.edge = m2 == 1 ? Edge::kRising : m2 == 2 ? Edge::kFalling : m2 == 5 ? Edge::kAbove : Edge::kOff;
+  run_.ch2.edge = m2 == regs::kCh2ModeRising    ? Edge::kRising
+                  : m2 == regs::kCh2ModeFalling ? Edge::kFalling
+                  : m2 == regs::kCh2ModeAbove   ? Edge::kAbove
+                                                : Edge::kOff;
   run_.ch2.a = registers_[regs::kRegCh2CompA];
   run_.ch2.b = registers_[regs::kRegCh2CompB];
-  // The special code: low nibble 9 rising, 8 falling. The external input
-  // compares against its threshold, the channels' digital conditions look at
-  // the converter's sign bit; both as 0/1 with arm and fire at 0 and 1.
-  const uint8_t low = registers_[regs::kRegSpecialTrigger] & 0x0F;
-  run_.special.edge = low == 9 ? Edge::kRising : low == 8 ? Edge::kFalling : Edge::kOff;
+  // The special code's slope. The external input compares against its
+  // threshold, the channels' digital conditions look at the converter's sign
+  // bit; both as 0/1 with arm and fire at 0 and 1. The analog external
+  // input's codes are not modelled.
+  const uint8_t slope = registers_[regs::kRegSpecialTrigger] & regs::kSpecialSlopeMask;
+  run_.special.edge = slope == regs::kSpecialRising    ? Edge::kRising
+                      : slope == regs::kSpecialFalling ? Edge::kFalling
+                                                       : Edge::kOff;
   run_.special.a = run_.special.edge == Edge::kRising ? 1 : 0;
   run_.special.b = run_.special.edge == Edge::kRising ? 1 : 0;
 }
@@ -353,7 +360,16 @@ bool AcquisitionModel::StepDetectors(int64_t k) {
       return run_.ch2.fired;
     case Path::kLogic:
       // The combination of the channels' latched trigger-seen flags.
-      return run_.logic == 0 ? (s1 && s2) : run_.logic == 1 ? (s1 || s2) : run_.logic == 2 ? (s1 != s2) : false;
+      switch (run_.logic) {
+        case regs::kTriggerControlAnd:
+          return s1 && s2;
+        case regs::kTriggerControlOr:
+          return s1 || s2;
+        case regs::kTriggerControlXor:
+          return s1 != s2;
+        default:
+          return false;
+      }
     case Path::kExternal:
     case Path::kCh1Digital:
     case Path::kCh2Digital:

@@ -92,7 +92,7 @@ class AcquisitionModel {
     bool interleaved = false;
     bool slowClock = false;
     Path path = Path::kNone;
-    uint8_t logic = 0;  // 0 AND, 1 OR, 2 XOR
+    uint8_t logic = 0;  // the trigger control: kTriggerControlAnd, Or or Xor
     uint32_t postCount = 1;
     int latency = 0;
     int64_t next = 0;  // first sample not yet examined for the trigger

@@ -97,7 +97,14 @@ constexpr uint8_t kClockModeFastCounter = 6;
 constexpr uint8_t kClockModeSlowCounter = 0x14;
 
 constexpr uint8_t kRegTriggerControl = 9;
-// Register 9: 3 runs without a trigger, or forces the trigger of a waiting run.
+// Register 9: on the logic path, how the channels' latched trigger flags
+// combine; the channel paths are armed with 1, the external input with 0;
+// 3 runs without a trigger, or forces the trigger of a waiting run.
+constexpr uint8_t kTriggerControlAnd = 0;
+constexpr uint8_t kTriggerControlOr = 1;
+constexpr uint8_t kTriggerControlXor = 2;
+constexpr uint8_t kTriggerControlChannel = 1;
+constexpr uint8_t kTriggerControlExternal = 0;
 constexpr uint8_t kTriggerControlFreeRun = 3;
 
 constexpr uint8_t kRegTriggerPath = 10;
@@ -112,12 +119,41 @@ constexpr uint8_t kRegCh1CompC = 13;
 constexpr uint8_t kRegCh1CompD = 14;
 constexpr uint8_t kRegCh1ModeA = 15;
 constexpr uint8_t kRegCh1ModeB = 16;
+// Register 15, channel 1's comparator kind; register 16, its direction.
+constexpr uint8_t kCh1KindOff = 0;      // the digital conditions of register 24 trigger instead
+constexpr uint8_t kCh1KindSpecial = 1;  // trigger mode 11, with the special mode register 17
+constexpr uint8_t kCh1KindMode7 = 2;    // trigger mode 7
+constexpr uint8_t kCh1KindLevel = 4;    // fires while beyond comparator value B
+constexpr uint8_t kCh1KindEdge = 5;     // arms beyond value A, fires at value B
+constexpr uint8_t kCh1DirectionNone = 0;
+constexpr uint8_t kCh1DirectionRising = 1;   // rising edge, or level above
+constexpr uint8_t kCh1DirectionFalling = 2;  // falling edge, or level below
 constexpr uint8_t kRegCh1Special = 17;
 constexpr uint8_t kSpecialModeCh1 = 0x8C;  // register 17 for channel 1's trigger mode 11
 constexpr uint8_t kRegCh2CompA = 22;
 constexpr uint8_t kRegCh2CompB = 23;
 constexpr uint8_t kRegSpecialTrigger = 24;
+// Register 24, the special trigger code of trigger path 4: the high nibble
+// picks the signal (the external input, or a digital condition of a
+// channel's converter), the low nibble its slope.
+constexpr uint8_t kSpecialSignalMask = 0xF0;
+constexpr uint8_t kSpecialSlopeMask = 0x0F;
+constexpr uint8_t kSpecialExternal = 0x00;
+constexpr uint8_t kSpecialCh1DigitalModes5And6 = 0x10;
+constexpr uint8_t kSpecialCh1DigitalMode4 = 0x20;
+constexpr uint8_t kSpecialCh2DigitalModes5And6 = 0x30;
+constexpr uint8_t kSpecialCh2DigitalMode4 = 0x40;
+constexpr uint8_t kSpecialFalling = 0x08;
+constexpr uint8_t kSpecialRising = 0x09;
+// Register 24 for the analog external input, by the mode of channel 1.
+constexpr uint8_t kSpecialAnalogRising = 1;
+constexpr uint8_t kSpecialAnalogFalling = 2;
+constexpr uint8_t kSpecialAnalogLevel = 6;
 constexpr uint8_t kRegCh2Mode = 25;
+// Register 25, channel 2's comparator mode.
+constexpr uint8_t kCh2ModeRising = 1;   // arms below value A, fires at value B
+constexpr uint8_t kCh2ModeFalling = 2;  // arms above value A, fires at value B
+constexpr uint8_t kCh2ModeAbove = 5;    // fires while at or above value B
 constexpr uint8_t kRegPostCountLow = 26;
 constexpr uint8_t kRegPostCountHigh = 27;
 constexpr uint8_t kRegReadStrobe = 28;

@@ -54,7 +54,7 @@ void TRK350::ReadBack(int channel, int64_t back, int64_t count, Take&& take) {
 
 bool TRK350::ReadCardWaitRecord() {
   const int32_t L = lRecordLength, pre = lPreSamples, post = lPostSamples;
-  const int trigger = tsTriggerSource == tsCh2 ? 2 : 1;
+  const int trigger = TriggerChannel();
   const int other = 3 - trigger;
   const bool readOther = ReadsChannel(other);
   Held[1] = Held[2] = Span{};
@@ -64,11 +64,8 @@ bool TRK350::ReadCardWaitRecord() {
   }
   SoftwareMissed = false;
 
-  const uint8_t status = ReadPort(kPortStatus);
-  MemoryWrapped = (status & kStatusWrapped) != 0;
-  MemoryEnd = ReadMemoryAddress();
   // An empty bus vouches for nothing the memory reads would give.
-  if (status == kStatusNoCard) {
+  if (!LocateRecord(L).answering) {
     RecordTrigger = RK350_RECORD_NONE;
     return true;
   }

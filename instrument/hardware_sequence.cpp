@@ -16,41 +16,54 @@ enum Shadow { kR10, kR9, kR15, kR16, kR25, kR24 };
 constexpr uint8_t kShadowRegister[6] = {kRegTriggerPath, kRegTriggerControl, kRegCh1ModeA,
                                         kRegCh1ModeB,    kRegCh2Mode,        kRegSpecialTrigger};
 
-// Routing of a channel-1 trigger by trigger mode: path, comparator modes and
-// the special code (-1: leave the shadow as it is).
+// Routing of a channel-1 trigger by trigger mode: path, comparator kind and
+// direction, and the special code (-1: leave the shadow as it is).
 struct Ch1Routing {
   int r10, r15, r16, r24;
 };
+constexpr int kKeep = -1;
 constexpr Ch1Routing kCh1Routing[12] = {
-    {1, 5, 1, -1},     // 0 rising, hysteresis below
-    {1, 5, 2, -1},     // 1 falling, hysteresis above
-    {1, 5, 1, -1},     // 2 rising, swapped comparator values
-    {1, 4, 1, -1},     // 3 level
-    {4, 0, 0, 0x29},   // 4 digital condition
-    {4, 0, 0, 0x19},   // 5
-    {4, 0, 0, 0x18},   // 6
-    {1, 2, 0, -1},     // 7
-    {-1, -1, -1, -1},  // 8
-    {-1, -1, -1, -1},  // 9
-    {-1, -1, -1, -1},  // 10
-    {1, 1, 0, -1},     // 11 (with the special mode register)
+    {kTriggerPathCh1, kCh1KindEdge, kCh1DirectionRising, kKeep},   // 0 rising, hysteresis below
+    {kTriggerPathCh1, kCh1KindEdge, kCh1DirectionFalling, kKeep},  // 1 falling, hysteresis above
+    {kTriggerPathCh1, kCh1KindEdge, kCh1DirectionRising, kKeep},   // 2 rising, swapped comparator values
+    {kTriggerPathCh1, kCh1KindLevel, kCh1DirectionRising, kKeep},  // 3 level
+    {kTriggerPathSpecial, kCh1KindOff, kCh1DirectionNone, kSpecialCh1DigitalMode4 | kSpecialRising},        // 4 digital
+    {kTriggerPathSpecial, kCh1KindOff, kCh1DirectionNone, kSpecialCh1DigitalModes5And6 | kSpecialRising},   // 5
+    {kTriggerPathSpecial, kCh1KindOff, kCh1DirectionNone, kSpecialCh1DigitalModes5And6 | kSpecialFalling},  // 6
+    {kTriggerPathCh1, kCh1KindMode7, kCh1DirectionNone, kKeep},                                             // 7
+    {kKeep, kKeep, kKeep, kKeep},                                                                           // 8
+    {kKeep, kKeep, kKeep, kKeep},                                                                           // 9
+    {kKeep, kKeep, kKeep, kKeep},                                                                           // 10
+    {kTriggerPathCh1, kCh1KindSpecial, kCh1DirectionNone, kKeep},  // 11 (with the special mode register)
 };
 
 struct Ch2Routing {
   int r10, r25, r24;
 };
 constexpr Ch2Routing kCh2Routing[7] = {
-    {2, 1, -1}, {2, 2, -1}, {2, 1, -1}, {2, 5, -1}, {4, -1, 0x49}, {4, -1, 0x39}, {4, -1, 0x38},
+    {kTriggerPathCh2, kCh2ModeRising, kKeep},                                      // 0
+    {kTriggerPathCh2, kCh2ModeFalling, kKeep},                                     // 1
+    {kTriggerPathCh2, kCh2ModeRising, kKeep},                                      // 2
+    {kTriggerPathCh2, kCh2ModeAbove, kKeep},                                       // 3
+    {kTriggerPathSpecial, kKeep, kSpecialCh2DigitalMode4 | kSpecialRising},        // 4
+    {kTriggerPathSpecial, kKeep, kSpecialCh2DigitalModes5And6 | kSpecialRising},   // 5
+    {kTriggerPathSpecial, kKeep, kSpecialCh2DigitalModes5And6 | kSpecialFalling},  // 6
 };
 
 // Logic combinations: comparator modes of both channels.
 struct LogicRouting {
   uint8_t r15, r16, r25;
 };
-constexpr LogicRouting kLogicRouting[4] = {{5, 1, 1}, {5, 2, 2}, {5, 1, 1}, {4, 1, 5}};
+constexpr LogicRouting kLogicRouting[4] = {
+    {kCh1KindEdge, kCh1DirectionRising, kCh2ModeRising},    // 0
+    {kCh1KindEdge, kCh1DirectionFalling, kCh2ModeFalling},  // 1
+    {kCh1KindEdge, kCh1DirectionRising, kCh2ModeRising},    // 2
+    {kCh1KindLevel, kCh1DirectionRising, kCh2ModeAbove},    // 3
+};
 
-// The analog external input by the mode of channel 1 (-1: unchanged).
-constexpr int kAnalogExternalCode[4] = {1, 2, 1, 6};
+// The analog external input by the mode of channel 1.
+constexpr uint8_t kAnalogExternalCode[4] = {kSpecialAnalogRising, kSpecialAnalogFalling, kSpecialAnalogRising,
+                                            kSpecialAnalogLevel};
 
 void Assign(uint8_t& slot, int value) {
   if (value >= 0) slot = static_cast<uint8_t>(value);
@@ -135,7 +148,7 @@ void TRK350::ProgramTrigger() {
         Assign(shadow[kR24], r.r24);
         if (m == 11) WriteRegister(kRegCh1Special, kSpecialModeCh1);
       }
-      shadow[kR9] = 1;
+      shadow[kR9] = kTriggerControlChannel;
       writeCh1Comparators();
       WriteRegister(kRegCh1CompC, 0);
       WriteRegister(kRegCh1CompD, 0);
@@ -149,26 +162,28 @@ void TRK350::ProgramTrigger() {
         Assign(shadow[kR25], r.r25);
         Assign(shadow[kR24], r.r24);
       }
-      shadow[kR9] = 1;
+      shadow[kR9] = kTriggerControlChannel;
       writeCh2Comparators();
       break;
     }
     case tsExternal:
       shadow[kR10] = kTriggerPathSpecial;
-      shadow[kR9] = 0;
-      if (mx == 0) shadow[kR24] = 9;
-      if (mx == 1) shadow[kR24] = 8;
+      shadow[kR9] = kTriggerControlExternal;
+      if (mx == 0) shadow[kR24] = kSpecialExternal | kSpecialRising;
+      if (mx == 1) shadow[kR24] = kSpecialExternal | kSpecialFalling;
       break;
     case tsAnaExt:
       shadow[kR10] = kTriggerPathSpecial;
-      shadow[kR9] = 1;
-      if (m1 < 4) shadow[kR24] = static_cast<uint8_t>(kAnalogExternalCode[m1]);
+      shadow[kR9] = kTriggerControlChannel;
+      if (m1 < 4) shadow[kR24] = kAnalogExternalCode[m1];
       break;
     case tsAnd:
     case tsOr:
     case tsXor: {
       shadow[kR10] = kTriggerPathLogic;
-      shadow[kR9] = tsTriggerSource == tsAnd ? 0 : tsTriggerSource == tsOr ? 1 : 2;
+      shadow[kR9] = tsTriggerSource == tsAnd  ? kTriggerControlAnd
+                    : tsTriggerSource == tsOr ? kTriggerControlOr
+                                              : kTriggerControlXor;
       if (m1 < 4) {  // the mode as stored, bit 7 included
         shadow[kR15] = kLogicRouting[m1].r15;
         shadow[kR16] = kLogicRouting[m1].r16;
@@ -191,8 +206,7 @@ void TRK350::ProgramTrigger() {
 }
 
 uint32_t TRK350::TriggerStatus() {
-  uint8_t mask = kStatusTriggeredCh1;
-  if (tsTriggerSource == tsCh2) mask = kStatusTriggeredCh2;
+  uint8_t mask = TriggerChannel() == 2 ? kStatusTriggeredCh2 : kStatusTriggeredCh1;
   if (tsTriggerSource == tsExternal || tsTriggerSource == tsAnd || tsTriggerSource == tsOr) {
     mask = kStatusTriggeredCh1 | kStatusTriggeredCh2;
   }
@@ -216,7 +230,7 @@ void TRK350::ForceTrigger() {
   if (SoftwareRun) SoftwareForced = true;
   // Forced while the card still waited (its last status showed no trigger):
   // the record says so. The caller names a forcing by the time-out.
-  const uint8_t seen = tsTriggerSource == tsCh2 ? kStatusTriggeredCh2 : kStatusTriggeredCh1;
+  const uint8_t seen = TriggerChannel() == 2 ? kStatusTriggeredCh2 : kStatusTriggeredCh1;
   ForcedWhileWaiting = (LastStatus & seen) == 0;
   ForcedByTimeOut = false;
   WriteRegister(kRegTriggerControl, kTriggerControlFreeRun);

@@ -14,7 +14,6 @@ namespace {
 using namespace regs;
 
 constexpr int32_t kDepth = static_cast<int32_t>(regs::kMemoryDepth);
-constexpr uint16_t kUnmeasured = 0x8000;
 constexpr int kSingleChannelAttempts = 4;
 constexpr Extended kSlowClockLimit = 100000.0L;
 
@@ -78,7 +77,7 @@ void TRK350::ReadChannelRecord(int channel, int32_t start, int32_t count, uint16
 
   // Positions the readout may fill start out unmeasured.
   const int64_t fill = std::clamp<int64_t>(int64_t{g.pre} + g.post + 11, 0, kChannelBufferSamples);
-  std::fill(buffer, buffer + fill, kUnmeasured);
+  std::fill(buffer, buffer + fill, kUnmeasuredSample);
 
   // A wrapped memory holds samples behind address 0 too: such a record is
   // read like any other, the address advance wrapping with the memory.
@@ -140,7 +139,6 @@ void TRK350::ReadChannelRecord(int channel, int32_t start, int32_t count, uint16
 void TRK350::ReadMeasurement() {
   if (!PortAccessEnabled) return;
   RangeDelta[1] = RangeDelta[2] = 0;
-  const uint8_t channels = Interleaved ? 3 : ActiveChannels;
   bool read[3] = {false, false, false};
   if (SoftwareRun && SoftwareWaits) {
     if (!ReadCardWaitRecord()) return;  // the engine or ADC_Ready runs the card again
@@ -149,14 +147,19 @@ void TRK350::ReadMeasurement() {
     return;
   }
   for (int ch = 1; ch <= 2; ++ch) HeldOverrange[ch] = OverrangeWithin(ch, Held[ch]);
+  if (nAverageNumber != 1) AverageMeasuredChannels();
+  RequestRangeSteps(read);
+}
 
-  if (nAverageNumber != 1) {
-    if (mMeasureMode == mCh1 || mMeasureMode == mCh12 || mMeasureMode == mXY) AverageRecord(1);
-    if (mMeasureMode == mCh2 || mMeasureMode == mCh12 || mMeasureMode == mXY) AverageRecord(2);
-  }
+void TRK350::AverageMeasuredChannels() {
+  if (mMeasureMode == mCh1 || mMeasureMode == mCh12 || mMeasureMode == mXY) AverageRecord(1);
+  if (mMeasureMode == mCh2 || mMeasureMode == mCh12 || mMeasureMode == mXY) AverageRecord(2);
+}
 
-  // Range requests: a record that fits the window asks for the next more
-  // sensitive range, an overload for the next less sensitive one (it wins).
+void TRK350::RequestRangeSteps(const bool read[3]) {
+  // A record that fits the window asks for the next more sensitive range, an
+  // overload for the next less sensitive one (it wins).
+  const uint8_t channels = Interleaved ? 3 : ActiveChannels;
   for (int ch = 1; ch <= 2; ++ch) {
     if ((channels & (1 << (ch - 1))) == 0 || !read[ch]) continue;
     if (FitFlag[ch] && RangeIndex[ch] > 3) RangeDelta[ch] = -1;
@@ -171,64 +174,72 @@ uint32_t TRK350::TriggerOfCardRecord() const {
   return RK350_RECORD_TRIGGERED_CARD;
 }
 
-bool TRK350::ReadCardRecord(bool read[3]) {
-  OverloadFlag[1] = OverloadFlag[2] = false;
-  FitFlag[1] = FitFlag[2] = false;
-  const int32_t L = ReadoutGeometry().length;
-
+TRK350::RecordPlace TRK350::LocateRecord(int32_t length) {
   // A status that reads as an empty bus (stuck, or a card that stopped
   // answering) vouches for nothing the memory reads give: the record then
   // holds no sample.
   const uint8_t status = ReadPort(kPortStatus);
-  const bool answering = status != kStatusNoCard;
-  const bool wrapped = (status & kStatusWrapped) != 0;
-  const int32_t end = ReadMemoryAddress();
-  MemoryEnd = end;
-  MemoryWrapped = wrapped;
-  int32_t count = L;
-  int32_t start = 0;
-  if (wrapped) {
-    start = end - L;
-    if (start < 0) start += kDepth;
-  } else if (end >= L) {
-    start = end - L;
-  } else {
-    count = end;
-    start = 0;
+  RecordPlace place;
+  place.answering = status != kStatusNoCard;
+  MemoryWrapped = (status & kStatusWrapped) != 0;
+  MemoryEnd = ReadMemoryAddress();
+  place.count = length;
+  if (MemoryWrapped) {
+    place.start = MemoryEnd - length;
+    if (place.start < 0) place.start += kDepth;
+  } else if (MemoryEnd >= length) {
+    place.start = MemoryEnd - length;
+  } else {  // fewer samples than the record were taken
+    place.count = MemoryEnd;
+    place.start = 0;
   }
+  return place;
+}
 
-  Span spans[3];
-  auto readWithRetries = [&](int channel, uint16_t* buffer, int attempts) {
-    for (int attempt = 0; attempt < attempts; ++attempt) {
-      ReadChannelRecord(channel, start, count, buffer);
-      spans[channel] = ReadSpan;
-      if (AddressMatches(ReadMemoryAddress(), count, start)) return;
-    }
-  };
+TRK350::Span TRK350::ReadChannelWithRetries(int channel, const RecordPlace& place, uint16_t* buffer, int attempts) {
+  // An attempt is good when the address counter ends where the record does.
+  Span span;
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    ReadChannelRecord(channel, place.start, place.count, buffer);
+    span = ReadSpan;
+    if (AddressMatches(ReadMemoryAddress(), place.count, place.start)) break;
+  }
+  return span;
+}
 
+void TRK350::ReadByMeasureMode(const RecordPlace& place, bool read[3], Span spans[3]) {
   if (mMeasureMode == mCh1 && !Interleaved) {
-    readWithRetries(1, ChannelData[1].get(), kSingleChannelAttempts);
+    spans[1] = ReadChannelWithRetries(1, place, ChannelData[1].get(), kSingleChannelAttempts);
     read[1] = true;
   } else if (mMeasureMode == mCh1 && Interleaved) {
-    readWithRetries(1, InterleaveBuffer[1].get(), kSingleChannelAttempts);
-    readWithRetries(2, InterleaveBuffer[2].get(), kSingleChannelAttempts);
+    const Span first = ReadChannelWithRetries(1, place, InterleaveBuffer[1].get(), kSingleChannelAttempts);
+    const Span second = ReadChannelWithRetries(2, place, InterleaveBuffer[2].get(), kSingleChannelAttempts);
     read[1] = read[2] = true;
     MergeInterleaved();
-    spans[1] = MergedSpan(spans[1], spans[2]);
-    spans[2] = {};
+    spans[1] = MergedSpan(first, second);
   } else if (mMeasureMode == mCh2) {
-    readWithRetries(2, ChannelData[2].get(), kSingleChannelAttempts);
+    spans[2] = ReadChannelWithRetries(2, place, ChannelData[2].get(), kSingleChannelAttempts);
     read[2] = true;
   } else if (mMeasureMode == mCh12 || mMeasureMode == mXY) {
-    readWithRetries(1, ChannelData[1].get(), 1);
-    readWithRetries(2, ChannelData[2].get(), 1);
+    // Both channels once each: a bad address check is not repeated.
+    spans[1] = ReadChannelWithRetries(1, place, ChannelData[1].get(), 1);
+    spans[2] = ReadChannelWithRetries(2, place, ChannelData[2].get(), 1);
     read[1] = read[2] = true;
   }
+}
+
+bool TRK350::ReadCardRecord(bool read[3]) {
+  OverloadFlag[1] = OverloadFlag[2] = false;
+  FitFlag[1] = FitFlag[2] = false;
+  const int32_t L = ReadoutGeometry().length;
+  const RecordPlace place = LocateRecord(L);
+  Span spans[3];
+  ReadByMeasureMode(place, read, spans);
   // Reads outside the span showed memory this acquisition did not write
   // (an earlier record's, or the newest samples where a record reaches
   // around the whole memory): they hold no sample of this record.
   for (int ch = 1; ch <= 2; ++ch) {
-    Held[ch] = answering ? spans[ch] : Span{};
+    Held[ch] = place.answering ? spans[ch] : Span{};
     const bool intoChannelData = read[ch] && !(ch == 2 && mMeasureMode == mCh1);
     if (intoChannelData) BlankUnheld(ch, L);
   }
@@ -247,8 +258,8 @@ void TRK350::BlankUnheld(int channel, int32_t length) {
   const int64_t end = std::min<int64_t>(length, kChannelBufferSamples);
   const int64_t first = std::clamp<int64_t>(Held[channel].first, 0, end);
   const int64_t last = std::clamp<int64_t>(int64_t{Held[channel].first} + Held[channel].count, first, end);
-  std::fill(data, data + first, kUnmeasured);
-  std::fill(data + last, data + end, kUnmeasured);
+  std::fill(data, data + first, kUnmeasuredSample);
+  std::fill(data + last, data + end, kUnmeasuredSample);
 }
 
 bool TRK350::OverrangeWithin(int channel, Span span) const {
@@ -272,7 +283,7 @@ void TRK350::MergeInterleaved() {
   const int32_t h = g.pre / 2;
   const int32_t r = g.length / 2;
   auto at = [](const uint16_t* buffer, int64_t index) {
-    return index >= 0 && index < kChannelBufferSamples ? buffer[index] : kUnmeasured;
+    return index >= 0 && index < kChannelBufferSamples ? buffer[index] : kUnmeasuredSample;
   };
   out[0] = at(second, h);
   const uint16_t loops = static_cast<uint16_t>(r + 1);

@@ -32,7 +32,6 @@ constexpr int kMostDoublings = 12;
 // and a few samples (crossings land on whole samples).
 constexpr int64_t kSpacingSlackShare = 64;
 constexpr int64_t kSpacingSlack = 2;
-constexpr uint16_t kUnmeasured = 0x8000;
 
 }  // namespace
 
@@ -44,7 +43,7 @@ bool TRK350::ReadsChannel(int channel) const {
 bool TRK350::SoftwareSearchable() const {
   if (tsTriggerSource != tsCh1 && tsTriggerSource != tsCh2) return false;
   if (ConditionOf(TriggerMode[1]) == Condition::kNone) return false;
-  const int channel = tsTriggerSource == tsCh2 ? 2 : 1;
+  const int channel = TriggerChannel();
   if (channel == 2 && Interleaved) return false;
   return ReadsChannel(channel);
 }
@@ -110,7 +109,7 @@ void TRK350::PlanSoftwareRun() {
 }
 
 int64_t TRK350::FindSoftwareTrigger(const uint16_t* data, Span held, int32_t pre, int32_t post) {
-  const int k = tsTriggerSource == tsCh2 ? 2 : 1;
+  const int k = TriggerChannel();
   CrossingDetector detector{ConditionOf(TriggerMode[1]), ComparatorValues[k][0], ComparatorValues[k][1]};
   if (detector.condition == Condition::kNone) return -1;
   const int64_t from = held.first, end = int64_t{held.first} + held.count;
@@ -130,7 +129,7 @@ int64_t TRK350::FindSoftwareTrigger(const uint16_t* data, Span held, int32_t pre
 
 void TRK350::PlaceSoftwareRecord() {
   const int32_t L = lRecordLength, pre = lPreSamples, post = lPostSamples;
-  const int channel = tsTriggerSource == tsCh2 ? 2 : 1;
+  const int channel = TriggerChannel();
   int64_t at = -1;
   if (SoftwareSearching) at = FindSoftwareTrigger(ChannelData[channel].get(), Held[channel], pre, post);
   int64_t offset = 0;
@@ -156,7 +155,7 @@ void TRK350::PlaceSoftwareRecord() {
     if (Held[ch].count == 0) continue;
     uint16_t* data = ChannelData[ch].get();
     std::copy(data + offset, data + length, data);
-    std::fill(data + (length - offset), data + length + 1, kUnmeasured);
+    std::fill(data + (length - offset), data + length + 1, kUnmeasuredSample);
     const int64_t first = int64_t{Held[ch].first} - offset;
     const int64_t last = std::min<int64_t>(first + Held[ch].count, L) - 1;
     const int64_t lo = std::max<int64_t>(first, 0);

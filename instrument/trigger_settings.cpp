@@ -22,6 +22,8 @@ void TRK350::SetChTriggerMode(int input, uint8_t mode) {
 
 uint8_t TRK350::GetChTriggerMode(int input) const { return TriggerMode[input]; }
 
+int TRK350::TriggerChannel() const { return tsTriggerSource == tsCh2 ? 2 : 1; }
+
 void TRK350::SetChTriggerLevel(int channel, int32_t counts) {
   if (counts == TriggerLevel[channel]) return;
   TriggerLevel[channel] = counts;

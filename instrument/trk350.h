@@ -89,6 +89,10 @@ constexpr int kChannelBufferSamples = 132001;
 constexpr int kGenBufferWords = 65536;
 constexpr int kAverageBufferFloats = 65521;
 
+// The raw value of a record position the card did not sample (0 V): the
+// readout fills such positions with it, as the classic data calls have it.
+constexpr uint16_t kUnmeasuredSample = 0x8000;
+
 // Clock mode (register 8) and clock select (register 5) last chosen by
 // ProgramSampleClock; the readout ORs the memory-readout bit into the select.
 extern uint8_t gClockMode;
@@ -288,6 +292,10 @@ class TRK350 {
   void SetrTrigDipTime(Extended seconds);
   Extended GetrTrigDipTime() const;
   static int32_t ClampInt(int32_t value, int32_t lowest, int32_t highest);
+  // The channel whose comparator and status bit the trigger source watches:
+  // 2 for CH2, 1 for every other source (channel 1's comparator values are
+  // the ones the card's other paths use).
+  int TriggerChannel() const;
 
   TTrigSource tsTriggerSource = tsCh1;
   // The source the settings were last applied with; the readout aligns by it.
@@ -367,8 +375,29 @@ class TRK350 {
   bool SyncAbandoned = false;
 
   // ---- Readout ------------------------------------------------------------
+  // Pre-trigger, post-trigger and total samples of the record being read.
+  struct RecordGeometry {
+    int32_t pre = 0, post = 0, length = 0;
+  };
+  // A run of record positions, first and count.
+  struct Span {
+    int32_t first = 0, count = 0;
+  };
+  // A finished record: located in the memory, read by measure mode, averaged,
+  // and the range steps it asks for.
   void ReadMeasurement();
   bool ReadCardRecord(bool read[3]);  // false: a software run without a crossing
+  // Where the record lies in the memory: its start address and the samples
+  // it has there; answering is false when the status read as an empty bus.
+  struct RecordPlace {
+    int32_t start = 0, count = 0;
+    bool answering = true;
+  };
+  RecordPlace LocateRecord(int32_t length);
+  void ReadByMeasureMode(const RecordPlace& place, bool read[3], Span spans[3]);
+  Span ReadChannelWithRetries(int channel, const RecordPlace& place, uint16_t* buffer, int attempts);
+  void AverageMeasuredChannels();
+  void RequestRangeSteps(const bool read[3]);
   void ReadChannelRecord(int channel, int32_t start, int32_t count, uint16_t* buffer);
   void MergeInterleaved();
   void AverageRecord(int channel);
@@ -386,14 +415,6 @@ class TRK350 {
   ZeroedBuffer<float> AverageBuffer[3];
 
   // ---- What a record holds ------------------------------------------------
-  // Pre-trigger, post-trigger and total samples of the record being read.
-  struct RecordGeometry {
-    int32_t pre = 0, post = 0, length = 0;
-  };
-  // A run of record positions, first and count.
-  struct Span {
-    int32_t first = 0, count = 0;
-  };
   RecordGeometry ReadoutGeometry() const;
   Span MergedSpan(Span first, Span second) const;
   bool OverrangeWithin(int channel, Span span) const;

@@ -65,8 +65,8 @@ RK350_API(uint16_t) ADC_Start(void) {
   if (const uint16_t r = CheckInstrumentInitialised(); r != ResultOk) return r;
   if (gInstrument->tmTransferMode == kStreamMode) {
     const int32_t n = RecordSamples();
-    std::fill(gInstrument->ChannelData[1].get(), gInstrument->ChannelData[1].get() + n, 0x8000);
-    std::fill(gInstrument->ChannelData[2].get(), gInstrument->ChannelData[2].get() + n, 0x8000);
+    std::fill(gInstrument->ChannelData[1].get(), gInstrument->ChannelData[1].get() + n, kUnmeasuredSample);
+    std::fill(gInstrument->ChannelData[2].get(), gInstrument->ChannelData[2].get() + n, kUnmeasuredSample);
     gDataFetched = true;
     DoMeasure(-1);
   } else {

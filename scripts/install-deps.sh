@@ -36,6 +36,10 @@ dpkg -s fonts-dejavu-core >/dev/null 2>&1 || need=1
 /usr/bin/python3 -c 'import pyvisa, pyvisa_py' 2>/dev/null || need=1
 command -v lxi >/dev/null 2>&1 || need=1
 [ -f /usr/include/avahi-client/client.h ] || need=1
+# The announcement's test: a private bus, an Avahi daemon on it, avahi-browse.
+command -v dbus-daemon >/dev/null 2>&1 || need=1
+[ -x /usr/sbin/avahi-daemon ] || need=1
+command -v avahi-browse >/dev/null 2>&1 || need=1
 
 if [ "$need" -eq 1 ]; then
   # wine32 (the 32-bit Wine that runs the 32-bit DLLs' tests) comes from the
@@ -52,6 +56,6 @@ if [ "$need" -eq 1 ]; then
     wine wine32:i386 wine64 util-linux sigrok-cli libzip-dev pkg-config \
     python3 python3-numpy python3-pytest clang-14 libclang-rt-14-dev \
     libcpp-httplib-dev nlohmann-json3-dev chromium python3-websocket fonts-dejavu-core \
-    python3-pyvisa-py lxi-tools libavahi-client-dev \
+    python3-pyvisa-py lxi-tools libavahi-client-dev dbus-daemon avahi-daemon avahi-utils \
     gdb
 fi

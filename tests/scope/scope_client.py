@@ -54,6 +54,16 @@ class Scope:
             connection.close()
 
     def settings(self):
+        """The settings' state, without `run`: that follows the card from
+        moment to moment (run() reads it), the rest only changes on request."""
+        state = self.state()
+        state.pop("run")
+        return state
+
+    def run(self):
+        return self.state()["run"]
+
+    def state(self):
         status, state = self.request("GET", "/api/settings")
         assert status == 200, state
         return state

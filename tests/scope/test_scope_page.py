@@ -6,6 +6,7 @@ import pytest
 
 from browser import Browser
 from scope_client import Scope
+from scpi_client import RawScpi
 
 
 @pytest.fixture
@@ -249,3 +250,18 @@ def test_single_ends_in_stop_on_the_buttons_and_the_rate_reads_zero(scope, brows
     browser.wait_for(lambda: browser.evaluate(active) == "stop", "Stop lit after the single record")
     browser.wait_for(lambda: browser.evaluate("document.getElementById('rate-shown').textContent") == "0 records/s",
                      "no records per second while stopped")
+
+
+def test_while_an_scpi_client_holds_the_lock_the_page_says_so(scope, browser):
+    browser.open(scope.url)
+    browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 1, "drawn records")
+    holder = RawScpi(scope.scpi_port)
+    try:
+        assert holder.query(":SYST:LOCK ON;:SYST:LOCK?") == "1"
+        set_control(browser, "generator.frequency", "2500")
+        browser.wait_for(lambda: "an SCPI client holds :SYSTem:LOCK" in
+                         browser.evaluate("document.getElementById('status').textContent"), "the lock on the page")
+        assert browser.evaluate("document.querySelector('[data-setting=\"generator.frequency\"]').value") == "1000"
+        assert scope.settings()["settings"]["generator"]["frequency"] == 1000
+    finally:
+        holder.close()

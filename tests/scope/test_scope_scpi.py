@@ -11,6 +11,7 @@ import time
 import pytest
 import pyvisa
 
+from avahi_daemon import PrivateAvahi
 from scope_client import DEADLINE, Scope
 from scpi_client import RawScpi
 
@@ -248,9 +249,8 @@ def test_clients_are_served_side_by_side(scope):
         hog.send(":WAV:FORM ASC;" + ";".join([":WAV:DATA?"] * 200))
         for _ in range(5):
             assert other.query("*IDN?").startswith("RK350,")
-        status, _ = scope.post({"trigger": {"level": 0.1}})
-        assert status == 200
-        assert other.query(":TRIG:LEV?") == "0.1"
+        assert scope.request("GET", "/api/settings")[0] == 200
+        assert other.query(":TRIG:LEV 0.1;:TRIG:LEV?") == "0.1"
         hog.close()
     finally:
         other.close()
@@ -267,9 +267,11 @@ def test_port_options(scope):
         assert quiet.close() == 0
 
 
-def test_announce_without_a_daemon_says_so_and_serves_on():
+def test_announce_without_a_daemon_says_so_and_serves_on(tmp_path):
+    # A system bus that nobody serves: no Avahi daemon answers.
+    environment = {**os.environ, "DBUS_SYSTEM_BUS_ADDRESS": "unix:path=%s" % (tmp_path / "no-bus")}
     process = subprocess.Popen([os.environ["RK350_SCOPE"], "--port", "0", "--scpi-port", "0", "--announce"],
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=environment)
     try:
         process.stdout.readline()
         port = int(process.stdout.readline().rsplit(":", 1)[1])
@@ -280,11 +282,30 @@ def test_announce_without_a_daemon_says_so_and_serves_on():
         process.terminate()
         _, errors = process.communicate(timeout=DEADLINE)
     assert process.returncode == 0
-    daemon = subprocess.run(["pgrep", "-x", "avahi-daemon"], capture_output=True).returncode == 0
-    if daemon:
-        assert "not announced" not in errors, errors
-    else:
-        assert "not announced over mDNS: no Avahi daemon answers" in errors, errors
+    assert "not announced over mDNS: no Avahi daemon answers" in errors, errors
+
+
+def test_announced_services_are_found_by_avahi_browse(monkeypatch):
+    with PrivateAvahi() as avahi:
+        monkeypatch.setenv("DBUS_SYSTEM_BUS_ADDRESS", avahi.address)
+        scope = Scope("--announce")
+        try:
+            found = {}
+            deadline = time.monotonic() + DEADLINE
+            # Another test run's daemon on the loopback interface may announce its scope too.
+            while not (scope.scpi_port in found.get("_scpi-raw._tcp", ())
+                       and scope.port in found.get("_http._tcp", ())):
+                assert time.monotonic() < deadline, (scope.scpi_port, scope.port, found)
+                for service in ("_scpi-raw._tcp", "_http._tcp"):
+                    browsed = subprocess.run(["avahi-browse", "-rtp", service], capture_output=True, text=True,
+                                             timeout=DEADLINE).stdout
+                    # Resolved: =;interface;protocol;name;type;domain;host;address;port;txt
+                    for line in browsed.splitlines():
+                        fields = line.split(";")
+                        if fields[0] == "=" and fields[3].startswith("RK350\\032scope\\032on"):
+                            found.setdefault(service, set()).add(int(fields[8]))
+        finally:
+            assert scope.close() == 0
 
 
 def test_with_allow_remote_a_connection_sends_the_token_first():
@@ -336,3 +357,31 @@ def test_trigger_status_says_how_the_record_was_taken(scope, visa, settings, sta
     _, record = scope.request("GET", "/api/record")
     assert record["sequence"] == int(sequence)
     assert record["how"] in {"TRIG": (1, 2), "FORC": (3, 4), "FREE": (5,)}[status]
+
+
+def test_the_lock_holds_off_the_page_too(scope):
+    holder = RawScpi(scope.scpi_port)
+    try:
+        assert holder.query(":SYST:LOCK ON;:SYST:LOCK?") == "1"
+        before = scope.settings()["settings"]
+        for path, body in [("/api/settings", {"trigger": {"level": 0.1}}),
+                           ("/api/settings", {"acquisition": "stop"}),
+                           ("/api/generator/waveform", {"file": "0\n1\n"})]:
+            status, answer = scope.request("POST", path, body)
+            assert status == 423 and ":SYSTem:LOCK" in answer["error"], (path, status, answer)
+        assert scope.settings()["settings"] == before
+        # Looking is not changing: the settings, the record and the page's own statistics.
+        assert scope.request("GET", "/api/record")[0] == 200
+        assert scope.request("POST", "/api/measurements/reset", {})[0] == 200
+        assert holder.query(":TRIG:LEV 0.2;:TRIG:LEV?") == "0.2"
+        assert holder.query(":SYST:LOCK OFF;:SYST:LOCK?") == "0"
+        assert scope.post({"trigger": {"level": 0.1}})[0] == 200
+        assert holder.query(":SYST:LOCK ON;:SYST:LOCK?") == "1"
+        assert scope.post({"trigger": {"level": 0.3}})[0] == 423
+    finally:
+        holder.close()
+    # The lock goes with its connection.
+    deadline = time.monotonic() + DEADLINE
+    while scope.post({"trigger": {"level": 0.3}})[0] != 200:
+        assert time.monotonic() < deadline
+        time.sleep(0.01)

@@ -106,6 +106,26 @@ TEST_F(EngineTest, TriggerTimeOutForcesOnTheTwentySecondPoll) {
   EXPECT_EQ(Instrument().PollCount, 0);
 }
 
+TEST_F(EngineTest, ForcedRecordIsFollowedByOneArmingWithoutFrontEndProgramming) {
+  // The forcing marks the settings as changed, but reading the forced record
+  // clears the mark: the next measurement is armed once, front end untouched.
+  SetSource(1, card::SourceKind::kDc, 0, 0.0);
+  Instrument().SetamAcquisitionMode(amContinuous);
+  Instrument().SettingsDirty = false;
+  for (int tick = 0; tick < 100 && events_.find('M') == std::string::npos; ++tick) Instrument().EngineTick();
+  ASSERT_NE(events_.find('M'), std::string::npos);
+  EXPECT_FALSE(Instrument().SettingsDirty);
+  Recorder().Clear();
+  Recorder().SetRecording(true);
+  Instrument().EngineTick();
+  Recorder().SetRecording(false);
+  int starts = 0;
+  for (uint8_t v : Recorder().RegisterWrites(29)) starts += v == 0xAE;
+  EXPECT_EQ(starts, 1);
+  EXPECT_TRUE(Instrument().MeasurementBusy);
+  EXPECT_TRUE(Recorder().RegisterWrites(0).empty());  // no front-end serial traffic
+}
+
 TEST_F(EngineTest, NegativeTimeOutWaitsWithoutLimit) {
   SetSource(1, card::SourceKind::kDc, 0, 0.0);
   Instrument().SetrTrigTimeOut(-1);

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "capture_session.h"
+#include "control_lock.h"
 #include "frame.h"
 #include "library_api.h"
 #include "record_average.h"
@@ -59,6 +60,8 @@ class InstrumentThread {
   std::shared_ptr<const Frame> Latest() const;
   // The measurement statistics start again with the next record.
   void ResetMeasurements() { history_->Reset(); }
+  // Who may change the settings: an SCPI connection may hold it for itself.
+  ControlLock& Control() { return control_; }
   // The first frame after `sequence`, or null after `timeout` (or on Stop).
   std::shared_ptr<const Frame> WaitNewer(std::uint64_t sequence, std::chrono::milliseconds timeout) const;
 
@@ -100,6 +103,7 @@ class InstrumentThread {
   std::chrono::steady_clock::time_point armedAt_, runShownAt_;        // instrument thread only
   std::optional<std::chrono::steady_clock::time_point> triggeredAt_;  // instrument thread only
   std::uint64_t version_ = 0;
+  ControlLock control_;
   const std::shared_ptr<FigureHistory> history_ = std::make_shared<FigureHistory>();
   std::map<unsigned, std::pair<std::string, std::string>> resultNames_;  // written before Start returns
 

@@ -43,6 +43,17 @@ ScopeServer::ScopeServer(InstrumentThread& instrument, const std::string& webDir
   server_->set_mount_point("/", webDirectory);
   server_->SetRequestCheck([this](const httplib::Request& req, httplib::Response& res) {
     const auto refusal = JudgeRequest(policy_, Facts(req));
+    // While an SCPI client holds the lock, the page looks but changes nothing
+    // (resetting the page's own statistics is not a change of the card).
+    if (!refusal && req.method == "POST" && req.path != "/api/measurements/reset" &&
+        instrument_.Control().HeldAgainst(0)) {
+      ConnectionServer::CloseAfterAnswer(res);  // the body is left unread
+      Reply(res, {423,
+                  {{"error",
+                    "locked: an SCPI client holds :SYSTem:LOCK, so the settings stay as they are until it "
+                    "sends :SYSTem:LOCK OFF or disconnects"}}});
+      return httplib::Server::HandlerResponse::Handled;
+    }
     if (!refusal) {
       // The page opened from the printed address keeps the token as a cookie
       // for its own requests.

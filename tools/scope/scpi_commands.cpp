@@ -282,16 +282,13 @@ std::vector<Entry> Handlers::BuildTable() {
   t.push_back({":SYSTem:LOCK",
                [](Call& c) {
                  CountParameters(c.command, 1, 1);
-                 auto& owner = c.session.shared_.lockOwner;
-                 if (Boolean(c.command.parameters[0])) {
-                   if (owner != 0 && owner != c.session.id_)
-                     Refuse(-203, "Command protected;another connection holds the lock");
-                   owner = c.session.id_;
-                 } else if (owner == c.session.id_) {
-                   owner = 0;
-                 }
+                 auto& control = H::Instrument(c).Control();
+                 if (!Boolean(c.command.parameters[0]))
+                   control.Release(c.session.id_);
+                 else if (!control.Take(c.session.id_))
+                   Refuse(-203, "Command protected;another connection holds the lock");
                },
-               [](Call& c) { c.response = c.session.shared_.lockOwner == c.session.id_ ? "1" : "0"; }, false});
+               [](Call& c) { c.response = H::Instrument(c).Control().HeldBy(c.session.id_) ? "1" : "0"; }, false});
   t.push_back({":RUN", [](Call& c) { H::Acquisition(c, "run"); }, nullptr});
   t.push_back({":STOP", [](Call& c) { H::Acquisition(c, "stop"); }, nullptr});
   t.push_back({":SINGle", [](Call& c) { H::Acquisition(c, "single"); }, nullptr});
@@ -463,10 +460,7 @@ bool Matches(const std::vector<Node>& nodes, std::size_t n, const std::vector<st
 
 Session::Session(SharedState& shared, int id) : shared_(shared), id_(id), admitted_(shared.token.empty()) {}
 
-Session::~Session() {
-  std::lock_guard lock(shared_.execution);
-  if (shared_.lockOwner == id_) shared_.lockOwner = 0;
-}
+Session::~Session() { shared_.instrument.Control().Release(id_); }
 
 std::shared_ptr<const scope::Frame> Session::Record() {
   // Right after start-up the first record is a few milliseconds away: wait for it, as the page's
@@ -491,7 +485,7 @@ void Session::Run(const Command& command, std::string& response) {
     if (!admitted_ && !open)
       Refuse(-203, "Command protected;send the token the scope printed first: :SYSTem:TOKen \"...\"");
     if (suffixSeen && (suffix < 1 || suffix > 2)) Refuse(-114, "Header suffix out of range;channels 1 and 2");
-    if (!command.query && entry.changes && shared_.lockOwner != 0 && shared_.lockOwner != id_)
+    if (!command.query && entry.changes && shared_.instrument.Control().HeldAgainst(id_))
       Refuse(-203, "Command protected;another connection holds :SYSTem:LOCK");
     Call call{*this, command, suffix, {}};
     handler(call);
@@ -528,6 +522,11 @@ std::string Session::Execute(std::string_view message, const std::function<bool(
   pinned_.reset();
   for (const Command& command : parsed.commands) {
     waitRequested_ = false;
+    // A record not yet measured is measured before the order of execution is
+    // taken: the fit of a long record would hold every other client meanwhile.
+    if (command.query && !command.common && !command.path.empty() && admitted_ &&
+        MatchMnemonic("MEASure", command.path.front(), nullptr))
+      if (const auto frame = Record()) frame->Measured();
     {
       std::lock_guard lock(shared_.execution);
       try {

@@ -29,7 +29,6 @@ struct SharedState {
   // (:SYSTem:TOKen) before anything but *IDN? and :SYSTem:ERRor? is done.
   const std::string token;
   std::mutex execution;
-  int lockOwner = 0;  // the session holding :SYSTem:LOCK, 0 for none; guarded by `execution`
 };
 
 class Session {

@@ -124,7 +124,7 @@ async function sendSettings(patch) {
     if (!response.ok) {
       // A refusal by the card already names the call, the result and its meaning.
       const error = answer.error || "";
-      setStatus(error.includes(answer.result) ? error
+      setStatus(!answer.result || error.includes(answer.result) ? error
                                               : `${answer.result || "HTTP " + response.status}: ${answer.meaning || ""} — ${error}`);
       showSettings(scope.state); // the card kept its settings: so do the controls
       return false;
