@@ -1,6 +1,7 @@
 // The settings table read by the command line and by the scope's JSON API:
 // every setting goes through both and comes back the same, and both refuse
-// a value outside the tools' own limits with the same reason.
+// a value outside the tools' own limits with the same reason; the card's offer
+// reads the same as --show text and as JSON.
 #include "scope_settings.h"
 
 #include <gtest/gtest.h>
@@ -8,8 +9,10 @@
 #include <cmath>
 #include <set>
 
+#include "card_offer.h"
 #include "card_settings.h"
 #include "options.h"
+#include "trigger_sources.h"
 
 using namespace rk350;
 using capture::CardSetting;
@@ -157,4 +160,43 @@ TEST(CardSettingsTable, TheOfferListsEveryJsonSettingWithItsChoices) {
   const auto* coupling = capture::FindSettingByKey("ch1.coupling");
   ASSERT_NE(coupling, nullptr);
   EXPECT_EQ(capture::ChoiceNames(*coupling), "dc, ac");
+}
+
+// One probe, two renderings: what --show prints and what /api/offer gives
+// say the same of the same card (a source it lacks, its ranges, its rates).
+TEST(CardOffer, TheShowTextAndTheJsonOfferTellTheSameProbe) {
+  capture::CardOffer probe = VirtualCard();
+  probe.channels = 2;
+  probe.maxSamples = 4096;
+  probe.ranges = {0.2, 4};
+  probe.converterRate = 50e6;
+  probe.rates = {{100e6, 100e6, true}, {1e6, 1e6, false}};
+  const auto sources = capture::TriggerSources();
+  probe.triggerSources.assign(sources.size(), true);
+  probe.triggerSources.back() = false;
+  probe.triggerModes = {true, true, false};
+  probe.generator = true;
+  probe.maxGeneratorAmplitude = 5;
+
+  const std::string text = capture::DescribeCardOffer(probe);
+  const auto json = scope::OfferToJson(probe);
+  EXPECT_NE(text.find("record length 1 .. 4096 samples"), std::string::npos) << text;
+  EXPECT_EQ(json["maxSamples"], 4096);
+  EXPECT_NE(text.find(": 200 mV 4 V\n"), std::string::npos) << text;
+  EXPECT_EQ(json["ranges"], nlohmann::json({0.2, 4.0}));
+  ASSERT_EQ(json["triggerSources"].size(), sources.size());
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    EXPECT_EQ(json["triggerSources"][i]["name"], sources[i].name);
+    EXPECT_EQ(json["triggerSources"][i]["offered"], probe.triggerSources[i]);
+    const std::string line = std::string("  ") + sources[i].name + " (" + std::to_string(sources[i].code) + "): ";
+    const auto at = text.find(line);
+    ASSERT_NE(at, std::string::npos) << line;
+    const bool lacking = text.substr(at, text.find('\n', at) - at).ends_with(" - not on this card");
+    EXPECT_EQ(lacking, !probe.triggerSources[i]) << line;
+  }
+  EXPECT_NE(text.find("  2: a comparator variant of rising, no band check - not on this card\n"), std::string::npos);
+  EXPECT_EQ(json["rates"], nlohmann::json::parse(R"([{"rate":1e8,"ch1Only":true},{"rate":1e6,"ch1Only":false}])"));
+  EXPECT_EQ(json["generator"]["maxAmplitude"], 5.0);
+  EXPECT_NE(text.find("amplitude 0 .. 5 V peak"), std::string::npos) << text;
+  EXPECT_TRUE(json["virtualCard"].get<bool>());
 }
