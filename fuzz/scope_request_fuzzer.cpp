@@ -25,7 +25,6 @@
 namespace {
 
 using nlohmann::json;
-using rk350::scope::CardLimits;
 using rk350::scope::ScopeSettings;
 
 [[noreturn]] void Violation(const char* what, const std::string& detail) {
@@ -48,10 +47,14 @@ void Settings(const std::string& text) {
   if (rk350::scope::JsonNestingDepth(text) > rk350::scope::kMaxSettingsDepth) return;
   const json patch = json::parse(text, nullptr, false);
   if (patch.is_discarded()) return;
-  static const CardLimits limits{{0.2, 0.4, 1, 2, 4, 10, 20}, 65520, 10.0, true};
+  static const rk350::capture::CardOffer offer = [] {
+    rk350::capture::CardOffer virtualCard;
+    virtualCard.virtualCard = true;
+    return virtualCard;
+  }();
   static const ScopeSettings base = rk350::scope::CompleteSettings(rk350::capture::CaptureOptions{}, true);
   std::string error;
-  const auto read = rk350::scope::SettingsFromJson(patch, base, limits, error);
+  const auto read = rk350::scope::SettingsFromJson(patch, base, offer, error);
   if (!read) {
     if (error.empty()) Violation("settings", "refused without a reason: " + text);
     return;
@@ -59,7 +62,7 @@ void Settings(const std::string& text) {
   const json shown = rk350::scope::SettingsToJson(*read);
   if (!AllFinite(shown)) Violation("settings", "accepted a number that is not finite: " + shown.dump());
   std::string again;
-  const auto back = rk350::scope::SettingsFromJson(shown, *read, limits, again);
+  const auto back = rk350::scope::SettingsFromJson(shown, *read, offer, again);
   if (!back) Violation("settings", "the settings shown do not read back: " + again);
   if (rk350::scope::SettingsToJson(*back) != shown) Violation("settings", "read back differently: " + shown.dump());
 }

@@ -1,6 +1,7 @@
 // The settings table read by the command line and by the scope's JSON API:
 // every setting goes through both and comes back the same, and both refuse
-// a value outside the tools' own limits with the same reason.
+// a value outside the tools' own limits with the same reason; the card's offer
+// reads the same as --show text and as JSON.
 #include "scope_settings.h"
 
 #include <gtest/gtest.h>
@@ -8,8 +9,10 @@
 #include <cmath>
 #include <set>
 
+#include "card_offer.h"
 #include "card_settings.h"
 #include "options.h"
+#include "trigger_sources.h"
 
 using namespace rk350;
 using capture::CardSetting;
@@ -37,6 +40,13 @@ std::string SampleText(const CardSetting& s) {
   return "";
 }
 
+// The offer of a card whose inputs take built-in sources.
+capture::CardOffer VirtualCard() {
+  capture::CardOffer offer;
+  offer.virtualCard = true;
+  return offer;
+}
+
 capture::CaptureOptions FromCommandLine(const CardSetting& s, const std::string& text) {
   std::vector<std::string> args = {std::string("--") + s.flag};
   if (s.kind != SettingKind::Flag) args.push_back(text);
@@ -47,11 +57,10 @@ capture::CaptureOptions FromCommandLine(const CardSetting& s, const std::string&
 
 scope::ScopeSettings ThroughJson(const capture::CaptureOptions& options) {
   const auto json = scope::SettingsToJson(scope::CompleteSettings(options, true));
-  scope::CardLimits limits;
-  limits.virtualCard = true;
+  const capture::CardOffer offer = VirtualCard();
   std::string error;
   const auto base = scope::CompleteSettings(capture::CaptureOptions{}, true);
-  const auto read = scope::SettingsFromJson(json, base, limits, error);
+  const auto read = scope::SettingsFromJson(json, base, offer, error);
   EXPECT_TRUE(read.has_value()) << error << "\n" << json.dump();
   return read.value_or(base);
 }
@@ -83,9 +92,10 @@ TEST(CardSettingsTable, EverySettingRoundTripsThroughTheCommandLineAndTheJsonApi
     if (s.none != nullptr) texts.push_back(s.none);
     for (const auto& text : texts) {
       const auto options = FromCommandLine(s, text);
-      const SettingValue given = s.get(options);
+      const SettingValue given = s.get(options.settings);
       // What the command line took, written back, is read the same.
-      EXPECT_EQ(s.get(FromCommandLine(s, capture::FormatSettingValue(s, given))), given) << s.flag << " " << text;
+      EXPECT_EQ(s.get(FromCommandLine(s, capture::FormatSettingValue(s, given)).settings), given)
+          << s.flag << " " << text;
       if (s.key == nullptr) continue;
       EXPECT_EQ(s.get(ThroughJson(options).options), given) << s.key << " " << text;
     }
@@ -112,10 +122,9 @@ TEST(CardSettingsTable, TheToolsOwnLimitsRefuseAlikeOnBothSides) {
     (*at)[path] =
         s.kind == SettingKind::Integer ? nlohmann::json(static_cast<long long>(outside)) : nlohmann::json(outside);
     std::string error;
-    scope::CardLimits limits;
-    limits.virtualCard = true;
+    const capture::CardOffer offer = VirtualCard();
     const auto base = scope::CompleteSettings(capture::CaptureOptions{}, true);
-    EXPECT_FALSE(scope::SettingsFromJson(patch, base, limits, error).has_value()) << s.key;
+    EXPECT_FALSE(scope::SettingsFromJson(patch, base, offer, error).has_value()) << s.key;
     EXPECT_NE(error.find(why), std::string::npos) << error;
     EXPECT_EQ(error.rfind(s.key, 0), 0u) << error;
   }
@@ -125,12 +134,12 @@ TEST(CardSettingsTable, NumbersTakeSiPrefixesEverywhere) {
   const auto r = capture::ParseArguments({"--samples", "10k", "--rate", "2.5M", "--trigger-timeout", "2k", "--average",
                                           "1k", "--gen-freq", "1.5kHz", "--post-samples", "2.5k"});
   ASSERT_EQ(r.error, "");
-  EXPECT_EQ(r.options.recordLength, 10000u);
-  EXPECT_EQ(r.options.sampleRate, 2.5e6);
-  EXPECT_EQ(r.options.triggerTimeoutMs, 2000u);
-  EXPECT_EQ(r.options.average, 1000);
-  EXPECT_EQ(r.options.generator.frequency, 1500.0);
-  EXPECT_EQ(r.options.postSamples, 2500u);
+  EXPECT_EQ(r.options.settings.recordLength, 10000u);
+  EXPECT_EQ(r.options.settings.sampleRate, 2.5e6);
+  EXPECT_EQ(r.options.settings.triggerTimeoutMs, 2000u);
+  EXPECT_EQ(r.options.settings.average, 1000);
+  EXPECT_EQ(r.options.settings.generator.frequency, 1500.0);
+  EXPECT_EQ(r.options.settings.postSamples, 2500u);
   EXPECT_NE(capture::ParseArguments({"--samples", "1.5"}).error.find("whole number"), std::string::npos);
 }
 
@@ -151,4 +160,43 @@ TEST(CardSettingsTable, TheOfferListsEveryJsonSettingWithItsChoices) {
   const auto* coupling = capture::FindSettingByKey("ch1.coupling");
   ASSERT_NE(coupling, nullptr);
   EXPECT_EQ(capture::ChoiceNames(*coupling), "dc, ac");
+}
+
+// One probe, two renderings: what --show prints and what /api/offer gives
+// say the same of the same card (a source it lacks, its ranges, its rates).
+TEST(CardOffer, TheShowTextAndTheJsonOfferTellTheSameProbe) {
+  capture::CardOffer probe = VirtualCard();
+  probe.channels = 2;
+  probe.maxSamples = 4096;
+  probe.ranges = {0.2, 4};
+  probe.converterRate = 50e6;
+  probe.rates = {{100e6, 100e6, true}, {1e6, 1e6, false}};
+  const auto sources = capture::TriggerSources();
+  probe.triggerSources.assign(sources.size(), true);
+  probe.triggerSources.back() = false;
+  probe.triggerModes = {true, true, false};
+  probe.generator = true;
+  probe.maxGeneratorAmplitude = 5;
+
+  const std::string text = capture::DescribeCardOffer(probe);
+  const auto json = scope::OfferToJson(probe);
+  EXPECT_NE(text.find("record length 1 .. 4096 samples"), std::string::npos) << text;
+  EXPECT_EQ(json["maxSamples"], 4096);
+  EXPECT_NE(text.find(": 200 mV 4 V\n"), std::string::npos) << text;
+  EXPECT_EQ(json["ranges"], nlohmann::json({0.2, 4.0}));
+  ASSERT_EQ(json["triggerSources"].size(), sources.size());
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    EXPECT_EQ(json["triggerSources"][i]["name"], sources[i].name);
+    EXPECT_EQ(json["triggerSources"][i]["offered"], probe.triggerSources[i]);
+    const std::string line = std::string("  ") + sources[i].name + " (" + std::to_string(sources[i].code) + "): ";
+    const auto at = text.find(line);
+    ASSERT_NE(at, std::string::npos) << line;
+    const bool lacking = text.substr(at, text.find('\n', at) - at).ends_with(" - not on this card");
+    EXPECT_EQ(lacking, !probe.triggerSources[i]) << line;
+  }
+  EXPECT_NE(text.find("  2: a comparator variant of rising, no band check - not on this card\n"), std::string::npos);
+  EXPECT_EQ(json["rates"], nlohmann::json::parse(R"([{"rate":1e8,"ch1Only":true},{"rate":1e6,"ch1Only":false}])"));
+  EXPECT_EQ(json["generator"]["maxAmplitude"], 5.0);
+  EXPECT_NE(text.find("amplitude 0 .. 5 V peak"), std::string::npos) << text;
+  EXPECT_TRUE(json["virtualCard"].get<bool>());
 }

@@ -21,12 +21,12 @@ TEST(ToolOptions, DefaultsGiveAFirstRunThatShowsTheGenerator) {
   ASSERT_EQ(r.error, "");
   EXPECT_FALSE(r.options.hardware);
   EXPECT_EQ(r.options.address, 0x288);
-  EXPECT_EQ(r.options.measureMode, 3);
-  EXPECT_EQ(r.options.recordLength, 5000u);
-  EXPECT_EQ(r.options.EffectivePostSamples(), 3750u);
-  EXPECT_EQ(r.options.triggerSource, 0);
-  EXPECT_EQ(r.options.triggerTimeoutMs, 1000u);
-  EXPECT_FALSE(r.options.generatorGiven);
+  EXPECT_EQ(r.options.settings.measureMode, 3);
+  EXPECT_EQ(r.options.settings.recordLength, 5000u);
+  EXPECT_EQ(r.options.settings.EffectivePostSamples(), 3750u);
+  EXPECT_EQ(r.options.settings.triggerSource, 0);
+  EXPECT_EQ(r.options.settings.triggerTimeoutMs, 1000u);
+  EXPECT_FALSE(r.options.settings.generatorGiven);
   EXPECT_EQ(r.options.CsvPath(), "capture.csv");
   EXPECT_EQ(r.options.SvgPath(), "capture.svg");
 }
@@ -84,27 +84,27 @@ TEST(ToolOptions, EverySettingIsTaken) {
   const auto& o = r.options;
   EXPECT_TRUE(o.hardware);
   EXPECT_EQ(o.address, 0x300);
-  EXPECT_TRUE(o.channels[0].autoRange);
-  EXPECT_DOUBLE_EQ(*o.channels[1].range, 0.4);
-  EXPECT_EQ(o.channels[1].coupling, 1);
-  EXPECT_DOUBLE_EQ(*o.channels[0].dcLevel, -1.5);
-  EXPECT_DOUBLE_EQ(o.sampleRate, 2.5e6);
-  EXPECT_EQ(o.EffectivePostSamples(), 900u);
-  EXPECT_EQ(o.triggerSource, 1);
-  EXPECT_EQ(o.triggerMode, 1);
-  EXPECT_DOUBLE_EQ(o.triggerLevel, 0.1);
-  EXPECT_DOUBLE_EQ(*o.triggerHysteresis, 0.02);
-  EXPECT_FALSE(o.triggerTimeoutMs.has_value());
-  EXPECT_EQ(o.average, 4);
-  EXPECT_EQ(o.generator.signalType, 2);
-  EXPECT_DOUBLE_EQ(o.generator.frequency, 5000.0);
-  EXPECT_DOUBLE_EQ(o.generator.amplitude, 2.0);
-  EXPECT_DOUBLE_EQ(o.generator.offset, -0.5);
-  EXPECT_DOUBLE_EQ(o.generator.symmetry, 25.0);
-  EXPECT_TRUE(o.generatorGiven);
+  EXPECT_TRUE(o.settings.channels[0].autoRange);
+  EXPECT_DOUBLE_EQ(*o.settings.channels[1].range, 0.4);
+  EXPECT_EQ(o.settings.channels[1].coupling, 1);
+  EXPECT_DOUBLE_EQ(*o.settings.channels[0].dcLevel, -1.5);
+  EXPECT_DOUBLE_EQ(o.settings.sampleRate, 2.5e6);
+  EXPECT_EQ(o.settings.EffectivePostSamples(), 900u);
+  EXPECT_EQ(o.settings.triggerSource, 1);
+  EXPECT_EQ(o.settings.triggerMode, 1);
+  EXPECT_DOUBLE_EQ(o.settings.triggerLevel, 0.1);
+  EXPECT_DOUBLE_EQ(*o.settings.triggerHysteresis, 0.02);
+  EXPECT_FALSE(o.settings.triggerTimeoutMs.has_value());
+  EXPECT_EQ(o.settings.average, 4);
+  EXPECT_EQ(o.settings.generator.signalType, 2);
+  EXPECT_DOUBLE_EQ(o.settings.generator.frequency, 5000.0);
+  EXPECT_DOUBLE_EQ(o.settings.generator.amplitude, 2.0);
+  EXPECT_DOUBLE_EQ(o.settings.generator.offset, -0.5);
+  EXPECT_DOUBLE_EQ(o.settings.generator.symmetry, 25.0);
+  EXPECT_TRUE(o.settings.generatorGiven);
   EXPECT_EQ(o.CsvPath(), "out/x.csv");
   EXPECT_EQ(o.SvgPath(), "plot.svg");
-  EXPECT_EQ(o.measureMode, 2);
+  EXPECT_EQ(o.settings.measureMode, 2);
   EXPECT_EQ(o.mode, RunMode::Continuous);
   EXPECT_EQ(o.count, 3);
   EXPECT_TRUE(o.quiet);
@@ -204,9 +204,10 @@ TEST(ToolOptions, HelpDocumentsEveryOption) {
 }
 
 TEST(ToolOptions, FreeRunningRecordsHaveNothingBeforeTheTrigger) {
-  EXPECT_EQ(Parse({"--trigger", "none", "--samples", "800"}).options.EffectivePostSamples(), 800u);
-  EXPECT_EQ(Parse({"--trigger", "none", "--samples", "800", "--pre-trigger", "50"}).options.EffectivePostSamples(),
-            400u);
+  EXPECT_EQ(Parse({"--trigger", "none", "--samples", "800"}).options.settings.EffectivePostSamples(), 800u);
+  EXPECT_EQ(
+      Parse({"--trigger", "none", "--samples", "800", "--pre-trigger", "50"}).options.settings.EffectivePostSamples(),
+      400u);
 }
 
 TEST(ToolOptions, PostSamplesFollowThePreTriggerShare) {
@@ -216,7 +217,7 @@ TEST(ToolOptions, PostSamplesFollowThePreTriggerShare) {
     std::uint32_t post;
   };
   for (const Case c : {Case{1000, 0, 1000}, Case{1000, 100, 0}, Case{1000, 25, 750}, Case{1, 50, 0}, Case{3, 50, 1}}) {
-    CaptureOptions o;
+    CardSettings o;
     o.recordLength = c.length;
     o.preTriggerPercent = c.percent;
     EXPECT_EQ(o.EffectivePostSamples(), c.post) << c.length << " " << c.percent;
@@ -247,12 +248,12 @@ TEST(ToolSummary, UnitsAndProgressLine) {
 TEST(ToolOptions, VirtualCardSourcesForTheInputs) {
   const auto r = Parse({"--ch2-source", "square:0.5:250", "--ch1-source", "unplugged"});
   ASSERT_EQ(r.error, "");
-  ASSERT_TRUE(r.options.channels[1].source.has_value());
-  EXPECT_EQ(r.options.channels[1].source->kind, 3);
-  EXPECT_DOUBLE_EQ(r.options.channels[1].source->amplitude, 0.5);
-  EXPECT_DOUBLE_EQ(r.options.channels[1].source->frequency, 250.0);
-  EXPECT_DOUBLE_EQ(r.options.channels[1].source->offset, 0.0);
-  EXPECT_EQ(r.options.channels[0].source->kind, 0);
+  ASSERT_TRUE(r.options.settings.channels[1].source.has_value());
+  EXPECT_EQ(r.options.settings.channels[1].source->kind, 3);
+  EXPECT_DOUBLE_EQ(r.options.settings.channels[1].source->amplitude, 0.5);
+  EXPECT_DOUBLE_EQ(r.options.settings.channels[1].source->frequency, 250.0);
+  EXPECT_DOUBLE_EQ(r.options.settings.channels[1].source->offset, 0.0);
+  EXPECT_EQ(r.options.settings.channels[0].source->kind, 0);
 
   const auto full = ParseSource("sine:1:2k:-0.5");
   ASSERT_TRUE(full.has_value());
@@ -307,12 +308,12 @@ TEST(ToolOptions, OutputNamesChooseTheFiles) {
 TEST(ToolOptions, NewOptionsAndTheirConflicts) {
   const auto r = Parse({"--time", "5ms", "--raw", "--ext-source", "square:2.5:1k:2.5", "--show"});
   ASSERT_EQ(r.error, "");
-  EXPECT_DOUBLE_EQ(*r.options.recordTime, 5e-3);
+  EXPECT_DOUBLE_EQ(*r.options.settings.recordTime, 5e-3);
   EXPECT_TRUE(r.options.raw);
   EXPECT_TRUE(r.options.show);
-  ASSERT_TRUE(r.options.externalSource.has_value());
-  EXPECT_EQ(r.options.externalSource->kind, 3);
-  EXPECT_DOUBLE_EQ(r.options.externalSource->offset, 2.5);
+  ASSERT_TRUE(r.options.settings.externalSource.has_value());
+  EXPECT_EQ(r.options.settings.externalSource->kind, 3);
+  EXPECT_DOUBLE_EQ(r.options.settings.externalSource->offset, 2.5);
 
   struct Case {
     std::vector<std::string> args;
@@ -353,7 +354,7 @@ TEST(ToolTriggerSources, NamesAndCodesCorrespond) {
     EXPECT_EQ(FindTriggerSource(source.code), &source);
     const auto r = Parse({"--trigger", source.name});
     ASSERT_EQ(r.error, "") << source.name;
-    EXPECT_EQ(r.options.triggerSource, source.code);
+    EXPECT_EQ(r.options.settings.triggerSource, source.code);
     const std::string help = HelpText("t");
     EXPECT_TRUE(help.find(std::string(" ") + source.name + ",") != std::string::npos ||
                 help.find(std::string(" ") + source.name + " (") != std::string::npos)
@@ -366,5 +367,5 @@ TEST(ToolTriggerSources, NamesAndCodesCorrespond) {
   EXPECT_EQ(FindTriggerSource(5), nullptr);
   EXPECT_TRUE(TriggerUsesChannel(7, 1) && TriggerUsesChannel(7, 2));
   EXPECT_FALSE(TriggerUsesChannel(0, 2) || TriggerUsesChannel(4, 1) || TriggerUsesChannel(9, 1));
-  EXPECT_EQ(Parse({"--trigger", "5"}).options.triggerSource, 5);  // a number the library judges
+  EXPECT_EQ(Parse({"--trigger", "5"}).options.settings.triggerSource, 5);  // a number the library judges
 }

@@ -176,11 +176,12 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   CaptureOptions options = parsed.options;
-  if (!options.generator.file.empty()) {
+  auto& generator = options.settings.generator;
+  if (!generator.file.empty()) {
     std::string error;
-    options.generator.waveform = ReadWaveformFile(options.generator.file, error);
-    if (!options.generator.waveform) {
-      std::fprintf(stderr, "rk350-capture: --gen-file %s: %s\n", options.generator.file.c_str(), error.c_str());
+    generator.waveform = ReadWaveformFile(generator.file, error);
+    if (!generator.waveform) {
+      std::fprintf(stderr, "rk350-capture: --gen-file %s: %s\n", generator.file.c_str(), error.c_str());
       return kExitUsage;
     }
   }
@@ -204,18 +205,23 @@ int main(int argc, char** argv) {
   std::FILE* const text = options.WritesToStandardOutput() ? stderr : stdout;
 
   try {
-    CaptureSession session(*library, options);
+    const CardPort port{.hardware = options.hardware, .address = options.address};
+    CaptureSession session(*library, port);
+    const Readout readout{.raw = options.raw, .quiet = options.quiet, .count = options.count};
     if (options.show) {
       session.Initialise();
-      std::fputs((session.IdentityLine() + DescribeCardOffer(library->Api())).c_str(), stdout);
+      std::fputs((session.IdentityLine() + DescribeCardOffer(ProbeCardOffer(*library, port)) +
+                  "names and the library's codes:\n" + DescribeChoices())
+                     .c_str(),
+                 stdout);
       return 0;
     }
-    session.Open();
+    session.Open(options.settings);
     std::fputs(session.Describe().c_str(), text);
     if (options.mode == RunMode::Continuous) {
       Record last;
       bool warned = false;  // once per capture, whatever --quiet says
-      session.RunContinuous([&](const Record& record, int n) {
+      session.RunContinuous(readout, [&](const Record& record, int n) {
         std::fprintf(text, "\nrecord %d\n%s", n, FormatSummary(record).c_str());
         std::fflush(text);
         const std::string warning = FormatRecordWarning(record);
@@ -226,7 +232,7 @@ int main(int argc, char** argv) {
       if (last.Length() > 0 && !WriteOutputs(options, last, session.FileNotes(last), text)) return kExitFiles;
       return gInterrupted ? kExitInterrupted : 0;
     }
-    const Record record = session.CaptureBlock();
+    const Record record = session.CaptureBlock(readout);
     std::fputs(FormatSummary(record).c_str(), text);
     std::fputs(FormatRecordWarning(record).c_str(), stderr);
     if (!WriteOutputs(options, record, session.FileNotes(record), text)) return kExitFiles;

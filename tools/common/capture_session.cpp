@@ -50,8 +50,8 @@ std::string Number(double v) {
 
 }  // namespace
 
-CaptureSession::CaptureSession(const LoadedLibrary& library, const CaptureOptions& options)
-    : library_(library), api_(library.Api()), options_(options) {}
+CaptureSession::CaptureSession(const LoadedLibrary& library, CardPort port)
+    : library_(library), api_(library.Api()), port_(port) {}
 
 CaptureSession::~CaptureSession() {
   if (open_) {
@@ -68,19 +68,20 @@ void CaptureSession::Check(unsigned result, const std::string& call) const {
 
 void CaptureSession::Initialise() {
   char address[16];
-  std::snprintf(address, sizeof address, "0x%X", options_.address);
-  const unsigned result = api_.InitInstrument(options_.address);
+  std::snprintf(address, sizeof address, "0x%X", port_.address);
+  const unsigned result = api_.InitInstrument(port_.address);
   open_ = true;  // ExitInstrument is due whatever InitInstrument answered
   Check(result, std::string("InitInstrument(") + address + ") found no card" +
-                    (options_.hardware ? " (is the card at this address, and may this process use its ports?)" : ""));
+                    (port_.hardware ? " (is the card at this address, and may this process use its ports?)" : ""));
 }
 
-void CaptureSession::Open() {
+void CaptureSession::Open(const CardSettings& settings) {
   Initialise();
-  Configure();
+  Configure(settings);
 }
 
-void CaptureSession::Configure() {
+void CaptureSession::Configure(const CardSettings& settings) {
+  settings_ = settings;
   modeNote_.clear();
   roundingNote_.clear();
   generatorNote_.clear();
@@ -88,16 +89,16 @@ void CaptureSession::Configure() {
   // Above the converters' own rate both of them sample CH1 in turn, so CH2
   // cannot be measured; the mode is set before the rate, which then decides
   // whether the card interleaves.
-  measureMode_ = options_.measureMode;
-  if (options_.sampleRate > api_.GetMaxSampleFrequencyF() && (measureMode_ & 2) != 0) {
-    measureMode_ = 1;
+  measureMode_ = settings_.measureMode;
+  if (settings_.sampleRate > api_.GetMaxSampleFrequencyF() && Measures(measureMode_, 2)) {
+    measureMode_ = RK350_MODE_CH1;
     modeNote_ = "above " + FormatHertz(api_.GetMaxSampleFrequencyF()) +
                 " both converters sample CH1 in turn: measuring CH1 only\n";
   }
   Check(api_.SetMeasureMode(static_cast<uint32_t>(measureMode_)), "SetMeasureMode");
   // Complete records: the library finds the trigger in a free-running
   // acquisition where it can (--card-trigger: the card's own trigger).
-  Check(api_.RK350_SetSoftwareTrigger(options_.cardTrigger ? 0 : 1), "RK350_SetSoftwareTrigger");
+  Check(api_.RK350_SetSoftwareTrigger(settings_.cardTrigger ? 0 : 1), "RK350_SetSoftwareTrigger");
   ApplyChannels();
   ApplyTimebase();
   ApplyTrigger();
@@ -109,7 +110,7 @@ void CaptureSession::Configure() {
 // channels.
 void CaptureSession::ApplySources() {
   for (int c = 0; c <= 2; ++c) {
-    const auto& source = c == 0 ? options_.externalSource : options_.channels[c - 1].source;
+    const auto& source = c == 0 ? settings_.externalSource : settings_.channels[c - 1].source;
     if (!source) continue;
     const std::string input = c == 0 ? "external input" : "CH" + std::to_string(c);
     const std::string option = c == 0 ? "--ext-source" : "--ch" + std::to_string(c) + "-source";
@@ -128,7 +129,7 @@ void CaptureSession::ApplySources() {
 
 void CaptureSession::ApplyChannels() {
   for (int c = 1; c <= 2; ++c) {
-    const auto& ch = options_.channels[c - 1];
+    const auto& ch = settings_.channels[c - 1];
     const std::string name = "CH" + std::to_string(c);
     const auto channel = static_cast<uint8_t>(c);
     Check(api_.SetAutoRanging(channel, ch.autoRange ? 1 : 0), "SetAutoRanging(" + name + ")");
@@ -155,66 +156,66 @@ void CaptureSession::ApplyChannels() {
 }
 
 void CaptureSession::ApplyTimebase() {
-  double rate = options_.sampleRate;
-  Check(api_.SetSampleFrequencyF(&rate), "SetSampleFrequencyF(" + Number(options_.sampleRate) + " Hz)");
+  double rate = settings_.sampleRate;
+  Check(api_.SetSampleFrequencyF(&rate), "SetSampleFrequencyF(" + Number(settings_.sampleRate) + " Hz)");
   sampleRate_ = api_.GetSampleFrequencyF();
-  if (std::fabs(sampleRate_ - options_.sampleRate) > 1e-9 * options_.sampleRate)
+  if (std::fabs(sampleRate_ - settings_.sampleRate) > 1e-9 * settings_.sampleRate)
     roundingNote_ +=
-        "the card runs at " + FormatHertz(sampleRate_) + " (asked for " + FormatHertz(options_.sampleRate) + ")\n";
-  std::uint32_t length = options_.recordLength;
-  if (options_.recordTime) {
+        "the card runs at " + FormatHertz(sampleRate_) + " (asked for " + FormatHertz(settings_.sampleRate) + ")\n";
+  std::uint32_t length = settings_.recordLength;
+  if (settings_.recordTime) {
     const auto maximum = static_cast<std::uint32_t>(std::max<int32_t>(1, api_.GetMaxRecordLength()));
-    const auto samples = SamplesForDuration(*options_.recordTime, sampleRate_, maximum);
+    const auto samples = SamplesForDuration(*settings_.recordTime, sampleRate_, maximum);
     if (!samples) {
       char count[32];
-      std::snprintf(count, sizeof count, "%.0f", std::nearbyint(*options_.recordTime * sampleRate_));
-      throw UsageError("--time " + Number(*options_.recordTime) + " s at " + FormatHertz(sampleRate_) + " is " + count +
-                       " samples; a record holds 1 .. " + std::to_string(maximum));
+      std::snprintf(count, sizeof count, "%.0f", std::nearbyint(*settings_.recordTime * sampleRate_));
+      throw UsageError("--time " + Number(*settings_.recordTime) + " s at " + FormatHertz(sampleRate_) + " is " +
+                       count + " samples; a record holds 1 .. " + std::to_string(maximum));
     }
     length = *samples;
-    if (options_.postSamples && *options_.postSamples > length)
+    if (settings_.postSamples && *settings_.postSamples > length)
       throw UsageError("--post-samples: more post samples than the " + std::to_string(length) + " of --time");
   }
   Check(api_.SetRecordLength(length), "SetRecordLength(" + std::to_string(length) + ")");
-  const auto post = options_.EffectivePostSamples(length);
+  const auto post = settings_.EffectivePostSamples(length);
   Check(api_.SetPostSamples(post), "SetPostSamples(" + std::to_string(post) + ")");
 }
 
 void CaptureSession::ApplyTrigger() {
-  const int source = options_.triggerSource;
+  const int source = settings_.triggerSource;
   Check(api_.SetTriggerSource(static_cast<uint8_t>(source)), "SetTriggerSource(" + std::to_string(source) + ")");
-  if (options_.triggerMode)
-    Check(api_.SetTriggerMode(static_cast<uint8_t>(*options_.triggerMode)),
-          "SetTriggerMode(" + std::to_string(*options_.triggerMode) + ")");
+  if (settings_.triggerMode)
+    Check(api_.SetTriggerMode(static_cast<uint8_t>(*settings_.triggerMode)),
+          "SetTriggerMode(" + std::to_string(*settings_.triggerMode) + ")");
   for (int c : SourceChannels(source)) {
     const std::string name = "CH" + std::to_string(c);
-    Check(api_.SetTriggerLevel(static_cast<uint8_t>(c), options_.triggerLevel),
-          "SetTriggerLevel(" + name + ", " + Number(options_.triggerLevel) + " V)");
-    if (options_.triggerHysteresis)
-      Check(api_.SetTriggerHys(static_cast<uint8_t>(c), *options_.triggerHysteresis),
-            "SetTriggerHys(" + name + ", " + Number(*options_.triggerHysteresis) + " V)");
+    Check(api_.SetTriggerLevel(static_cast<uint8_t>(c), settings_.triggerLevel),
+          "SetTriggerLevel(" + name + ", " + Number(settings_.triggerLevel) + " V)");
+    if (settings_.triggerHysteresis)
+      Check(api_.SetTriggerHys(static_cast<uint8_t>(c), *settings_.triggerHysteresis),
+            "SetTriggerHys(" + name + ", " + Number(*settings_.triggerHysteresis) + " V)");
   }
-  const uint32_t timeout = options_.triggerTimeoutMs.value_or(0xFFFFFFFFu);
+  const uint32_t timeout = settings_.triggerTimeoutMs.value_or(0xFFFFFFFFu);
   Check(api_.SetTriggerTimeOut(timeout), "SetTriggerTimeOut");
   triggerNote_ = "trigger " + SourceName(source);
   if (!SourceChannels(source).empty()) {
-    const int mode = options_.triggerMode.value_or(RK350_TRIGGER_RISING);
+    const int mode = settings_.triggerMode.value_or(RK350_TRIGGER_RISING);
     const SettingChoice* named = FindChoice(Setting("trigger.slope"), mode);
     triggerNote_ += named != nullptr ? std::string(" ") + named->label : " mode " + std::to_string(mode);
-    triggerNote_ += " at " + FormatVolts(options_.triggerLevel);
+    triggerNote_ += " at " + FormatVolts(settings_.triggerLevel);
   }
-  triggerNote_ += options_.triggerTimeoutMs ? ", forced after " + std::to_string(*options_.triggerTimeoutMs) + " ms"
-                                            : ", no time-out";
+  triggerNote_ += settings_.triggerTimeoutMs ? ", forced after " + std::to_string(*settings_.triggerTimeoutMs) + " ms"
+                                             : ", no time-out";
 }
 
 void CaptureSession::ApplyGenerator() {
   // On the virtual card the generator is looped back to CH1, so by default
   // the first capture shows a real signal; real hardware is left alone.
-  if (!options_.generatorGiven && options_.hardware) return;
-  const auto& g = options_.generator;
+  if (!settings_.generatorGiven && port_.hardware) return;
+  const auto& g = settings_.generator;
   const unsigned status = api_.GetFunctionGenStatus();
   if (status != RK350_RESULT_OK) {
-    if (options_.generatorGiven) Check(status, "GetFunctionGenStatus");
+    if (settings_.generatorGiven) Check(status, "GetFunctionGenStatus");
     generatorNote_ = "no function generator on this card";
     return;
   }
@@ -253,7 +254,7 @@ void CaptureSession::ApplyGenerator() {
 }
 
 void CaptureSession::ApplyWaveform(const tools::ArbitraryWaveform& waveform) {
-  const auto& g = options_.generator;
+  const auto& g = settings_.generator;
   const auto card = tools::ToCardWaveform(waveform.volts);
   const auto count = static_cast<uint32_t>(card.samples.size());
   // A file of times and volts repeats over the time it spans unless a
@@ -291,7 +292,7 @@ std::optional<double> CaptureSession::RunningGeneratorFrequency() const {
   // output is measured, not guessed from the settings.
   using GetOutput = uint16_t (*)(double*, double*, double*);
   const auto get = reinterpret_cast<GetOutput>(library_.Find("RK350Sim_GetGeneratorOutput"));
-  if (get == nullptr || options_.hardware) return std::nullopt;
+  if (get == nullptr || port_.hardware) return std::nullopt;
   double frequency = 0, amplitude = 0, offset = 0;
   if (get(&frequency, &amplitude, &offset) != 1) return std::nullopt;
   return frequency;
@@ -301,9 +302,9 @@ std::string CaptureSession::IdentityLine() const {
   std::ostringstream s;
   int32_t serial = 0;
   uint32_t date = 0;
-  s << (options_.hardware ? "RK350 card" : "RK350 virtual card");
+  s << (port_.hardware ? "RK350 card" : "RK350 virtual card");
   char address[16];
-  std::snprintf(address, sizeof address, "0x%X", options_.address);
+  std::snprintf(address, sizeof address, "0x%X", port_.address);
   s << " at " << address;
   if (api_.GetSerialNumber(&serial) == RK350_RESULT_OK) s << ", serial " << serial;
   if (api_.GetCalibrationDate(&date) == RK350_RESULT_OK) {
@@ -322,7 +323,7 @@ std::string CaptureSession::Describe() const {
   const int32_t post = api_.GetPostSamples();
   s << FormatHertz(sampleRate_) << " sample rate, " << length << " samples (" << length - post
     << " before the trigger), " << triggerNote_;
-  if (options_.average > 1) s << ", average of " << options_.average;
+  if (settings_.average > 1) s << ", average of " << settings_.average;
   s << '\n';
   if (!generatorNote_.empty()) s << generatorNote_ << '\n';
   s << modeNote_ << roundingNote_;
@@ -359,7 +360,7 @@ std::vector<std::string> CaptureSession::FileNotes(const Record& record) const {
   notes.push_back("record: " + std::to_string(record.Length()) + " samples, " + std::to_string(record.triggerIndex) +
                   " before the trigger; time_s is 0 at the trigger");
   for (const auto& trace : record.channels) {
-    const auto& ch = options_.channels[trace.name == "CH1" ? 0 : 1];
+    const auto& ch = settings_.channels[trace.channel - 1];
     const SettingChoice* coupling = FindChoice(Setting("ch1.coupling"), ch.coupling.value_or(RK350_COUPLING_DC));
     notes.push_back(trace.name + ": range \xC2\xB1" + FormatVolts(trace.fullScale) +
                     (ch.autoRange ? " (automatic)" : "") + ", " + (coupling != nullptr ? coupling->label : "?") +
@@ -367,9 +368,9 @@ std::vector<std::string> CaptureSession::FileNotes(const Record& record) const {
   }
   notes.push_back(triggerNote_);
   if (!record.taken.empty()) notes.push_back("taken: " + record.taken);
-  if (options_.average > 1) notes.push_back("average of " + std::to_string(options_.average) + " records");
-  notes.push_back(options_.raw ? "values: the converters' 8-bit codes; volts = (code - 128) / 128 x range"
-                               : "values: volts");
+  if (settings_.average > 1) notes.push_back("average of " + std::to_string(settings_.average) + " records");
+  notes.push_back(!record.codes.empty() ? "values: the converters' 8-bit codes; volts = (code - 128) / 128 x range"
+                                        : "values: volts");
   return notes;
 }
 
@@ -380,13 +381,14 @@ Record CaptureSession::EmptyRecord() const {
   record.sampleRate = sampleRate_;
   record.triggerIndex = static_cast<int64_t>(api_.GetRecordLength()) - api_.GetPostSamples();
   for (int c = 1; c <= 2; ++c) {
-    if ((measureMode_ & c) == 0) continue;
+    if (!Measures(measureMode_, c)) continue;
     ChannelTrace trace;
+    trace.channel = c;
     trace.name = "CH" + std::to_string(c);
     record.channels.push_back(std::move(trace));
   }
-  const auto sources = SourceChannels(options_.triggerSource);
-  if (sources.size() == 1 && (measureMode_ & sources[0]) != 0) {
+  const auto sources = SourceChannels(settings_.triggerSource);
+  if (sources.size() == 1 && Measures(measureMode_, sources[0])) {
     double level = 0.0;
     if (api_.GetTriggerLevel(static_cast<uint8_t>(sources[0]), &level) == RK350_RESULT_OK) {
       record.triggerLevel = level;
@@ -399,17 +401,17 @@ Record CaptureSession::EmptyRecord() const {
 std::string CaptureSession::CardTriggerReason(int64_t length, int64_t pre) const {
   // Where the library leaves the record to the card's own trigger (see
   // docs/acquisition.md), said with the remedy.
-  const auto sources = SourceChannels(options_.triggerSource);
-  if (options_.cardTrigger) return "--card-trigger runs the card's own trigger: leave it out for complete records";
-  if (pre == 0 || options_.triggerSource == RK350_TS_NO_TRIG) return "";
-  if (options_.triggerSource == RK350_TS_EXTERNAL)
+  const auto sources = SourceChannels(settings_.triggerSource);
+  if (settings_.cardTrigger) return "--card-trigger runs the card's own trigger: leave it out for complete records";
+  if (pre == 0 || settings_.triggerSource == RK350_TS_NO_TRIG) return "";
+  if (settings_.triggerSource == RK350_TS_EXTERNAL)
     return "the external input is not sampled, so the card's own trigger runs: use --pre-trigger 0 or a CH1/CH2 "
            "trigger";
   if (sources.size() != 1)
     return "logic trigger sources run the card's own trigger: use --pre-trigger 0 or a CH1/CH2 trigger";
-  if (options_.triggerMode && *options_.triggerMode >= 4)
+  if (settings_.triggerMode && *settings_.triggerMode >= 4)
     return "trigger modes 4 and above run the card's own trigger: use --pre-trigger 0 or modes 0 to 3";
-  if ((measureMode_ & sources[0]) == 0)
+  if (!Measures(measureMode_, sources[0]))
     return "the trigger channel is not measured, so the card's own trigger runs: measure it as well";
   if (length > kLongestSearchedRecord)
     return "above 65,456 samples the card's own trigger runs: use \xE2\x89\xA4 65,456 samples or --pre-trigger 0";
@@ -439,12 +441,12 @@ std::string CaptureSession::HowTakenInWords(uint32_t how) {
   }
 }
 
-void CaptureSession::WaitForRecord() {
-  Progress progress(stderr, !options_.quiet);
+void CaptureSession::WaitForRecord(bool quiet) {
+  Progress progress(stderr, !quiet);
   const auto start = Clock::now();
   const double rate = sampleRate_ > 0 ? sampleRate_ : 1.0;
   const double preSeconds = static_cast<double>(api_.GetRecordLength() - api_.GetPostSamples()) / rate;
-  const double timeout = options_.triggerTimeoutMs ? *options_.triggerTimeoutMs / 1000.0 : -1.0;
+  const double timeout = settings_.triggerTimeoutMs ? *settings_.triggerTimeoutMs / 1000.0 : -1.0;
   // The library says how long the card runs after its trigger (or forcing);
   // a card still running within that time runs as asked. The margin covers
   // this tool's polling, not the card.
@@ -456,7 +458,7 @@ void CaptureSession::WaitForRecord() {
     api_.RK350_ProcessMessages();
     const auto now = Clock::now();
     const double elapsed = Seconds(now - start);
-    const bool triggered = api_.ADC_Triggered() != 0 || options_.triggerSource == RK350_TS_NO_TRIG;
+    const bool triggered = api_.ADC_Triggered() != 0 || settings_.triggerSource == RK350_TS_NO_TRIG;
     // A software-trigger run without a crossing is run again: it waits anew.
     if (!triggered && !forced) triggeredAt.reset();
     if (!triggeredAt && triggered) triggeredAt = now;
@@ -485,8 +487,8 @@ void CaptureSession::WaitForRecord() {
     if (elapsed >= 0.02) std::this_thread::sleep_for(std::chrono::microseconds(elapsed < 0.1 ? 1000 : 5000));
   }
   progress.Finish();
-  if (forced && !options_.quiet)
-    std::fprintf(stderr, "no trigger within %u ms: the record was forced\n", *options_.triggerTimeoutMs);
+  if (forced && !quiet)
+    std::fprintf(stderr, "no trigger within %u ms: the record was forced\n", *settings_.triggerTimeoutMs);
 }
 
 void CaptureSession::MarkHeldSamples(ChannelTrace& trace, uint16_t channel) const {
@@ -503,54 +505,54 @@ void CaptureSession::MarkHeldSamples(ChannelTrace& trace, uint16_t channel) cons
   if (api_.GetSensitivity(static_cast<uint8_t>(channel), &range) == RK350_RESULT_OK) trace.fullScale = range;
 }
 
-void CaptureSession::FetchInto(Record& record) {
+void CaptureSession::FetchInto(Record& record, bool raw) {
   const auto length = static_cast<std::size_t>(std::max<int32_t>(0, api_.GetRecordLength()));
-  if (options_.raw) record.codes.assign(record.channels.size(), std::vector<uint8_t>(length));
+  if (raw) record.codes.assign(record.channels.size(), std::vector<uint8_t>(length));
   for (std::size_t c = 0; c < record.channels.size(); ++c) {
     auto& trace = record.channels[c];
-    const uint16_t channel = trace.name == "CH1" ? 1 : 2;
+    const auto channel = static_cast<uint16_t>(trace.channel);
     trace.volts.assign(length, 0.0);
     Check(api_.ADC_GetDataVoltCh(channel, trace.volts.data()), "ADC_GetDataVoltCh(" + trace.name + ")");
-    if (options_.raw) {
-      std::vector<uint16_t> raw(length);
-      Check(api_.ADC_GetDataCh(channel, raw.data()), "ADC_GetDataCh(" + trace.name + ")");
-      for (std::size_t i = 0; i < length; ++i) record.codes[c][i] = static_cast<uint8_t>(raw[i] >> 8);
+    if (raw) {
+      std::vector<uint16_t> codes(length);
+      Check(api_.ADC_GetDataCh(channel, codes.data()), "ADC_GetDataCh(" + trace.name + ")");
+      for (std::size_t i = 0; i < length; ++i) record.codes[c][i] = static_cast<uint8_t>(codes[i] >> 8);
     }
     MarkHeldSamples(trace, channel);
   }
   NoteHowTaken(record);
 }
 
-Record CaptureSession::CaptureBlock() {
+Record CaptureSession::CaptureBlock(const Readout& readout) {
   // With automatic ranging the library steps the range at each start from
   // what the previous record showed: capture until the ranges stay put.
-  const bool autoRange = options_.channels[0].autoRange || options_.channels[1].autoRange;
+  const bool autoRange = settings_.channels[0].autoRange || settings_.channels[1].autoRange;
   if (autoRange) {
     double last[2] = {-1, -1};
     for (int round = 0; round < 12; ++round) {
       Check(api_.ADC_Start(), "ADC_Start");
       double now[2] = {0, 0};
       for (int c = 0; c < 2; ++c) api_.GetSensitivity(static_cast<uint8_t>(c + 1), &now[c]);
-      WaitForRecord();
+      WaitForRecord(readout.quiet);
       Record settle = EmptyRecord();
-      FetchInto(settle);
+      FetchInto(settle, false);
       if (now[0] == last[0] && now[1] == last[1]) break;
       last[0] = now[0];
       last[1] = now[1];
     }
   }
   RecordAverage average;
-  for (int i = 0; i < options_.average; ++i) {
+  for (int i = 0; i < settings_.average; ++i) {
     Check(api_.ADC_Start(), "ADC_Start");
-    WaitForRecord();
+    WaitForRecord(readout.quiet);
     Record record = EmptyRecord();
-    FetchInto(record);
+    FetchInto(record, readout.raw);
     average.Add(std::move(record));
   }
   return average.Result();
 }
 
-void CaptureSession::RunContinuous(const std::function<void(const Record&, int)>& show) {
+void CaptureSession::RunContinuous(const Readout& readout, const std::function<void(const Record&, int)>& show) {
   api_.RK350_TakeMeasurementReady();
   Check(api_.DoMeasure(-1), "DoMeasure(-1)");
   // Every record the engine finishes is counted; the summary is refreshed
@@ -558,17 +560,17 @@ void CaptureSession::RunContinuous(const std::function<void(const Record&, int)>
   const auto refresh = std::chrono::milliseconds(250);
   int records = 0;
   auto lastShown = Clock::now() - refresh;
-  while (!gInterrupted && (options_.count == 0 || records < options_.count)) {
+  while (!gInterrupted && (readout.count == 0 || records < readout.count)) {
     api_.RK350_ProcessMessages();  // runs the engine's timer on this thread
     if (api_.RK350_TakeMeasurementReady() == 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       continue;
     }
     ++records;
-    const bool last = options_.count != 0 && records == options_.count;
+    const bool last = readout.count != 0 && records == readout.count;
     if (!last && Clock::now() - lastShown < refresh) continue;
     lastShown = Clock::now();
-    show(ReadEngineRecord(options_.raw), records);
+    show(ReadEngineRecord(readout.raw), records);
   }
   Check(api_.DoMeasure(0), "DoMeasure(0)");
 }
@@ -581,13 +583,12 @@ Record CaptureSession::ReadEngineRecord(bool raw) {
   std::vector<uint16_t> r1(raw ? length : 0), r2(r1.size());
   if (raw) Check(api_.GetMeasurementRaw(r1.data(), r2.data()), "GetMeasurementRaw");
   for (auto& trace : record.channels) {
-    trace.volts = trace.name == "CH1" ? v1 : v2;
+    trace.volts = trace.channel == 1 ? v1 : v2;
     if (raw) {
       record.codes.emplace_back();
-      for (uint16_t code : trace.name == "CH1" ? r1 : r2)
-        record.codes.back().push_back(static_cast<uint8_t>(code >> 8));
+      for (uint16_t code : trace.channel == 1 ? r1 : r2) record.codes.back().push_back(static_cast<uint8_t>(code >> 8));
     }
-    MarkHeldSamples(trace, trace.name == "CH1" ? 1 : 2);
+    MarkHeldSamples(trace, static_cast<uint16_t>(trace.channel));
   }
   NoteHowTaken(record);
   return record;

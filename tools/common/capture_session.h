@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "card_settings.h"
 #include "library_api.h"
-#include "options.h"
 #include "record.h"
 
 namespace rk350::capture {
@@ -36,18 +36,32 @@ class UsageError : public std::runtime_error {
 // Set from a signal handler to stop waiting.
 extern std::atomic<bool> gInterrupted;
 
+// Which card: the library's flavour and the card's port address.
+struct CardPort {
+  bool hardware = false;  // the real card, not the virtual one
+  std::uint16_t address = 0x288;
+};
+
+// How the tool reads records out; none of it reaches the card.
+struct Readout {
+  bool raw = false;    // the converters' codes besides the volts
+  bool quiet = false;  // no progress display
+  int count = 0;       // continuous: records to take (0 = until interrupted)
+};
+
 class CaptureSession {
  public:
-  CaptureSession(const LoadedLibrary& library, const CaptureOptions& options);
+  CaptureSession(const LoadedLibrary& library, CardPort port);
   ~CaptureSession();  // ExitInstrument
 
-  // InitInstrument and every setting of the options.
-  void Open();
-  // Every setting of the options, on an initialised instrument (again after
-  // the options changed).
-  void Configure();
+  // InitInstrument and every one of the settings.
+  void Open(const CardSettings& settings);
+  // Every one of the settings, on an initialised instrument; the session
+  // keeps them as the settings in force.
+  void Configure(const CardSettings& settings);
   // InitInstrument alone (for --show).
   void Initialise();
+  const CardSettings& Settings() const { return settings_; }
   std::string IdentityLine() const;  // card, serial, calibration, library
   std::string Describe() const;      // identity and settings in one paragraph
   // What a file says about the record it holds: card, library, date, rate,
@@ -63,11 +77,11 @@ class CaptureSession {
   static constexpr int64_t kLongestSearchedRecord = 65456;
 
   // One record (averaged when asked) by block measurement, with progress.
-  Record CaptureBlock();
+  Record CaptureBlock(const Readout& readout);
   // The timer-driven engine: counts the records it finishes and calls `show`
   // with the newest one and the count, at most four times a second, until
-  // the options' count of records (0: until interrupted).
-  void RunContinuous(const std::function<void(const Record&, int)>& show);
+  // the readout's count of records (0: until interrupted).
+  void RunContinuous(const Readout& readout, const std::function<void(const Record&, int)>& show);
   // The engine's newest record (GetMeasurement), NaN where no sample was
   // taken; `raw` adds the converters' codes.
   Record ReadEngineRecord(bool raw);
@@ -90,16 +104,17 @@ class CaptureSession {
   void NoteRunningFrequency();  // on the virtual card: what the generator really runs at
   void ApplySources();
   Record EmptyRecord() const;
-  void WaitForRecord();
+  void WaitForRecord(bool quiet);
   // Volts of the block record, NaN where the library says no sample was
-  // taken.
-  void FetchInto(Record& record);
+  // taken; the codes too when `raw`.
+  void FetchInto(Record& record, bool raw);
   void MarkHeldSamples(ChannelTrace& trace, uint16_t channel) const;
   double RangeAtLeast(double fullScale) const;
 
   const LoadedLibrary& library_;
   const LibraryApi& api_;
-  const CaptureOptions& options_;
+  const CardPort port_;
+  CardSettings settings_;  // in force since the last Configure
   bool open_ = false;
   double sampleRate_ = 0.0;
   double generatorFrequency_ = 0.0;
@@ -107,7 +122,7 @@ class CaptureSession {
   std::string triggerNote_;
   std::string modeNote_;
   std::string roundingNote_;
-  int measureMode_ = 3;
+  int measureMode_ = RK350_MODE_CH12;
 };
 
 }  // namespace rk350::capture

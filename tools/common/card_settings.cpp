@@ -83,11 +83,11 @@ void SetChannelSource(CardSettings& s, const SettingValue& v) {
 }
 template <int C>
 SettingValue GetOn(const CardSettings& s) {
-  return Number((s.measureMode & (1 << C)) != 0 ? 1 : 0);
+  return Number(Measures(s.measureMode, C + 1) ? 1 : 0);
 }
 template <int C>
 void SetOn(CardSettings& s, const SettingValue& v) {
-  s.measureMode = NumberOf(v) != 0 ? s.measureMode | (1 << C) : s.measureMode & ~(1 << C);
+  s.measureMode = NumberOf(v) != 0 ? s.measureMode | MeasureModeOf(C + 1) : s.measureMode & ~MeasureModeOf(C + 1);
 }
 
 // The rows of both channels, alike but for the channel.
@@ -511,6 +511,12 @@ std::uint32_t CardSettings::EffectivePostSamples(std::uint32_t length) const {
   return length - std::min(pre, length);
 }
 
+std::optional<std::uint32_t> SamplesForDuration(double seconds, double rate, std::uint32_t maximum) {
+  const double samples = std::nearbyint(seconds * rate);
+  if (!(samples >= 1) || samples > maximum) return std::nullopt;
+  return static_cast<std::uint32_t>(samples);
+}
+
 std::span<const CardSetting> CardSettingsTable() {
   static const std::vector<CardSetting> table = MakeTable();
   return table;
@@ -545,6 +551,26 @@ std::string ChoiceNames(const CardSetting& setting) {
   for (const auto& c : setting.choices)
     if (c.label != nullptr) names += (names.empty() ? "" : ", ") + std::string(c.name);
   return names;
+}
+
+std::string DescribeChoices() {
+  std::string text;
+  const auto table = CardSettingsTable();
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const auto& row = table[i];
+    const auto sameList = [&](const CardSetting& other) { return other.choices.data() == row.choices.data(); };
+    if (row.flag == nullptr || row.choices.empty() ||
+        std::any_of(table.begin(), table.begin() + static_cast<std::ptrdiff_t>(i), sameList))
+      continue;
+    std::string flags, names;
+    for (const auto& other : table.subspan(i))
+      if (other.flag != nullptr && sameList(other)) flags += (flags.empty() ? "--" : ", --") + std::string(other.flag);
+    for (const auto& c : row.choices)
+      if (c.label != nullptr)
+        names += (names.empty() ? "" : ", ") + std::string(c.name) + " (" + std::to_string(c.code) + ")";
+    text += "  " + flags + ": " + names + "\n";
+  }
+  return text;
 }
 
 std::string ArgumentText(const CardSetting& setting) {
@@ -723,7 +749,7 @@ std::vector<std::string> SourceKindNames() {
 }
 
 std::string FormatSource(const SourceOptions& source) {
-  std::string text = "unplugged";
+  std::string text = kSourceKinds[0].name;  // unplugged
   for (const auto& k : kSourceKinds)
     if (k.code == source.kind) text = k.name;
   return text + ':' + FormatNumber(source.amplitude) + ':' + FormatNumber(source.frequency) + ':' +

@@ -26,12 +26,13 @@
 #include <vector>
 
 #include "arbitrary_waveform.h"
+#include "rk350/rk350.h"
 
 namespace rk350::capture {
 
 // A built-in signal source of the virtual card wired to an input.
 struct SourceOptions {
-  int kind = 0;            // the card's source kind: 0 unplugged, 1 DC, 2 sine, 3 square, 4 step, 5 noise, 7 generator
+  int kind = 0;            // RK350SIM_SOURCE_* (0: unplugged)
   double amplitude = 0.0;  // V
   double frequency = 0.0;  // Hz
   double offset = 0.0;     // V
@@ -46,7 +47,7 @@ struct ChannelOptions {
 };
 
 struct GeneratorOptions {
-  std::optional<int> signalType;  // export code (RK350_GEN_..., arbitrary 5); unset: leave as is
+  std::optional<int> signalType;  // RK350_GEN_*; unset: leave as is
   bool off = false;               // switch the output off
   double frequency = 1000.0;      // Hz
   double amplitude = 1.0;         // V peak
@@ -63,7 +64,7 @@ struct GeneratorOptions {
 // Everything the session sets on the card; the defaults are the tools'.
 struct CardSettings {
   std::array<ChannelOptions, 2> channels;
-  int measureMode = 3;  // RK350_MODE_CH1, _CH2 or _CH12
+  int measureMode = RK350_MODE_CH12;  // RK350_MODE_CH1, _CH2 or _CH12
 
   std::optional<SourceOptions> externalSource;  // virtual card only: the external trigger input
 
@@ -89,6 +90,14 @@ struct CardSettings {
   std::uint32_t EffectivePostSamples() const { return EffectivePostSamples(recordLength); }
   std::uint32_t EffectivePostSamples(std::uint32_t length) const;
 };
+
+// The record length for --time at the rate the card reached; nothing when
+// it falls outside 1 .. maximum samples.
+std::optional<std::uint32_t> SamplesForDuration(double seconds, double rate, std::uint32_t maximum);
+
+// The measure mode's bit of channel 1 or 2 (RK350_MODE_CH12 holds both).
+constexpr int MeasureModeOf(int channel) { return channel == 1 ? RK350_MODE_CH1 : RK350_MODE_CH2; }
+constexpr bool Measures(int measureMode, int channel) { return (measureMode & MeasureModeOf(channel)) != 0; }
 
 enum class SettingKind {
   Quantity,  // a number with a unit; SI prefixes on the command line ("2.5M", "200mV")
@@ -152,6 +161,9 @@ const SettingChoice* FindChoice(const CardSetting& setting, int code);
 const SettingChoice* FindChoice(const CardSetting& setting, std::string_view name);
 // "sine, triangle, square" (the names, without other spellings).
 std::string ChoiceNames(const CardSetting& setting);
+// Every choice of the command line with the library's codes, a line per
+// list ("  --ch1-coupling, --ch2-coupling: dc (0), ac (1)"), for --show.
+std::string DescribeChoices();
 // The row's value in --help ("V|auto", "dc|ac"); empty for a flag.
 std::string ArgumentText(const CardSetting& setting);
 // The row's help with its choices' names filled in.

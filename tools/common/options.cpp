@@ -66,10 +66,10 @@ OptionEntry SettingOption(const CardSetting& setting) {
           [&setting](CaptureOptions& o, const std::string& text) {
             std::string error;
             if (setting.kind == SettingKind::Flag) {
-              setting.set(o, SettingValue(1.0));
+              setting.set(o.settings, SettingValue(1.0));
               return error;
             }
-            if (const auto value = ParseSettingText(setting, text, error)) setting.set(o, *value);
+            if (const auto value = ParseSettingText(setting, text, error)) setting.set(o.settings, *value);
             return error;
           }};
 }
@@ -124,8 +124,8 @@ std::vector<OptionEntry> OptionEntries() {
        "times and volts: the period they span)",
        [](CaptureOptions& o, const std::string& v) {
          if (v.empty()) return std::string("--gen-file needs a file name");
-         o.generatorGiven = true;
-         o.generator.file = v;
+         o.settings.generatorGiven = true;
+         o.settings.generator.file = v;
          return std::string();
        }},
       {"Output", "output", "BASE",
@@ -299,7 +299,7 @@ ParseResult ParseArguments(const std::vector<std::string>& arguments) {
       return result;
     }
   }
-  auto& o = result.options;
+  const auto& o = result.options.settings;
   if (o.postSamples && !o.recordTime && *o.postSamples > o.recordLength) {
     result.error = "--post-samples: more post samples than the record holds";
   } else if (o.postSamples && o.preTriggerPercent) {
@@ -310,30 +310,20 @@ ParseResult ParseArguments(const std::vector<std::string>& arguments) {
     result.error = "--gen-file is the signal: not with --gen";
   } else if (!o.generator.file.empty() && o.generator.levelsGiven) {
     result.error = "--gen-file: the file's volts set amplitude and offset (not --gen-amplitude, --gen-offset)";
-  } else if (!o.generator.file.empty() && (o.generator.signalType || o.generator.off)) {
-    result.error = "--gen-file is the signal: not with --gen";
-  } else if (!o.generator.file.empty() && o.generator.levelsGiven) {
-    result.error = "--gen-file: the file's volts set amplitude and offset (not --gen-amplitude, --gen-offset)";
   } else if (o.generator.file.empty() && o.generator.signalType == RK350_GEN_ARBITRARY) {
     result.error = "--gen arbitrary: a user waveform comes with --gen-file";
-  } else if (o.raw && o.average > 1) {
+  } else if (result.options.raw && o.average > 1) {
     result.error = "--raw gives the codes of one record; it does not combine with --average";
-  } else if (o.count != 0 && o.mode != RunMode::Continuous) {
+  } else if (result.options.count != 0 && result.options.mode != RunMode::Continuous) {
     result.error = "--count counts the records of --continuous; a single capture takes one";
   } else {
-    result.error = ResolveOutputs(o);
+    result.error = ResolveOutputs(result.options);
   }
   return result;
 }
 
 bool CaptureOptions::WritesToStandardOutput() const {
   return (writeCsv && CsvPath() == "-") || (writeSvg && SvgPath() == "-") || (writeSr && SrPath() == "-");
-}
-
-std::optional<std::uint32_t> SamplesForDuration(double seconds, double rate, std::uint32_t maximum) {
-  const double samples = std::nearbyint(seconds * rate);
-  if (!(samples >= 1) || samples > maximum) return std::nullopt;
-  return static_cast<std::uint32_t>(samples);
 }
 
 std::string HelpText(const std::string& programName) {

@@ -15,9 +15,11 @@ namespace rk350::capture {
 
 enum class RunMode { Block, Continuous };
 
-// The card's settings and the tool's own options (which card, what to run,
-// which files).
-struct CaptureOptions : CardSettings {
+// The card's settings beside the tool's own options (which card, what to
+// run, which files): only `settings` reaches the card.
+struct CaptureOptions {
+  CardSettings settings;
+
   bool help = false;
   bool version = false;
   bool show = false;  // list what the card offers and exit
@@ -46,10 +48,6 @@ struct CaptureOptions : CardSettings {
   // error then.
   bool WritesToStandardOutput() const;
 };
-
-// The record length for --time at the rate the card reached; nothing when
-// it falls outside 1 .. maximum samples.
-std::optional<std::uint32_t> SamplesForDuration(double seconds, double rate, std::uint32_t maximum);
 
 struct ParseResult {
   CaptureOptions options;

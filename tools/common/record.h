@@ -16,6 +16,7 @@ struct ChannelTrace {
   // (as the library reports it).
   std::vector<double> volts;
   bool overrange = false;  // a sample lies at the end of the range
+  int channel = 1;         // 1 or 2, as the library numbers them
 };
 
 // Runs of positions where some channel holds no sample.

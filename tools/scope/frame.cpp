@@ -45,7 +45,7 @@ void FigureHistory::Add(const Frame& frame, Figures& figures) {
     sequence_ = frame.sequence;
   }
   for (std::size_t c = 0; c < frame.record.channels.size(); ++c) {
-    auto& history = channels_[frame.record.channels[c].name == "CH2" ? 1 : 0];
+    auto& history = channels_[frame.record.channels[c].channel - 1];
     if (newest) history.Add(figures.measurements[c]);
     figures.historyRecords = history.Records();
     auto& spreads = figures.spreads.emplace_back();

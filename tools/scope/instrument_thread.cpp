@@ -2,9 +2,6 @@
 
 #include <cstdio>
 
-#include "card_offer.h"
-#include "trigger_sources.h"
-
 namespace rk350::scope {
 namespace {
 
@@ -14,14 +11,11 @@ using namespace std::chrono_literals;
 // How long an HTTP request waits for the instrument thread's answer.
 constexpr auto kAnswerTimeout = 10s;
 
-// Rates to ask the card for; the offer lists the rates it reaches from them.
-constexpr double kRateRequests[] = {100e6, 50e6, 25e6,  10e6, 5e6, 2.5e6, 1e6, 500e3, 250e3, 100e3, 50e3, 25e3,
-                                    10e3,  5e3,  2.5e3, 1e3,  500, 250,   100, 50,    25,    10,    5,    1};
-
 }  // namespace
 
-InstrumentThread::InstrumentThread(const capture::LoadedLibrary& library, const capture::CaptureOptions& options)
-    : library_(library), api_(library.Api()), options_(options) {}
+InstrumentThread::InstrumentThread(const capture::LoadedLibrary& library, capture::CardPort port,
+                                   const capture::CardSettings& initial)
+    : library_(library), api_(library.Api()), port_(port), initial_(initial) {}
 
 InstrumentThread::~InstrumentThread() { Stop(); }
 
@@ -88,73 +82,33 @@ void InstrumentThread::Open() {
        {RK350_RESULT_OK, RK350_RESULT_NO_INSTRUMENT, RK350_RESULT_NOT_INITIALISED, RK350_RESULT_NOT_AVAILABLE,
         RK350_RESULT_NO_GENERATOR, RK350_RESULT_INVALID_CHANNEL, RK350_RESULT_INVALID_VALUE})
     resultNames_[code] = {api_.RK350_ResultName(code), api_.RK350_ResultText(code)};
-  session_ = std::make_unique<capture::CaptureSession>(library_, options_);
+  session_ = std::make_unique<capture::CaptureSession>(library_, port_);
   session_->Initialise();
-  limits_.virtualCard = !options_.hardware && library_.Find("RK350Sim_SetInputSource") != nullptr;
-  settings_ = CompleteSettings(options_, limits_.virtualCard);
   ProbeOffer();
+  settings_ = CompleteSettings(initial_, card_.virtualCard);
   Configure();
   // --time gave the record as a duration: from now on it is the samples
   // the card took for it, which the page shows and changes.
   if (settings_.options.recordTime) {
     settings_.options.recordLength = static_cast<std::uint32_t>(api_.GetRecordLength());
     settings_.options.recordTime.reset();
-    options_ = settings_.options;
   }
   PublishState();
   if (settings_.acquisition != Acquisition::Stop) StartEngine();
 }
 
 void InstrumentThread::ProbeOffer() {
-  double ranges[20] = {};
-  if (api_.GetAvailableSensitivities(ranges) == RK350_RESULT_OK)
-    for (double r : ranges)
-      if (r > 0) limits_.ranges.push_back(r);
-  limits_.maxRecordLength = static_cast<std::uint32_t>(std::max<int32_t>(1, api_.GetMaxRecordLength()));
-  const bool generator = api_.GetFunctionGenStatus() == RK350_RESULT_OK;
-  if (generator) api_.GetFuncGenMaxAmplitude(&limits_.maxGeneratorAmplitude);
-
-  const double top = api_.GetMaxSampleFrequencyF();
-  json rates = json::array();
-  api_.SetMeasureMode(RK350_MODE_CH1);
-  double last = 0;
-  for (double request : kRateRequests) {
-    double rate = request;
-    if (api_.SetSampleFrequencyF(&rate) != RK350_RESULT_OK) continue;
-    const double reached = api_.GetSampleFrequencyF();
-    if (reached == last) continue;
-    last = reached;
-    rates.push_back({{"rate", reached}, {"ch1Only", reached > top}});
-  }
-  json sources = json::array();
-  for (const auto& source : capture::TriggerSources()) {
-    const bool offered = api_.SetTriggerSource(static_cast<uint8_t>(source.code)) == RK350_RESULT_OK;
-    sources.push_back({{"name", source.name}, {"label", source.label}, {"offered", offered}});
-  }
+  card_ = capture::ProbeCardOffer(library_, port_);
+  json offer = OfferToJson(card_);
   int32_t serial = 0;
-  const bool hasSerial = api_.GetSerialNumber(&serial) == RK350_RESULT_OK;
-  json offer = {
-      {"card", session_->IdentityLine()},
-      {"serial", hasSerial ? json(serial) : json(nullptr)},
-      {"libraryVersion", api_.RK350_Version()},
-      {"virtualCard", limits_.virtualCard},
-      {"ranges", limits_.ranges},
-      {"rates", rates},
-      {"maxSamples", limits_.maxRecordLength},
-      {"triggerSources", sources},
-      {"generator",
-       {{"present", generator},
-        {"maxAmplitude", limits_.maxGeneratorAmplitude},
-        {"maxFrequency", capture::kGeneratorTopFrequency}}},
-      {"sourceKinds", capture::SourceKindNames()},
-      {"settings", SettingsOffer()},
-  };
+  offer["card"] = session_->IdentityLine();
+  offer["serial"] = api_.GetSerialNumber(&serial) == RK350_RESULT_OK ? json(serial) : json(nullptr);
+  offer["libraryVersion"] = api_.RK350_Version();
   std::lock_guard lock(mutex_);
   offer_ = std::move(offer);
 }
 
 void InstrumentThread::Configure() {
-  options_ = settings_.options;
   // The waveform first: selecting the arbitrary type plays what the memory holds.
   if (settings_.waveform && settings_.waveform != loadedWaveform_) {
     const auto& w = *settings_.waveform;
@@ -163,19 +117,17 @@ void InstrumentThread::Configure() {
       throw capture::LibraryError(std::string("FillFuncGenMemory: ") + api_.RK350_ResultName(result), result);
     loadedWaveform_ = settings_.waveform;
   }
-  session_->Configure();
+  session_->Configure(settings_.options);
   // The settings say what the card runs at, not what was asked for: the
   // rate, a range rounded up to one the card offers, the generator's
   // frequency within its reach.
-  settings_.options.sampleRate = options_.sampleRate = session_->SampleRate();
+  settings_.options.sampleRate = session_->SampleRate();
   for (int c = 0; c < 2; ++c) {
     double range = 0;
     auto& ch = settings_.options.channels[c];
-    if (!ch.autoRange && api_.GetSensitivity(static_cast<uint8_t>(c + 1), &range) == RK350_RESULT_OK)
-      ch.range = options_.channels[c].range = range;
+    if (!ch.autoRange && api_.GetSensitivity(static_cast<uint8_t>(c + 1), &range) == RK350_RESULT_OK) ch.range = range;
   }
-  if (session_->GeneratorFrequency() > 0)
-    settings_.options.generator.frequency = options_.generator.frequency = session_->GeneratorFrequency();
+  if (session_->GeneratorFrequency() > 0) settings_.options.generator.frequency = session_->GeneratorFrequency();
 }
 
 void InstrumentThread::StartEngine() {
@@ -208,7 +160,7 @@ void InstrumentThread::FollowRun() {
   const auto now = steady_clock::now();
   // Quick records need no word; slow ones are followed ten times a second.
   constexpr auto kQuiet = 300ms, kEvery = 100ms;
-  const bool triggered = api_.ADC_Triggered() != 0 || options_.triggerSource == RK350_TS_NO_TRIG;
+  const bool triggered = api_.ADC_Triggered() != 0 || settings_.options.triggerSource == RK350_TS_NO_TRIG;
   // A search of the samples that found no crossing arms again: it waits anew.
   if (!triggered) triggeredAt_.reset();
   if (triggered && !triggeredAt_) triggeredAt_ = now;
@@ -230,7 +182,7 @@ void InstrumentThread::FollowRun() {
 void InstrumentThread::TakeRecord() {
   RunArmed();  // the engine arms the next run as it hands over this record
   average_.Add(session_->ReadEngineRecord(false));
-  if (++averaged_ < options_.average) return;
+  if (++averaged_ < settings_.options.average) return;
   averaged_ = 0;
   capture::Record record = average_.Result();
   // A single record stops the acquisition before it is shown, so whoever
@@ -292,7 +244,7 @@ Answer InstrumentThread::Apply(const Request& request) {
   std::string error;
   ScopeSettings base = settings_;
   if (request.waveform) base.waveform = request.waveform;
-  const auto next = SettingsFromJson(patch, base, limits_, error);
+  const auto next = SettingsFromJson(patch, base, card_, error);
   if (!next) return Refusal(RK350_RESULT_INVALID_VALUE, error);
   const bool wasRunning = engineRunning_;
   StopEngine();

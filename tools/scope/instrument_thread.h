@@ -35,7 +35,8 @@ struct Answer {
 
 class InstrumentThread {
  public:
-  InstrumentThread(const capture::LoadedLibrary& library, const capture::CaptureOptions& options);
+  // `initial`: the settings the card starts with (the command line's).
+  InstrumentThread(const capture::LoadedLibrary& library, capture::CardPort port, const capture::CardSettings& initial);
   ~InstrumentThread();
   InstrumentThread(const InstrumentThread&) = delete;
   InstrumentThread& operator=(const InstrumentThread&) = delete;
@@ -76,7 +77,7 @@ class InstrumentThread {
   void ServeRequests();
   Answer Apply(const Request& request);
   static bool CardSettingsDiffer(const ScopeSettings& a, const ScopeSettings& b);
-  void Configure();  // the options onto the card; throws capture::LibraryError
+  void Configure();  // the settings onto the card; throws capture::LibraryError
   void StartEngine();
   void StopEngine();
   void TakeRecord();
@@ -90,11 +91,12 @@ class InstrumentThread {
 
   const capture::LoadedLibrary& library_;
   const capture::LibraryApi& api_;
-  ScopeSettings settings_;           // instrument thread only
-  capture::CaptureOptions options_;  // what the session applies; instrument thread only
+  const capture::CardPort port_;
+  const capture::CardSettings initial_;
+  ScopeSettings settings_;  // instrument thread only
   std::unique_ptr<capture::CaptureSession> session_;
   std::shared_ptr<const std::vector<std::uint16_t>> loadedWaveform_;  // in the card's memory
-  CardLimits limits_;
+  capture::CardOffer card_;                                           // asked once, before the first configure
   bool engineRunning_ = false;
   capture::RecordAverage average_;
   int averaged_ = 0;

@@ -71,7 +71,8 @@ int main(int argc, char** argv) {
                  "and plain HTTP shows it to anyone on the path\n",
                  options.address.c_str());
 
-  scope::InstrumentThread instrument(*library, options.capture);
+  scope::InstrumentThread instrument(
+      *library, {.hardware = options.capture.hardware, .address = options.capture.address}, options.capture.settings);
   std::string error;
   if (!instrument.Start(error)) {
     std::fprintf(stderr, "rk350-scope: %s\n", error.c_str());

@@ -5,12 +5,12 @@
 #include <stdexcept>
 
 #include "rk350/rk350.h"
+#include "rk350/rk350_sim.h"
 #include "trigger_sources.h"
 
 namespace rk350::scope {
 namespace {
 
-using capture::CaptureOptions;
 using nlohmann::json;
 
 constexpr const char* kAcquisitions[] = {"run", "stop", "single"};
@@ -138,25 +138,24 @@ void Put(json& object, const std::string& key, json value) {
 
 }  // namespace
 
-ScopeSettings CompleteSettings(const CaptureOptions& options, bool virtualCard) {
+ScopeSettings CompleteSettings(const capture::CardSettings& settings, bool virtualCard) {
   ScopeSettings s;
-  s.options = options;
+  s.options = settings;
   auto& o = s.options;
-  o.mode = capture::RunMode::Continuous;
   o.preTriggerPercent = o.preTriggerPercent.value_or(o.EffectivePostSamples() == o.recordLength ? 0.0 : 25.0);
   if (o.postSamples)
     o.preTriggerPercent = 100.0 * (o.recordLength - std::min(*o.postSamples, o.recordLength)) / o.recordLength;
   o.postSamples.reset();
   for (auto& ch : o.channels) {
     if (!ch.autoRange) ch.range = ch.range.value_or(2.0);
-    ch.coupling = ch.coupling.value_or(0);
+    ch.coupling = ch.coupling.value_or(RK350_COUPLING_DC);
     ch.dcLevel = ch.dcLevel.value_or(0.0);
   }
-  o.triggerMode = o.triggerMode.value_or(0);
+  o.triggerMode = o.triggerMode.value_or(RK350_TRIGGER_RISING);
   o.generator.signalType = o.generator.signalType.value_or(RK350_GEN_SINE);
   if (virtualCard) {
     // As the virtual card starts: the generator looped back to CH1.
-    if (!o.channels[0].source) o.channels[0].source = capture::SourceOptions{7, 0, 0, 0};
+    if (!o.channels[0].source) o.channels[0].source = capture::SourceOptions{RK350SIM_SOURCE_GENERATOR, 0, 0, 0};
     if (!o.channels[1].source) o.channels[1].source = capture::SourceOptions{};
     if (!o.externalSource) o.externalSource = capture::SourceOptions{};
   }
@@ -202,6 +201,28 @@ json SettingsOffer() {
   return offer;
 }
 
+json OfferToJson(const capture::CardOffer& offer) {
+  json rates = json::array();
+  for (const auto& r : offer.rates) rates.push_back({{"rate", r.reached}, {"ch1Only", r.ch1Only}});
+  json sources = json::array();
+  const auto known = capture::TriggerSources();
+  for (std::size_t i = 0; i < known.size() && i < offer.triggerSources.size(); ++i)
+    sources.push_back({{"name", known[i].name}, {"label", known[i].label}, {"offered", offer.triggerSources[i]}});
+  return {
+      {"virtualCard", offer.virtualCard},
+      {"ranges", offer.ranges},
+      {"rates", rates},
+      {"maxSamples", offer.maxSamples},
+      {"triggerSources", sources},
+      {"generator",
+       {{"present", offer.generator},
+        {"maxAmplitude", offer.maxGeneratorAmplitude},
+        {"maxFrequency", capture::kGeneratorTopFrequency}}},
+      {"sourceKinds", capture::SourceKindNames()},
+      {"settings", SettingsOffer()},
+  };
+}
+
 int JsonNestingDepth(std::string_view text) {
   int depth = 0, deepest = 0;
   bool inString = false;
@@ -235,7 +256,7 @@ json MergeSettings(json base, const json& patch) {
   return base;
 }
 
-std::optional<ScopeSettings> SettingsFromJson(const json& j, const ScopeSettings& base, const CardLimits& limits,
+std::optional<ScopeSettings> SettingsFromJson(const json& j, const ScopeSettings& base, const capture::CardOffer& offer,
                                               std::string& error) {
   ScopeSettings s = base;
   auto& o = s.options;
@@ -252,9 +273,9 @@ std::optional<ScopeSettings> SettingsFromJson(const json& j, const ScopeSettings
       if (setting.key == nullptr) continue;
       const json* v = At(j, setting.key);
       if (v == nullptr) continue;
-      setting.set(o, FromJson(setting, *v, limits.virtualCard));
+      setting.set(o, FromJson(setting, *v, offer.virtualCard));
     }
-    if ((o.measureMode & 3) == 0) throw Refusal("ch1.on, ch2.on: at least one channel is measured");
+    if ((o.measureMode & RK350_MODE_CH12) == 0) throw Refusal("ch1.on, ch2.on: at least one channel is measured");
     if (At(j, "generator.type") != nullptr && o.generator.signalType == RK350_GEN_ARBITRARY && s.waveform == nullptr)
       throw Refusal("generator.type arbitrary: no waveform is loaded (SCPI :SOURce:ARBitrary:DATA)");
     // The page shows the generator's settings: from now on they are the card's.

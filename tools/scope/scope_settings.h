@@ -12,22 +12,15 @@
 #include <string_view>
 #include <vector>
 
+#include "card_offer.h"
 #include "options.h"
 
 namespace rk350::scope {
 
 enum class Acquisition { Run, Stop, Single };
 
-// What the card offers, asked once on the instrument thread.
-struct CardLimits {
-  std::vector<double> ranges;  // V full scale
-  std::uint32_t maxRecordLength = 65520;
-  double maxGeneratorAmplitude = 10.0;  // V peak
-  bool virtualCard = false;             // inputs can be wired to built-in sources
-};
-
 struct ScopeSettings {
-  capture::CaptureOptions options;
+  capture::CardSettings options;  // the card's settings
   // The generator's arbitrary waveform, as FillFuncGenMemory takes it (not
   // part of the JSON: it comes as a SCPI block).
   std::shared_ptr<const std::vector<std::uint16_t>> waveform;
@@ -37,7 +30,10 @@ struct ScopeSettings {
 // Settings as the command line leaves them, completed with the values the
 // scope always sets (so the JSON shows every setting), e.g. the built-in
 // sources of the virtual card.
-ScopeSettings CompleteSettings(const capture::CaptureOptions& options, bool virtualCard);
+ScopeSettings CompleteSettings(const capture::CardSettings& settings, bool virtualCard);
+inline ScopeSettings CompleteSettings(const capture::CaptureOptions& options, bool virtualCard) {
+  return CompleteSettings(options.settings, virtualCard);
+}
 
 nlohmann::json SettingsToJson(const ScopeSettings& settings);
 // A patch that sets one row of the settings table to `value` ({"ch1": {"range": 2}}).
@@ -47,6 +43,8 @@ nlohmann::json SettingPatch(const capture::CardSetting& setting, const capture::
 // word for no value, the tools' own limits and a choice's names with their
 // labels, so the page builds its controls from it.
 nlohmann::json SettingsOffer();
+// What the card offers, with the settings table, as /api/offer gives it.
+nlohmann::json OfferToJson(const capture::CardOffer& offer);
 
 // How deep arrays and objects nest in JSON text (strings skipped). Settings
 // nest three deep; a request nested deeper is refused before it is parsed,
@@ -61,6 +59,6 @@ nlohmann::json MergeSettings(nlohmann::json base, const nlohmann::json& patch);
 // so a patch is judged alone: a stop is never refused for another setting);
 // on a refusal returns nothing and names the setting and why in `error`.
 std::optional<ScopeSettings> SettingsFromJson(const nlohmann::json& json, const ScopeSettings& base,
-                                              const CardLimits& limits, std::string& error);
+                                              const capture::CardOffer& offer, std::string& error);
 
 }  // namespace rk350::scope

@@ -43,6 +43,36 @@ def test_trigger_names_are_the_capture_tools():
     assert generator == [n for n in constants.VOCABULARY[rk350.SignalType] if n != "arbitrary"]
 
 
+def test_every_name_list_is_the_settings_tables():
+    """The capture tool prints every choice of its settings table with the
+    library's code; the binding's names are the same, code for code, and a
+    list the table gains fails here until the binding has it."""
+    show = capture_tool("--show")
+    lists = {}
+    for line in show.split("names and the library's codes:\n", 1)[1].splitlines():
+        flags, names = re.fullmatch(r"  (--\S+(?:, --\S+)*): (.*)", line).groups()
+        for flag in flags.split(", "):
+            lists[flag] = {name: int(code) for name, code in re.findall(r"(\w+) \((\d+)\)", names)}
+
+    def vocabulary(enum_class):
+        return {name: int(code) for name, code in constants.VOCABULARY[enum_class].items()}
+
+    expected = {
+        "--trigger": vocabulary(rk350.TriggerSource),
+        "--trigger-mode": vocabulary(rk350.TriggerMode),
+        "--ch1-coupling": vocabulary(rk350.Coupling),
+        "--ch2-coupling": vocabulary(rk350.Coupling),
+        "--gen": vocabulary(rk350.SignalType),
+        "--ch1-source": vocabulary(constants.SourceKind),
+        "--ch2-source": vocabulary(constants.SourceKind),
+        "--ext-source": vocabulary(constants.SourceKind),
+        # The tool numbers the channels; the binding takes those spellings too.
+        "--channels": {name: int(code) for name, code in constants.OTHER_SPELLINGS[rk350.MeasureMode].items()
+                       if name.isdigit()},
+    }
+    assert lists == expected
+
+
 def test_defaults_are_the_capture_tools():
     help_text = capture_tool("--help")
 
