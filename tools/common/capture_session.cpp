@@ -250,7 +250,7 @@ void CaptureSession::ApplyGenerator() {
   generatorNote_ += (type != RK350_GEN_DC ? ", offset " : " level ") + FormatVolts(g.offset);
   if (type == RK350_GEN_TRIANGLE || type == RK350_GEN_SQUARE)
     generatorNote_ += ", symmetry " + Number(g.symmetry) + " %";
-  NoteRunningFrequency();
+  if (type != RK350_GEN_DC) NoteRunningFrequency();
 }
 
 void CaptureSession::ApplyWaveform(const tools::ArbitraryWaveform& waveform) {
