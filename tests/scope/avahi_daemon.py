@@ -56,7 +56,7 @@ class PrivateAvahi:
             self._start(["dbus-daemon", "--config-file=" + os.path.join(self.directory, "bus.conf"), "--nofork",
                          "--print-address"], "unix:")
             self._start(["unshare", "--mount", "sh", "-c",
-                         "mount -t tmpfs rk350-test /run/avahi-daemon && exec avahi-daemon --no-drop-root "
+                         "mkdir -p /run/avahi-daemon && mount -t tmpfs rk350-test /run/avahi-daemon && exec avahi-daemon --no-drop-root "
                          "--no-chroot --no-rlimits -f %s/avahi.conf 2>&1" % self.directory],
                         "Server startup complete", {"DBUS_SYSTEM_BUS_ADDRESS": self.address})
         except BaseException:
