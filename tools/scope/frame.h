@@ -47,6 +47,7 @@ class FigureHistory {
 struct Frame {
   std::uint64_t sequence = 0;         // counts published records
   std::uint64_t settingsVersion = 0;  // the settings the record was taken with
+  std::uint64_t configVersion = 0;    // the version at which those settings (but run/stop/single) last changed
   capture::Record record;
   std::shared_ptr<FigureHistory> history;
   std::vector<std::string> notes;  // for the CSV

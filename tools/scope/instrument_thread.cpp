@@ -198,6 +198,7 @@ void InstrumentThread::TakeRecord() {
 void InstrumentThread::Publish(capture::Record record) {
   auto frame = std::make_shared<Frame>();
   frame->settingsVersion = version_;
+  frame->configVersion = configVersion_;
   frame->record = std::move(record);
   frame->history = history_;
   frame->notes = session_->FileNotes(frame->record);
@@ -205,6 +206,9 @@ void InstrumentThread::Publish(capture::Record record) {
   {
     std::lock_guard lock(mutex_);
     frame->sequence = ++sequence_;
+    constexpr std::size_t kRecent = 4;
+    if (recent_.size() == kRecent) recent_.pop_front();
+    recent_.push_back(frame);
     latest_ = std::move(frame);
   }
   changed_.notify_all();
@@ -250,10 +254,11 @@ Answer InstrumentThread::Apply(const Request& request) {
   StopEngine();
   const ScopeSettings previous = settings_;
   settings_ = *next;
+  const bool cardChanges = CardSettingsDiffer(previous, settings_);
   try {
     // Run, stop and single leave the card's settings as they are: only the
     // engine restarts (a record per command costs no card setup).
-    if (CardSettingsDiffer(previous, settings_)) Configure();
+    if (cardChanges) Configure();
   } catch (const std::exception& e) {
     // The card refused a value: it goes back to the settings before, whole.
     const auto* library = dynamic_cast<const capture::LibraryError*>(&e);
@@ -267,6 +272,13 @@ Answer InstrumentThread::Apply(const Request& request) {
     return Refusal(library != nullptr ? library->Code() : RK350_RESULT_INVALID_VALUE, e.what());
   }
   ++version_;
+  if (cardChanges) configVersion_ = version_;
+  {
+    std::lock_guard lock(mutex_);
+    progress_.version = version_;
+    progress_.configVersion = configVersion_;
+    if (settings_.acquisition == Acquisition::Stop) progress_.stopVersion = version_;
+  }
   try {
     if (settings_.acquisition != Acquisition::Stop) StartEngine();
   } catch (const std::exception& e) {
@@ -335,6 +347,18 @@ std::shared_ptr<const Frame> InstrumentThread::WaitNewer(std::uint64_t sequence,
   std::unique_lock lock(mutex_);
   changed_.wait_for(lock, timeout, [&] { return stopping_ || (latest_ && latest_->sequence > sequence); });
   return latest_ && latest_->sequence > sequence ? latest_ : nullptr;
+}
+
+InstrumentThread::Progress InstrumentThread::SettingsProgress() const {
+  std::lock_guard lock(mutex_);
+  return progress_;
+}
+
+std::shared_ptr<const Frame> InstrumentThread::RecordFor(std::uint64_t v) const {
+  std::lock_guard lock(mutex_);
+  for (const auto& frame : recent_)
+    if (frame->settingsVersion >= v && frame->configVersion <= v) return frame;
+  return nullptr;
 }
 
 }  // namespace rk350::scope

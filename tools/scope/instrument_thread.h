@@ -65,6 +65,19 @@ class InstrumentThread {
   // The first frame after `sequence`, or null after `timeout` (or on Stop).
   std::shared_ptr<const Frame> WaitNewer(std::uint64_t sequence, std::chrono::milliseconds timeout) const;
 
+  // Where the settings stand, for a client that waits for the record its
+  // settings version `v` asked for: taken with v or later, while nothing but
+  // run/stop/single changed since v.
+  struct Progress {
+    std::uint64_t version = 0;        // of the settings in force
+    std::uint64_t configVersion = 0;  // the last change but run/stop/single
+    std::uint64_t stopVersion = 0;    // the last request that left the acquisition stopped
+  };
+  Progress SettingsProgress() const;
+  // The oldest of the last few records that was taken for version `v` as
+  // above; null when none is (yet).
+  std::shared_ptr<const Frame> RecordFor(std::uint64_t v) const;
+
  private:
   struct Request {
     nlohmann::json patch;
@@ -103,6 +116,7 @@ class InstrumentThread {
   std::chrono::steady_clock::time_point armedAt_, runShownAt_;        // instrument thread only
   std::optional<std::chrono::steady_clock::time_point> triggeredAt_;  // instrument thread only
   std::uint64_t version_ = 0;
+  std::uint64_t configVersion_ = 0;  // version_ at the last change but run/stop/single
   ControlLock control_;
   const std::shared_ptr<FigureHistory> history_ = std::make_shared<FigureHistory>();
   std::map<unsigned, std::pair<std::string, std::string>> resultNames_;  // written before Start returns
@@ -113,6 +127,8 @@ class InstrumentThread {
   mutable std::condition_variable changed_;
   std::deque<std::unique_ptr<Request>> requests_;
   std::shared_ptr<const Frame> latest_;
+  std::deque<std::shared_ptr<const Frame>> recent_;  // the last few, so that a waiter finds its own behind newer ones
+  Progress progress_;
   std::uint64_t sequence_ = 0;
   nlohmann::json state_;
   ScopeSettings published_;  // the settings state_ shows

@@ -2,6 +2,7 @@
 // virtual card by default).
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -99,7 +100,11 @@ int main(int argc, char** argv) {
   std::thread scpiServing;
   int scpiPort = -1;
   if (options.scpi) {
-    scpiServer = std::make_unique<scpi::ScpiServer>(instrument, token);
+    scpi::ServerLimits limits;
+    limits.idle = std::chrono::milliseconds(static_cast<long long>(options.scpiIdle * 1000));
+    limits.evictIdle = std::min(limits.evictIdle, limits.idle);
+    limits.lockIdle = std::chrono::milliseconds(static_cast<long long>(options.scpiLockIdle * 1000));
+    scpiServer = std::make_unique<scpi::ScpiServer>(instrument, token, limits);
     std::string reason;
     scpiPort = scpiServer->Bind(options.address, options.scpiPort, reason);
     if (scpiPort < 0 && options.scpiPortGiven) {

@@ -17,7 +17,8 @@ ScopeParseResult ParseScopeArguments(const std::vector<std::string>& arguments) 
       name.resize(eq);
       hasValue = true;
     }
-    const bool takesValue = name == "--port" || name == "--listen" || name == "--web" || name == "--scpi-port";
+    const bool takesValue = name == "--port" || name == "--listen" || name == "--web" || name == "--scpi-port" ||
+                            name == "--scpi-idle" || name == "--scpi-lock-idle";
     if (takesValue && !hasValue) {
       if (i + 1 >= arguments.size()) {
         result.error = "option '" + name + "' needs a value";
@@ -33,6 +34,13 @@ ScopeParseResult ParseScopeArguments(const std::vector<std::string>& arguments) 
       }
       (name == "--port" ? o.port : o.scpiPort) = static_cast<int>(*n);
       if (name == "--scpi-port") o.scpiPortGiven = true;
+    } else if (name == "--scpi-idle" || name == "--scpi-lock-idle") {
+      const auto n = capture::ParseQuantity(value);
+      if (!n || !(*n >= 1 && *n <= 86400)) {
+        result.error = name + ": give 1 to 86400 seconds, not '" + value + "'";
+        return result;
+      }
+      (name == "--scpi-idle" ? o.scpiIdle : o.scpiLockIdle) = *n;
     } else if (name == "--no-scpi") {
       o.scpi = false;
     } else if (name == "--announce") {
@@ -76,6 +84,8 @@ std::string ScopeHelpText() {
          "  --web DIR                 serve the page from DIR instead of the installed files\n"
          "  --scpi-port N             SCPI over raw TCP on port N (default 5025; 0 takes a free one), on the\n"
          "                            address of --listen; see docs/scpi.md\n"
+         "  --scpi-idle S             close an SCPI connection that sends nothing for S seconds (default 300)\n"
+         "  --scpi-lock-idle S        :SYSTem:LOCK lapses when its holder sends nothing for S seconds (default 60)\n"
          "  --no-scpi                 serve no SCPI\n"
          "  --announce                announce the page and SCPI over mDNS (needs a running Avahi daemon)\n"
          "\n"

@@ -14,7 +14,7 @@ namespace rk350::scpi {
 using nlohmann::json;
 using namespace std::chrono_literals;
 
-// A command refused: the error goes to the queue, the message goes on.
+// A command refused: the error goes to the queue, the rest of the message is dropped.
 struct Refused {
   Error error;
 };
@@ -66,7 +66,7 @@ struct Entry {
 std::uint8_t Mask(Call& c) {
   CountParameters(c.command, 1, 1);
   const double v = Number(c.command.parameters[0], "");
-  if (v < 0 || v > 255 || v != std::nearbyint(v)) Refuse(-222, "Data out of range;0 … 255");
+  if (v < 0 || v > 255 || v != std::nearbyint(v)) Refuse(-222, "Data out of range;0 to 255");
   return static_cast<std::uint8_t>(v);
 }
 
@@ -120,6 +120,8 @@ struct Handlers {
   static void Acquisition(Call& c, const char* mode) {
     CountParameters(c.command, 0, 0);
     const json state = Apply(c, {{"acquisition", mode}});
+    c.session.awaited_.reset();
+    c.session.pending_ = false;
     if (std::string_view(mode) == "single") {
       c.session.pending_ = true;
       c.session.pendingVersion_ = state.value("version", 0ull);
@@ -135,6 +137,8 @@ struct Handlers {
     c.session.waveformSource_ = 1;
     c.session.format_ = WaveformFormat::Byte;
     c.session.pending_ = false;
+    c.session.awaited_.reset();
+    Instrument(c).Control().Release(c.session.id_);  // a reset client starts afresh, without the lock
   }
 
   static void Identity(Call& c) {
@@ -249,6 +253,8 @@ std::vector<Entry> Handlers::BuildTable() {
                    difference |= static_cast<unsigned char>(p.text[i]) ^
                                  static_cast<unsigned char>(token.empty() ? 0 : token[i % token.size()]);
                  if (token.empty() || difference != 0) Refuse(-224, "Illegal parameter value;not the scope's token");
+                 if (!c.session.admitted_ && !c.session.shared_.takePlace(c.session.id_))
+                   Refuse(-310, "System error;every place for an admitted connection is taken");
                  c.session.admitted_ = true;
                },
                nullptr, false});
@@ -267,11 +273,7 @@ std::vector<Entry> Handlers::BuildTable() {
                [](Call& c) { c.response = std::to_string(c.session.status_.ServiceEnable()); }, false});
   t.push_back({"*STB", nullptr, [](Call& c) { c.response = std::to_string(c.session.status_.StatusByte()); }, false});
   t.push_back({"*OPC", [](Call& c) { c.session.opcRequested_ = c.session.waitRequested_ = true; },
-               [](Call& c) {
-                 c.session.waitRequested_ = true;
-                 c.response = "1";
-               },
-               false});
+               [](Call& c) { c.session.opcQuery_ = c.session.waitRequested_ = true; }, false});
   t.push_back({"*WAI", [](Call& c) { c.session.waitRequested_ = true; }, nullptr, false});
   // The card answered when the scope opened it, and the instrument thread runs.
   t.push_back({"*TST", nullptr, [](Call& c) { c.response = "0"; }, false});
@@ -465,11 +467,11 @@ Session::~Session() { shared_.instrument.Control().Release(id_); }
 std::shared_ptr<const scope::Frame> Session::Record() {
   // Right after start-up the first record is a few milliseconds away: wait for it, as the page's
   // /api/record does.
-  if (!pinned_) pinned_ = shared_.instrument.WaitNewer(0, 5s);
+  if (!pinned_) pinned_ = awaited_ ? awaited_ : shared_.instrument.WaitNewer(0, 5s);
   return pinned_;
 }
 
-void Session::Run(const Command& command, std::string& response) {
+void Session::Run(const Command& command, std::optional<std::string>& answer) {
   for (const Entry& entry : Table()) {
     int suffix = 1;
     bool suffixSeen = false;
@@ -477,9 +479,7 @@ void Session::Run(const Command& command, std::string& response) {
     if (command.common != (entry.header[0] == '*')) continue;
     if (!Matches(nodes, 0, command.path, 0, suffix, suffixSeen)) continue;
     const auto& handler = command.query ? entry.query : entry.command;
-    if (!handler)
-      Refuse(command.query ? -113 : -113,
-             command.query ? "Undefined header;no query form" : "Undefined header;query only");
+    if (!handler) Refuse(-113, command.query ? "Undefined header;no query form" : "Undefined header;query only");
     const bool open = std::string_view(entry.header) == "*IDN" || std::string_view(entry.header) == ":SYSTem:TOKen" ||
                       std::string_view(entry.header).rfind(":SYSTem:ERRor", 0) == 0;
     if (!admitted_ && !open)
@@ -489,62 +489,82 @@ void Session::Run(const Command& command, std::string& response) {
       Refuse(-203, "Command protected;another connection holds :SYSTem:LOCK");
     Call call{*this, command, suffix, {}};
     handler(call);
-    if (!command.query) return;
-    if (response.empty()) {
-      response = std::move(call.response);  // a waveform is large: not copied
-    } else {
-      response += ';';
-      response += call.response;
-    }
+    if (command.query) answer = std::move(call.response);  // a waveform is large: not copied
     return;
   }
   Refuse(-113, "Undefined header");
 }
 
-void Session::WaitForPending(const std::function<bool()>& keepWaiting) {
+Session::Wait Session::WaitForPending(const std::function<bool()>& keepWaiting) {
+  auto& instrument = shared_.instrument;
   std::uint64_t seen = 0;
-  while (pending_ && keepWaiting()) {
-    const auto frame = shared_.instrument.WaitNewer(seen, 200ms);
-    if (frame) seen = frame->sequence;
-    const auto latest = shared_.instrument.Latest();
-    if (latest && latest->settingsVersion >= pendingVersion_) {
+  while (pending_) {
+    if (!keepWaiting()) return Wait::Abandoned;
+    instrument.Control().Touch(id_);  // waiting on its own command is not silence
+    // Where the settings stand is read before the records, so that a record
+    // published before a change is found rather than reported lost.
+    const auto progress = instrument.SettingsProgress();
+    if (auto frame = instrument.RecordFor(pendingVersion_)) {
+      awaited_ = std::move(frame);
       pending_ = false;
-      break;
+      return Wait::Done;
     }
-    // Settings changed since (another client, :STOP): no record of these comes.
-    if (shared_.instrument.State().value("version", 0ull) > pendingVersion_) pending_ = false;
+    const char* why = progress.configVersion > pendingVersion_ ? "another client changed the settings"
+                      : progress.stopVersion > pendingVersion_ ? "another client stopped the acquisition"
+                                                               : nullptr;
+    if (why != nullptr) {
+      pending_ = false;
+      status_.Push({-221, std::string("Settings conflict;") + why + " before the record of :SINGle came"});
+      return Wait::Impossible;
+    }
+    if (const auto frame = instrument.WaitNewer(seen, 200ms)) seen = frame->sequence;
   }
+  return Wait::Done;
 }
 
-std::string Session::Execute(std::string_view message, const std::function<bool()>& keepWaiting) {
+bool Session::Execute(std::string_view message, const std::function<bool()>& keepWaiting,
+                      const std::function<bool(std::string&&)>& send) {
+  shared_.instrument.Control().Touch(id_);
   const ParsedMessage parsed = ParseMessage(message);
-  std::string response;
+  bool answered = false;
   pinned_.reset();
+  bool failed = false;
   for (const Command& command : parsed.commands) {
-    waitRequested_ = false;
+    waitRequested_ = opcQuery_ = false;
     // A record not yet measured is measured before the order of execution is
     // taken: the fit of a long record would hold every other client meanwhile.
     if (command.query && !command.common && !command.path.empty() && admitted_ &&
         MatchMnemonic("MEASure", command.path.front(), nullptr))
       if (const auto frame = Record()) frame->Measured();
+    std::optional<std::string> answer;
     {
       std::lock_guard lock(shared_.execution);
       try {
-        Run(command, response);
+        Run(command, answer);
       } catch (const Refused& refused) {
         status_.Push(refused.error);
+        failed = true;  // the rest of the message is dropped
       }
     }
     // Waiting holds no lock: the others' commands go on meanwhile.
-    if (waitRequested_) {
+    if (!failed && waitRequested_) {
       pinned_.reset();  // the record waited for is the one to read
-      WaitForPending(keepWaiting);
-      if (opcRequested_ && !pending_) status_.SetEvent(kOperationComplete);
+      const Wait wait = WaitForPending(keepWaiting);
+      if (wait == Wait::Abandoned) return false;
+      if (opcRequested_ && wait == Wait::Done) status_.SetEvent(kOperationComplete);
       opcRequested_ = false;
+      if (opcQuery_) answer = wait == Wait::Done ? "1" : "0";
+      failed = wait == Wait::Impossible;
     }
+    if (answer) {
+      if (answered) answer->insert(0, 1, ';');
+      answered = true;
+      if (!send(std::move(*answer))) return false;
+    }
+    if (failed) break;
   }
-  if (parsed.error) status_.Push(*parsed.error);
-  return response;
+  if (!failed && parsed.error) status_.Push(*parsed.error);
+  return !answered || send("\n");
 }
 
 }  // namespace rk350::scpi

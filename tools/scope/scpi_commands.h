@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,9 @@ struct SharedState {
   // (:SYSTem:TOKen) before anything but *IDN? and :SYSTem:ERRor? is done.
   const std::string token;
   std::mutex execution;
+  // Asked when a connection sends the right token: whether a place among the
+  // admitted connections is free for it (the server may make one).
+  std::function<bool(int id)> takePlace = [](int) { return true; };
 };
 
 class Session {
@@ -38,11 +42,15 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // Carries out one program message; returns the response message (empty
-  // when nothing was asked). `keepWaiting` is asked while *OPC?, *WAI or
-  // :DIGitize wait for a record; false ends the wait (client gone, server
-  // stopping).
-  std::string Execute(std::string_view message, const std::function<bool()>& keepWaiting);
+  // Carries out one program message, giving each query's answer to `send`
+  // as soon as it is made (";" before all but the first, the newline after
+  // the last): a message never holds more than one answer. `keepWaiting` is
+  // asked while *OPC?, *WAI or :DIGitize wait for a record. False from
+  // either (client gone, server stopping) ends the message, and then Execute
+  // returns false: the connection is over.
+  bool Execute(std::string_view message, const std::function<bool()>& keepWaiting,
+               const std::function<bool(std::string&&)>& send);
+  bool Admitted() const { return admitted_; }
   // An error found before a message could be read (framing, limits).
   void Report(const Error& error) { status_.Push(error); }
 
@@ -50,10 +58,13 @@ class Session {
 
  private:
   friend struct Handlers;
-  void Run(const Command& command, std::string& response);
-  void WaitForPending(const std::function<bool()>& keepWaiting);
-  // The record the waveform and measurement queries read: the newest when a
-  // message first asks, then the same one for the rest of that message.
+  // Carries out one command; a query's answer goes to `answer`.
+  void Run(const Command& command, std::optional<std::string>& answer);
+  enum class Wait { Done, Impossible, Abandoned };
+  Wait WaitForPending(const std::function<bool()>& keepWaiting);
+  // The record the waveform and measurement queries read: the one the last
+  // wait ended with, else the newest when a message first asks; then the
+  // same one for the rest of that message.
   std::shared_ptr<const scope::Frame> Record();
 
   SharedState& shared_;
@@ -63,8 +74,12 @@ class Session {
   WaveformFormat format_ = WaveformFormat::Byte;
   std::uint64_t pendingVersion_ = 0;  // a single record asked for with these settings, not yet seen
   bool pending_ = false;
-  bool waitRequested_ = false;                  // the running command waits for the pending record
-  bool opcRequested_ = false;                   // *OPC: set the event bit once nothing is pending
+  bool waitRequested_ = false;  // the running command waits for the pending record
+  bool opcRequested_ = false;   // *OPC: set the event bit once nothing is pending
+  bool opcQuery_ = false;       // *OPC?: answers once the wait ended
+  // The record this connection's :SINGle or :DIGitize asked for, once a wait
+  // found it; read until the connection starts or stops an acquisition again.
+  std::shared_ptr<const scope::Frame> awaited_;
   bool admitted_ = false;                       // no token asked, or the right one sent
   std::shared_ptr<const scope::Frame> pinned_;  // the record of the message being carried out
 };

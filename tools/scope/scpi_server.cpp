@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -16,28 +17,57 @@ namespace {
 using namespace std::chrono_literals;
 constexpr auto kPollInterval = 200ms;
 
-bool SendAll(int fd, const std::string& data) {
+// Sends all of `data` by `deadline`: a reader too slow for it is dropped,
+// however often it takes a few bytes.
+bool SendAll(int fd, std::string_view data, std::chrono::steady_clock::time_point deadline) {
   std::size_t sent = 0;
   while (sent < data.size()) {
-    const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+    const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      continue;
+    }
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;  // closed, or the send time-out passed
-    sent += static_cast<std::size_t>(n);
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;  // closed
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left <= 0ms) return false;
+    pollfd p{fd, POLLOUT, 0};
+    ::poll(&p, 1, static_cast<int>(std::min<std::chrono::milliseconds>(left, kPollInterval).count()));
   }
   return true;
 }
 
-// Whether the peer closed its side (data still waiting to be read is not a close).
-bool PeerClosed(int fd) {
-  char c;
-  const ssize_t n = ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-  return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+// Whether the peer closed or shut down its side, or the connection broke
+// (TCP keep-alive gave up): bytes it sent before do not keep it here.
+bool PeerGone(int fd) {
+  pollfd p{fd, POLLRDHUP, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+// A host that vanishes is noticed within about half a minute, even mid-answer.
+void KeepAlive(int fd) {
+  const int on = 1, idle = 10, interval = 5, count = 3;
+  const unsigned userTimeout = 30000;  // ms for sent data to be acknowledged
+  ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 }  // namespace
 
 ScpiServer::ScpiServer(scope::InstrumentThread& instrument, const std::string& token, ServerLimits limits)
-    : shared_(instrument, token), limits_(limits) {}
+    : shared_(instrument, token), limits_(limits) {
+  instrument.Control().SetLapse(limits_.lockIdle);
+  shared_.takePlace = [this](int id) {
+    std::lock_guard lock(clientsMutex_);
+    for (auto& c : clients_)
+      if (c.id == id) return TakePlace(c);
+    return false;
+  };
+}
 
 ScpiServer::~ScpiServer() {
   Stop();
@@ -61,7 +91,7 @@ int ScpiServer::Bind(const std::string& address, int port, std::string& error) {
     if (fd < 0) continue;
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, 16) == 0) {
+    if (::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, SOMAXCONN) == 0) {
       listener_ = fd;
       break;
     }
@@ -85,19 +115,42 @@ void ScpiServer::Serve() {
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     std::lock_guard lock(clientsMutex_);
-    if (stopping_ || clients_.size() >= limits_.maxClients) {
+    std::size_t awaitingToken = 0;
+    for (const auto& c : clients_) awaitingToken += !c.admitted && !c.done ? 1 : 0;
+    Client& client = clients_.emplace_back();
+    client.fd = fd;
+    client.id = nextId_++;
+    client.lastHeard = Clock::now().time_since_epoch().count();
+    // Without a token every connection is admitted at once; with one, it takes
+    // its place when it sends the token, and until then only awaits it.
+    const bool room = shared_.token.empty() ? TakePlace(client) : awaitingToken < limits_.maxClients;
+    if (stopping_ || !room) {
+      clients_.pop_back();
       ::close(fd);
       continue;
     }
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    timeval timeout{static_cast<time_t>(limits_.sendTimeout.count() / 1000),
-                    static_cast<suseconds_t>(limits_.sendTimeout.count() % 1000 * 1000)};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    Client& client = clients_.emplace_back();
-    client.fd = fd;
-    client.thread = std::thread([this, &client, id = nextId_++] { Talk(client, id); });
+    KeepAlive(fd);
+    client.thread = std::thread([this, &client] { Talk(client); });
   }
+}
+
+bool ScpiServer::TakePlace(Client& client) {
+  const auto now = Clock::now();
+  std::size_t taken = 0;
+  Client* idlest = nullptr;
+  for (auto& c : clients_) {
+    if (&c == &client || !c.admitted || c.done || c.evicted) continue;
+    ++taken;
+    const bool idle = now - Clock::time_point(Clock::duration(c.lastHeard.load())) >= limits_.evictIdle;
+    if (idle && (idlest == nullptr || c.lastHeard < idlest->lastHeard)) idlest = &c;
+  }
+  if (taken >= limits_.maxClients) {
+    if (idlest == nullptr) return false;
+    idlest->evicted = true;
+    ::shutdown(idlest->fd, SHUT_RDWR);
+  }
+  client.admitted = true;
+  return true;
 }
 
 void ScpiServer::Stop() {
@@ -126,42 +179,52 @@ void ScpiServer::Reap(bool all) {
   }
 }
 
-void ScpiServer::Talk(Client& client, int id) {
-  Session session(shared_, id);
+void ScpiServer::Talk(Client& client) {
+  Session session(shared_, client.id);
   MessageFramer framer(limits_.maxMessage, limits_.maxBlock);
   const int fd = client.fd;
-  const auto keepWaiting = [&] { return !stopping_ && !PeerClosed(fd); };
-  auto lastBytes = std::chrono::steady_clock::now();
+  const auto connected = Clock::now();
+  const auto heard = [&] { client.lastHeard = Clock::now().time_since_epoch().count(); };
+  // A client waiting on its own command is busy, not idle.
+  const auto keepWaiting = [&] {
+    if (stopping_ || client.evicted || PeerGone(fd)) return false;
+    heard();
+    return true;
+  };
+  const auto send = [&](std::string&& answer) {
+    const auto deadline =
+        Clock::now() + limits_.sendTimeout + std::chrono::milliseconds(answer.size() * 1000 / limits_.minSendRate);
+    return SendAll(fd, answer, deadline);
+  };
+  auto lastBytes = Clock::now();
   std::string buffer(64 * 1024, '\0');
-  while (!stopping_) {
-    pollfd p{fd, POLLIN, 0};
+  bool open = true;
+  while (open && !stopping_ && !client.evicted) {
+    pollfd p{fd, POLLIN | POLLRDHUP, 0};
     const int ready = ::poll(&p, 1, static_cast<int>(kPollInterval.count()));
     if (ready < 0 && errno != EINTR) break;
     if (ready <= 0) {
+      const auto now = Clock::now();
       // A block that stopped arriving (its length miscounted): drop it, say so.
-      if (framer.InsideBlock() && std::chrono::steady_clock::now() - lastBytes > limits_.blockIdle)
-        session.Report(framer.Abandon());
+      if (framer.InsideBlock() && now - lastBytes > limits_.blockIdle) session.Report(framer.Abandon());
+      const auto silent = now - Clock::time_point(Clock::duration(client.lastHeard.load()));
+      if (silent > limits_.idle || (!session.Admitted() && now - connected > limits_.admitTime)) break;
       continue;
     }
     const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
-    lastBytes = std::chrono::steady_clock::now();
-    bool open = true;
+    heard();
+    lastBytes = Clock::now();
     for (auto& item : framer.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)))) {
       if (item.error) {
         session.Report(*item.error);
         continue;
       }
-      std::string response = session.Execute(item.message, keepWaiting);
-      if (response.empty()) continue;
-      response += '\n';
-      if (!SendAll(fd, response)) {
-        open = false;
-        break;
-      }
+      open = session.Execute(item.message, keepWaiting, send);
+      if (!open) break;
+      heard();
     }
-    if (!open) break;
   }
   client.done = true;
 }

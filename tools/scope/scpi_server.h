@@ -1,10 +1,12 @@
 // SCPI over a raw TCP socket (port 5025 by convention): one thread per
 // connection reads program messages, carries them out through the shared
 // command session and writes the answers. A client that sends slowly or
-// reads slowly holds only its own thread; every wait is bounded.
+// reads slowly holds only its own thread; every wait is bounded, and a
+// client that leaves (closes, vanishes, or stays silent) is gone.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <list>
 #include <mutex>
 #include <string>
@@ -17,9 +19,14 @@ namespace rk350::scpi {
 struct ServerLimits {
   std::size_t maxMessage = 64 * 1024;            // bytes of a message outside blocks
   std::size_t maxBlock = 1024 * 1024;            // bytes of one block parameter
-  std::size_t maxClients = 16;                   // connections at once; more are closed at once
+  std::size_t maxClients = 16;                   // admitted connections at once (and as many awaiting the token)
   std::chrono::milliseconds blockIdle{2000};     // a block that stops arriving this long is dropped
-  std::chrono::milliseconds sendTimeout{10000};  // a client that reads nothing this long is dropped
+  std::chrono::milliseconds sendTimeout{10000};  // an answer is taken within this, plus its size at minSendRate
+  std::size_t minSendRate = 256 * 1024;          // bytes per second
+  std::chrono::milliseconds idle{300000};        // a connection that sends nothing this long is closed
+  std::chrono::milliseconds evictIdle{30000};    // all places taken: one idle this long makes room
+  std::chrono::milliseconds admitTime{10000};    // with a token: for sending it
+  std::chrono::milliseconds lockIdle{60000};     // :SYSTem:LOCK lapses when its holder sends nothing this long
 };
 
 class ScpiServer {
@@ -34,13 +41,21 @@ class ScpiServer {
   void Stop();
 
  private:
+  using Clock = std::chrono::steady_clock;
   struct Client {
     int fd = -1;
+    int id = 0;
     std::thread thread;
     std::atomic<bool> done{false};
+    std::atomic<bool> admitted{false};  // holds one of the maxClients places
+    std::atomic<bool> evicted{false};   // closed to make room: its place is free
+    std::atomic<Clock::rep> lastHeard{0};
   };
-  void Talk(Client& client, int id);
+  void Talk(Client& client);
   void Reap(bool all);
+  // Under clientsMutex_: a place among the admitted for `client`, closing
+  // the longest-idle admitted connection when all are taken.
+  bool TakePlace(Client& client);
 
   SharedState shared_;
   ServerLimits limits_;
