@@ -30,6 +30,27 @@ TEST(Ieee488Status, TheQueueKeepsTheOldestAndEndsWithOverflow) {
   EXPECT_EQ(s.PopError(), "0,\"No error\"");
 }
 
+TEST(Ieee488Status, ReadingAFullQueueMakesRoomBeforeTheOneOverflow) {
+  Ieee488Status s;
+  for (int i = 0; i < 40; ++i) s.Push({-100, "old"});
+  EXPECT_EQ(s.PopError(), "-100,\"old\"");
+  s.Push({-222, "new"});
+  s.Push({-222, "lost"});  // full again
+  EXPECT_EQ(s.ErrorCount(), 32u);
+  for (int i = 0; i < 30; ++i) s.PopError();
+  EXPECT_EQ(s.PopError(), "-222,\"new\"");
+  EXPECT_EQ(s.PopError(), "-350,\"Queue overflow\"");
+  EXPECT_EQ(s.PopError(), "0,\"No error\"");
+  s.Push({-113, "after"});  // an emptied queue fills as new
+  EXPECT_EQ(s.PopError(), "-113,\"after\"");
+}
+
+TEST(Ieee488Status, ErrorTextsAreAscii) {
+  Ieee488Status s;
+  s.Push({-222, "Data out of range;\u00b120 V \u2026 \u00b5s \u4e2d"});
+  EXPECT_EQ(s.PopError(), "-222,\"Data out of range;+/-20 V ... us ?\"");
+}
+
 TEST(Ieee488Status, TheStatusByteSummarisesEnabledEventsAndTheQueue) {
   Ieee488Status s;
   s.Clear();

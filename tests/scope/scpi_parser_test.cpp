@@ -40,6 +40,9 @@ TEST(ScpiParser, MnemonicsMatchTheirShortAndLongFormsWithSuffixes) {
   EXPECT_FALSE(MatchMnemonic("FREQuency", "FREQU", nullptr));  // neither form
   EXPECT_FALSE(MatchMnemonic("FREQuency", "FREQ2", nullptr));  // takes no suffix
   EXPECT_FALSE(MatchMnemonic("CHANnel", "CH", &n));
+  // A suffix too long to read still matches, out of range (-114, not -113).
+  EXPECT_TRUE(MatchMnemonic("CHANnel", "CHAN1234567", &n));
+  EXPECT_GT(n, 2);
 }
 
 struct NumberCase {

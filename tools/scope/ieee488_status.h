@@ -30,8 +30,9 @@ enum StatusBit : std::uint8_t {
 
 class Ieee488Status {
  public:
-  // Queues the error and sets its class's event bit; a full queue keeps its
-  // oldest entries and ends with "Queue overflow".
+  // Queues the error (its text in ASCII) and sets its class's event bit; a
+  // full queue keeps its oldest entries and ends with one "Queue overflow",
+  // before which errors go again once reading made room.
   void Push(const Error& error);
   // The oldest error, or 0,"No error".
   std::string PopError();
@@ -49,6 +50,7 @@ class Ieee488Status {
  private:
   static constexpr std::size_t kQueueLength = 32;
   std::deque<Error> errors_;
+  bool overflowed_ = false;  // the last entry is -350
   std::uint8_t events_ = kPowerOn;
   std::uint8_t eventEnable_ = 0;
   std::uint8_t serviceEnable_ = 0;

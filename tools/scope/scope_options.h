@@ -16,10 +16,10 @@ struct ScopeOptions {
   std::string webDirectory;  // empty: beside the program or in the source tree
   int scpiPort = 5025;       // SCPI over raw TCP; 0: any free port
   bool scpiPortGiven = false;
-  bool scpi = true;       // --no-scpi turns it off
-  double scpiIdle = 300;      // seconds a silent SCPI connection stays
-  double scpiLockIdle = 60;   // seconds :SYSTem:LOCK outlasts its holder's silence
-  bool announce = false;  // mDNS through Avahi
+  bool scpi = true;          // --no-scpi turns it off
+  double scpiIdle = 300;     // seconds a silent SCPI connection stays
+  double scpiLockIdle = 60;  // seconds :SYSTem:LOCK outlasts its holder's silence
+  bool announce = false;     // mDNS through Avahi
   capture::CaptureOptions capture;
 };
 

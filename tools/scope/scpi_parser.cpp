@@ -290,8 +290,8 @@ bool MatchMnemonic(std::string_view pattern, std::string_view written, int* suff
     *suffix = 1;
     if (letters < written.size()) {
       const auto digits = written.substr(letters);
-      if (digits.size() > 6) return false;
-      *suffix = std::stoi(std::string(digits));
+      // Any suffix too long to read is out of range, as a big one is.
+      *suffix = digits.size() > 6 ? 1000000 : std::stoi(std::string(digits));
     }
   }
   const std::string word = UpperCase(written.substr(0, letters));

@@ -29,7 +29,8 @@ bool SendAll(int fd, std::string_view data, std::chrono::steady_clock::time_poin
     }
     if (n < 0 && errno == EINTR) continue;
     if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;  // closed
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left <= 0ms) return false;
     pollfd p{fd, POLLOUT, 0};
     ::poll(&p, 1, static_cast<int>(std::min<std::chrono::milliseconds>(left, kPollInterval).count()));
@@ -115,15 +116,25 @@ void ScpiServer::Serve() {
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     std::lock_guard lock(clientsMutex_);
+    // Without a token every connection is admitted at once. With one, it takes
+    // its place when it sends the token; until then it only awaits it, and
+    // when too many await, the oldest of them goes.
     std::size_t awaitingToken = 0;
-    for (const auto& c : clients_) awaitingToken += !c.admitted && !c.done ? 1 : 0;
+    Client* oldest = nullptr;
+    for (auto& c : clients_)
+      if (!c.admitted && !c.done && !c.evicted) {
+        ++awaitingToken;
+        if (oldest == nullptr) oldest = &c;
+      }
+    if (!shared_.token.empty() && awaitingToken >= limits_.maxClients && oldest != nullptr) {
+      oldest->evicted = true;
+      ::shutdown(oldest->fd, SHUT_RDWR);
+    }
     Client& client = clients_.emplace_back();
     client.fd = fd;
     client.id = nextId_++;
     client.lastHeard = Clock::now().time_since_epoch().count();
-    // Without a token every connection is admitted at once; with one, it takes
-    // its place when it sends the token, and until then only awaits it.
-    const bool room = shared_.token.empty() ? TakePlace(client) : awaitingToken < limits_.maxClients;
+    const bool room = !shared_.token.empty() || TakePlace(client);
     if (stopping_ || !room) {
       clients_.pop_back();
       ::close(fd);
