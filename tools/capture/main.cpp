@@ -134,7 +134,14 @@ bool WriteOutputs(const CaptureOptions& options, const Record& record, const std
   }
   if (ok) {
     [[maybe_unused]] const InterruptsHeld held;
-    for (std::size_t i = 0; i < files.size(); ++i) {
+    // Every file on the disk before any takes its name: a crash leaves the old set or the new one.
+    for (std::size_t i = 0; ok && i < files.size(); ++i) {
+      if (!files[i]->Sync(error)) {
+        std::fprintf(stderr, "rk350-capture: %s\n", error.c_str());
+        ok = false;
+      }
+    }
+    for (std::size_t i = 0; ok && i < files.size(); ++i) {
       if (files[i]->Commit(error)) {
         std::fprintf(text, "wrote %s\n", names[i].c_str());
       } else {

@@ -14,7 +14,11 @@
 #define RK350_GETPID _getpid
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
 #define RK350_GETPID getpid
 #endif
 
@@ -24,18 +28,60 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A name beside the target that no other writer uses: hidden, with the
-// process id and a counter, so that a crash leaves an obvious stray.
-fs::path TemporaryBeside(const fs::path& target) {
+constexpr const char* kTemporaryMark = ".tmp-";
+
+// The hidden name of a temporary of `target`: the process id and a counter
+// make it this writer's own; the process id also tells a later run whether
+// its writer still lives (RemoveStrays).
+std::string TemporaryName(const fs::path& target, unsigned count, long long stamp) {
+  return "." + target.filename().string() + kTemporaryMark + std::to_string(RK350_GETPID()) + "-" +
+         std::to_string(count) + "-" + std::to_string(stamp & 0xFFFF);
+}
+
+// Creates the temporary beside the target: a new file, never through a
+// link someone placed under the name. Empty, with errno set, when it cannot.
+fs::path CreateTemporaryBeside(const fs::path& target) {
   static std::atomic<unsigned> counter{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
   for (;;) {
-    const std::string name = "." + target.filename().string() + ".tmp-" + std::to_string(RK350_GETPID()) + "-" +
-                             std::to_string(counter++) + "-" + std::to_string(stamp & 0xFFFF);
-    fs::path candidate = target.parent_path() / name;
+    fs::path candidate = target.parent_path() / TemporaryName(target, counter++, stamp);
+#ifdef _WIN32
     std::error_code ec;
     if (!fs::exists(candidate, ec)) return candidate;
+#else
+    const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return candidate;
+    }
+    if (errno != EEXIST) return {};
+#endif
   }
+}
+
+// Removes the temporaries of `target` that writers killed before they
+// could (SIGKILL, a crash, power loss) left behind: those of this user
+// whose process no longer runs.
+void RemoveStrays(const fs::path& target) {
+#ifndef _WIN32
+  const std::string prefix = "." + target.filename().string() + kTemporaryMark;
+  const fs::path directory = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  std::error_code ec;
+  for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.rfind(prefix, 0) != 0) continue;
+    const char* digits = name.c_str() + prefix.size();
+    char* after = nullptr;
+    const long pid = std::strtol(digits, &after, 10);
+    if (after == digits || *after != '-' || pid <= 0 || pid == RK350_GETPID()) continue;
+    struct stat st {};
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;  // its writer may still run
+    ::unlink(it->path().c_str());
+  }
+#else
+  (void)target;
+#endif
 }
 
 // The temporaries a signal handler removes: names copied into fixed
@@ -67,15 +113,63 @@ void Forget(int slot) {
 }
 
 // A symbolic link's final target (relative links resolve beside the link),
-// so that the file it names is replaced and the link stays.
-fs::path ThroughLinks(fs::path path) {
-  std::error_code ec;
-  for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(path, ec)); ++hops) {
+// so that the file it names is replaced and the link stays. Only links of
+// this user or of root are followed: one that another user planted (in a
+// shared directory, say) would let that user choose what a privileged run
+// replaces, so it is refused, as the kernel's protected_symlinks does.
+fs::path ThroughLinks(fs::path path, std::string& refusal) {
+  for (int hops = 0; hops < 40; ++hops) {
+#ifdef _WIN32
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(path, ec))) return path;
+#else
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+      refusal = "is a symbolic link of another user; not followed";
+      return path;
+    }
+    std::error_code ec;
+#endif
     const fs::path next = fs::read_symlink(path, ec);
-    if (ec) break;
+    if (ec) return path;
     path = next.is_absolute() ? next : path.parent_path() / next;
   }
+  refusal = "has too many levels of symbolic links";
   return path;
+}
+
+// The replaced file's permissions and owner go to its successor (a 0600
+// file stays private, a user's file stays the user's when root rewrites it).
+void KeepModeAndOwner(const fs::path& target, const fs::path& temporary) {
+#ifndef _WIN32
+  struct stat old {};
+  if (::lstat(target.c_str(), &old) != 0 || !S_ISREG(old.st_mode)) return;
+  const int fd = ::open(temporary.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  // The owner first: changing it may clear set-id bits that the mode then restores.
+  if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+    // Not ours to give away (an unprivileged writer): the file is the writer's.
+  }
+  ::fchmod(fd, old.st_mode & 07777);
+  ::close(fd);
+#else
+  (void)target;
+  (void)temporary;
+#endif
+}
+
+// The directory entry of a rename on the disk too.
+void SyncDirectory(const fs::path& target) {
+#ifndef _WIN32
+  const fs::path directory = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+#else
+  (void)target;
+#endif
 }
 
 bool IsDeviceOrPipe(const fs::path& path) {
@@ -122,10 +216,26 @@ bool Rename(const fs::path& from, const fs::path& to, std::string& reason) {
 
 }  // namespace
 
-AtomicFile::AtomicFile(const fs::path& target) : target_(ThroughLinks(target)) {
+AtomicFile::AtomicFile(const fs::path& target) {
+  target_ = ThroughLinks(target, refusal_);
+  if (!refusal_.empty()) {
+    done_ = true;  // nothing to remove
+    return;
+  }
   inPlace_ = IsDeviceOrPipe(target_);
-  temporary_ = inPlace_ ? target_ : TemporaryBeside(target_);
-  if (!inPlace_) slot_ = Remember(temporary_);
+  if (inPlace_) {
+    temporary_ = target_;
+    return;
+  }
+  RemoveStrays(target_);
+  errno = 0;
+  temporary_ = CreateTemporaryBeside(target_);
+  if (temporary_.empty()) {
+    refusal_ = "cannot be written" + Reason();
+    done_ = true;
+    return;
+  }
+  slot_ = Remember(temporary_);
 }
 
 AtomicFile::~AtomicFile() {
@@ -135,27 +245,53 @@ AtomicFile::~AtomicFile() {
   Forget(slot_);
 }
 
-bool AtomicFile::Commit(std::string& error) {
-  if (done_) return true;
-  done_ = true;
-  if (inPlace_) return true;
+bool AtomicFile::Sync(std::string& error) {
+  if (!refusal_.empty()) {
+    error = "cannot write " + target_.string() + ": it " + refusal_;
+    return false;
+  }
+  if (done_ || inPlace_ || synced_) return true;
   errno = 0;
   if (!SyncToDisk(temporary_)) {
     error = "cannot write " + target_.string() + Reason();
-  } else if (!Rename(temporary_, target_, error)) {
-    error = "cannot write " + target_.string() + error;
-  } else {
+    Abandon();
+    return false;
+  }
+  synced_ = true;
+  return true;
+}
+
+bool AtomicFile::Commit(std::string& error) {
+  if (!Sync(error)) return false;
+  if (done_ || inPlace_) return true;
+  done_ = true;
+  KeepModeAndOwner(target_, temporary_);
+  if (Rename(temporary_, target_, error)) {
     Forget(slot_);
+    SyncDirectory(target_);
     return true;
   }
+  error = "cannot write " + target_.string() + error;
   std::error_code ignored;
   fs::remove(temporary_, ignored);
   Forget(slot_);
   return false;
 }
 
+void AtomicFile::Abandon() {
+  if (done_ || inPlace_) return;
+  done_ = true;
+  std::error_code ignored;
+  fs::remove(temporary_, ignored);
+  Forget(slot_);
+}
+
 bool WriteContent(AtomicFile& file, const std::function<void(std::ostream&)>& write, std::string& error) {
   const std::string path = file.Target().string();
+  if (!file.Refusal().empty()) {
+    error = "cannot write " + path + ": it " + file.Refusal();
+    return false;
+  }
   errno = 0;
   std::ofstream out(file.TemporaryPath(), std::ios::binary | std::ios::trunc);
   if (!out) {

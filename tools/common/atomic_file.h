@@ -15,7 +15,9 @@
 //
 // Every temporary not yet committed or removed is known to
 // RemoveTemporariesNow, which a signal handler may call before the process
-// ends, so that an interrupted writer leaves nothing behind.
+// ends, so that an interrupted writer leaves nothing behind. A writer killed
+// outright leaves its temporary, which names its process: the next writer of
+// the same target removes it once that process is gone.
 #pragma once
 
 #include <filesystem>
@@ -29,6 +31,9 @@ class AtomicFile {
  public:
   explicit AtomicFile(const std::filesystem::path& target);  // a link: the file it names
   ~AtomicFile();                                             // removes the temporary unless committed
+  // Why the target cannot be written at all (a link of another user, no
+  // temporary could be made); empty when it can.
+  const std::string& Refusal() const { return refusal_; }
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
 
@@ -36,15 +41,22 @@ class AtomicFile {
   // Where the content goes: the temporary, or the target itself when that is
   // a device or pipe.
   const std::filesystem::path& TemporaryPath() const { return temporary_; }
-  // Flushes the finished temporary to disk and renames it to the target.
+  // Flushes the finished temporary to disk; a writer of several files syncs
+  // them all before it commits any, so that a crash in between leaves the
+  // old set whole. False, with `error` saying why (the temporary is gone).
+  bool Sync(std::string& error);
+  // Syncs (if not done yet) and renames the temporary to the target.
   // False, with `error` saying why, when that fails (the temporary is gone).
   bool Commit(std::string& error);
 
  private:
   std::filesystem::path target_;
   std::filesystem::path temporary_;
+  std::string refusal_;
   bool inPlace_ = false;
   bool done_ = false;
+  bool synced_ = false;
+  void Abandon();  // removes the temporary
   int slot_ = -1;  // in the table RemoveTemporariesNow reads
 };
 
