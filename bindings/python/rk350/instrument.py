@@ -408,7 +408,13 @@ class Instrument(_Settings):
         except OneInstrumentError:
             self._let_go()
             raise
-        code = self.lib.InitInstrument(self.address)
+        try:
+            code = self.lib.InitInstrument(self.address)
+        except BaseException:
+            # An address the call cannot take (ctypes refuses it before the
+            # library sees it): the claim goes, the library stays free.
+            _LIBRARY_USE.pop(_key(self.lib), None)
+            raise
         if code:
             # The library's rule: ExitInstrument after a failed InitInstrument,
             # else no later InitInstrument of this load succeeds.

@@ -1,6 +1,8 @@
 """One instrument per process, closed instruments, channel numbers, record
 geometry, and what a record holds (NaN, valid range, overrange)."""
 
+import ctypes
+
 import numpy as np
 import pytest
 
@@ -17,6 +19,14 @@ def test_a_second_instrument_on_the_same_library_names_the_cause(lib):
     # The way out works.
     with rk350.Instrument(private_copy=True) as fresh:
         assert fresh.channel_count == 2
+
+
+@pytest.mark.parametrize("address", [-1, 0x10000])
+def test_an_address_that_does_not_fit_leaves_the_library_free(lib, address):
+    with pytest.raises(ctypes.ArgumentError):
+        rk350.Instrument(lib=lib, address=address).open()
+    with rk350.Instrument(lib=lib) as scope:  # nothing claimed the library
+        assert scope.channel_count == 2
 
 
 def test_a_closed_instrument_refuses_getters_and_setters(lib):
