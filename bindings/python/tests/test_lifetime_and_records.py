@@ -23,7 +23,7 @@ def test_a_second_instrument_on_the_same_library_names_the_cause(lib):
 
 @pytest.mark.parametrize("address", [-1, 0x10000])
 def test_an_address_that_does_not_fit_leaves_the_library_free(lib, address):
-    with pytest.raises(ctypes.ArgumentError):
+    with pytest.raises(ValueError, match="does not fit"):
         rk350.Instrument(lib=lib, address=address).open()
     with rk350.Instrument(lib=lib) as scope:  # nothing claimed the library
         assert scope.channel_count == 2
