@@ -1,8 +1,6 @@
 """One instrument per process, closed instruments, channel numbers, record
 geometry, and what a record holds (NaN, valid range, overrange)."""
 
-import ctypes
-
 import numpy as np
 import pytest
 
