@@ -166,6 +166,28 @@ def test_endless_headers_are_refused(scope):
     assert scope.settings()["version"] == 0
 
 
+def test_a_malformed_request_line_ends_the_connection(scope):
+    s = raw_connection(scope)
+    follower = b"POST /api/settings HTTP/1.1\r\nHost: %s:%d\r\nContent-Type: application/json\r\n" \
+               b"Content-Length: 14\r\n\r\n{\"samples\":99}" % (scope.host.encode(), scope.port)
+    s.sendall(b"NOT A REQUEST LINE AT ALL\r\n\r\n" + follower)
+    answers = b""
+    while True:
+        part = s.recv(65536)
+        if not part:
+            break
+        answers += part
+    s.close()
+    assert answers.startswith(b"HTTP/1.1 400") and answers.count(b"HTTP/1.1 ") == 1, answers[:200]
+    assert scope.settings()["settings"]["samples"] != 99, "what followed the bad line was taken as a request"
+
+
+def test_the_listen_backlog_fits_the_connection_limit(scope):
+    listing = subprocess.run(["ss", "-ltnH", "sport = :%d" % scope.port], capture_output=True, text=True,
+                             check=True).stdout.split()
+    assert int(listing[2]) >= 256, listing  # Send-Q of a listening socket: its backlog
+
+
 def raw_request(scope, method, path, headers, body=b""):
     """(status, headers, body) of one request with exactly these headers."""
     connection = http.client.HTTPConnection(scope.host, scope.port, timeout=DEADLINE)

@@ -189,8 +189,11 @@ void ConnectionServer::CloseAfterAnswer(httplib::Response& res) {
 }
 
 int ConnectionServer::Bind(const std::string& address, int port) {
-  if (port == 0) return bind_to_any_port(address);
-  return bind_to_port(address, port) ? port : -1;
+  const int bound = port == 0 ? bind_to_any_port(address) : (bind_to_port(address, port) ? port : -1);
+  // cpp-httplib listens with a backlog of 5: a burst of clients within the
+  // connection limit would be refused by the kernel before Serve sees them.
+  if (bound >= 0) ::listen(svr_sock_, static_cast<int>(std::max<std::size_t>(limits_.connections, SOMAXCONN)));
+  return bound;
 }
 
 void ConnectionServer::Serve() {
@@ -239,7 +242,11 @@ void ConnectionServer::ServeConnection(Connection& c) {
     bool closed = false;
     const bool last = served + 1 == keep_alive_max_count_;
     const bool answered = process_request(stream, last, closed, nullptr);
-    if (!answered || closed || c.closeAfterAnswer || stream.Exhausted()) break;
+    // A request that never reached routing (a malformed request line or
+    // header, a URI too long) was answered 400 or so: what follows it on the
+    // connection cannot be trusted to start a request.
+    const bool routed = c.phase == Phase::Body;
+    if (!answered || closed || !routed || c.closeAfterAnswer || stream.Exhausted()) break;
   }
   if (!stopping_) Linger(c.fd);
   tStream = nullptr;

@@ -19,7 +19,7 @@ namespace rk350::scpi {
 struct ServerLimits {
   std::size_t maxMessage = 64 * 1024;            // bytes of a message outside blocks
   std::size_t maxBlock = 1024 * 1024;            // bytes of one block parameter
-  std::size_t maxClients = 16;                   // admitted connections at once (and as many awaiting the token)
+  std::size_t maxClients = 128;                  // admitted connections at once (and as many awaiting the token)
   std::chrono::milliseconds blockIdle{2000};     // a block that stops arriving this long is dropped
   std::chrono::milliseconds sendTimeout{10000};  // an answer is taken within this, plus its size at minSendRate
   std::size_t minSendRate = 256 * 1024;          // bytes per second
