@@ -3,14 +3,14 @@
 
 - CLIENTS connections each loop `:SING;*OPC?` then `:WAV:SEQ?;:WAV:DATA?`
   (ASCII) for SECONDS, while a page client posts a new trigger level every
-  50 ms; every "1" must be followed by a record published after that
+  50 ms (--post-every); every "1" must be followed by a record published after that
   client's :SINGle (its sequence above every sequence any client had seen
   before the :SINGle was sent), every "0" by a -221 in its error queue;
 - the scope's resident memory, sampled every half second;
 - a lock holder that goes silent: the time until the page may change the
   settings again (the lock lapses after --scpi-lock-idle).
 
-    bench/scpi_load.py build/release/rk350-scope [--clients 100] [--seconds 60] [--lock-idle 10]
+    bench/scpi_load.py build/release/rk350-scope [--clients 100] [--seconds 60] [--lock-idle 10] [--post-every 0.05]
 
 Every figure is measured here and now; only loopback addresses are used.
 """
@@ -39,6 +39,7 @@ def main():
     parser.add_argument("--seconds", type=float, default=60)
     parser.add_argument("--lock-idle", type=float, default=10)
     parser.add_argument("--samples", type=int, default=2000)
+    parser.add_argument("--post-every", type=float, default=0.05, help="seconds between page posts; 0: none")
     args = parser.parse_args()
     os.environ["RK350_SCOPE"] = args.scope
     scope = Scope("--scpi-lock-idle", str(args.lock_idle))
@@ -78,12 +79,12 @@ def main():
 
     def page_loop():
         level = 0
-        while not stop.is_set():
+        while args.post_every > 0 and not stop.is_set():
             level = (level + 1) % 5
             scope.post({"trigger": {"level": level * 0.05}})
             with lock:
                 figures["posts"] += 1
-            time.sleep(0.05)
+            time.sleep(args.post_every)
 
     peak = [rss_mib(pid)]
     start_rss = peak[0]
