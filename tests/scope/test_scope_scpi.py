@@ -261,6 +261,10 @@ def test_port_options(scope):
     result = subprocess.run([scope.process.args[0], "--port", "0", "--scpi-port", str(scope.scpi_port)],
                             capture_output=True, text=True, timeout=DEADLINE)
     assert result.returncode == 3 and "cannot serve SCPI" in result.stderr
+    for option, value in [("--scpi-idle", "0"), ("--scpi-lock-idle", "inf"), ("--scpi-idle", "1e6")]:
+        result = subprocess.run([scope.process.args[0], option, value], capture_output=True, text=True,
+                                timeout=DEADLINE)
+        assert result.returncode == 1 and "1 to 86400 seconds" in result.stderr, (option, value, result.stderr)
     quiet = Scope("--no-scpi")
     try:
         assert quiet.scpi_port is None
