@@ -114,7 +114,7 @@ def main():
         time.sleep(0.1)
     released = time.monotonic() - took
     holder.close()
-    scope.close()
+    status = scope.close()
 
     answered = figures["own"] + figures["refused"]
     print("clients %d, %.1f s: %d loops answered (%.1f a second): %d with the client's own record, "
@@ -125,7 +125,8 @@ def main():
     print("scope memory: %.0f MiB before, %.0f MiB at most" % (start_rss, peak[0]))
     print("silent lock holder (--scpi-lock-idle %g): the page could change the settings after %.1f s"
           % (args.lock_idle, released))
-    return 0 if figures["older"] == 0 and figures["wrong"] == 0 and hung == 0 else 1
+    print("scope's exit status: %d" % status)
+    return 0 if figures["older"] == 0 and figures["wrong"] == 0 and hung == 0 and status == 0 else 1
 
 
 if __name__ == "__main__":
