@@ -159,29 +159,37 @@ BENCHMARK(BM_BlockRecordByTrigger)
 // The cost of a complete record against its physical minimum, for rates
 // from 100 Hz to 100 MHz, records from 100 to 65,456 samples and sine
 // periods from 1/50 of the record to twice the record (at least 10 samples),
-// each at several phases, with the software trigger on (rising at 0 V, 25 %
-// before the trigger; both channels, at 100 MHz channel 1 on both
-// converters). Records follow each other as in continuous mode, so what the
-// library learns from one record serves the next; the first record of each
-// setting is counted apart ("first record").
+// each at several phases, with the software trigger on (both channels; at
+// 100 MHz channel 1 on both converters), in three settings: rising at 0 V
+// with 25 % before the trigger, level (mode 3) at 0 V with 25 %, and rising
+// with 99.99 % before the trigger (at least 1 sample after it). Records
+// follow each other as in continuous mode, so what the library learns from
+// one record serves the next; the first record of each setting is counted
+// apart ("first record").
 //   port accesses / minimum: the minimum reads the record once (3 accesses
-//     per sample and channel) after one arming;
+//     per sample and channel; at 100 MHz the one merged channel) after one
+//     arming;
 //   card time / minimum: the minimum is the record's time plus the time from
 //     the end of the pre-trigger part to the first qualifying crossing.
-// Arguments: rate index, record length, period index.
+// Arguments: rate index, record length, period index, setting index.
 constexpr double kRates[] = {100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
 constexpr double kPeriodShares[] = {1.0 / 50, 1.0 / 8, 0.5, 1, 2};
 constexpr int kPhases = 8;
+struct CostSetting {
+  uint8_t mode;           // trigger mode: 0 rising, 3 level
+  int32_t postPerMyriad;  // post-trigger part, in 1/10,000 of the record
+};
+constexpr CostSetting kCostSettings[] = {{0, 7500}, {3, 7500}, {0, 1}};
 
 // The first sample at or after `pre` (counted from the run's first sample)
-// that meets the rising condition as the comparators apply it, the samples
-// before it re-arming; -1 when none comes within `limit` samples.
+// that meets the condition as the comparators apply it: rising (the samples
+// before it re-arming) or level; -1 when none comes within `limit` samples.
 int64_t FirstCrossingAfter(rk350::card::AcquisitionModel& a, double t0, double period, int64_t pre, int64_t limit,
-                           int lowArm, int fire) {
+                           bool level, int lowArm, int fire) {
   bool armed = false;
   for (int64_t k = 0; k < limit; ++k) {
     const int x = a.Convert(1, t0 + static_cast<double>(k) * period) - 1;
-    if (armed && x >= fire) {
+    if ((armed || level) && x >= fire) {
       if (k >= pre) return k;
       armed = false;
       continue;
@@ -214,10 +222,12 @@ void BM_CompleteRecordCost(benchmark::State& state) {
     t.SetmMeasureMode(rk350::mCh12);
   }
   t.SetrSampleFreq(static_cast<rk350::Extended>(rate));
+  const CostSetting setting = kCostSettings[state.range(3)];
+  t.SetChTriggerMode(1, setting.mode);
   t.SetlRecordLength(length);
-  t.SetlPostSamples(length - length / 4);
+  t.SetlPostSamples(std::max<int32_t>(1, static_cast<int32_t>(int64_t{length} * setting.postPerMyriad / 10000)));
   const int32_t pre = t.lPreSamples;
-  const int channels = 2;  // both channels, or at 100 MHz both converters
+  const int channels = interleaved ? 1 : 2;  // both channels, or at 100 MHz the merged one
   rk350::card::SignalSource sine;
   sine.kind = rk350::card::SourceKind::kSine;
   sine.amplitude = 0.5;
@@ -253,7 +263,7 @@ void BM_CompleteRecordCost(benchmark::State& state) {
         t.ArmMeasurement();
         if (runs == 1) {
           const int64_t p = FirstCrossingAfter(card.Acquisition(), t0, 1.0 / rate, pre,
-                                               pre + 4 * int64_t(periodSamples) + 64, lowArm, fire);
+                                               pre + 4 * int64_t(periodSamples) + 64, setting.mode == 3, lowArm, fire);
           minimumSeconds = static_cast<double>(length + (p < 0 ? 0 : p - pre)) / rate;
         }
         while (!t.RecordComplete()) card.Time().Advance(static_cast<double>(length) / 4 / rate + 1e-6);
@@ -284,8 +294,8 @@ void BM_CompleteRecordCost(benchmark::State& state) {
   state.counters["incomplete"] = failed;
 }
 BENCHMARK(BM_CompleteRecordCost)
-    ->ArgsProduct({{0, 1, 2, 3, 4, 5, 6}, {100, 1000, 10000, 65456}, {0, 1, 2, 3, 4}})
-    ->ArgNames({"rate", "length", "period"})
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5, 6}, {100, 1000, 10000, 65456}, {0, 1, 2, 3, 4}, {0, 1, 2}})
+    ->ArgNames({"rate", "length", "period", "setting"})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 

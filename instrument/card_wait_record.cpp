@@ -115,14 +115,26 @@ bool TRK350::ReadCardWaitRecord() {
       std::copy(data + (found - pre), data + (found + post), data);
     } else if (SoftwareForced && held >= L) {
       // Forced without a crossing: the record at the forcing instant when
-      // the memory holds it, else the first record the run holds.
+      // the memory holds it, else the first record the run holds. The
+      // search read [first, k) already: only the rest is read.
       at = cardBack + pre <= held ? cardBack : held - pre;
       RecordTrigger = ForcedRecord();
-      int64_t n = 0;
-      ReadBack(trigger, at + pre, L, [&](uint16_t s) {
-        data[n++] = s;
-        return true;
-      });
+      const int64_t start = held - (at + pre), end = start + L;
+      const auto readPositions = [&](int64_t lo, int64_t hi) {
+        if (hi <= lo) return;
+        int64_t n = lo;
+        ReadBack(trigger, held - lo, hi - lo, [&](uint16_t s) {
+          data[n++] = s;
+          return true;
+        });
+      };
+      if (end <= first || start >= k) {
+        readPositions(start, end);
+      } else {
+        readPositions(start, first);
+        readPositions(k, end);
+      }
+      std::copy(data + start, data + end, data);
     } else {
       if (!learned) ++SoftwareAttempt;
       SoftwareMissed = true;
@@ -130,7 +142,8 @@ bool TRK350::ReadCardWaitRecord() {
     }
   }
   SoftwareForced = false;
-  if (RecordTrigger == RK350_RECORD_TRIGGERED_SOFTWARE) KeepWindowThatFound();
+  if (RecordTrigger == RK350_RECORD_TRIGGERED_SOFTWARE || RecordTrigger == RK350_RECORD_TRIGGERED_CARD)
+    KeepWindowThatFound();
   SoftwareAttempt = 0;
   Held[trigger] = Span{0, L};
   if (readOther) {

@@ -237,7 +237,9 @@ void TRK350::ForceTrigger() {
 }
 
 Extended TRK350::ArmedRunSeconds() const {
-  const Extended rate = GetrSampleFreq();
+  // The counts are of each converter's samples (at 100 MHz each converter
+  // runs at half the rate).
+  const Extended rate = ClockFrequency;
   if (!(rate > 0)) return 0;
   // After the trigger the card counts the post-trigger count, what the
   // arming adds to it and the trigger path's delay (none when it runs free);

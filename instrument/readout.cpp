@@ -68,6 +68,11 @@ TRK350::RecordGeometry TRK350::ReadoutGeometry() const {
   return {lPreSamples, lPostSamples, lRecordLength};
 }
 
+TRK350::RecordGeometry TRK350::MergedGeometry() const {
+  if (SoftwareRun && !SoftwareWaits) return {0, SoftwareLength, SoftwareLength};
+  return ReadoutGeometry();
+}
+
 void TRK350::ReadChannelRecord(int channel, int32_t start, int32_t count, uint16_t* buffer) {
   const RecordGeometry g = ReadoutGeometry();
   const int32_t L = g.length;
@@ -241,7 +246,7 @@ bool TRK350::ReadCardRecord(bool read[3]) {
   for (int ch = 1; ch <= 2; ++ch) {
     Held[ch] = place.answering ? spans[ch] : Span{};
     const bool intoChannelData = read[ch] && !(ch == 2 && mMeasureMode == mCh1);
-    if (intoChannelData) BlankUnheld(ch, L);
+    if (intoChannelData) BlankUnheld(ch, MergedGeometry().length);
   }
 
   SoftwareMissed = false;
@@ -276,7 +281,7 @@ void TRK350::MergeInterleaved() {
   // sample k precedes converter 1's sample k + 1. Positions that would come
   // from outside the converters' buffers (a negative pre-trigger count) stay
   // unmeasured.
-  const RecordGeometry g = ReadoutGeometry();
+  const RecordGeometry g = MergedGeometry();
   const uint16_t* first = InterleaveBuffer[1].get();
   const uint16_t* second = InterleaveBuffer[2].get();
   uint16_t* out = ChannelData[1].get();
@@ -297,7 +302,7 @@ void TRK350::MergeInterleaved() {
 TRK350::Span TRK350::MergedSpan(Span first, Span second) const {
   // Output position 0 and 2k come from converter 2's sample k + h, position
   // 2k - 1 from converter 1's; a position holds a sample when its source does.
-  const RecordGeometry g = ReadoutGeometry();
+  const RecordGeometry g = MergedGeometry();
   const int64_t h = g.pre / 2;
   const int64_t loops = static_cast<uint16_t>(g.length / 2 + 1);
   auto inside = [](Span s, int64_t index) { return index >= s.first && index < int64_t{s.first} + s.count; };

@@ -49,7 +49,7 @@ int64_t TRK350::SearchStart(CrossingDetector& detector, int64_t cardTrigger, int
   // period wanders), at the card's trigger at the latest.
   detector.lastFire = cardTrigger;
   int64_t start = cardTrigger;
-  if (CrossingSpacing > 0 && CrossingSpacingRate == GetrSampleFreq()) {
+  if (CrossingSpacingKnown()) {
     const int64_t spacings = (pre - cardTrigger + CrossingSpacing - 1) / CrossingSpacing;
     const int64_t expected = cardTrigger + spacings * CrossingSpacing - pre;
     start = std::clamp<int64_t>(expected - CrossingSpacing / kSpacingSlackShare - 1, 0, cardTrigger);
@@ -70,27 +70,47 @@ bool TRK350::SoftwareSearchable() const {
   return ReadsChannel(channel);
 }
 
+TRK350::CrossingSetting TRK350::CurrentCrossingSetting() const {
+  const int channel = TriggerChannel();
+  return {channel, static_cast<uint8_t>(TriggerMode[1] & 0x7F), TriggerLevel[channel], TriggerHysteresis[channel],
+          GetrSampleFreq()};
+}
+
+bool TRK350::CrossingSettingHasSpacing() const {
+  const Condition c = ConditionOf(TriggerMode[1]);
+  return c == Condition::kRising || c == Condition::kFalling;
+}
+
+bool TRK350::CrossingSpacingKnown() const {
+  return CrossingSpacing > 0 && CrossingSettingHasSpacing() && CrossingSpacingSetting == CurrentCrossingSetting();
+}
+
 int64_t TRK350::SearchWindow() const {
-  const bool known = CrossingSpacing > 0 && CrossingSpacingRate == GetrSampleFreq();
-  const int64_t base = known ? CrossingSpacing + CrossingSpacing / kSpacingSlackShare
-                             : std::max<int64_t>(kLeastFirstWindow, lRecordLength / 4);
+  // Without a spacing: a pre-trigger part that holds two crossings holds a
+  // spacing, and the first crossing after it then comes less than the
+  // pre-trigger part after the card's first crossing (or the run's start at
+  // 100 MHz): a window as long as the pre-trigger part holds it.
+  const int64_t base = CrossingSpacingKnown()
+                           ? CrossingSpacing + CrossingSpacing / kSpacingSlackShare
+                           : std::max<int64_t>({kLeastFirstWindow, lRecordLength / 4, int64_t{lPreSamples}});
   const int64_t room = int64_t{MaxRecordLength} - lRecordLength;
   return std::min<int64_t>(base << std::min(SoftwareAttempt, kMostDoublings), room);
 }
 
 void TRK350::KeepWindowThatFound() {
-  // A run found its crossing only after wider windows: without a spacing to
-  // go by, the next record starts with the window that found it.
-  if (SoftwareAttempt > 0) {
+  // A run found its crossing (or the card's trigger its record) only after
+  // wider windows: without a spacing to go by, the next record starts with
+  // the window that found it.
+  if (SoftwareAttempt > 0 && CrossingSettingHasSpacing()) {
     CrossingSpacing = SearchWindow();
-    CrossingSpacingRate = GetrSampleFreq();
+    CrossingSpacingSetting = CurrentCrossingSetting();
   }
 }
 
 bool TRK350::LearnCrossingSpacing(int64_t spacing) {
-  if (spacing <= 0) return false;
+  if (spacing <= 0 || !CrossingSettingHasSpacing()) return false;
   CrossingSpacing = spacing;
-  CrossingSpacingRate = GetrSampleFreq();
+  CrossingSpacingSetting = CurrentCrossingSetting();
   SoftwareAttempt = 0;
   return true;
 }
@@ -105,8 +125,7 @@ void TRK350::PlanSoftwareRun() {
   if (L <= 0 || L > MaxRecordLength) return;
   // No trigger wanted: a free run of exactly the record.
   if (tsTriggerSource == tsNoTrig || AppliedTriggerSource == tsNoTrig || rTrigTimeOut == 0) {
-    SoftwareGeometry = {0, L, L};
-    SoftwareRun = true;
+    SetFreeSoftwareRun(L);
     return;
   }
   if (!SoftwareSearchable()) return;
@@ -117,12 +136,13 @@ void TRK350::PlanSoftwareRun() {
   if (int64_t{MaxRecordLength} - L < kLeastSearch) return;
   const int64_t search = SearchWindow();
   const auto length = static_cast<int32_t>(L + search);
-  SoftwareRun = true;
   SoftwareSearching = true;
   if (Interleaved) {
-    SoftwareGeometry = {0, length, length};
+    SetFreeSoftwareRun(length);
     return;
   }
+  SoftwareRun = true;
+  SoftwareLength = length;
   // The run ends the record and the window after the card's trigger; the
   // post-trigger count leaves out what the trigger path adds to it (also
   // when the window is shorter than that: the run then still holds the
@@ -130,6 +150,15 @@ void TRK350::PlanSoftwareRun() {
   SoftwareWaits = true;
   const int32_t post = std::max<int32_t>(1, length - CardTriggerLag());
   SoftwareGeometry = {0, post, post};
+}
+
+void TRK350::SetFreeSoftwareRun(int32_t length) {
+  // At 100 MHz each converter takes every other sample of the merged run:
+  // it runs for half of it, and the merge reads one sample beyond its half.
+  const int32_t converter = Interleaved ? std::min(length / 2 + 2, MaxRecordLength) : length;
+  SoftwareGeometry = {0, converter, converter};
+  SoftwareLength = length;
+  SoftwareRun = true;
 }
 
 int64_t TRK350::FindSoftwareTrigger(const uint16_t* data, Span held, int32_t pre, int32_t post) {
@@ -174,7 +203,7 @@ void TRK350::PlaceSoftwareRecord() {
   SoftwareForced = false;
   if (at >= 0) KeepWindowThatFound();
   SoftwareAttempt = 0;
-  const int64_t length = SoftwareGeometry.length;
+  const int64_t length = SoftwareLength;
   for (int ch = 1; ch <= 2; ++ch) {
     if (Held[ch].count == 0) continue;
     uint16_t* data = ChannelData[ch].get();

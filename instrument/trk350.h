@@ -416,7 +416,8 @@ class TRK350 {
   ZeroedBuffer<float> AverageBuffer[3];
 
   // ---- What a record holds ------------------------------------------------
-  RecordGeometry ReadoutGeometry() const;
+  RecordGeometry ReadoutGeometry() const;  // of what each converter read
+  RecordGeometry MergedGeometry() const;   // of the record the merge makes
   Span MergedSpan(Span first, Span second) const;
   bool OverrangeWithin(int channel, Span span) const;
   void BlankUnheld(int channel, int32_t length);
@@ -457,20 +458,36 @@ class TRK350 {
   int32_t CardTriggerLag() const;
   bool LearnCrossingSpacing(int64_t spacing);  // false: nothing learned
   void KeepWindowThatFound();
+  // What a crossing spacing is a spacing of: the trigger channel, its edge,
+  // level and hysteresis, and the sample rate. A spacing sizes the window
+  // only under the setting it was seen in; a level mode has none (it fires
+  // on every sample beyond the level).
+  struct CrossingSetting {
+    int channel = 0;
+    uint8_t mode = 0xFF;
+    int32_t level = 0, hysteresis = 0;
+    Extended rate = 0;
+    bool operator==(const CrossingSetting&) const = default;
+  };
+  CrossingSetting CurrentCrossingSetting() const;
+  bool CrossingSettingHasSpacing() const;  // an edge mode
+  bool CrossingSpacingKnown() const;       // for the current setting
 
   bool SoftwareTriggerEnabled = false;
   bool SoftwareRun = false;         // the armed acquisition is one of the software trigger's
   bool SoftwareSearching = false;   // ... and looks for the trigger condition
   bool SoftwareWaits = false;       // ... with the card's comparator armed (else running free)
-  RecordGeometry SoftwareGeometry;  // of that acquisition
+  RecordGeometry SoftwareGeometry;  // of that acquisition (of each converter at 100 MHz)
+  int32_t SoftwareLength = 0;       // samples of that acquisition's record (merged at 100 MHz)
+  void SetFreeSoftwareRun(int32_t length);
   int32_t SoftwareAttempt = 0;      // runs without a crossing since the last record
   bool SoftwareForced = false;      // take the next record even without a crossing
   bool SoftwareMissed = false;      // the last record read held no crossing
   bool SoftwareRecordHeld = false;  // a block record was read and placed by ADC_Ready
   // Spacing of the signal's crossings seen in the last records (samples; 0
-  // unknown) and the sample rate it was seen at: it sizes the search window.
+  // unknown) and the setting it was seen under: it sizes the search window.
   int64_t CrossingSpacing = 0;
-  Extended CrossingSpacingRate = 0;
+  CrossingSetting CrossingSpacingSetting;
 
   // ---- How the record was taken -------------------------------------------
   // The RK350_RECORD_* code of the record last read (0: none yet), and how

@@ -188,6 +188,25 @@ TEST(Measurements, PositionsWithoutSamplesTakeNoPart) {
   EXPECT_FALSE(empty.frequency || empty.riseTime || empty.dutyCycle || empty.overshoot);
 }
 
+TEST(Measurements, OneHeldStretchGivesTheFiguresOfThatStretchAlone) {
+  // Empty positions only before and after the held samples (a record's
+  // valid range): every figure is that of the held stretch measured alone.
+  const auto held = Quantised(Square(-0.8, 0.9, 400, 0.3, 6000, 17), 1.0);
+  std::vector<double> v(300, NAN);
+  v.insert(v.end(), held.begin(), held.end());
+  v.insert(v.end(), 500, NAN);
+  const auto m = Measure(v, 1e6, 1.0 / 128);
+  const auto alone = Measure(held, 1e6, 1.0 / 128);
+  EXPECT_EQ(m.count, held.size());
+  for (const auto& q : rk350::tools::Quantities()) {
+    const auto a = q.read(m), b = q.read(alone);
+    ASSERT_EQ(a.has_value(), b.has_value()) << q.key;
+    if (a) {
+      EXPECT_NEAR(*a, *b, std::fabs(*b) * 1e-9 + 1e-15) << q.key;
+    }
+  }
+}
+
 TEST(Measurements, NoFrequencyWhereThereIsNone) {
   std::mt19937 random(7);
   std::normal_distribution<double> gauss(0.0, 0.1);

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "rk350/rk350_ext.h"
 #include "tests/unit/acquisition_fixture.h"
 
 namespace rk350::testing {
@@ -49,7 +50,9 @@ class SoftwareTriggerTraffic : public AcquisitionTest {
   void Record(bool force = false) {
     TRK350& t = Instrument();
     t.SoftwareAttempt = 0;
+    runs_ = 0;
     for (int run = 0; run < 20; ++run) {
+      ++runs_;
       t.ArmMeasurement();
       Card().Time().Advance(0.005);
       if (force) t.ForceTrigger();
@@ -79,6 +82,20 @@ class SoftwareTriggerTraffic : public AcquisitionTest {
   void Collect(std::set<Step>& into, const std::function<void()>& run) {
     for (const Step& s : Steps(run)) into.insert(s);
   }
+  // One record (as Record) and what it cost: the card's runs and the read
+  // strobes (one per sample read, whichever channel or converter).
+  struct Cost {
+    int runs = 0;
+    size_t reads = 0;
+  };
+  Cost Taken(bool force = false) {
+    Recorder().Clear();
+    Recorder().SetRecording(true);
+    Record(force);
+    Recorder().SetRecording(false);
+    return {runs_, Recorder().RegisterWrites(regs::kRegReadStrobe).size()};
+  }
+  int runs_ = 0;
 };
 
 TEST_F(SoftwareTriggerTraffic, HoldsOnlyTheSequencesOfCardTriggerRecords) {
@@ -147,6 +164,141 @@ TEST_F(SoftwareTriggerTraffic, HoldsOnlyTheSequencesOfCardTriggerRecords) {
       EXPECT_EQ(t.Held[c.setting.source == tsCh2 ? 2 : 1].count, c.length) << c.name;
     }
   }
+}
+
+}  // namespace
+}  // namespace rk350::testing
+
+namespace rk350::testing {
+namespace {
+
+// A level-mode record fires on every sample beyond the level: it teaches no
+// crossing spacing, so the edge-mode records after it cost what they cost on
+// a fresh library (the first one run, later ones about the record's reads).
+// A spacing serves only the channel, edge, level, hysteresis and rate it was
+// seen under.
+TEST_F(SoftwareTriggerTraffic, EdgeRecordsAfterALevelRecordCostWhatTheyCostFresh) {
+  TRK350& t = Instrument();
+  t.SoftwareTriggerEnabled = true;
+  Configure(1e6L, tsCh1, mCh12, 3000, 750);
+  SetSource(1, card::SourceKind::kSine, 0.5, 0, 1e3);  // a crossing every 1,000 samples
+  t.SetChTriggerMode(1, 3);
+  for (int record = 0; record < 2; ++record) {
+    Taken();
+    ASSERT_EQ(t.Held[1].count, 3000);
+  }
+  EXPECT_FALSE(t.CrossingSpacingKnown());
+  t.SetChTriggerMode(1, 0);
+  for (int record = 0; record < 3; ++record) {
+    const Cost c = Taken();
+    ASSERT_EQ(t.Held[1].count, 3000);
+    EXPECT_EQ(c.runs, 1) << "record " << record;
+    // Both channels' records, and on the trigger channel at most a spacing
+    // more (the first record, before the spacing is known).
+    EXPECT_LE(c.reads, record == 0 ? 2 * 3000 + 1000 + 32 : 2 * 3000 + 64) << "record " << record;
+  }
+  EXPECT_TRUE(t.CrossingSpacingKnown());
+
+  struct Change {
+    const char* name;
+    std::function<void()> apply, undo;
+  };
+  const Change changes[] = {
+      {"falling edge", [&] { t.SetChTriggerMode(1, 1); }, [&] { t.SetChTriggerMode(1, 0); }},
+      {"level", [&] { t.SetChTriggerLevel(1, 140); }, [&] { t.SetChTriggerLevel(1, 127); }},
+      {"hysteresis", [&] { t.TriggerHysteresis[1] = 20; }, [&] { t.TriggerHysteresis[1] = 10; }},
+      {"channel", [&] { t.SettsTriggerSource(tsCh2); }, [&] { t.SettsTriggerSource(tsCh1); }},
+      {"rate", [&] { SetClock(2e6L); }, [&] { SetClock(1e6L); }},
+  };
+  for (const Change& change : changes) {
+    change.apply();
+    EXPECT_FALSE(t.CrossingSpacingKnown()) << change.name;
+    change.undo();
+    EXPECT_TRUE(t.CrossingSpacingKnown()) << change.name;
+  }
+}
+
+// A window widened by runs without a crossing is kept when the card's own
+// trigger takes the record (its first crossing came after the pre-trigger
+// part): the next record does not start small again.
+TEST_F(SoftwareTriggerTraffic, WidenedWindowOutlivesACardTriggerRecord) {
+  TRK350& t = Instrument();
+  t.SoftwareTriggerEnabled = true;
+  Configure(1e6L, tsCh1, mCh12, 1000, 900);
+  SetSource(1, card::SourceKind::kSquare, 0.5, 0, 1e6 / 50000);  // rising edges 50,000 samples apart
+  // The first run is armed 50 samples before a crossing (before the
+  // pre-trigger part ends) and holds no other; the second, armed later in
+  // the period, has the card's trigger after the pre-trigger part.
+  Card().Time().Advance(0.05 - 50e-6);
+  const Cost first = Taken();
+  ASSERT_EQ(t.Held[1].count, 1000);
+  ASSERT_EQ(first.runs, 2);
+  ASSERT_EQ(t.RecordTrigger, RK350_RECORD_TRIGGERED_CARD);
+  EXPECT_TRUE(t.CrossingSpacingKnown());
+  EXPECT_GE(t.SearchWindow(), 1000 / 4 * 2);
+}
+
+// At 100 MHz each converter runs for half of the merged record and window
+// and is read once: about one read per merged sample, not two.
+TEST_F(SoftwareTriggerTraffic, HundredMegahertzRecordsReadEachConverterHalfOnce) {
+  TRK350& t = Instrument();
+  t.SoftwareTriggerEnabled = true;
+  for (const int32_t length : {1000, 4000}) {
+    Configure(100e6L, tsCh1, mCh1, length, length / 2);
+    // The fixture sets no front-end relays: converter 2 sees input 2.
+    SetSource(2, card::SourceKind::kSine, 0.5, 0, 100e6 / 200);
+    for (int record = 0; record < 4; ++record) {
+      const Cost c = Taken();
+      ASSERT_EQ(t.Held[1].count, length) << length;
+      EXPECT_EQ(t.SoftwareGeometry.length, t.SoftwareLength / 2 + 2) << length;
+      if (record == 0) continue;  // the spacing is learnt from the first
+      // The merged run is the record and one spacing (200 samples) and a
+      // 64th; each converter reads its half and the readout's few extra.
+      EXPECT_EQ(c.runs, 1) << length;
+      EXPECT_LE(c.reads, static_cast<size_t>(length + 200 + 200 / 64 + 40)) << length;
+    }
+  }
+}
+
+// A record with all but one sample before the trigger and crossings 9,000
+// samples apart: the first window, as long as the pre-trigger part, holds
+// the first crossing after it, so the first record takes one run.
+TEST_F(SoftwareTriggerTraffic, LongPreTriggerRecordTakesOneRunFromTheFirst) {
+  TRK350& t = Instrument();
+  t.SoftwareTriggerEnabled = true;
+  Configure(1e6L, tsCh1, mCh12, 20000, 2);
+  ASSERT_EQ(t.lPreSamples, 19998);
+  SetSource(1, card::SourceKind::kSine, 0.5, 0, 1e6 / 9000);
+  // Armed 500 samples before a crossing: a window of a quarter record would
+  // end before the first crossing after the pre-trigger part.
+  Card().Time().Advance(0.009 - 500e-6);
+  for (int record = 0; record < 3; ++record) {
+    const Cost c = Taken();
+    ASSERT_EQ(t.Held[1].count, 20000);
+    EXPECT_EQ(c.runs, 1) << "record " << record;
+    // Both records, and on the trigger channel less than a spacing more.
+    EXPECT_LE(c.reads, static_cast<size_t>(2 * 20000 + 9000)) << "record " << record;
+  }
+}
+
+// Forced with the only crossing before the pre-trigger part: the search
+// read the trigger channel from that crossing on, and the forced record
+// reads only the samples the search did not, so no memory position is read
+// twice.
+TEST_F(SoftwareTriggerTraffic, ForcedRecordReadsNoSampleTwice) {
+  TRK350& t = Instrument();
+  t.SoftwareTriggerEnabled = true;
+  Configure(1e6L, tsCh1, mCh1, 512, 100);
+  // One rising step through the level 100 samples after arming.
+  SetSource(1, card::SourceKind::kStep, 0.6, -0.3, 0, Card().Time().Now() + 100e-6);
+  const Cost c = Taken(true);
+  ASSERT_EQ(c.runs, 1);
+  ASSERT_EQ(t.Held[1].count, 512);
+  ASSERT_EQ(t.RecordTrigger, RK350_RECORD_FORCED_CALL);
+  ASSERT_FALSE(t.MemoryWrapped);
+  // Every position of the run read at most once (an address advance by 0
+  // costs one strobe more).
+  EXPECT_LE(c.reads, static_cast<size_t>(t.MemoryEnd) + 2);
 }
 
 }  // namespace

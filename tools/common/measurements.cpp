@@ -8,26 +8,41 @@
 namespace rk350::tools {
 namespace {
 
-// The held samples of a record: their positions and values. Positions are
+// The held samples of a record: their values and positions. Positions are
 // kept because a fit or an edge needs each sample's time, and averaged
-// records may have gaps.
+// records may have gaps. A record is taken once and every figure is computed
+// from it; a record without gaps (the usual case) is viewed, not copied.
 struct Held {
-  std::vector<double> position;
-  std::vector<double> value;
+  std::span<const double> value;
+  double first = 0.0;                // position of value[0] when there are no gaps
+  std::vector<double> gapped;        // positions, only for a record with gaps
+  std::vector<double> gappedValues;  // and its values
+  Held() = default;
+  Held(Held&&) = default;  // a move keeps the vectors' storage, which `value` views
+  Held(const Held&) = delete;
   std::size_t Size() const { return value.size(); }
+  double Position(std::size_t i) const { return gapped.empty() ? first + static_cast<double>(i) : gapped[i]; }
   // Neighbours in the list are neighbours in the record (no gap between).
-  bool Adjacent(std::size_t i) const { return position[i] - position[i - 1] == 1.0; }
+  bool Adjacent(std::size_t i) const { return gapped.empty() || gapped[i] - gapped[i - 1] == 1.0; }
 };
 
 Held Gather(std::span<const double> volts) {
   Held h;
-  h.position.reserve(volts.size());
-  h.value.reserve(volts.size());
-  for (std::size_t i = 0; i < volts.size(); ++i)
+  std::size_t lo = 0, hi = volts.size();
+  while (lo < hi && std::isnan(volts[lo])) ++lo;
+  while (hi > lo && std::isnan(volts[hi - 1])) --hi;
+  const auto inner = volts.subspan(lo, hi - lo);
+  if (std::none_of(inner.begin(), inner.end(), [](double v) { return std::isnan(v); })) {
+    h.value = inner;
+    h.first = static_cast<double>(lo);
+    return h;
+  }
+  for (std::size_t i = lo; i < hi; ++i)
     if (!std::isnan(volts[i])) {
-      h.position.push_back(static_cast<double>(i));
-      h.value.push_back(volts[i]);
+      h.gapped.push_back(static_cast<double>(i));
+      h.gappedValues.push_back(volts[i]);
     }
+  h.value = h.gappedValues;
   return h;
 }
 
@@ -35,7 +50,7 @@ Held Gather(std::span<const double> volts) {
 // samples, interpolated.
 double CrossingAt(const Held& h, std::size_t i, double level) {
   const double a = h.value[i - 1], b = h.value[i];
-  return h.position[i - 1] + (level - a) / (b - a);
+  return h.Position(i - 1) + (level - a) / (b - a);
 }
 
 // Passages through `middle` that first went beyond the hysteresis bounds
@@ -162,8 +177,9 @@ struct SineFit {
 std::optional<SineFit> FitSine(const Held& h, double omega0, double converterStep) {
   constexpr int kMaxHarmonics = 10;
   constexpr int kMaxIterations = 30;
-  const double centre = (h.position.front() + h.position.back()) / 2.0;
-  const double half = std::max(1.0, (h.position.back() - h.position.front()) / 2.0);
+  const double front = h.Position(0), back = h.Position(h.Size() - 1);
+  const double centre = (front + back) / 2.0;
+  const double half = std::max(1.0, (back - front) / 2.0);
   // Harmonics stay below half the sample rate.
   const int harmonics = std::clamp(static_cast<int>(std::nextafter(std::numbers::pi / omega0, 0.0)), 1, kMaxHarmonics);
   const std::size_t linear = 2 * static_cast<std::size_t>(harmonics) + 1;
@@ -177,7 +193,7 @@ std::optional<SineFit> FitSine(const Held& h, double omega0, double converterSte
   // The columns of sample i at the current w (the last one the derivative
   // by w, which needs the coefficients); returns the model's value.
   const auto columns = [&](std::size_t i) {
-    const double t = (h.position[i] - centre) / half;
+    const double t = (h.Position(i) - centre) / half;
     const double c1 = std::cos(w * t), s1 = std::sin(w * t);
     double c = 1.0, s = 0.0, model = coef[0], slope = 0.0;
     row[0] = 1.0;
@@ -250,12 +266,12 @@ std::optional<SineFit> FitSine(const Held& h, double omega0, double converterSte
   // sampled at nearly a whole number of samples per period) do not average
   // out within a period: sum each period's share first, then square.
   const double samplesPerPeriod = 2 * std::numbers::pi * half / w;
-  double blocks = 0.0, share = 0.0, blockEnd = h.position.front() + samplesPerPeriod;
+  double blocks = 0.0, share = 0.0, blockEnd = front + samplesPerPeriod;
   for (std::size_t i = 0; i < h.Size(); ++i) {
-    if (h.position[i] >= blockEnd) {
+    if (h.Position(i) >= blockEnd) {
       blocks += share * share;
       share = 0.0;
-      while (h.position[i] >= blockEnd) blockEnd += samplesPerPeriod;
+      while (h.Position(i) >= blockEnd) blockEnd += samplesPerPeriod;
     }
     const double model = columns(i);
     double g = 0.0;
@@ -268,7 +284,7 @@ std::optional<SineFit> FitSine(const Held& h, double omega0, double converterSte
   // spacing through the waveform during the record: the quantiser sees the
   // same few phases again and again, and the record tells less than its
   // length suggests. The variance grows as the swept fraction shrinks.
-  const double periods = (h.position.back() - h.position.front()) / samplesPerPeriod;
+  const double periods = (back - front) / samplesPerPeriod;
   double swept = 1.0;
   for (int r = 1; r <= 4; ++r) {
     const double perPattern = r * samplesPerPeriod;
@@ -284,12 +300,9 @@ std::optional<SineFit> FitSine(const Held& h, double omega0, double converterSte
   return SineFit{w / half, std::sqrt(std::max(white, blocks) / swept) / half};
 }
 
-}  // namespace
-
-std::optional<FrequencyEstimate> EstimateFrequency(std::span<const double> volts, double sampleRate,
-                                                   double converterStep, double minimumSwing) {
+std::optional<FrequencyEstimate> EstimateFrequencyOf(const Held& h, double sampleRate, double converterStep,
+                                                     double minimumSwing) {
   if (!(sampleRate > 0.0) || !std::isfinite(sampleRate)) return std::nullopt;
-  const Held h = Gather(volts);
   if (h.Size() < 3) return std::nullopt;
   const auto [lo, hi] = std::minmax_element(h.value.begin(), h.value.end());
   const double swing = *hi - *lo;
@@ -323,6 +336,13 @@ std::optional<FrequencyEstimate> EstimateFrequency(std::span<const double> volts
   return FrequencyEstimate{start * sampleRate, start * sampleRate * 2.0 / span};
 }
 
+}  // namespace
+
+std::optional<FrequencyEstimate> EstimateFrequency(std::span<const double> volts, double sampleRate,
+                                                   double converterStep, double minimumSwing) {
+  return EstimateFrequencyOf(Gather(volts), sampleRate, converterStep, minimumSwing);
+}
+
 Measurements Measure(std::span<const double> volts, double sampleRate, double converterStep) {
   Measurements m;
   const Held h = Gather(volts);
@@ -346,7 +366,7 @@ Measurements Measure(std::span<const double> volts, double sampleRate, double co
   m.top = SettledLevel(h, m.minimum, m.maximum, true);
   m.base = SettledLevel(h, m.minimum, m.maximum, false);
 
-  m.frequency = EstimateFrequency(volts, sampleRate, converterStep);
+  m.frequency = EstimateFrequencyOf(h, sampleRate, converterStep, kLeastFrequencySwing);
   if (m.frequency) m.period = 1.0 / m.frequency->hertz;
   const double amplitude = m.top - m.base;
   if (!(amplitude > 0) || !(sampleRate > 0) || !std::isfinite(sampleRate)) return m;

@@ -48,8 +48,10 @@ Measurements Measure(std::span<const double> volts, double sampleRate, double co
 // tenth, below half the sample rate) to every held sample, started from the
 // mid-level crossings. Needs two full periods of one length and a swing of
 // at least `minimumSwing` volts, so noise, DC and a single edge give none.
+inline constexpr double kLeastFrequencySwing = 1e-6;  // V
 std::optional<FrequencyEstimate> EstimateFrequency(std::span<const double> volts, double sampleRate,
-                                                   double converterStep = 0.0, double minimumSwing = 1e-6);
+                                                   double converterStep = 0.0,
+                                                   double minimumSwing = kLeastFrequencySwing);
 
 // The decimal places a value with this uncertainty supports once divided by
 // `scale` (1e3 for kHz): the last digit shown is worth at least the
