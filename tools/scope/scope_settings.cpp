@@ -138,6 +138,15 @@ void Put(json& object, const std::string& key, json value) {
 
 }  // namespace
 
+ScopeSettings DefaultSettings(bool virtualCard) {
+  // Built here from a named object: a temporary of the options inlined into
+  // the caller trips GCC 12's maybe-uninitialized in Release builds.
+  const capture::CardSettings defaults;
+  ScopeSettings settings = CompleteSettings(defaults, virtualCard);
+  settings.options.generatorGiven = true;
+  return settings;
+}
+
 ScopeSettings CompleteSettings(const capture::CardSettings& settings, bool virtualCard) {
   ScopeSettings s;
   s.options = settings;

@@ -34,6 +34,9 @@ ScopeSettings CompleteSettings(const capture::CardSettings& settings, bool virtu
 inline ScopeSettings CompleteSettings(const capture::CaptureOptions& options, bool virtualCard) {
   return CompleteSettings(options.settings, virtualCard);
 }
+// The settings of a scope started without options (*RST), the generator's
+// among them.
+ScopeSettings DefaultSettings(bool virtualCard);
 
 nlohmann::json SettingsToJson(const ScopeSettings& settings);
 // A patch that sets one row of the settings table to `value` ({"ch1": {"range": 2}}).

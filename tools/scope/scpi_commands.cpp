@@ -129,9 +129,7 @@ struct Handlers {
   static void Reset(Call& c) {
     CountParameters(c.command, 0, 0);
     const bool virtualCard = Instrument(c).Offer().value("virtualCard", false);
-    scope::ScopeSettings defaults = scope::CompleteSettings(capture::CaptureOptions{}, virtualCard);
-    defaults.options.generatorGiven = true;
-    Apply(c, scope::SettingsToJson(defaults));
+    Apply(c, scope::SettingsToJson(scope::DefaultSettings(virtualCard)));
     c.session.waveformSource_ = 1;
     c.session.format_ = WaveformFormat::Byte;
     c.session.pending_ = false;
