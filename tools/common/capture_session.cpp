@@ -195,7 +195,10 @@ void CaptureSession::ApplyTrigger() {
       Check(api_.SetTriggerHys(static_cast<uint8_t>(c), *settings_.triggerHysteresis),
             "SetTriggerHys(" + name + ", " + Number(*settings_.triggerHysteresis) + " V)");
   }
-  const uint32_t timeout = settings_.triggerTimeoutMs.value_or(0xFFFFFFFFu);
+  // 0 takes a record at once and none waits for ever, as the library has
+  // them; a time-out of its own the library would count in engine ticks, not
+  // in seconds, so the session forces those records itself (ForceWhenTimedOut).
+  const uint32_t timeout = settings_.triggerTimeoutMs == 0u ? 0u : 0xFFFFFFFFu;
   Check(api_.SetTriggerTimeOut(timeout), "SetTriggerTimeOut");
   triggerNote_ = "trigger " + SourceName(source);
   if (!SourceChannels(source).empty()) {
@@ -441,12 +444,26 @@ std::string CaptureSession::HowTakenInWords(uint32_t how) {
   }
 }
 
+void CaptureSession::Armed() {
+  armedAt_ = Clock::now();
+  forcedThisRun_ = false;
+}
+
+bool CaptureSession::ForceWhenTimedOut() {
+  if (forcedThisRun_ || !settings_.triggerTimeoutMs || *settings_.triggerTimeoutMs == 0) return false;
+  if (settings_.triggerSource == RK350_TS_NO_TRIG || api_.ADC_Triggered() != 0) return false;
+  const double rate = sampleRate_ > 0 ? sampleRate_ : 1.0;
+  const double preSeconds = static_cast<double>(api_.GetRecordLength() - api_.GetPostSamples()) / rate;
+  if (Seconds(Clock::now() - armedAt_) <= preSeconds + *settings_.triggerTimeoutMs / 1000.0) return false;
+  Check(api_.ADC_ForceTrig(), "ADC_ForceTrig");
+  forcedThisRun_ = true;
+  return true;
+}
+
 void CaptureSession::WaitForRecord(bool quiet) {
   Progress progress(stderr, !quiet);
   const auto start = Clock::now();
-  const double rate = sampleRate_ > 0 ? sampleRate_ : 1.0;
-  const double preSeconds = static_cast<double>(api_.GetRecordLength() - api_.GetPostSamples()) / rate;
-  const double timeout = settings_.triggerTimeoutMs ? *settings_.triggerTimeoutMs / 1000.0 : -1.0;
+  Armed();
   // The library says how long the card runs after its trigger (or forcing);
   // a card still running within that time runs as asked. The margin covers
   // this tool's polling, not the card.
@@ -462,8 +479,7 @@ void CaptureSession::WaitForRecord(bool quiet) {
     // A software-trigger run without a crossing is run again: it waits anew.
     if (!triggered && !forced) triggeredAt.reset();
     if (!triggeredAt && triggered) triggeredAt = now;
-    if (!triggeredAt && !forced && timeout >= 0 && elapsed > preSeconds + timeout) {
-      Check(api_.ADC_ForceTrig(), "ADC_ForceTrig");
+    if (!triggeredAt && ForceWhenTimedOut()) {
       forced = true;
       triggeredAt = now;
     }
@@ -555,6 +571,7 @@ Record CaptureSession::CaptureBlock(const Readout& readout) {
 void CaptureSession::RunContinuous(const Readout& readout, const std::function<void(const Record&, int)>& show) {
   api_.RK350_TakeMeasurementReady();
   Check(api_.DoMeasure(-1), "DoMeasure(-1)");
+  Armed();
   // Every record the engine finishes is counted; the summary is refreshed
   // at most four times a second (and after the last record).
   const auto refresh = std::chrono::milliseconds(250);
@@ -563,9 +580,11 @@ void CaptureSession::RunContinuous(const Readout& readout, const std::function<v
   while (!gInterrupted && (readout.count == 0 || records < readout.count)) {
     api_.RK350_ProcessMessages();  // runs the engine's timer on this thread
     if (api_.RK350_TakeMeasurementReady() == 0) {
+      ForceWhenTimedOut();
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       continue;
     }
+    Armed();  // the engine arms the next run as it hands this record over
     ++records;
     const bool last = readout.count != 0 && records == readout.count;
     if (!last && Clock::now() - lastShown < refresh) continue;

@@ -150,6 +150,7 @@ void InstrumentThread::StopEngine() {
 
 void InstrumentThread::RunArmed() {
   armedAt_ = std::chrono::steady_clock::now();
+  if (session_) session_->Armed();
   triggeredAt_.reset();
   std::lock_guard lock(mutex_);
   run_ = nullptr;
@@ -157,6 +158,11 @@ void InstrumentThread::RunArmed() {
 
 void InstrumentThread::FollowRun() {
   using namespace std::chrono;
+  try {
+    session_->ForceWhenTimedOut();  // the trigger time-out, in seconds of wall time
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "rk350-scope: %s\n", e.what());
+  }
   const auto now = steady_clock::now();
   // Quick records need no word; slow ones are followed ten times a second.
   constexpr auto kQuiet = 300ms, kEvery = 100ms;
