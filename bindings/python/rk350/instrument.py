@@ -750,29 +750,47 @@ class Instrument(_Settings):
         """Runs the timer-driven engine and yields every record it finishes.
 
         Messages are pumped while waiting, so the engine runs on POSIX too.
+        Without a trigger within ``trigger_timeout`` seconds (after the
+        pre-trigger part) a record is forced, as in ``block``: the engine
+        itself would count the time-out in its ticks, not in seconds, so its
+        own waits for ever meanwhile and this generator forces the record
+        (``record.how`` is then ``RecordTrigger.FORCED_CALL``).
         Stops after ``count`` records, or raises TimeoutError when no record
         came within ``timeout`` seconds; the engine is stopped when the
         generator is closed.
         """
         self.take_measurement_ready()
         taken_with = self._settings_now()
+        saved_ms = self._api.value("GetTriggerTimeOut")
+        host_forces = saved_ms > 0
+        if host_forces:
+            force_after = saved_ms / 1000.0 + taken_with["trigger_index"] / taken_with["sample_rate"]
+            self._api("SetTriggerTimeOut", 0xFFFFFFFF)
         self.do_measure(-1)
         try:
             taken = 0
-            last = time.monotonic()
+            last = armed = time.monotonic()
+            forced = False
             while count is None or taken < count:
                 self.process_messages()
+                now = time.monotonic()
                 if self.take_measurement_ready():
                     yield self._fetch("GetMeasurementRaw", "GetMeasurement", False, taken_with)
                     taken += 1
-                    last = time.monotonic()
-                elif timeout is not None and time.monotonic() - last > timeout:
+                    last = armed = time.monotonic()
+                    forced = False
+                elif timeout is not None and now - last > timeout:
                     raise TimeoutError("no record within %g s" % timeout)
                 else:
+                    if host_forces and not forced and now - armed > force_after and not self.triggered:
+                        self.force_trigger()
+                        forced = True
                     time.sleep(0.001)
         finally:
             if self._api.open:
                 self.lib.DoMeasure(0)
+                if host_forces:
+                    self._api("SetTriggerTimeOut", saved_ms)
 
 
 __all__ = ["Instrument", "Channel", "Generator", "Record", "RK350Error", "TRIGGER_SOURCES", "SIGNAL_TYPES", "MEASURE_MODES",

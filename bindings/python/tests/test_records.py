@@ -3,8 +3,10 @@
 import csv
 import os
 import subprocess
+import time
 
 import numpy as np
+
 import pytest
 
 import rk350
@@ -93,6 +95,23 @@ def test_block_honours_the_trigger_timeout(scope):
     scope.trigger_timeout = None  # for ever: the caller bounds the wait
     with pytest.raises(TimeoutError):
         scope.block(timeout=0.3)
+
+
+@pytest.mark.parametrize("seconds", [0.4, 1.5])
+def test_continuous_forces_after_the_trigger_timeout_in_seconds(scope, seconds):
+    # A DC input that never crosses the level: each record is forced after
+    # the time-out as wall time (the engine alone would count it in ticks).
+    take(scope, TAKINGS[0][0])
+    scope.generator.output = False
+    scope.card.unplug(1)
+    scope.trigger_timeout = seconds
+    start = time.monotonic()
+    records = list(scope.continuous(count=2, timeout=10))
+    elapsed = time.monotonic() - start
+    pre = scope.pre_samples / scope.sample_rate
+    assert 2 * (seconds + pre) <= elapsed < 2 * (seconds + pre) + 0.5
+    assert [r.how for r in records] == [rk350.RecordTrigger.FORCED_CALL] * 2
+    assert scope.trigger_timeout == seconds  # the library's own setting is given back
 
 
 def test_npz_round_trip(scope, tmp_path):
