@@ -207,7 +207,7 @@ void CaptureSession::ApplyTrigger() {
     triggerNote_ += named != nullptr ? std::string(" ") + named->label : " mode " + std::to_string(mode);
     triggerNote_ += " at " + FormatVolts(settings_.triggerLevel);
   }
-  triggerNote_ += settings_.triggerTimeoutMs ? ", forced after " + std::to_string(*settings_.triggerTimeoutMs) + " ms"
+  triggerNote_ += settings_.triggerTimeoutMs ? ", forced after " + Number(*settings_.triggerTimeoutMs / 1000.0) + " s"
                                              : ", no time-out";
 }
 
@@ -504,7 +504,8 @@ void CaptureSession::WaitForRecord(bool quiet) {
   }
   progress.Finish();
   if (forced && !quiet)
-    std::fprintf(stderr, "no trigger within %u ms: the record was forced\n", *settings_.triggerTimeoutMs);
+    std::fprintf(stderr, "no trigger within %s s: the record was forced\n",
+                 Number(*settings_.triggerTimeoutMs / 1000.0).c_str());
 }
 
 void CaptureSession::MarkHeldSamples(ChannelTrace& trace, uint16_t channel) const {

@@ -279,7 +279,10 @@ Answer InstrumentThread::Apply(const Request& request) {
     std::fprintf(stderr, "rk350-scope: %s\n", e.what());
   }
   PublishState();
-  return {200, State()};
+  // The answer says which values the card runs other than asked.
+  json answer = State();
+  if (json adjusted = Adjustments(*next, settings_); !adjusted.empty()) answer["adjusted"] = std::move(adjusted);
+  return {200, answer};
 }
 
 bool InstrumentThread::CardSettingsDiffer(const ScopeSettings& a, const ScopeSettings& b) {

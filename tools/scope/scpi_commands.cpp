@@ -30,6 +30,10 @@ struct Session::Call {
 
 namespace {
 
+// The device-specific number of "the card runs another value than asked"
+// (positive: the standard leaves those to the instrument).
+constexpr int kValueAdjusted = 1;
+
 // ---- Parameters ---------------------------------------------------------------------
 
 void CountParameters(const Command& c, std::size_t least, std::size_t most) {
@@ -84,7 +88,10 @@ struct Handlers {
   // standard has for it, carrying the result's name and meaning.
   static json Apply(Call& c, const json& patch, std::shared_ptr<const std::vector<std::uint16_t>> waveform = {}) {
     const scope::Answer answer = Instrument(c).ApplySettings(patch, std::move(waveform));
-    if (answer.status == 200) return answer.body;
+    if (answer.status == 200) {
+      ReportAdjustments(c, answer.body);
+      return answer.body;
+    }
     const auto& b = answer.body;
     const std::string text = b.value("error", std::string("refused"));
     if (!b.contains("result")) Refuse(-300, "Device-specific error;" + text);
@@ -93,6 +100,20 @@ struct Handlers {
     if (code == RK350_RESULT_INVALID_VALUE) Refuse(-222, "Data out of range;" + text + " (" + why + ")");
     // Any other refusal of the library: its result code as the instrument's own error number.
     Refuse(static_cast<int>(code), why + "; " + text);
+  }
+
+  // A value the card runs other than asked is no refusal: the command took
+  // effect, and the queue says with which value (the query returns it).
+  static void ReportAdjustments(Call& c, const json& state) {
+    if (!state.contains("adjusted")) return;
+    for (const auto& a : state["adjusted"]) {
+      const std::string unit = a.value("unit", std::string());
+      const auto shown = [&](const json& v) {
+        return (v.is_number() ? FormatNumber(v.get<double>()) : v.dump()) + (unit.empty() ? "" : " " + unit);
+      };
+      c.session.Report({kValueAdjusted, "Value adjusted;" + a.value("key", std::string()) + " runs at " +
+                                            shown(a["running"]) + " (asked for " + shown(a["asked"]) + ")"});
+    }
   }
 
   // A setting: the parameter read by its table row, applied as the page applies it.

@@ -1,5 +1,6 @@
 #include "scpi_settings.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 
@@ -153,8 +154,18 @@ std::optional<capture::SettingValue> ReadSetting(const ScpiSetting& setting, con
       const auto number = ReadNumber(p, setting.unit, error);
       if (!number) return std::nullopt;
       double value = *number * setting.scale;
-      // A scaled value (seconds to milliseconds) is taken to the table's unit's step.
-      if (setting.scale != 1 && std::fabs(value) < 1e15) value = std::nearbyint(value);
+      // A scaled value (seconds to milliseconds) must land on the table's
+      // unit's step: 0.0005 s is no whole millisecond, and rounding it would
+      // make a time-out of 0 (no waiting at all) of it.
+      if (setting.scale != 1 && std::fabs(value) < 1e15) {
+        const double step = std::nearbyint(value);
+        if (std::fabs(value - step) > 1e-6 * std::max(1.0, std::fabs(step))) {
+          error = {-222, "Data out of range;" + FormatNumber(*number) + " " + setting.unit +
+                             " is not a whole number of " + row.unit};
+          return std::nullopt;
+        }
+        value = step;
+      }
       if (row.kind == SettingKind::Integer && std::fabs(value) > 1e15) {
         error = {-222, "Data out of range;" + FormatNumber(*number) + " is not a whole number the scope takes"};
         return std::nullopt;

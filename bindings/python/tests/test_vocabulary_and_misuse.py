@@ -86,7 +86,7 @@ def test_defaults_are_the_capture_tools():
     assert rk350.DEFAULTS["post_samples"] == round(rk350.DEFAULTS["record_length"] * (1 - pre / 100))
     assert float(default("ch1-range")) == rk350.DEFAULTS["range"]
     assert default("trigger") == rk350.DEFAULTS["trigger_source"]
-    assert float(default("trigger-timeout")) == rk350.DEFAULTS["trigger_timeout"] * 1000
+    assert default("trigger-timeout") == "%gs" % rk350.DEFAULTS["trigger_timeout"]
     assert default("channels") == "12: both" and rk350.DEFAULTS["measure_mode"] == "ch12"
 
 
