@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "rk350/rk350.h"
@@ -36,7 +39,12 @@ constexpr int kValueAdjusted = 1;
 
 // ---- Parameters ---------------------------------------------------------------------
 
+// The command whose parameters a handler counted last: a handler that counts
+// none takes none, and its command's parameters are refused (-108).
+thread_local const Command* tCounted = nullptr;
+
 void CountParameters(const Command& c, std::size_t least, std::size_t most) {
+  tCounted = &c;
   if (c.parameters.size() < least) Refuse(-109, "Missing parameter");
   if (c.parameters.size() > most) Refuse(-108, "Parameter not allowed");
 }
@@ -97,7 +105,8 @@ struct Handlers {
     if (!b.contains("result")) Refuse(-300, "Device-specific error;" + text);
     const std::string why = b.value("result", std::string()) + ": " + b.value("meaning", std::string());
     const unsigned code = b.value("code", 0u);
-    if (code == RK350_RESULT_INVALID_VALUE) Refuse(-222, "Data out of range;" + text + " (" + why + ")");
+    // The text names the library's result and its meaning already: said once.
+    if (code == RK350_RESULT_INVALID_VALUE) Refuse(-222, "Data out of range;" + text);
     // Any other refusal of the library: its result code as the instrument's own error number.
     Refuse(static_cast<int>(code), why + "; " + text);
   }
@@ -201,7 +210,25 @@ struct Handlers {
     const auto frame = Frame(c);
     std::size_t index = 0;
     Trace(*frame, channel, &index);
-    c.response = FormatNumber(quantity.read(frame->Measured().measurements[index]).value_or(NAN));
+    const auto& measured = frame->Measured().measurements[index];
+    c.response = FormatNumber(RoundedFigure(quantity, measured, quantity.read(measured).value_or(NAN)));
+  }
+
+  // A figure to the digits it holds: the frequency and the period to their
+  // fit's uncertainty, the others (from 8-bit samples) to six significant
+  // digits, so no binary rounding noise (0.00029639999999999983) is shown.
+  static double RoundedFigure(const tools::Quantity& quantity, const tools::Measurements& m, double value) {
+    if (!std::isfinite(value) || value == 0) return value;
+    const std::string_view key = quantity.key;
+    if (m.frequency && m.frequency->hertz > 0 && (key == "frequency" || key == "period")) {
+      const double relative = m.frequency->uncertainty / m.frequency->hertz;
+      // Divided by a power of ten, not multiplied by its inverse: 999.942, not 999.9420000000001.
+      const double scale = std::pow(10.0, tools::DecimalsFor(relative * std::fabs(value), 1.0));
+      return std::round(value * scale) / scale;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return std::strtod(text, nullptr);
   }
 
   static void WaveformData(Call& c) {
@@ -281,7 +308,12 @@ std::vector<Entry> Handlers::BuildTable() {
                nullptr, false});
   t.push_back({"*ESE", [](Call& c) { c.session.status_.SetEventEnable(Mask(c)); },
                [](Call& c) { c.response = std::to_string(c.session.status_.EventEnable()); }, false});
-  t.push_back({"*ESR", nullptr, [](Call& c) { c.response = std::to_string(c.session.status_.ReadEvents()); }, false});
+  t.push_back({"*ESR", nullptr,
+               [](Call& c) {
+                 CountParameters(c.command, 0, 0);  // before the events are read and cleared
+                 c.response = std::to_string(c.session.status_.ReadEvents());
+               },
+               false});
   t.push_back({"*SRE", [](Call& c) { c.session.status_.SetServiceEnable(Mask(c)); },
                [](Call& c) { c.response = std::to_string(c.session.status_.ServiceEnable()); }, false});
   t.push_back({"*STB", nullptr, [](Call& c) { c.response = std::to_string(c.session.status_.StatusByte()); }, false});
@@ -294,7 +326,12 @@ std::vector<Entry> Handlers::BuildTable() {
   t.push_back({"*WAI", [](Call& c) { c.session.waitRequested_ = true; }, nullptr, false});
   // The card answered when the scope opened it, and the instrument thread runs.
   t.push_back({"*TST", nullptr, [](Call& c) { c.response = "0"; }, false});
-  t.push_back({":SYSTem:ERRor[:NEXT]", nullptr, [](Call& c) { c.response = c.session.status_.PopError(); }, false});
+  t.push_back({":SYSTem:ERRor[:NEXT]", nullptr,
+               [](Call& c) {
+                 CountParameters(c.command, 0, 0);  // before the error leaves the queue
+                 c.response = c.session.status_.PopError();
+               },
+               false});
   t.push_back({":SYSTem:ERRor:COUNt", nullptr,
                [](Call& c) { c.response = std::to_string(c.session.status_.ErrorCount()); }, false});
   t.push_back({":SYSTem:VERSion", nullptr, [](Call& c) { c.response = "1999.0"; }, false});
@@ -507,7 +544,9 @@ void Session::Run(const Command& command, std::string& response) {
     if (!command.query && entry.changes && shared_.instrument.Control().HeldAgainst(id_))
       Refuse(-203, "Command protected;another connection holds :SYSTem:LOCK");
     Call call{*this, command, suffix, {}};
+    tCounted = nullptr;
     handler(call);
+    if (!command.parameters.empty() && tCounted != &command) Refuse(-108, "Parameter not allowed");
     if (!command.query) return;
     if (response.empty()) {
       response = std::move(call.response);  // a waveform is large: not copied
