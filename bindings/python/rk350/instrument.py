@@ -624,7 +624,10 @@ class Instrument(_Settings):
     def trigger_timeout(self, seconds):
         """None (or math.inf) waits for ever; 0 takes a record without waiting
         for a trigger; a positive time is kept to the millisecond, at least 1 ms."""
-        if seconds is None or (not isinstance(seconds, str) and _real(seconds, "SetTriggerTimeOut") == math.inf):
+        if isinstance(seconds, (str, bytes)):
+            raise ValueError("SetTriggerTimeOut: a time-out is a number of seconds (2, 0.5, 1.5e-3) or None, "
+                             "not %r" % (seconds,))
+        if seconds is None or _real(seconds, "SetTriggerTimeOut") == math.inf:
             self._api("SetTriggerTimeOut", 0xFFFFFFFF)
             return
         seconds = _real(seconds, "SetTriggerTimeOut")
