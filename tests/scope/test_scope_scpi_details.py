@@ -25,7 +25,7 @@ def test_parameters_where_none_are_allowed(scpi, command):
 @pytest.mark.parametrize("command, expected", [
     (":TRIG:TIM 1e9", "trigger.timeout 1e+09 S must be within 0 .. 4294967.294 S"),
     (":TRIG:TIM 0.0005", "trigger.timeout 5e-04 S is not a whole number of ms"),
-    (":ACQ:POIN 12.5", "samples 12.5 is not a whole number"),
+    (":ACQ:POIN 12.5", "samples 12.5 is not a whole number of samples"),
     (":ACQ:SRAT -5", "rate -5 HZ must be above 0 HZ"),
 ])
 def test_limits_in_the_headers_unit(scpi, command, expected):

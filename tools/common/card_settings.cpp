@@ -611,7 +611,8 @@ std::string LimitsText(const CardSetting& setting) {
 
 std::string CheckSettingNumber(const CardSetting& setting, double value) {
   if (!std::isfinite(value)) return "is not a finite number";
-  if (setting.kind == SettingKind::Integer && value != std::floor(value)) return "is not a whole number";
+  if (setting.kind == SettingKind::Integer && value != std::floor(value))
+    return std::string("is not a whole number") + (*setting.unit != '\0' ? std::string(" of ") + setting.unit : "");
   const bool tooLow = setting.aboveLowest ? !(value > setting.lowest) : !(value >= setting.lowest);
   if (tooLow || !(value <= setting.highest)) return "must be " + LimitsText(setting);
   return {};
