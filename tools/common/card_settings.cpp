@@ -1,6 +1,7 @@
 #include "card_settings.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
