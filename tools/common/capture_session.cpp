@@ -451,10 +451,11 @@ void CaptureSession::Armed() {
 
 bool CaptureSession::ForceWhenTimedOut() {
   if (forcedThisRun_ || !settings_.triggerTimeoutMs || *settings_.triggerTimeoutMs == 0) return false;
-  if (settings_.triggerSource == RK350_TS_NO_TRIG || api_.ADC_Triggered() != 0) return false;
+  if (settings_.triggerSource == RK350_TS_NO_TRIG) return false;
   const double rate = sampleRate_ > 0 ? sampleRate_ : 1.0;
   const double preSeconds = static_cast<double>(api_.GetRecordLength() - api_.GetPostSamples()) / rate;
   if (Seconds(Clock::now() - armedAt_) <= preSeconds + *settings_.triggerTimeoutMs / 1000.0) return false;
+  if (api_.ADC_Triggered() != 0) return false;  // the card's status read only once the time-out is due
   Check(api_.ADC_ForceTrig(), "ADC_ForceTrig");
   forcedThisRun_ = true;
   return true;
