@@ -3,6 +3,8 @@
 # kind (run as root, or with sudo available). Safe to run again: it installs
 # only when something is missing.
 set -euo pipefail
+# What the build itself needs first (shared with scripts/run.sh and scope.sh).
+"$(dirname "$0")/install-build-deps.sh"
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 

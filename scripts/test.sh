@@ -16,6 +16,11 @@ JOBS=${JOBS:-$(nproc)}
 
 scripts/install-deps.sh
 
+# The README's quick start first, as a user runs it: its Release build is one
+# the tests build too, with warnings as errors.
+echo "== README quick start (scripts/run.sh, scripts/scope.sh)"
+scripts/check-quick-start.sh
+
 echo "== Linux build and tests"
 cmake -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/native -j"$JOBS"

@@ -47,6 +47,13 @@ capture::CardOffer VirtualCard() {
   return offer;
 }
 
+// The settings of a scope started without options (a named object: a
+// temporary trips GCC 12's maybe-uninitialized in Release builds).
+scope::ScopeSettings DefaultBase() {
+  const capture::CardSettings defaults;
+  return scope::CompleteSettings(defaults, true);
+}
+
 capture::CaptureOptions FromCommandLine(const CardSetting& s, const std::string& text) {
   std::vector<std::string> args = {std::string("--") + s.flag};
   if (s.kind != SettingKind::Flag) args.push_back(text);
@@ -59,7 +66,7 @@ scope::ScopeSettings ThroughJson(const capture::CaptureOptions& options) {
   const auto json = scope::SettingsToJson(scope::CompleteSettings(options, true));
   const capture::CardOffer offer = VirtualCard();
   std::string error;
-  const auto base = scope::CompleteSettings(capture::CaptureOptions{}, true);
+  const auto base = DefaultBase();
   const auto read = scope::SettingsFromJson(json, base, offer, error);
   EXPECT_TRUE(read.has_value()) << error << "\n" << json.dump();
   return read.value_or(base);
@@ -123,7 +130,7 @@ TEST(CardSettingsTable, TheToolsOwnLimitsRefuseAlikeOnBothSides) {
         s.kind == SettingKind::Integer ? nlohmann::json(static_cast<long long>(outside)) : nlohmann::json(outside);
     std::string error;
     const capture::CardOffer offer = VirtualCard();
-    const auto base = scope::CompleteSettings(capture::CaptureOptions{}, true);
+    const auto base = DefaultBase();
     EXPECT_FALSE(scope::SettingsFromJson(patch, base, offer, error).has_value()) << s.key;
     EXPECT_NE(error.find(why), std::string::npos) << error;
     EXPECT_EQ(error.rfind(s.key, 0), 0u) << error;

@@ -87,7 +87,7 @@ assert note("sample rate: ") == "sample rate: 294117.64705882355 Hz (294.1176 kH
 assert note("record: ") == "record: 2000 samples, 500 before the trigger; time_s is 0 at the trigger", notes
 assert note("CH1: ") == "CH1: range \u00b12 V, DC coupling, DC level 0 V", notes
 assert note("CH2: ") == "CH2: range \u00b1400 mV, AC coupling, DC level 0 V", notes
-assert note("trigger ") == "trigger CH1 rising at 250 mV, forced after 1000 ms", notes
+assert note("trigger ") == "trigger CH1 rising at 250 mV, forced after 1 s", notes
 assert "serial 12345" in note("card: ") and "library 0.1.0" in note("card: "), notes
 assert note("values: ") == "values: volts", notes
 import re

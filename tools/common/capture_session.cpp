@@ -195,7 +195,10 @@ void CaptureSession::ApplyTrigger() {
       Check(api_.SetTriggerHys(static_cast<uint8_t>(c), *settings_.triggerHysteresis),
             "SetTriggerHys(" + name + ", " + Number(*settings_.triggerHysteresis) + " V)");
   }
-  const uint32_t timeout = settings_.triggerTimeoutMs.value_or(0xFFFFFFFFu);
+  // 0 takes a record at once and none waits for ever, as the library has
+  // them; a time-out of its own the library would count in engine ticks, not
+  // in seconds, so the session forces those records itself (ForceWhenTimedOut).
+  const uint32_t timeout = settings_.triggerTimeoutMs == 0u ? 0u : 0xFFFFFFFFu;
   Check(api_.SetTriggerTimeOut(timeout), "SetTriggerTimeOut");
   triggerNote_ = "trigger " + SourceName(source);
   if (!SourceChannels(source).empty()) {
@@ -204,7 +207,7 @@ void CaptureSession::ApplyTrigger() {
     triggerNote_ += named != nullptr ? std::string(" ") + named->label : " mode " + std::to_string(mode);
     triggerNote_ += " at " + FormatVolts(settings_.triggerLevel);
   }
-  triggerNote_ += settings_.triggerTimeoutMs ? ", forced after " + std::to_string(*settings_.triggerTimeoutMs) + " ms"
+  triggerNote_ += settings_.triggerTimeoutMs ? ", forced after " + Number(*settings_.triggerTimeoutMs / 1000.0) + " s"
                                              : ", no time-out";
 }
 
@@ -441,12 +444,27 @@ std::string CaptureSession::HowTakenInWords(uint32_t how) {
   }
 }
 
+void CaptureSession::Armed() {
+  armedAt_ = Clock::now();
+  forcedThisRun_ = false;
+}
+
+bool CaptureSession::ForceWhenTimedOut() {
+  if (forcedThisRun_ || !settings_.triggerTimeoutMs || *settings_.triggerTimeoutMs == 0) return false;
+  if (settings_.triggerSource == RK350_TS_NO_TRIG) return false;
+  const double rate = sampleRate_ > 0 ? sampleRate_ : 1.0;
+  const double preSeconds = static_cast<double>(api_.GetRecordLength() - api_.GetPostSamples()) / rate;
+  if (Seconds(Clock::now() - armedAt_) <= preSeconds + *settings_.triggerTimeoutMs / 1000.0) return false;
+  if (api_.ADC_Triggered() != 0) return false;  // the card's status read only once the time-out is due
+  Check(api_.ADC_ForceTrig(), "ADC_ForceTrig");
+  forcedThisRun_ = true;
+  return true;
+}
+
 void CaptureSession::WaitForRecord(bool quiet) {
   Progress progress(stderr, !quiet);
   const auto start = Clock::now();
-  const double rate = sampleRate_ > 0 ? sampleRate_ : 1.0;
-  const double preSeconds = static_cast<double>(api_.GetRecordLength() - api_.GetPostSamples()) / rate;
-  const double timeout = settings_.triggerTimeoutMs ? *settings_.triggerTimeoutMs / 1000.0 : -1.0;
+  Armed();
   // The library says how long the card runs after its trigger (or forcing);
   // a card still running within that time runs as asked. The margin covers
   // this tool's polling, not the card.
@@ -462,8 +480,7 @@ void CaptureSession::WaitForRecord(bool quiet) {
     // A software-trigger run without a crossing is run again: it waits anew.
     if (!triggered && !forced) triggeredAt.reset();
     if (!triggeredAt && triggered) triggeredAt = now;
-    if (!triggeredAt && !forced && timeout >= 0 && elapsed > preSeconds + timeout) {
-      Check(api_.ADC_ForceTrig(), "ADC_ForceTrig");
+    if (!triggeredAt && ForceWhenTimedOut()) {
       forced = true;
       triggeredAt = now;
     }
@@ -488,7 +505,8 @@ void CaptureSession::WaitForRecord(bool quiet) {
   }
   progress.Finish();
   if (forced && !quiet)
-    std::fprintf(stderr, "no trigger within %u ms: the record was forced\n", *settings_.triggerTimeoutMs);
+    std::fprintf(stderr, "no trigger within %s s: the record was forced\n",
+                 Number(*settings_.triggerTimeoutMs / 1000.0).c_str());
 }
 
 void CaptureSession::MarkHeldSamples(ChannelTrace& trace, uint16_t channel) const {
@@ -555,6 +573,7 @@ Record CaptureSession::CaptureBlock(const Readout& readout) {
 void CaptureSession::RunContinuous(const Readout& readout, const std::function<void(const Record&, int)>& show) {
   api_.RK350_TakeMeasurementReady();
   Check(api_.DoMeasure(-1), "DoMeasure(-1)");
+  Armed();
   // Every record the engine finishes is counted; the summary is refreshed
   // at most four times a second (and after the last record).
   const auto refresh = std::chrono::milliseconds(250);
@@ -563,9 +582,11 @@ void CaptureSession::RunContinuous(const Readout& readout, const std::function<v
   while (!gInterrupted && (readout.count == 0 || records < readout.count)) {
     api_.RK350_ProcessMessages();  // runs the engine's timer on this thread
     if (api_.RK350_TakeMeasurementReady() == 0) {
+      ForceWhenTimedOut();
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       continue;
     }
+    Armed();  // the engine arms the next run as it hands this record over
     ++records;
     const bool last = readout.count != 0 && records == readout.count;
     if (!last && Clock::now() - lastShown < refresh) continue;

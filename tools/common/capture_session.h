@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -85,6 +86,14 @@ class CaptureSession {
   // The engine's newest record (GetMeasurement), NaN where no sample was
   // taken; `raw` adds the converters' codes.
   Record ReadEngineRecord(bool raw);
+  // The trigger time-out in wall time, in every mode: the library counts its
+  // own in engine ticks, so the session gives it none and forces the record
+  // from here. Armed() marks a run's start (the engine arms the next run as
+  // a record is handed over); ForceWhenTimedOut(), called while waiting,
+  // forces the run once no trigger came within the pre-trigger time and the
+  // time-out, and says whether it did.
+  void Armed();
+  bool ForceWhenTimedOut();
   double SampleRate() const { return sampleRate_; }
   // The generator's frequency as the card runs it (the library keeps it
   // within what the card reaches); 0 when the session did not set it.
@@ -123,6 +132,8 @@ class CaptureSession {
   std::string modeNote_;
   std::string roundingNote_;
   int measureMode_ = RK350_MODE_CH12;
+  std::chrono::steady_clock::time_point armedAt_{};
+  bool forcedThisRun_ = false;
 };
 
 }  // namespace rk350::capture

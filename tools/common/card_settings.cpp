@@ -1,6 +1,7 @@
 #include "card_settings.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -323,9 +324,9 @@ std::vector<CardSetting> MakeTable() {
        4294967294.0,
        false,
        "Trigger",
-       "MS|none",
-       "force a record when no trigger came within this many milliseconds; none waits for ever (default "
-       "1000)",
+       "DURATION|none",
+       "force a record when no trigger came within this wall time after the pre-trigger part, in every mode: "
+       "e.g. 2s, 500ms, 1.5s (a bare number is milliseconds); none waits for ever (default 1s)",
        [](const CardSettings& s) { return s.triggerTimeoutMs ? Number(*s.triggerTimeoutMs) : SettingValue(); },
        [](CardSettings& s, const SettingValue& v) {
          s.triggerTimeoutMs =
@@ -489,6 +490,8 @@ std::string FormOf(const CardSetting& setting) {
       return std::string("a number") + (*setting.unit != '\0' ? std::string(" of ") + setting.unit : "") +
              " (SI prefixes such as 2.5M or 200m)";
     case SettingKind::Integer:
+      if (std::string_view(setting.unit) == "ms")
+        return "a duration such as 2s, 500ms or 1.5s (a bare number is milliseconds)";
       return std::string("a whole number") + (*setting.unit != '\0' ? std::string(" of ") + setting.unit : "") +
              " (SI prefixes such as 10k)";
     case SettingKind::Choice:
@@ -540,9 +543,19 @@ const SettingChoice* FindChoice(const CardSetting& setting, int code) {
   return nullptr;
 }
 
+bool SameWord(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+static bool IsNoneWord(const CardSetting& setting, std::string_view text) {
+  return setting.none != nullptr && SameWord(text, setting.none);
+}
+
 const SettingChoice* FindChoice(const CardSetting& setting, std::string_view name) {
   for (const auto& c : setting.choices)
-    if (name == c.name) return &c;
+    if (SameWord(name, c.name)) return &c;
   return nullptr;
 }
 
@@ -599,14 +612,15 @@ std::string LimitsText(const CardSetting& setting) {
 
 std::string CheckSettingNumber(const CardSetting& setting, double value) {
   if (!std::isfinite(value)) return "is not a finite number";
-  if (setting.kind == SettingKind::Integer && value != std::floor(value)) return "is not a whole number";
+  if (setting.kind == SettingKind::Integer && value != std::floor(value))
+    return std::string("is not a whole number") + (*setting.unit != '\0' ? std::string(" of ") + setting.unit : "");
   const bool tooLow = setting.aboveLowest ? !(value > setting.lowest) : !(value >= setting.lowest);
   if (tooLow || !(value <= setting.highest)) return "must be " + LimitsText(setting);
   return {};
 }
 
 std::optional<SettingValue> ParseSettingText(const CardSetting& setting, const std::string& text, std::string& error) {
-  if (setting.none != nullptr && text == setting.none) return SettingValue();
+  if (IsNoneWord(setting, text)) return SettingValue();
   const auto bad = [&]() -> std::optional<SettingValue> {
     const std::string beyond = NonFiniteNumberIn(text);
     error = "invalid value '" + text +
@@ -616,7 +630,7 @@ std::optional<SettingValue> ParseSettingText(const CardSetting& setting, const s
   switch (setting.kind) {
     case SettingKind::Quantity:
     case SettingKind::Integer: {
-      const auto q = ParseQuantity(text);
+      const auto q = ParseQuantityIn(text, setting.unit);
       if (!q) return bad();
       if (auto why = CheckSettingNumber(setting, *q); !why.empty()) {
         error = text + " " + why;
@@ -632,8 +646,8 @@ std::optional<SettingValue> ParseSettingText(const CardSetting& setting, const s
       return SettingValue(static_cast<double>(std::stoi(text)));
     }
     case SettingKind::Flag:
-      if (text == "on" || text == "true" || text == "1") return SettingValue(1.0);
-      if (text == "off" || text == "false" || text == "0") return SettingValue(0.0);
+      if (SameWord(text, "on") || SameWord(text, "true") || text == "1") return SettingValue(1.0);
+      if (SameWord(text, "off") || SameWord(text, "false") || text == "0") return SettingValue(0.0);
       return bad();
     case SettingKind::Source: {
       const auto source = ParseSource(text);
@@ -657,7 +671,9 @@ std::string FormatSettingValue(const CardSetting& setting, const SettingValue& v
 namespace {
 
 // The number as written, its prefix applied; not yet checked to be finite.
-std::optional<double> ReadQuantity(const std::string& text) {
+// `unit` receives the unit written after the prefix ("" for none).
+std::optional<double> ReadQuantity(const std::string& text, std::string* unit = nullptr) {
+  if (unit != nullptr) unit->clear();
   if (text.empty()) return std::nullopt;
   const char* begin = text.c_str();
   char* end = nullptr;
@@ -668,12 +684,13 @@ std::optional<double> ReadQuantity(const std::string& text) {
     static const struct {
       const char* prefix;
       double factor;
-    } kPrefixes[] = {{"G", 1e9}, {"M", 1e6}, {"k", 1e3}, {"m", 1e-3}, {"u", 1e-6}, {"\xC2\xB5", 1e-6}, {"n", 1e-9}};
+    } kPrefixes[] = {{"G", 1e9},  {"M", 1e6},  {"k", 1e3},         {"K", 1e3},
+                     {"m", 1e-3}, {"u", 1e-6}, {"\xC2\xB5", 1e-6}, {"n", 1e-9}};
     // A unit alone ("5V", "1Hz", "2s") is allowed; "m" alone is milli.
     static const char* const kUnits[] = {"", "Hz", "V", "s", "%"};
     auto isUnit = [](const std::string& s) {
       for (const char* u : kUnits)
-        if (s == u) return true;
+        if (SameWord(s, u)) return true;
       return false;
     };
     if (!isUnit(rest)) {
@@ -683,10 +700,13 @@ std::optional<double> ReadQuantity(const std::string& text) {
         if (rest.compare(0, prefix.size(), prefix) == 0 && isUnit(rest.substr(prefix.size()))) {
           value *= p.factor;
           matched = true;
+          if (unit != nullptr) *unit = rest.substr(prefix.size());
           break;
         }
       }
       if (!matched) return std::nullopt;
+    } else if (unit != nullptr) {
+      *unit = rest;
     }
   }
   return value;
@@ -700,6 +720,20 @@ std::optional<double> ParseQuantity(const std::string& text) {
   const auto value = ReadQuantity(text);
   if (!value || !std::isfinite(*value)) return std::nullopt;
   return value;
+}
+
+std::optional<double> ParseQuantityIn(const std::string& text, const char* rowUnit) {
+  std::string written;
+  const auto value = ReadQuantity(text, &written);
+  if (!value || !std::isfinite(*value)) return std::nullopt;
+  if (written.empty()) return value;  // a bare number is in the row's unit
+  // A duration row in milliseconds takes seconds with any prefix ("2s", "500ms").
+  const std::string_view row = rowUnit;
+  const std::string_view base = row == "ms" ? "s" : row;
+  if (!SameWord(written, base)) return std::nullopt;
+  const double inRowUnit = row == "ms" ? *value * 1e3 : *value;
+  if (!std::isfinite(inRowUnit)) return std::nullopt;
+  return inRowUnit;
 }
 
 std::string NonFiniteNumberIn(const std::string& text) {

@@ -176,6 +176,13 @@ std::string LimitsText(const CardSetting& setting);
 // and for NaN, infinities and values that overflow ("1e400", "1e308G"): every
 // surface (command line, sources, JSON, SCPI) parses its numbers here.
 std::optional<double> ParseQuantity(const std::string& text);
+// A number of a row with unit `rowUnit`: bare ("2.5M", "500m") it is in that
+// unit; a unit written after the prefix must be the row's, any case ("1kHz",
+// "200mv"), and a row in milliseconds takes seconds ("2s", "500ms", "1.5s").
+// Nothing for other units and for text that is not a finite number.
+std::optional<double> ParseQuantityIn(const std::string& text, const char* rowUnit);
+// Names and words compare in any case ("DC", "Rising", "AUTO").
+bool SameWord(std::string_view a, std::string_view b);
 // The first number in the text (a quantity, or a field of a source description)
 // that is written well but not finite, for the error message; empty if none.
 std::string NonFiniteNumberIn(const std::string& text);

@@ -150,6 +150,7 @@ void InstrumentThread::StopEngine() {
 
 void InstrumentThread::RunArmed() {
   armedAt_ = std::chrono::steady_clock::now();
+  if (session_) session_->Armed();
   triggeredAt_.reset();
   std::lock_guard lock(mutex_);
   run_ = nullptr;
@@ -157,6 +158,11 @@ void InstrumentThread::RunArmed() {
 
 void InstrumentThread::FollowRun() {
   using namespace std::chrono;
+  try {
+    session_->ForceWhenTimedOut();  // the trigger time-out, in seconds of wall time
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "rk350-scope: %s\n", e.what());
+  }
   const auto now = steady_clock::now();
   // Quick records need no word; slow ones are followed ten times a second.
   constexpr auto kQuiet = 300ms, kEvery = 100ms;
@@ -285,7 +291,10 @@ Answer InstrumentThread::Apply(const Request& request) {
     std::fprintf(stderr, "rk350-scope: %s\n", e.what());
   }
   PublishState();
-  return {200, State()};
+  // The answer says which values the card runs other than asked.
+  json answer = State();
+  if (json adjusted = Adjustments(*next, settings_); !adjusted.empty()) answer["adjusted"] = std::move(adjusted);
+  return {200, answer};
 }
 
 bool InstrumentThread::CardSettingsDiffer(const ScopeSettings& a, const ScopeSettings& b) {

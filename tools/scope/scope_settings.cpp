@@ -51,7 +51,8 @@ json ToJson(const capture::CardSetting& setting, const capture::SettingValue& va
 // is the library's to judge.
 capture::SettingValue FromJson(const capture::CardSetting& setting, const json& v, bool virtualCard) {
   const std::string key = setting.key;
-  const bool none = v.is_null() || (setting.none != nullptr && v.is_string() && v.get<std::string>() == setting.none);
+  const bool none = v.is_null() ||
+                    (setting.none != nullptr && v.is_string() && capture::SameWord(v.get<std::string>(), setting.none));
   const bool mayBeNone = setting.none != nullptr || setting.kind == capture::SettingKind::Source;
   if (none && mayBeNone) return {};
   const auto number = [&] {
@@ -60,6 +61,14 @@ capture::SettingValue FromJson(const capture::CardSetting& setting, const json& 
       throw Refusal(key + " " + Shown(v) + " " + why);
     return capture::SettingValue(d);
   };
+  // Text is read as the command line reads it ("10k", "2s", "500ms"): one
+  // reading of numbers for every surface.
+  const bool numeric = setting.kind == capture::SettingKind::Quantity || setting.kind == capture::SettingKind::Integer;
+  if (numeric && v.is_string()) {
+    std::string why;
+    if (const auto value = capture::ParseSettingText(setting, v.get<std::string>(), why)) return *value;
+    throw Refusal(key + ": " + why);
+  }
   switch (setting.kind) {
     case capture::SettingKind::Quantity:
       if (!v.is_number())
@@ -67,8 +76,10 @@ capture::SettingValue FromJson(const capture::CardSetting& setting, const json& 
                       (setting.none != nullptr ? std::string(" or \"") + setting.none + "\"" : std::string()));
       return number();
     case capture::SettingKind::Integer:
-      if (!v.is_number_integer()) throw Refusal(key + (v.is_number() ? " is not a whole number" : " is not a number"));
-      return number();
+      if (!v.is_number())
+        throw Refusal(key + " is not a number" +
+                      (setting.none != nullptr ? std::string(" or \"") + setting.none + "\"" : std::string()));
+      return number();  // 1500.0 is the whole number 1500; 1500.5 is refused there
     case capture::SettingKind::Choice:
       if (v.is_string())
         if (const auto* choice = capture::FindChoice(setting, v.get<std::string>()))
@@ -138,6 +149,15 @@ void Put(json& object, const std::string& key, json value) {
 
 }  // namespace
 
+ScopeSettings DefaultSettings(bool virtualCard) {
+  // Built here from a named object: a temporary of the options inlined into
+  // the caller trips GCC 12's maybe-uninitialized in Release builds.
+  const capture::CardSettings defaults;
+  ScopeSettings settings = CompleteSettings(defaults, virtualCard);
+  settings.options.generatorGiven = true;
+  return settings;
+}
+
 ScopeSettings CompleteSettings(const capture::CardSettings& settings, bool virtualCard) {
   ScopeSettings s;
   s.options = settings;
@@ -168,6 +188,22 @@ json SettingsToJson(const ScopeSettings& s) {
   for (const auto& setting : capture::CardSettingsTable())
     if (setting.key != nullptr) Put(j, setting.key, ToJson(setting, setting.get(s.options)));
   return j;
+}
+
+json Adjustments(const ScopeSettings& asked, const ScopeSettings& running) {
+  json adjusted = json::array();
+  for (const auto& setting : capture::CardSettingsTable()) {
+    if (setting.key == nullptr) continue;
+    const json want = ToJson(setting, setting.get(asked.options));
+    const json have = ToJson(setting, setting.get(running.options));
+    if (want == have) continue;
+    // The card's figures land within a part in 1e9 of a request it meets.
+    if (want.is_number() && have.is_number() &&
+        std::fabs(want.get<double>() - have.get<double>()) <= 1e-9 * std::fabs(want.get<double>()))
+      continue;
+    adjusted.push_back({{"key", setting.key}, {"asked", want}, {"running", have}, {"unit", setting.unit}});
+  }
+  return adjusted;
 }
 
 json SettingPatch(const capture::CardSetting& setting, const capture::SettingValue& value) {

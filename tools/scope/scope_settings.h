@@ -34,8 +34,15 @@ ScopeSettings CompleteSettings(const capture::CardSettings& settings, bool virtu
 inline ScopeSettings CompleteSettings(const capture::CaptureOptions& options, bool virtualCard) {
   return CompleteSettings(options.settings, virtualCard);
 }
+// The settings of a scope started without options (*RST), the generator's
+// among them.
+ScopeSettings DefaultSettings(bool virtualCard);
 
 nlohmann::json SettingsToJson(const ScopeSettings& settings);
+// The settings the card runs other than asked (a rate it rounds, a range it
+// rounds up, a generator frequency within its reach): per row its key, the
+// value asked, the value in effect and the row's unit; empty when none.
+nlohmann::json Adjustments(const ScopeSettings& asked, const ScopeSettings& running);
 // A patch that sets one row of the settings table to `value` ({"ch1": {"range": 2}}).
 nlohmann::json SettingPatch(const capture::CardSetting& setting, const capture::SettingValue& value);
 

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "rk350/rk350.h"
@@ -30,9 +33,18 @@ struct Session::Call {
 
 namespace {
 
+// The device-specific number of "the card runs another value than asked"
+// (positive: the standard leaves those to the instrument).
+constexpr int kValueAdjusted = 1;
+
 // ---- Parameters ---------------------------------------------------------------------
 
+// The command whose parameters a handler counted last: a handler that counts
+// none takes none, and its command's parameters are refused (-108).
+thread_local const Command* tCounted = nullptr;
+
 void CountParameters(const Command& c, std::size_t least, std::size_t most) {
+  tCounted = &c;
   if (c.parameters.size() < least) Refuse(-109, "Missing parameter");
   if (c.parameters.size() > most) Refuse(-108, "Parameter not allowed");
 }
@@ -84,15 +96,33 @@ struct Handlers {
   // standard has for it, carrying the result's name and meaning.
   static json Apply(Call& c, const json& patch, std::shared_ptr<const std::vector<std::uint16_t>> waveform = {}) {
     const scope::Answer answer = Instrument(c).ApplySettings(patch, std::move(waveform));
-    if (answer.status == 200) return answer.body;
+    if (answer.status == 200) {
+      ReportAdjustments(c, answer.body);
+      return answer.body;
+    }
     const auto& b = answer.body;
     const std::string text = b.value("error", std::string("refused"));
     if (!b.contains("result")) Refuse(-300, "Device-specific error;" + text);
     const std::string why = b.value("result", std::string()) + ": " + b.value("meaning", std::string());
     const unsigned code = b.value("code", 0u);
-    if (code == RK350_RESULT_INVALID_VALUE) Refuse(-222, "Data out of range;" + text + " (" + why + ")");
+    // The text names the library's result and its meaning already: said once.
+    if (code == RK350_RESULT_INVALID_VALUE) Refuse(-222, "Data out of range;" + text);
     // Any other refusal of the library: its result code as the instrument's own error number.
     Refuse(static_cast<int>(code), why + "; " + text);
+  }
+
+  // A value the card runs other than asked is no refusal: the command took
+  // effect, and the queue says with which value (the query returns it).
+  static void ReportAdjustments(Call& c, const json& state) {
+    if (!state.contains("adjusted")) return;
+    for (const auto& a : state["adjusted"]) {
+      const std::string unit = a.value("unit", std::string());
+      const auto shown = [&](const json& v) {
+        return (v.is_number() ? FormatNumber(v.get<double>()) : v.dump()) + (unit.empty() ? "" : " " + unit);
+      };
+      c.session.Report({kValueAdjusted, "Value adjusted;" + a.value("key", std::string()) + " runs at " +
+                                            shown(a["running"]) + " (asked for " + shown(a["asked"]) + ")"});
+    }
   }
 
   // A setting: the parameter read by its table row, applied as the page applies it.
@@ -131,9 +161,7 @@ struct Handlers {
   static void Reset(Call& c) {
     CountParameters(c.command, 0, 0);
     const bool virtualCard = Instrument(c).Offer().value("virtualCard", false);
-    scope::ScopeSettings defaults = scope::CompleteSettings(capture::CaptureOptions{}, virtualCard);
-    defaults.options.generatorGiven = true;
-    Apply(c, scope::SettingsToJson(defaults));
+    Apply(c, scope::SettingsToJson(scope::DefaultSettings(virtualCard)));
     c.session.waveformSource_ = 1;
     c.session.format_ = WaveformFormat::Byte;
     c.session.pending_ = false;
@@ -186,7 +214,25 @@ struct Handlers {
     const auto frame = Frame(c);
     std::size_t index = 0;
     Trace(*frame, channel, &index);
-    c.response = FormatNumber(quantity.read(frame->Measured().measurements[index]).value_or(NAN));
+    const auto& measured = frame->Measured().measurements[index];
+    c.response = FormatNumber(RoundedFigure(quantity, measured, quantity.read(measured).value_or(NAN)));
+  }
+
+  // A figure to the digits it holds: the frequency and the period to their
+  // fit's uncertainty, the others (from 8-bit samples) to six significant
+  // digits, so no binary rounding noise (0.00029639999999999983) is shown.
+  static double RoundedFigure(const tools::Quantity& quantity, const tools::Measurements& m, double value) {
+    if (!std::isfinite(value) || value == 0) return value;
+    const std::string_view key = quantity.key;
+    if (m.frequency && m.frequency->hertz > 0 && (key == "frequency" || key == "period")) {
+      const double relative = m.frequency->uncertainty / m.frequency->hertz;
+      // Divided by a power of ten, not multiplied by its inverse: 999.942, not 999.9420000000001.
+      const double scale = std::pow(10.0, tools::DecimalsFor(relative * std::fabs(value), 1.0));
+      return std::round(value * scale) / scale;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return std::strtod(text, nullptr);
   }
 
   static void WaveformData(Call& c) {
@@ -268,7 +314,12 @@ std::vector<Entry> Handlers::BuildTable() {
                nullptr, false});
   t.push_back({"*ESE", [](Call& c) { c.session.status_.SetEventEnable(Mask(c)); },
                [](Call& c) { c.response = std::to_string(c.session.status_.EventEnable()); }, false});
-  t.push_back({"*ESR", nullptr, [](Call& c) { c.response = std::to_string(c.session.status_.ReadEvents()); }, false});
+  t.push_back({"*ESR", nullptr,
+               [](Call& c) {
+                 CountParameters(c.command, 0, 0);  // before the events are read and cleared
+                 c.response = std::to_string(c.session.status_.ReadEvents());
+               },
+               false});
   t.push_back({"*SRE", [](Call& c) { c.session.status_.SetServiceEnable(Mask(c)); },
                [](Call& c) { c.response = std::to_string(c.session.status_.ServiceEnable()); }, false});
   t.push_back({"*STB", nullptr, [](Call& c) { c.response = std::to_string(c.session.status_.StatusByte()); }, false});
@@ -277,7 +328,12 @@ std::vector<Entry> Handlers::BuildTable() {
   t.push_back({"*WAI", [](Call& c) { c.session.waitRequested_ = true; }, nullptr, false});
   // The card answered when the scope opened it, and the instrument thread runs.
   t.push_back({"*TST", nullptr, [](Call& c) { c.response = "0"; }, false});
-  t.push_back({":SYSTem:ERRor[:NEXT]", nullptr, [](Call& c) { c.response = c.session.status_.PopError(); }, false});
+  t.push_back({":SYSTem:ERRor[:NEXT]", nullptr,
+               [](Call& c) {
+                 CountParameters(c.command, 0, 0);  // before the error leaves the queue
+                 c.response = c.session.status_.PopError();
+               },
+               false});
   t.push_back({":SYSTem:ERRor:COUNt", nullptr,
                [](Call& c) { c.response = std::to_string(c.session.status_.ErrorCount()); }, false});
   t.push_back({":SYSTem:VERSion", nullptr, [](Call& c) { c.response = "1999.0"; }, false});
@@ -488,7 +544,9 @@ void Session::Run(const Command& command, std::optional<std::string>& answer) {
     if (!command.query && entry.changes && shared_.instrument.Control().HeldAgainst(id_))
       Refuse(-203, "Command protected;another connection holds :SYSTem:LOCK");
     Call call{*this, command, suffix, {}};
+    tCounted = nullptr;
     handler(call);
+    if (!command.parameters.empty() && tCounted != &command) Refuse(-108, "Parameter not allowed");
     if (command.query) answer = std::move(call.response);  // a waveform is large: not copied
     return;
   }

@@ -1,5 +1,6 @@
 #include "scpi_settings.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 
@@ -86,6 +87,17 @@ std::string NameFor(const ScpiSetting& setting, const std::string& written) {
   return Lower(written);
 }
 
+// "within 0 .. 4294967.294 S": the row's limits in the header's unit.
+std::string LimitsInScpiUnit(const ScpiSetting& setting, const capture::CardSetting& row) {
+  const bool low = std::isfinite(row.lowest), high = std::isfinite(row.highest);
+  const std::string unit = *setting.unit != '\0' ? std::string(" ") + setting.unit : "";
+  const auto shown = [&](double v) { return FormatNumber(v / setting.scale); };
+  if (low && high) return "within " + shown(row.lowest) + " .. " + shown(row.highest) + unit;
+  if (low) return (row.aboveLowest ? "above " : "at least ") + shown(row.lowest) + unit;
+  if (high) return "at most " + shown(row.highest) + unit;
+  return "a finite number";
+}
+
 }  // namespace
 
 std::span<const ScpiSetting> ScpiSettings() { return kSettings; }
@@ -153,14 +165,25 @@ std::optional<capture::SettingValue> ReadSetting(const ScpiSetting& setting, con
       const auto number = ReadNumber(p, setting.unit, error);
       if (!number) return std::nullopt;
       double value = *number * setting.scale;
-      // A scaled value (seconds to milliseconds) is taken to the table's unit's step.
-      if (setting.scale != 1 && std::fabs(value) < 1e15) value = std::nearbyint(value);
-      if (row.kind == SettingKind::Integer && std::fabs(value) > 1e15) {
-        error = {-222, "Data out of range;" + FormatNumber(*number) + " is not a whole number the scope takes"};
-        return std::nullopt;
+      // A scaled value (seconds to milliseconds) must land on the table's
+      // unit's step: 0.0005 s is no whole millisecond, and rounding it would
+      // make a time-out of 0 (no waiting at all) of it.
+      if (setting.scale != 1 && std::fabs(value) < 1e15) {
+        const double step = std::nearbyint(value);
+        if (std::fabs(value - step) > 1e-6 * std::max(1.0, std::fabs(step))) {
+          error = {-222, "Data out of range;" + std::string(row.key) + " " + FormatNumber(*number) + " " +
+                             setting.unit + " is not a whole number of " + row.unit};
+          return std::nullopt;
+        }
+        value = step;
       }
-      if (const auto why = capture::CheckSettingNumber(row, value); !why.empty()) {
-        error = {-222, "Data out of range;" + std::string(row.key) + " " + FormatNumber(*number) + " " + why};
+      const bool beyond = row.kind == SettingKind::Integer && std::fabs(value) > 1e15;
+      if (const auto why = capture::CheckSettingNumber(row, value); beyond || !why.empty()) {
+        // The limits in the header's unit (seconds for the time-out), not the table's.
+        const bool whole = !beyond && why.starts_with("is not");
+        error = {-222, "Data out of range;" + std::string(row.key) + " " + FormatNumber(*number) +
+                           (*setting.unit != '\0' ? std::string(" ") + setting.unit : "") + " " +
+                           (whole ? why : "must be " + LimitsInScpiUnit(setting, row))};
         return std::nullopt;
       }
       return value;

@@ -11,7 +11,7 @@ from .constants import (VOCABULARY, Coupling, EepromVariant, Fault, MeasureMode,
                         SourceKind, TriggerMode, TriggerSource)
 from .errors import (InstrumentClosedError, InvalidChannelError, InvalidValueError, LibraryNotFoundError,
                      LibraryUnloadedError, NoGeneratorError, NoInstrumentError, NotAvailableError, NotInitialisedError,
-                     OneInstrumentError, RK350Error)
+                     OneInstrumentError, RK350Error, ValueAdjustedWarning)
 from .instrument import (DEFAULTS, MEASURE_MODES, SIGNAL_TYPES, TRIGGER_SOURCES, Channel, Generator, Instrument,
                          range_at_least)
 from .record import Record
@@ -24,5 +24,5 @@ __all__ = [
     "EepromVariant", "Fault", "VOCABULARY",
     "RK350Error", "NoInstrumentError", "NotInitialisedError", "NotAvailableError", "NoGeneratorError",
     "InvalidChannelError", "InvalidValueError", "InstrumentClosedError", "OneInstrumentError", "LibraryUnloadedError",
-    "LibraryNotFoundError", "TRIGGER_SOURCES", "SIGNAL_TYPES", "MEASURE_MODES",
+    "LibraryNotFoundError", "ValueAdjustedWarning", "TRIGGER_SOURCES", "SIGNAL_TYPES", "MEASURE_MODES",
 ]

@@ -66,6 +66,13 @@ class InvalidValueError(RK350Error):
     result_name = "ResultInvalidValue"
 
 
+class ValueAdjustedWarning(UserWarning):
+    """The card runs another value than the one asked (a sample rate it
+    rounds, a range it rounds up, a generator frequency within its reach);
+    the message names both. ``warnings.simplefilter("error",
+    ValueAdjustedWarning)`` makes it an exception."""
+
+
 class InstrumentClosedError(NoInstrumentError):
     """The Instrument is not open (not yet, or closed again)."""
 

@@ -2,15 +2,18 @@
 
 import ctypes
 import datetime
+import difflib
 import math
 import time
+import warnings
 
 import numpy as np
 
 from ._library import PROTOTYPES, can_unload, load_library, reload_library, still_loaded, unload_library
 from .constants import (VOCABULARY, Coupling, MeasureMode, RecordTrigger, SignalType, TriggerMode, TriggerSource,
                         code_of, name_of)
-from .errors import InstrumentClosedError, LibraryUnloadedError, OneInstrumentError, RK350Error, error_for
+from .errors import (InstrumentClosedError, LibraryUnloadedError, OneInstrumentError, RK350Error, ValueAdjustedWarning,
+                     error_for)
 from .record import Record
 
 # Name -> code, kept for callers of the earlier dictionaries.
@@ -84,12 +87,21 @@ def _is_pointer(ctype):
     return isinstance(getattr(ctype, "_type_", None), type)
 
 
-def _setting(getter, setter=None, encode=_real, decode=None, doc=None):
+def _warn_if_adjusted(call, asked, running, unit):
+    """The card runs another value than asked: say so (ValueAdjustedWarning),
+    as the capture tool and the scope do."""
+    if not math.isclose(asked, running, rel_tol=1e-9, abs_tol=0.0):
+        warnings.warn(ValueAdjustedWarning("%s: the card runs %.10g %s (asked for %.10g %s)"
+                                           % (call, running, unit, asked, unit)), stacklevel=4)
+
+
+def _setting(getter, setter=None, encode=_real, decode=None, doc=None, adjusts_unit=None):
     """A property over a getter export and, if given, a setter export, typed
     by their prototypes: the setter takes ``encode(value, call)`` as its last
     argument (through a pointer where the export takes one) and the library
     judges it; a number that does not fit the argument's C type is refused
-    (ctypes would wrap it into a valid-looking code).
+    (ctypes would wrap it into a valid-looking code). With ``adjusts_unit``
+    the value in effect is read back and a different one warned about.
     """
     out_type = _out_type(getter)
 
@@ -106,6 +118,8 @@ def _setting(getter, setter=None, encode=_real, decode=None, doc=None):
         if isinstance(plain, int) and argument.value != plain:
             raise ValueError("%s: %r does not fit the call's argument (%s)" % (setter, value, ctype.__name__))
         self._write(setter, ctypes.byref(argument) if by_ref else argument)
+        if adjusts_unit is not None:
+            _warn_if_adjusted(setter, plain, fget(self), adjusts_unit)
 
     return property(fget, fset if setter else None, doc=doc)
 
@@ -115,7 +129,22 @@ def _flag(on, call):
 
 
 class _Settings:
-    """Reads and writes of the exports that take no channel number."""
+    """Reads and writes of the exports that take no channel number.
+
+    Only the settings and the attributes a class names in ``_fields`` may be
+    assigned: a misspelt setting (``scope.sample_rat = 5e6``) raises
+    AttributeError instead of being kept and ignored."""
+
+    _fields = ()
+
+    def __setattr__(self, name, value):
+        if name.startswith("_") or name in self._fields or hasattr(type(self), name):
+            object.__setattr__(self, name, value)
+            return
+        names = [n for n in dir(type(self)) if not n.startswith("_")] + list(self._fields)
+        close = difflib.get_close_matches(name, names, n=1)
+        raise AttributeError("%s has no setting %r%s" % (type(self).__name__, name,
+                                                        " (did you mean %r?)" % close[0] if close else ""))
 
     def _read(self, name, ctype):
         return self._api.read(name, ctype)
@@ -203,6 +232,9 @@ class _Api:
 class Channel:
     """Settings of one input channel (numbered from 1)."""
 
+    _fields = ("number",)
+    __setattr__ = _Settings.__setattr__
+
     def __init__(self, api, number):
         self._api = api
         self.number = number
@@ -231,6 +263,7 @@ class Channel:
             raise ValueError("SetSensitivity: a range is a full scale above 0 V, not %r" % volts)
         value = _f64(range_at_least(_available_ranges(self._api), volts))
         self._write("SetSensitivity", ctypes.byref(value))
+        _warn_if_adjusted("SetSensitivity", volts, self.range, "V")
 
     auto_ranging = _setting("GetAutoRanging", "SetAutoRanging", encode=_flag, decode=bool)
     coupling = _setting("GetCoupling", "SetCoupling", encode=_vocabulary(Coupling),
@@ -271,9 +304,10 @@ class Generator(_Settings):
     signal_type = _setting("GetFuncGenSignalType", "SetFuncGenSignalType", encode=_vocabulary(SignalType),
                            decode=lambda code: name_of(SignalType, code),
                            doc="'sine', 'triangle', 'square', 'dc', 'noise' or 'arbitrary' (or a SignalType).")
-    frequency = _setting("GetFuncGenFrequency", "SetFuncGenFrequency",
+    frequency = _setting("GetFuncGenFrequency", "SetFuncGenFrequency", adjusts_unit="Hz",
                          doc="Hz; the library answers with the frequency in effect (5 MHz at most for the "
-                             "standard waveforms while the output runs).")
+                             "standard waveforms while the output runs); another than asked is warned about "
+                             "(ValueAdjustedWarning).")
 
     run_frequency = _setting("RK350_GetFuncGenRunFrequency",
                              doc="Hz as the card runs it (999.942 Hz for 1 kHz): the repetition frequency the "
@@ -366,6 +400,8 @@ class Instrument(_Settings):
     passed as ``lib=``, a new instrument needs a fresh library
     (``private_copy=True`` loads one).
     """
+
+    _fields = ("address", "flavour", "lib", "channels", "generator")
 
     def __init__(self, address=0x288, flavour="virtual", library=None, private_copy=False, lib=None,
                  software_trigger=True, defaults=True):
@@ -526,7 +562,9 @@ class Instrument(_Settings):
 
     # ---- timebase and record
     sample_rate = _setting("GetSampleFrequencyF", "SetSampleFrequencyF", encode=lambda hz, call: _positive(hz, call),
-                           doc="Hz; setting rounds to a rate the card reaches (read it back).")
+                           adjusts_unit="Hz",
+                           doc="Hz; setting rounds to a rate the card reaches (read it back; another than asked "
+                               "is warned about: ValueAdjustedWarning).")
 
     @property
     def record_length(self):
@@ -592,7 +630,10 @@ class Instrument(_Settings):
     def trigger_timeout(self, seconds):
         """None (or math.inf) waits for ever; 0 takes a record without waiting
         for a trigger; a positive time is kept to the millisecond, at least 1 ms."""
-        if seconds is None or (not isinstance(seconds, str) and _real(seconds, "SetTriggerTimeOut") == math.inf):
+        if isinstance(seconds, (str, bytes)):
+            raise ValueError("SetTriggerTimeOut: a time-out is a number of seconds (2, 0.5, 1.5e-3) or None, "
+                             "not %r" % (seconds,))
+        if seconds is None or _real(seconds, "SetTriggerTimeOut") == math.inf:
             self._api("SetTriggerTimeOut", 0xFFFFFFFF)
             return
         seconds = _real(seconds, "SetTriggerTimeOut")
@@ -756,29 +797,47 @@ class Instrument(_Settings):
         """Runs the timer-driven engine and yields every record it finishes.
 
         Messages are pumped while waiting, so the engine runs on POSIX too.
+        Without a trigger within ``trigger_timeout`` seconds (after the
+        pre-trigger part) a record is forced, as in ``block``: the engine
+        itself would count the time-out in its ticks, not in seconds, so its
+        own waits for ever meanwhile and this generator forces the record
+        (``record.how`` is then ``RecordTrigger.FORCED_CALL``).
         Stops after ``count`` records, or raises TimeoutError when no record
         came within ``timeout`` seconds; the engine is stopped when the
         generator is closed.
         """
         self.take_measurement_ready()
         taken_with = self._settings_now()
+        saved_ms = self._api.value("GetTriggerTimeOut")
+        host_forces = saved_ms > 0
+        if host_forces:
+            force_after = saved_ms / 1000.0 + taken_with["trigger_index"] / taken_with["sample_rate"]
+            self._api("SetTriggerTimeOut", 0xFFFFFFFF)
         self.do_measure(-1)
         try:
             taken = 0
-            last = time.monotonic()
+            last = armed = time.monotonic()
+            forced = False
             while count is None or taken < count:
                 self.process_messages()
+                now = time.monotonic()
                 if self.take_measurement_ready():
                     yield self._fetch("GetMeasurementRaw", "GetMeasurement", False, taken_with)
                     taken += 1
-                    last = time.monotonic()
-                elif timeout is not None and time.monotonic() - last > timeout:
+                    last = armed = time.monotonic()
+                    forced = False
+                elif timeout is not None and now - last > timeout:
                     raise TimeoutError("no record within %g s" % timeout)
                 else:
+                    if host_forces and not forced and now - armed > force_after and not self.triggered:
+                        self.force_trigger()
+                        forced = True
                     time.sleep(0.001)
         finally:
             if self._api.open:
                 self.lib.DoMeasure(0)
+                if host_forces:
+                    self._api("SetTriggerTimeOut", saved_ms)
 
 
 __all__ = ["Instrument", "Channel", "Generator", "Record", "RK350Error", "TRIGGER_SOURCES", "SIGNAL_TYPES", "MEASURE_MODES",

@@ -2,6 +2,7 @@
 
 import decimal
 import math
+import operator
 
 import numpy as np
 
@@ -37,11 +38,73 @@ class Record(np.ndarray):
     - ``how``: how the card took it (a RecordTrigger: triggered, forced,
       free run), or None where the library does not say;
     - ``raw``: counts instead of volts.
+
+    Slices stay true: ``r[0]`` is channel 1's record (its measure mode says
+    so), ``r[:, a:b:s]`` and ``r[0, a:b:s]`` carry the rate divided by the
+    step, the trigger index and valid ranges in the slice's positions (the
+    trigger index may then be fractional, or outside the slice), so
+    ``times()``, ``complete`` and ``to_csv()`` describe the slice. Any other
+    index (a position, a list, a mask, a reversed slice) gives a plain numpy
+    array, and reductions (``np.nanmax(r[0])``, ``r.mean(axis=1)``) give
+    plain numbers and arrays.
     """
 
     def __array_finalize__(self, obj):
         for name, default in _METADATA.items():
             setattr(self, name, getattr(obj, name, default))
+
+    def __array_wrap__(self, obj, context=None, *args):
+        # A result of another shape (a reduction) is no record of these samples.
+        if obj.shape != self.shape:
+            plain = obj.view(np.ndarray)
+            return plain[()] if plain.ndim == 0 else plain
+        return np.ndarray.__array_wrap__(self, obj, context, *args)
+
+    def __getitem__(self, key):
+        result = np.ndarray.__getitem__(self, key)
+        if not isinstance(result, Record):
+            return result
+        metadata = self._sliced_metadata(key)
+        if metadata is None:
+            return result.view(np.ndarray)
+        for name, value in metadata.items():
+            setattr(result, name, value)
+        return result
+
+    def _sliced_metadata(self, key):
+        """The metadata of ``self[key]``, or None where none fits."""
+        key = key if isinstance(key, tuple) else (key,)
+        if self.ndim == 2 and len(key) <= 2:
+            channel, positions = (key + (slice(None),) * 2)[:2]
+        elif self.ndim == 1 and len(key) == 1:
+            channel, positions = slice(None), key[0]
+        else:
+            return None
+        metadata = self.metadata
+        if channel != slice(None):
+            try:
+                index = operator.index(channel)
+            except TypeError:
+                return None
+            if isinstance(channel, bool) or not -2 <= index < 2:
+                return None
+            metadata["measure_mode"] = MeasureMode(index % 2 + 1)
+        if not isinstance(positions, slice):
+            return None
+        start, stop, step = positions.indices(self.shape[-1])
+        if step < 0:
+            return None
+        length = len(range(start, stop, step))
+
+        def position(i):  # the slice's position of the record's position i, rounded up, within the slice
+            return min(length, max(0, -(-(i - start) // step)))
+
+        metadata["valid"] = tuple((position(first), position(first + count) - position(first)) if count > 0
+                                  else (0, 0) for first, count in self.valid)
+        metadata["sample_rate"] = self.sample_rate / step
+        ti = (self.trigger_index - start) / step
+        metadata["trigger_index"] = int(ti) if ti == int(ti) else ti
+        return metadata
 
     @classmethod
     def create(cls, data, **metadata):
@@ -117,8 +180,8 @@ class Record(np.ndarray):
         """The '# ' lines of the CSV, as the capture tool writes its own."""
         rate = np.format_float_positional(self.sample_rate, trim="-")
         notes = ["sample rate: %s Hz" % rate,
-                 "record: %d samples, %d before the trigger; time_s is 0 at the trigger"
-                 % (self.shape[-1], self.trigger_index)]
+                 "record: %d samples, %s before the trigger; time_s is 0 at the trigger"
+                 % (self.shape[-1], format_number(self.trigger_index))]
         for c in self.channels:
             first, count = self.valid[c - 1]
             notes.append("CH%d: range \u00b1%s V, samples at %d .. %d%s" % (

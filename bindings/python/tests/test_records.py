@@ -1,10 +1,13 @@
 """A record carries what it was taken with: metadata, times, files."""
 
 import csv
+import json
 import os
 import subprocess
+import time
 
 import numpy as np
+
 import pytest
 
 import rk350
@@ -95,6 +98,23 @@ def test_block_honours_the_trigger_timeout(scope):
         scope.block(timeout=0.3)
 
 
+@pytest.mark.parametrize("seconds", [0.4, 1.5])
+def test_continuous_forces_after_the_trigger_timeout_in_seconds(scope, seconds):
+    # A DC input that never crosses the level: each record is forced after
+    # the time-out as wall time (the engine alone would count it in ticks).
+    take(scope, TAKINGS[0][0])
+    scope.generator.output = False
+    scope.card.unplug(1)
+    scope.trigger_timeout = seconds
+    start = time.monotonic()
+    records = list(scope.continuous(count=2, timeout=10))
+    elapsed = time.monotonic() - start
+    pre = scope.pre_samples / scope.sample_rate
+    assert 2 * (seconds + pre) <= elapsed < 2 * (seconds + pre) + 0.5
+    assert [r.how for r in records] == [rk350.RecordTrigger.FORCED_CALL] * 2
+    assert scope.trigger_timeout == seconds  # the library's own setting is given back
+
+
 def test_npz_round_trip(scope, tmp_path):
     take(scope, TAKINGS[0][0])
     record = scope.block(timeout=10)
@@ -162,3 +182,43 @@ def test_csv_leaves_positions_without_samples_empty(scope, tmp_path):
                                          (1.2e-4, "0.00012"), (0.0, "0"), (123.45, "123.45"), (1e21, "1e+21")])
 def test_numbers_are_written_as_the_capture_tool_writes_them(value, text):
     assert rk350.record.format_number(value) == text
+
+
+@pytest.mark.parametrize("key, start, step, channels", [
+    ((slice(None), slice(1000, 2000)), 1000, 1, (1, 2)),
+    ((slice(None), slice(None, None, 10)), 0, 10, (1, 2)),
+    ((slice(None), slice(1300, None, 7)), 1300, 7, (1, 2)),
+    ((1, slice(200, 900, 3)), 200, 3, (2,)),
+    ((0,), 0, 1, (1,)),
+])
+def test_slices_carry_their_own_times_and_valid_ranges(scope, key, start, step, channels):
+    take(scope, TAKINGS[0][0])
+    scope.card.unplug(2)
+    record = scope.block(timeout=10)
+    part = record[key]
+    positions = np.arange(record.shape[-1])[start::step][:part.shape[-1]]
+    # Times from the whole record's own settings at the positions the slice holds.
+    assert np.allclose(part.times(), (positions - record.trigger_index) / record.sample_rate, rtol=0, atol=1e-12)
+    assert part.sample_interval == pytest.approx(step / record.sample_rate)
+    assert part.channels == channels
+    for c in channels:
+        first, count = record.valid[c - 1]
+        held = (positions >= first) & (positions < first + count)
+        got_first, got_count = part.valid[c - 1]
+        assert got_count == held.sum() and (got_count == 0 or held[got_first])
+    assert part.complete == all(part.valid[c - 1][1] == part.shape[-1] for c in channels)
+
+
+def test_slice_csv_times_and_plain_results(scope, tmp_path):
+    take(scope, TAKINGS[0][0])
+    record = scope.block(timeout=10)
+    part = record[:, 1000:2000]
+    part.to_csv(tmp_path / "part.csv")
+    rows = [r for r in csv.reader(open(tmp_path / "part.csv")) if r and not r[0].startswith("#")][1:]
+    assert float(rows[0][0]) == pytest.approx((1000 - record.trigger_index) / record.sample_rate)
+    # Anything that is no record of these samples is a plain array or number.
+    for other in (record[:, 5], record[0, ::-1], record[[0, 1]], record[0][record[0] > 0]):
+        assert type(other) is np.ndarray
+    peak = np.nanmax(record[0])
+    assert not isinstance(peak, rk350.Record) and json.loads(json.dumps(peak)) == float(peak)
+    assert type(record.mean(axis=1)) is np.ndarray

@@ -86,7 +86,7 @@ def test_defaults_are_the_capture_tools():
     assert rk350.DEFAULTS["post_samples"] == round(rk350.DEFAULTS["record_length"] * (1 - pre / 100))
     assert float(default("ch1-range")) == rk350.DEFAULTS["range"]
     assert default("trigger") == rk350.DEFAULTS["trigger_source"]
-    assert float(default("trigger-timeout")) == rk350.DEFAULTS["trigger_timeout"] * 1000
+    assert default("trigger-timeout") == "%gs" % rk350.DEFAULTS["trigger_timeout"]
     assert default("channels") == "12: both" and rk350.DEFAULTS["measure_mode"] == "ch12"
 
 
@@ -202,3 +202,31 @@ def test_measure_mode_ch1_at_100_mhz(scope):
     scope.measure_mode = "ch1"
     scope.sample_rate = 100e6
     assert scope.measure_mode == "ch1" and scope.sample_rate == 100e6
+
+
+@pytest.mark.parametrize("assign, call, running", [
+    (lambda s: setattr(s, "sample_rate", 3e6), "SetSampleFrequencyF", "2500000 Hz"),
+    (lambda s: (s.generator.configure("sine"), setattr(s.generator, "frequency", 6e6)), "SetFuncGenFrequency",
+     "5000000 Hz"),
+    (lambda s: setattr(s.channels[0], "range", 3), "SetSensitivity", "4 V"),
+])
+def test_values_the_card_runs_otherwise_are_warned_about(scope, assign, call, running):
+    with pytest.warns(rk350.ValueAdjustedWarning, match=r"%s: the card runs %s \(asked for" % (call, running)):
+        assign(scope)
+
+
+def test_values_met_as_asked_are_not_warned_about(scope):
+    import warnings
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        scope.sample_rate = 250e3
+        scope.generator.frequency = 1234
+        scope.channels[0].range = 4
+
+
+@pytest.mark.parametrize("target, name", [(lambda s: s, "sample_rat"), (lambda s: s.generator, "frequncy"),
+                                          (lambda s: s.channels[0], "rnage")])
+def test_unknown_attributes_are_refused(scope, target, name):
+    with pytest.raises(AttributeError, match="did you mean"):
+        setattr(target(scope), name, 1)
+    assert not hasattr(target(scope), name)

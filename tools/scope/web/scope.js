@@ -133,7 +133,10 @@ async function sendSettings(patch) {
     setStatus("the scope does not answer: " + error.message);
     return false;
   }
-  setStatus("");
+  // Values the card runs other than asked (a rate it rounds, a range rounded up) are said.
+  const shown = (value, unit) => (typeof value === "number" ? engineering(value, unit) : String(value));
+  setStatus((answer.adjusted || [])
+    .map((a) => `${a.key} runs at ${shown(a.running, a.unit)} (asked for ${shown(a.asked, a.unit)})`).join("; "));
   showSettings(answer);
   return true;
 }

@@ -1,0 +1,123 @@
+// One reading of numbers, units and names for every surface: the same text
+// through the command line, the JSON API (as a string) and SCPI gives the
+// same value of the settings table, or is refused by all three.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <string>
+
+#include "card_settings.h"
+#include "options.h"
+#include "scope_settings.h"
+#include "scpi_parser.h"
+#include "scpi_settings.h"
+
+using namespace rk350;
+
+namespace {
+
+struct Case {
+  const char* key;
+  const char* text;             // as the command line and JSON take it
+  std::optional<double> value;  // the table's value (its unit); nothing: refused; NaN: the row's none word
+  const char* scpi;             // as SCPI writes it, when that differs (SCPI's time-out is in seconds)
+};
+
+constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+
+const Case kCases[] = {
+    {"trigger.timeout", "2s", 2000, nullptr},
+    {"trigger.timeout", "500ms", 500, nullptr},
+    {"trigger.timeout", "1.5s", 1500, nullptr},
+    {"trigger.timeout", "1.5S", 1500, nullptr},
+    {"trigger.timeout", "250", 250, "0.25"},
+    {"trigger.timeout", "2k", 2000, "2"},
+    {"trigger.timeout", "none", kNone, "INF"},
+    {"trigger.timeout", "None", kNone, "INFINITY"},
+    {"trigger.timeout", "2V", std::nullopt, nullptr},
+    {"trigger.timeout", "0.5ms", std::nullopt, nullptr},  // not a whole millisecond
+    {"samples", "10k", 10000, nullptr},
+    {"samples", "10K", 10000, nullptr},
+    {"samples", "10kHz", std::nullopt, nullptr},
+    {"rate", "2.5M", 2.5e6, "2.5MHZ"},  // SCPI's M alone is milli
+    {"rate", "1kHz", 1000, nullptr},
+    {"rate", "1khz", 1000, nullptr},
+    {"rate", "5V", std::nullopt, nullptr},
+    {"ch1.range", "200mV", 0.2, nullptr},
+    {"ch1.range", "AUTO", kNone, nullptr},
+    {"ch1.coupling", "DC", 0, nullptr},
+    {"ch1.coupling", "Ac", 1, nullptr},
+    {"trigger.slope", "Falling", 1, nullptr},
+    {"generator.type", "SINE", 0, nullptr},
+    {"preTrigger", "30%", 30, nullptr},
+};
+
+bool Same(const capture::SettingValue& got, std::optional<double> want) {
+  if (std::isnan(*want)) return std::holds_alternative<std::monostate>(got);
+  const auto* number = std::get_if<double>(&got);
+  return number != nullptr && std::fabs(*number - *want) <= 1e-9 * std::fabs(*want);
+}
+
+std::string Shown(const capture::SettingValue& v) {
+  if (const auto* d = std::get_if<double>(&v)) return std::to_string(*d);
+  return "none";
+}
+
+}  // namespace
+
+TEST(SurfaceReading, EveryTextReadsTheSameOnEverySurface) {
+  capture::CardOffer offer;
+  offer.virtualCard = true;
+  const capture::CardSettings defaults;
+  const scope::ScopeSettings base = scope::CompleteSettings(defaults, true);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.key) + " '" + c.text + "'");
+    const capture::CardSetting& row = *capture::FindSettingByKey(c.key);
+    // The command line.
+    const auto parsed = capture::ParseArguments({std::string("--") + row.flag, c.text});
+    if (c.value) {
+      EXPECT_EQ(parsed.error, "");
+      EXPECT_TRUE(Same(row.get(parsed.options.settings), c.value)) << Shown(row.get(parsed.options.settings));
+    } else {
+      EXPECT_NE(parsed.error, "");
+    }
+    // JSON, the value as a string.
+    nlohmann::json patch;
+    nlohmann::json* at = &patch;
+    std::string key = c.key;
+    for (auto dot = key.find('.'); dot != std::string::npos; dot = key.find('.')) {
+      at = &(*at)[key.substr(0, dot)];
+      key = key.substr(dot + 1);
+    }
+    (*at)[key] = c.text;
+    std::string error;
+    const auto read = scope::SettingsFromJson(patch, base, offer, error);
+    if (c.value) {
+      ASSERT_TRUE(read.has_value()) << error;
+      EXPECT_TRUE(Same(row.get(read->options), c.value)) << Shown(row.get(read->options));
+    } else {
+      EXPECT_FALSE(read.has_value()) << patch.dump();
+    }
+    // SCPI.
+    for (const auto& s : scpi::ScpiSettings()) {
+      if (scpi::TableKey(s, 1) != c.key) continue;
+      std::string header = s.header;
+      for (const char* drop : {"[:SOURce]", "#"})
+        if (const auto at = header.find(drop); at != std::string::npos)
+          header.replace(at, std::string(drop).size(), *drop == '#' ? "1" : "");
+      const auto message = scpi::ParseMessage(header + " " + (c.scpi != nullptr ? c.scpi : c.text));
+      scpi::Error scpiError;
+      std::optional<capture::SettingValue> value;
+      if (!message.error && message.commands.size() == 1 && message.commands[0].parameters.size() == 1)
+        value = scpi::ReadSetting(s, row, message.commands[0].parameters[0], scpiError);
+      if (c.value) {
+        ASSERT_TRUE(value.has_value()) << header << ": " << scpiError.message;
+        EXPECT_TRUE(Same(*value, c.value)) << Shown(*value);
+      } else {
+        EXPECT_FALSE(value.has_value()) << header;
+      }
+    }
+  }
+}
