@@ -13,7 +13,8 @@
   directory with its empty template (nothing between its two markers) is
   allowed: those systems ignore it.
 - The oldest Windows versions that export every import, from the list, must
-  not be newer than --oldest-nt (and --oldest-9x where given).
+  not be newer than --oldest-nt (and --oldest-9x where given). For a 9x
+  target, no import may be one that 9x exports only as a stub that fails.
 
 Prints one line per DLL with the oldest Windows it loads on.
 
@@ -185,6 +186,9 @@ def main():
     verdict = f"Windows {NT_NAMES[max(nt, args.oldest_nt, key=NT_ORDER.index)]}"
     if args.oldest_9x:
         nine_x, _, nine_x_absent = oldest(listed, allowed, NINE_X_ORDER, 0)
+        stubs = [k[1] for k in listed if "stub" in allowed[k][0]]
+        if stubs:
+            faults.append(f"on Windows 9x only a stub that fails: {', '.join(stubs)} (call the ANSI version)")
         if nine_x_absent:
             faults.append(f"not exported by any Windows 9x: {', '.join(nine_x_absent)}")
         elif NINE_X_ORDER.index(nine_x) > NINE_X_ORDER.index(args.oldest_9x):
