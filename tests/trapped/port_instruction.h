@@ -12,9 +12,9 @@ namespace rk350::trapped {
 
 struct PortInstruction {
   bool isIn = false;
-  int bytes = 1;       // 1, 2 or 4
-  uint16_t port = 0;   // from the immediate byte or DX
-  size_t length = 0;   // bytes of the instruction, prefixes included
+  int bytes = 1;      // 1, 2 or 4
+  uint16_t port = 0;  // from the immediate byte or DX
+  size_t length = 0;  // bytes of the instruction, prefixes included
 };
 
 // Decodes the instruction at `code` (DX holds `dx`): in/out of a byte, word

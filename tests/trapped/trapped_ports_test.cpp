@@ -5,6 +5,8 @@
 // through the exports must equal the virtual flavour's, sample by sample, on
 // the same signals and the same card time. Under Wine presenting an NT
 // version the library asks for its port driver instead, and refuses.
+#include "tests/trapped/trapped_ports.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,7 +19,6 @@
 #include "card/virtual_card.h"
 #include "hardware/register_map.h"
 #include "rk350/rk350_sim.h"
-#include "tests/trapped/trapped_ports.h"
 #include "tools/common/library_api.h"
 
 #if defined(_WIN32)
@@ -29,7 +30,7 @@ namespace {
 using rk350::capture::LoadedLibrary;
 namespace regs = rk350::regs;
 
-constexpr uint16_t kBase = 0x300;  // where the harness's card sits (RK350_TRAPPED_BASE)
+constexpr uint16_t kBase = 0x300;    // where the harness's card sits (RK350_TRAPPED_BASE)
 constexpr double kTimeStep = 50e-6;  // card time per status read
 
 struct Record {
@@ -156,8 +157,8 @@ TEST(TrappedPorts, EveryFormOfInAndOutIsServed) {
   asm volatile("inb $0x80, %%al" : "+a"(rax));
   EXPECT_EQ(rax, 0x11223344556677FFu);
   // in ax, dx: the address counter, high byte port then low byte port.
-  const uint16_t counter = static_cast<uint16_t>(card.In(kBase + regs::kPortAddressHigh) |
-                                                 card.In(kBase + regs::kPortAddressLow) << 8);
+  const uint16_t counter =
+      static_cast<uint16_t>(card.In(kBase + regs::kPortAddressHigh) | card.In(kBase + regs::kPortAddressLow) << 8);
   rax = 0x1122334455667788;
   port = kBase + regs::kPortAddressHigh;
   asm volatile("inw %%dx, %%ax" : "+a"(rax) : "d"(port));
@@ -212,7 +213,8 @@ TEST(TrappedPortsNt, WithoutGiveioTheMessageAndNoInstrument) {
   ASSERT_EQ(WindowsVersion().dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT));
   auto hardware = Open(RK350_HARDWARE_LIBRARY);
   ASSERT_TRUE(hardware);
-  auto setHandler = reinterpret_cast<decltype(&RK350_SetMessageBoxHandler)>(hardware->Find("RK350_SetMessageBoxHandler"));
+  auto setHandler =
+      reinterpret_cast<decltype(&RK350_SetMessageBoxHandler)>(hardware->Find("RK350_SetMessageBoxHandler"));
   ASSERT_NE(setHandler, nullptr);
   setHandler(&KeepBox, nullptr);
   const uint64_t ins = RK350Trapped_InCount() + RK350Trapped_OutCount();
