@@ -48,8 +48,8 @@ int main(int argc, char** argv) {
     printf("%s is not installed: install InpOut, or giveio for the library's own port access\n", dll);
     return 4;
   }
-  gRead = (ReadPortUchar)(void*)GetProcAddress(inpout, "DlPortReadPortUchar");
-  gWrite = (WritePortUchar)(void*)GetProcAddress(inpout, "DlPortWritePortUchar");
+  gRead = (ReadPortUchar)(void (*)(void))GetProcAddress(inpout, "DlPortReadPortUchar");
+  gWrite = (WritePortUchar)(void (*)(void))GetProcAddress(inpout, "DlPortWritePortUchar");
   if (gRead == NULL || gWrite == NULL) {
     printf("%s lacks DlPortReadPortUchar or DlPortWritePortUchar\n", dll);
     return 4;

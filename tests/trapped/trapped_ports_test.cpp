@@ -23,6 +23,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <dlfcn.h>
 #endif
 
 namespace {
@@ -72,6 +74,13 @@ std::unique_ptr<LoadedLibrary> Open(const char* file) {
 }
 
 TEST(TrappedPorts, BlockMeasurementEqualsTheVirtualFlavourSampleBySample) {
+#if !defined(_WIN32)
+  // The library must get its port permission from the harness, never from
+  // the kernel: a process that may use the ports would reach the real bus.
+  Dl_info where{};
+  ASSERT_NE(dladdr(dlsym(RTLD_DEFAULT, "ioperm"), &where), 0);
+  ASSERT_NE(std::string(where.dli_fname).find("trapped_ports"), std::string::npos) << where.dli_fname;
+#endif
   auto hardware = Open(RK350_HARDWARE_LIBRARY);
   auto simulated = Open(RK350_VIRTUAL_LIBRARY);
   ASSERT_TRUE(hardware && simulated);
