@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
   static double ch1[kLength], ch2[kLength];
   const char* dll = sizeof(void*) == 8 ? "inpoutx64.dll" : "inpout32.dll";
   unsigned long address = argc > 1 ? strtoul(argv[1], NULL, 0) : 0x300;
+  double range = 2.0, rate = 100e3; /* volts full scale; 10 ms in the record */
   double start, lo1, hi1, lo2, hi2;
   int32_t serial = 0;
   HMODULE inpout = LoadLibraryA(dll);
@@ -60,6 +61,9 @@ int main(int argc, char** argv) {
   check(InitInstrument((uint16_t)address), "InitInstrument");
   check(GetSerialNumber(&serial), "GetSerialNumber");
   printf("card at 0x%lX, serial number %ld\n", address, (long)serial);
+  check(SetSensitivity(1, &range), "SetSensitivity");
+  check(SetSensitivity(2, &range), "SetSensitivity");
+  check(SetSampleFrequencyF(&rate), "SetSampleFrequencyF");
   check(SetRecordLength(kLength), "SetRecordLength");
   check(RK350_SetSoftwareTrigger(1), "RK350_SetSoftwareTrigger");
   check(ADC_Start(), "ADC_Start");
