@@ -100,7 +100,6 @@ def tls_template(dll):
     magic = struct.unpack_from("<H", image, optional)[0]
     pe32_plus = magic == 0x20B
     directories = optional + (112 if pe32_plus else 96)
-    image_base = struct.unpack_from("<Q" if pe32_plus else "<I", image, optional + (24 if pe32_plus else 28))[0]
     tls_rva, tls_size = struct.unpack_from("<II", image, directories + 9 * 8)
     if tls_rva == 0 or tls_size == 0:
         return None
@@ -117,7 +116,6 @@ def tls_template(dll):
     start = struct.unpack_from(pointer, image, offset)[0]
     end = struct.unpack_from(pointer, image, offset + step)[0]
     zero_fill = struct.unpack_from("<I", image, offset + 4 * step)[0]
-    del image_base
     return end - start, zero_fill, step
 
 
