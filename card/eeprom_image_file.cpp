@@ -1,10 +1,7 @@
 #include "card/eeprom_image_file.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
 namespace rk350::card {
 
@@ -66,10 +63,12 @@ std::string BinaryImage(const EepromImage& image) { return std::string(image.Byt
 
 bool ParseHexImage(const std::string& text, EepromImage& image, std::string& error) {
   EepromImage parsed;
-  std::istringstream in(text);
-  std::string line;
   int lineNumber = 0;
-  while (std::getline(in, line)) {
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
     ++lineNumber;
     const size_t hash = line.find('#');
     if (hash != std::string::npos) line.erase(hash);
@@ -121,30 +120,37 @@ std::string HexImage(const EepromImage& image) {
   return text;
 }
 
+// C stdio, not iostreams or std::filesystem: the Windows DLLs carry this code,
+// and those pull in functions that Windows NT 4.0 and 98 do not have.
 bool ReadImageFile(const std::string& path, EepromImage& image, std::string& error) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    error = path + " is a directory, not an image file";
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot open " + path;
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) {
+    error = errno == EISDIR ? path + " is a directory, not an image file" : "cannot open " + path;
     return false;
   }
   // Read in pieces up to the limit, so that an endless source (a device, a
   // pipe) is refused rather than read until memory runs out.
   std::string content;
   char piece[4096];
-  while (in.read(piece, sizeof piece) || in.gcount() > 0) {
-    content.append(piece, static_cast<size_t>(in.gcount()));
+  size_t got = 0;
+  bool tooLarge = false;
+  while ((got = std::fread(piece, 1, sizeof piece, in)) > 0) {
+    content.append(piece, got);
     if (content.size() > kMaxImageFileBytes) {
-      error = path + " is larger than any image can be (more than " + std::to_string(kMaxImageFileBytes) + " bytes)";
-      return false;
+      tooLarge = true;
+      break;
     }
   }
-  if (in.bad()) {
-    error = "cannot read " + path;
+  // A directory opens on POSIX systems; reading it fails with EISDIR.
+  const bool failed = std::ferror(in) != 0;
+  const int readError = errno;
+  std::fclose(in);
+  if (tooLarge) {
+    error = path + " is larger than any image can be (more than " + std::to_string(kMaxImageFileBytes) + " bytes)";
+    return false;
+  }
+  if (failed) {
+    error = readError == EISDIR ? path + " is a directory, not an image file" : "cannot read " + path;
     return false;
   }
   const bool ok = FormatOfPath(path) == ImageFormat::kHex ? ParseHexImage(content, image, error)

@@ -24,20 +24,24 @@ bool gProcessEnding = false;
 
 // The module holding this code (the DLL, not the host's executable): window
 // classes are registered for it, so that two libraries in one process, or one
-// library loaded twice, never share a window procedure.
+// library loaded twice, never share a window procedure. A module's image is one
+// allocation, whose base is its handle; this works on every Win32 system
+// (GetModuleHandleEx needs XP).
 HINSTANCE ThisModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCSTR>(&ThisModule), &module);
-  return module;
+  MEMORY_BASIC_INFORMATION info{};
+  if (VirtualQuery(reinterpret_cast<LPCVOID>(&ThisModule), &info, sizeof(info)) == 0) return nullptr;
+  return static_cast<HINSTANCE>(info.AllocationBase);
 }
 
-// Thread timers carry only an id: map it back to its owner.
+// Thread timers carry only an id: map it back to its owner. The system gives
+// every thread timer of the process its own id, so one table serves all
+// threads (and no thread-local data is needed: a DLL's own thread-local
+// storage is not set up when it is loaded by LoadLibrary before Vista).
 struct TimerSlot {
   UINT_PTR id = 0;
   PeriodicTimer* owner = nullptr;
 };
-thread_local std::array<TimerSlot, 32> gTimers{};
+std::array<TimerSlot, 32> gTimers{};
 
 void CALLBACK TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
   for (auto& slot : gTimers) {

@@ -9,8 +9,8 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 
 need=0
-for cmd in cmake make g++ gcc as ld i686-w64-mingw32-g++-posix i686-w64-mingw32-gcc-posix i686-w64-mingw32-dlltool \
-  i686-w64-mingw32-objdump x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-dlltool \
+for cmd in cmake make g++ gcc as ld i686-w64-mingw32-g++-win32 i686-w64-mingw32-gcc-win32 i686-w64-mingw32-dlltool \
+  i686-w64-mingw32-objdump x86_64-w64-mingw32-g++-win32 x86_64-w64-mingw32-gcc-win32 x86_64-w64-mingw32-dlltool \
   x86_64-w64-mingw32-objdump wine wineboot wineserver flock sigrok-cli setpriv clang-14 clang++-14; do
   command -v "$cmd" >/dev/null 2>&1 || need=1
 done

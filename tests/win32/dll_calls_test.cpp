@@ -5,8 +5,8 @@
 
 #include <cstring>
 #include <string>
-#include <thread>
 
+#include "support/other_thread.h"
 #include "win32/receiver_window.h"
 #include "win32/win32_dll.h"
 
@@ -199,8 +199,7 @@ TEST_P(Win32Dll, TimerTicksOnTheInitialisingThreadOnlyWhileItPumps) {
 
   // Another thread pumping its own queue sees none of the ticks.
   int otherThreadTicks = -1;
-  std::thread other([&] { otherThreadTicks = PumpCountingTimerTicks(150); });
-  other.join();
+  test::RunOnOtherThread([&] { otherThreadTicks = PumpCountingTimerTicks(150); });
   EXPECT_EQ(otherThreadTicks, 0);
 
   // While this thread pumps, the timer ticks.
