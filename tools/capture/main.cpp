@@ -21,6 +21,7 @@
 #include "csv_writer.h"
 #include "library_api.h"
 #include "options.h"
+#include "record_command.h"
 #include "sigrok_session.h"
 #include "summary.h"
 #include "svg_plot.h"
@@ -218,6 +219,7 @@ int main(int argc, char** argv) {
     }
     session.Open(options.settings);
     std::fputs(session.Describe().c_str(), text);
+    if (!options.recordPath.empty()) return RecordContinuously(*library, session, options, text);
     if (options.mode == RunMode::Continuous) {
       Record last;
       bool warned = false;  // once per capture, whatever --quiet says
