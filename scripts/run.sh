@@ -11,6 +11,11 @@ for cmd in cmake g++; do
     exit 1
   fi
 done
+# The tool writes sigrok sessions (libzip) and recordings (HDF5).
+if ! pkg-config --exists libzip hdf5 2>/dev/null; then
+  echo "run.sh: libzip or HDF5 is missing; install them with: apt-get install -y pkg-config libzip-dev libhdf5-dev" >&2
+  exit 1
+fi
 JOBS=${JOBS:-$(nproc)}
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DRK350_TESTS=OFF -DRK350_BENCH=OFF >/dev/null
 cmake --build build/release -j"$JOBS" --target rk350-capture

@@ -10,9 +10,10 @@ for cmd in cmake g++ pkg-config; do command -v "$cmd" >/dev/null 2>&1 || missing
 [ -f /usr/include/httplib.h ] || missing+=(libcpp-httplib-dev)
 [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
 [ -f /usr/include/zip.h ] || missing+=(libzip-dev)
+pkg-config --exists hdf5 2>/dev/null || missing+=(libhdf5-dev)
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "scope.sh: missing ${missing[*]}; install with:" >&2
-  echo "  apt-get install -y cmake g++ make pkg-config libcpp-httplib-dev nlohmann-json3-dev libzip-dev" >&2
+  echo "  apt-get install -y cmake g++ make pkg-config libcpp-httplib-dev nlohmann-json3-dev libzip-dev libhdf5-dev" >&2
   exit 1
 fi
 JOBS=${JOBS:-$(nproc)}

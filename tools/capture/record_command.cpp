@@ -44,7 +44,8 @@ int RecordContinuously(const LoadedLibrary& library, CaptureSession& session, co
   const RecorderStatus status = recorder.Status();
 
   std::fprintf(text, "recorded %s in %.1f s to %s%s\n", ProgressText(outcome, status).c_str(), outcome.seconds,
-               options.recordPath.c_str(), status.files > 1 ? (" (" + std::to_string(status.files) + " files)").c_str() : "");
+               options.recordPath.c_str(),
+               status.files > 1 ? (" (" + std::to_string(status.files) + " files)").c_str() : "");
   if (status.lost > 0 && !status.failed)
     std::fprintf(stderr,
                  "rk350-capture: %llu of %llu records lost: the disk did not keep up with the card "
@@ -52,7 +53,8 @@ int RecordContinuously(const LoadedLibrary& library, CaptureSession& session, co
                  static_cast<unsigned long long>(status.lost), static_cast<unsigned long long>(outcome.finished));
   if (status.failed) {
     std::fprintf(stderr, "rk350-capture: the recording stopped: %s; %s holds the %llu records before\n",
-                 status.reason.c_str(), status.currentPath.empty() ? options.recordPath.c_str() : status.currentPath.c_str(),
+                 status.reason.c_str(),
+                 status.currentPath.empty() ? options.recordPath.c_str() : status.currentPath.c_str(),
                  static_cast<unsigned long long>(status.written));
     return 3;
   }

@@ -19,10 +19,10 @@
 namespace rk350::recording {
 
 struct RecorderOptions {
-  std::string path;                 // the file, or the name the parts are numbered after (--split)
-  std::uint64_t maxBytes = 0;       // stop before the files would exceed this in all (0: no limit)
-  std::uint64_t splitBytes = 0;     // start a new part when one reaches this size (0: never)
-  double splitSeconds = 0.0;        // start a new part after this long (0: never)
+  std::string path;                      // the file, or the name the parts are numbered after (--split)
+  std::uint64_t maxBytes = 0;            // stop before the files would exceed this in all (0: no limit)
+  std::uint64_t splitBytes = 0;          // start a new part when one reaches this size (0: never)
+  double splitSeconds = 0.0;             // start a new part after this long (0: never)
   std::uint64_t queueBytes = 64u << 20;  // records waiting for the disk, at most
 };
 

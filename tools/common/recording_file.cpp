@@ -70,13 +70,15 @@ hid_t ChannelRowType() {
   return type;
 }
 
+// Variable-length UTF-8: h5py reads it as str, h5dump as text.
 bool WriteText(hid_t object, const std::string& name, const std::string& value) {
   const hid_t type = H5Tcopy(H5T_C_S1);
-  H5Tset_size(type, value.empty() ? 1 : value.size());
+  H5Tset_size(type, H5T_VARIABLE);
   H5Tset_cset(type, H5T_CSET_UTF8);
   const hid_t space = H5Screate(H5S_SCALAR);
   const hid_t attribute = H5Acreate2(object, name.c_str(), type, space, H5P_DEFAULT, H5P_DEFAULT);
-  const bool ok = attribute >= 0 && H5Awrite(attribute, type, value.empty() ? "" : value.c_str()) >= 0;
+  const char* text = value.c_str();
+  const bool ok = attribute >= 0 && H5Awrite(attribute, type, &text) >= 0;
   if (attribute >= 0) H5Aclose(attribute);
   H5Sclose(space);
   H5Tclose(type);
@@ -180,7 +182,8 @@ std::unique_ptr<RecordingFile> RecordingFile::Create(const std::string& path, co
     return nullptr;
   }
   h->length = shape.Length();
-  bool ok = WriteText(h->file, "format", "rk350-recording") && WriteNumber(h->file, "format_version", H5T_NATIVE_INT, 1);
+  bool ok =
+      WriteText(h->file, "format", "rk350-recording") && WriteNumber(h->file, "format_version", H5T_NATIVE_INT, 1);
   ok = ok && WriteText(h->file, "created", UtcNow()) && WriteText(h->file, "description", header.description);
   ok = ok && WriteNumber(h->file, "record_length", H5T_NATIVE_UINT64, static_cast<std::uint64_t>(h->length));
   ok = ok && WriteText(h->file, "volts", "(code - 128) * volts_per_code, volts_per_code = range / 128");
@@ -206,7 +209,8 @@ std::unique_ptr<RecordingFile> RecordingFile::Create(const std::string& path, co
     if (channel.group >= 0) {
       channel.codes = CreateGrowing(channel.group, "codes", H5T_NATIVE_UINT8, h->length, codeRows);
       channel.table = CreateGrowing(channel.group, "records", h->channelType, 0, kTableChunkRows);
-      ok = ok && channel.codes >= 0 && channel.table >= 0 && WriteNumber(channel.group, "channel", H5T_NATIVE_INT, c.channel);
+      ok = ok && channel.codes >= 0 && channel.table >= 0 &&
+           WriteNumber(channel.group, "channel", H5T_NATIVE_INT, c.channel);
       ok = ok && WriteNumber(channel.codes, "code_zero", H5T_NATIVE_INT, 128);
     }
     ok = ok && channel.group >= 0;
@@ -245,7 +249,7 @@ bool RecordingFile::Append(const RecordFrame& frame, std::string& error) {
     ok = WriteRow(h_->channels[i].codes, H5T_NATIVE_UINT8, row, h_->length, c.codes.data()) &&
          WriteRow(h_->channels[i].table, h_->channelType, row, 0, &info);
   }
-  const RecordRow info{frame.sequence,     frame.hostTime,      static_cast<std::uint8_t>(frame.how),
+  const RecordRow info{frame.sequence,     frame.hostTime,       static_cast<std::uint8_t>(frame.how),
                        frame.triggerIndex, frame.sampleInterval, frame.settingsVersion};
   ok = ok && WriteRow(h_->records, h_->recordType, row, 0, &info);
   ok = ok && H5Fflush(h_->file, H5F_SCOPE_LOCAL) >= 0;

@@ -25,7 +25,7 @@ struct RecordFrame {
   double hostTime = 0.0;       // seconds since 1970 (UTC) when the record was read
   std::uint32_t how = 0;       // RK350_RECORD_*: how the library took the record
   std::int64_t triggerIndex = 0;
-  double sampleInterval = 0.0;      // s
+  double sampleInterval = 0.0;        // s
   std::uint32_t settingsVersion = 1;  // changes whenever the card's settings did
   std::vector<ChannelFrame> channels;
 
@@ -38,11 +38,13 @@ struct RecordFrame {
 struct RecordingHeader {
   std::vector<std::pair<std::string, std::string>> identity;  // "card", "serial", "library", ...
   std::vector<std::pair<std::string, std::string>> settings;  // "timebase.rate" -> "1000000"
-  std::string description;                                      // the settings in words
+  std::string description;                                    // the settings in words
 };
 
 // Volts of a code in a range: the library's own conversion.
 inline double VoltsPerCode(double range) { return range / 128.0; }
-inline double CodeVolts(std::uint8_t code, double range) { return (static_cast<int>(code) - 128) * VoltsPerCode(range); }
+inline double CodeVolts(std::uint8_t code, double range) {
+  return (static_cast<int>(code) - 128) * VoltsPerCode(range);
+}
 
 }  // namespace rk350::recording

@@ -21,8 +21,8 @@ struct Unit {
 };
 
 constexpr Unit kTimeUnits[] = {{"", 1}, {"s", 1}, {"ms", 1e-3}, {"min", 60}, {"h", 3600}};
-constexpr Unit kSizeUnits[] = {{"", 1}, {"B", 1}, {"k", 1e3}, {"kB", 1e3}, {"M", 1e6}, {"MB", 1e6},
-                               {"G", 1e9}, {"GB", 1e9}, {"T", 1e12}, {"TB", 1e12}};
+constexpr Unit kSizeUnits[] = {{"", 1},     {"B", 1},   {"k", 1e3},  {"kB", 1e3}, {"M", 1e6},
+                               {"MB", 1e6}, {"G", 1e9}, {"GB", 1e9}, {"T", 1e12}, {"TB", 1e12}};
 
 template <std::size_t N>
 std::optional<double> Scaled(const std::string& text, const Unit (&units)[N]) {
