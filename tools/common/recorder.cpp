@@ -1,6 +1,7 @@
 #include "recorder.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <limits>
 
@@ -46,6 +47,7 @@ Room RoomFor(const std::string& directory, std::uint64_t fileSize) {
     if (allowed < room.bytes) room = {allowed, true};
   }
 #else
+  (void)fileSize;  // Windows has no per-process file-size limit
   std::error_code ignored;
   const auto space = std::filesystem::space(directory.empty() ? "." : directory, ignored);
   if (!ignored) room.bytes = space.available;
