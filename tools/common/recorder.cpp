@@ -144,9 +144,12 @@ bool Recorder::ClosePart(const std::string& ending) {
     std::lock_guard lock(mutex_);
     lost = status_.lost;
   }
-  const std::uint64_t size = file_->SizeOnDisk();
+  const std::string path = file_->Path();
+  std::uint64_t size = file_->SizeOnDisk();
   const bool ok = file_->Close(lost, ending, error);
   file_.reset();
+  std::error_code unknown;  // the closing notes add to the size
+  if (const auto closed = std::filesystem::file_size(path, unknown); !unknown) size = closed;
   closedBytes_ += size;
   if (!ok) Stop(error, true);
   return ok;
