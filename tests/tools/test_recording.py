@@ -166,3 +166,19 @@ def test_full_disk_ends_the_run_with_a_clear_error_and_a_readable_file(tmp_path)
     with h5py.File(path, "r") as f:
         assert f.attrs["ended"].startswith("the file-size limit")
         assert f.attrs["records_lost"] >= 1
+
+
+def test_interrupted_recording_is_closed_with_every_record(tmp_path):
+    path = tmp_path / "run.h5"
+    tool = subprocess.Popen([CAPTURE, "--quiet", "--continuous", "--record", str(path), "--samples", "1000"],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline and (not path.exists() or path.stat().st_size < 200_000):
+        time.sleep(0.1)
+    tool.send_signal(signal.SIGINT)
+    out, err = tool.communicate(timeout=60)
+    assert tool.returncode == 130, err
+    rows = check_readable(path)
+    assert f"recorded {rows} records" in out and ", 0 lost" in out
+    with h5py.File(path, "r") as f:
+        assert f.attrs["ended"] == "interrupted" and f.attrs["records_lost"] == 0
