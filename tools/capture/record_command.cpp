@@ -43,6 +43,11 @@ int RecordContinuously(const LoadedLibrary& library, CaptureSession& session, co
   recorder.Finish(gInterrupted ? "interrupted" : "the run's limit was reached");
   const RecorderStatus status = recorder.Status();
 
+  if (status.files == 0 && !status.failed) {
+    std::fprintf(text, "no record was finished in %.1f s: %s was not written\n", outcome.seconds,
+                 options.recordPath.c_str());
+    return gInterrupted ? 130 : 0;
+  }
   std::fprintf(text, "recorded %s in %.1f s to %s%s\n", ProgressText(outcome, status).c_str(), outcome.seconds,
                options.recordPath.c_str(),
                status.files > 1 ? (" (" + std::to_string(status.files) + " files)").c_str() : "");
