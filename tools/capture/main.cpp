@@ -22,6 +22,7 @@
 #include "library_api.h"
 #include "options.h"
 #include "record_command.h"
+#include "recording_file.h"
 #include "sigrok_session.h"
 #include "summary.h"
 #include "svg_plot.h"
@@ -200,6 +201,10 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnInterrupt);
   if (options.writeSr && !SigrokSessionsSupported()) {
     std::fprintf(stderr, "rk350-capture: this build writes no sigrok sessions (it was built without libzip)\n");
+    return kExitUsage;
+  }
+  if (!options.recordPath.empty() && !rk350::recording::RecordingsSupported()) {
+    std::fprintf(stderr, "rk350-capture: this build writes no recordings (it was built without HDF5)\n");
     return kExitUsage;
   }
   // With a file on standard output, the text for people goes to standard error.

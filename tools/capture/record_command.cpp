@@ -16,10 +16,6 @@ int RecordContinuously(const LoadedLibrary& library, CaptureSession& session, co
   // ending the process.
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
-  if (!RecordingsSupported()) {
-    std::fprintf(stderr, "rk350-capture: this build writes no recordings (it was built without HDF5)\n");
-    return 1;
-  }
   std::error_code ignored;
   const auto parent = std::filesystem::path(options.recordPath).parent_path();
   if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
