@@ -25,6 +25,10 @@ dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need=1
 [ -f /usr/include/gtest/gtest.h ] || need=1
 [ -f /usr/include/benchmark/benchmark.h ] || need=1
 [ -f /usr/include/zip.h ] || need=1
+# Recordings: HDF5 to write them, h5py and h5dump to read them back.
+[ -f /usr/include/hdf5/serial/hdf5.h ] || need=1
+command -v h5dump >/dev/null 2>&1 || need=1
+/usr/bin/python3 -c 'import h5py' 2>/dev/null || need=1
 command -v pkg-config >/dev/null 2>&1 || need=1
 # gdb: the Wine wrapper shows a hung Windows program's threads with it.
 command -v gdb >/dev/null 2>&1 || need=1
@@ -59,5 +63,5 @@ if [ "$need" -eq 1 ]; then
     python3 python3-numpy python3-pytest clang-14 libclang-rt-14-dev \
     libcpp-httplib-dev nlohmann-json3-dev chromium python3-websocket fonts-dejavu-core \
     python3-pyvisa-py lxi-tools libavahi-client-dev dbus-daemon avahi-daemon avahi-utils \
-    gdb
+    gdb libhdf5-dev hdf5-tools python3-h5py
 fi

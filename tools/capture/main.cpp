@@ -21,6 +21,8 @@
 #include "csv_writer.h"
 #include "library_api.h"
 #include "options.h"
+#include "record_command.h"
+#include "recording_file.h"
 #include "sigrok_session.h"
 #include "summary.h"
 #include "svg_plot.h"
@@ -208,6 +210,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "rk350-capture: this build writes no sigrok sessions (it was built without libzip)\n");
     return kExitUsage;
   }
+  if (!options.recordPath.empty() && !rk350::recording::RecordingsSupported()) {
+    std::fprintf(stderr, "rk350-capture: this build writes no recordings (it was built without HDF5)\n");
+    return kExitUsage;
+  }
   // With a file on standard output, the text for people goes to standard error.
   std::FILE* const text = options.WritesToStandardOutput() ? stderr : stdout;
 
@@ -225,6 +231,7 @@ int main(int argc, char** argv) {
     }
     session.Open(options.settings);
     std::fputs(session.Describe().c_str(), text);
+    if (!options.recordPath.empty()) return RecordContinuously(*library, session, options, text);
     if (options.mode == RunMode::Continuous) {
       Record last;
       bool warned = false;  // once per capture, whatever --quiet says

@@ -118,6 +118,36 @@ std::vector<OptionEntry> OptionEntries() {
       {"Acquisition", "count", "N", "with --continuous: stop after N records (default 0: until interrupted)",
        Unsigned("record count", 0, 1000000000,
                 [](CaptureOptions& o, std::uint64_t n) { o.count = static_cast<int>(n); })},
+      {"Acquisition", "record", "FILE",
+       "with --continuous: keep every record in an HDF5 recording (docs/recording.md), flushed record by record",
+       [](CaptureOptions& o, const std::string& v) {
+         if (!NamesAFile(v) || v == "-") return "needs a file name, not \"" + v + "\"";
+         o.recordPath = v;
+         return std::string();
+       }},
+      {"Acquisition", "duration", "TIME", "with --continuous: stop after this long (90s, 10min, 2h)",
+       [](CaptureOptions& o, const std::string& v) {
+         const auto seconds = ParseDuration(v);
+         if (!seconds) return Bad("duration", v);
+         o.durationSeconds = *seconds;
+         return std::string();
+       }},
+      {"Acquisition", "max-size", "SIZE", "with --record: stop before the recording exceeds SIZE (500M, 2G)",
+       [](CaptureOptions& o, const std::string& v) {
+         const auto bytes = ParseByteSize(v);
+         if (!bytes) return Bad("size", v);
+         o.maxBytes = *bytes;
+         return std::string();
+       }},
+      {"Acquisition", "split", "SIZE|TIME",
+       "with --record: a new numbered file (run-0001.h5, run-0002.h5, ...) at this size (100M) or after this long "
+       "(10min)",
+       [](CaptureOptions& o, const std::string& v) {
+         const auto rule = ParseSplit(v);
+         if (!rule) return Bad("size or duration", v);
+         o.split = *rule;
+         return std::string();
+       }},
       {"Generator", "gen-file", "FILE",
        "a user waveform: one period of volts, one a line, or time (s) and volts per line (resampled to 1024 points); "
        "its lowest and highest volts set amplitude and offset, --gen-freq its repetition frequency (default for "
@@ -316,6 +346,12 @@ ParseResult ParseArguments(const std::vector<std::string>& arguments) {
     result.error = "--raw gives the codes of one record; it does not combine with --average";
   } else if (result.options.count != 0 && result.options.mode != RunMode::Continuous) {
     result.error = "--count counts the records of --continuous; a single capture takes one";
+  } else if (!result.options.recordPath.empty() && result.options.mode != RunMode::Continuous) {
+    result.error = "--record keeps the records of --continuous";
+  } else if ((result.options.durationSeconds > 0 || result.options.maxBytes > 0 || result.options.split.bytes > 0 ||
+              result.options.split.seconds > 0) &&
+             result.options.recordPath.empty()) {
+    result.error = "--duration, --max-size and --split limit a recording: give --record FILE";
   } else {
     result.error = ResolveOutputs(result.options);
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "card_settings.h"
+#include "recording_options.h"
 
 namespace rk350::capture {
 
@@ -29,6 +30,12 @@ struct CaptureOptions {
 
   RunMode mode = RunMode::Block;
   int count = 0;  // continuous: records to take (0 = until interrupted)
+  // Continuous: every record kept in an HDF5 recording (empty: none), for at
+  // most this long, this many bytes, in parts of this size or duration.
+  std::string recordPath;
+  double durationSeconds = 0.0;
+  std::uint64_t maxBytes = 0;
+  SplitRule split;
   std::string outputBase = "capture";
   std::optional<std::string> csvPath;  // "-": standard output
   std::optional<std::string> svgPath;

@@ -15,10 +15,11 @@ from .errors import (InstrumentClosedError, InvalidChannelError, InvalidValueErr
 from .instrument import (DEFAULTS, MEASURE_MODES, SIGNAL_TYPES, TRIGGER_SOURCES, Channel, Generator, Instrument,
                          range_at_least)
 from .record import Record
+from .recording import Recording, open_recording
 from .sim import VirtualCard
 
 __all__ = [
-    "Instrument", "Channel", "Generator", "Record", "VirtualCard", "DEFAULTS", "range_at_least",
+    "Instrument", "Channel", "Generator", "Record", "Recording", "open_recording", "VirtualCard", "DEFAULTS", "range_at_least",
     "find_library", "load_library", "unload_library", "can_unload", "Library", "PROTOTYPES",
     "Result", "TriggerSource", "TriggerMode", "Coupling", "SignalType", "MeasureMode", "RecordTrigger", "SourceKind",
     "EepromVariant", "Fault", "VOCABULARY",

@@ -793,8 +793,9 @@ class Instrument(_Settings):
         """True once per record the engine finished (RK350_TakeMeasurementReady)."""
         return bool(self._api.value("RK350_TakeMeasurementReady"))
 
-    def continuous(self, count=None, timeout=None):
-        """Runs the timer-driven engine and yields every record it finishes.
+    def continuous(self, count=None, timeout=None, raw=False):
+        """Runs the timer-driven engine and yields every record it finishes
+        (volts, or raw counts with ``raw``).
 
         Messages are pumped while waiting, so the engine runs on POSIX too.
         Without a trigger within ``trigger_timeout`` seconds (after the
@@ -822,7 +823,7 @@ class Instrument(_Settings):
                 self.process_messages()
                 now = time.monotonic()
                 if self.take_measurement_ready():
-                    yield self._fetch("GetMeasurementRaw", "GetMeasurement", False, taken_with)
+                    yield self._fetch("GetMeasurementRaw", "GetMeasurement", raw, taken_with)
                     taken += 1
                     last = armed = time.monotonic()
                     forced = False
@@ -838,6 +839,20 @@ class Instrument(_Settings):
                 self.lib.DoMeasure(0)
                 if host_forces:
                     self._api("SetTriggerTimeOut", saved_ms)
+
+    def record(self, path, count=None, duration=None, max_size=None, split_size=None, split_duration=None):
+        """Runs the engine and keeps every record it finishes in an HDF5
+        recording at ``path`` (docs/recording.md), written by the capture
+        tool's recorder (librk350_recorder) off this thread: ``count``
+        records, or for ``duration`` seconds (one of them is needed);
+        ``max_size`` bytes at most, new numbered parts at ``split_size`` bytes
+        or after ``split_duration`` seconds. Returns a RecordingResult (path,
+        finished, written, lost, bytes, seconds, ended); raises OSError when
+        the recording failed (a full disk), the file keeping the records
+        before. Read it back with rk350.open_recording(path).
+        """
+        from .recorder import record
+        return record(self, path, count, duration, max_size, split_size, split_duration)
 
 
 __all__ = ["Instrument", "Channel", "Generator", "Record", "RK350Error", "TRIGGER_SOURCES", "SIGNAL_TYPES", "MEASURE_MODES",

@@ -1,0 +1,16 @@
+// rk350-capture --continuous --record FILE: every record into a recording.
+#pragma once
+
+#include <cstdio>
+
+#include "capture_session.h"
+#include "options.h"
+
+namespace rk350::capture {
+
+// Runs the recording the options ask for on an open session; returns the
+// tool's exit status (0, 3 when the recording failed, 130 when interrupted).
+int RecordContinuously(const LoadedLibrary& library, CaptureSession& session, const CaptureOptions& options,
+                       std::FILE* text);
+
+}  // namespace rk350::capture
