@@ -10,9 +10,11 @@ for cmd in cmake g++ pkg-config; do command -v "$cmd" >/dev/null 2>&1 || missing
 [ -f /usr/include/httplib.h ] || missing+=(libcpp-httplib-dev)
 [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
 [ -f /usr/include/zip.h ] || missing+=(libzip-dev)
+[ -f /usr/include/avahi-client/client.h ] || missing+=(libavahi-client-dev)
+[ -f /usr/include/tirpc/rpc/rpc.h ] || missing+=(libtirpc-dev)
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "scope.sh: missing ${missing[*]}; install with:" >&2
-  echo "  apt-get install -y cmake g++ make pkg-config libcpp-httplib-dev nlohmann-json3-dev libzip-dev" >&2
+  echo "  apt-get install -y cmake g++ make pkg-config libcpp-httplib-dev nlohmann-json3-dev libzip-dev libavahi-client-dev libtirpc-dev" >&2
   exit 1
 fi
 JOBS=${JOBS:-$(nproc)}

@@ -23,8 +23,9 @@ enum EventBit : std::uint8_t {
 
 // Bits of the status byte.
 enum StatusBit : std::uint8_t {
-  kErrorAvailable = 1 << 2,  // the error queue is not empty
-  kEventSummary = 1 << 5,    // an enabled event is set
+  kErrorAvailable = 1 << 2,    // the error queue is not empty
+  kMessageAvailable = 1 << 4,  // an answer waits to be read (VXI-11 holds answers until read)
+  kEventSummary = 1 << 5,      // an enabled event is set
   kServiceRequest = 1 << 6,
 };
 

@@ -16,6 +16,7 @@
 #include "scope_options.h"
 #include "scope_server.h"
 #include "scpi_server.h"
+#include "vxi11_server.h"
 
 using namespace rk350;
 
@@ -123,6 +124,24 @@ int main(int argc, char** argv) {
       scpiServing = std::thread([&] { scpiServer->Serve(); });
     }
   }
+  // VXI-11 beside the raw socket, its links sessions like the socket's.
+  std::unique_ptr<vxi11::Vxi11Server> vxi11Server;
+  std::thread vxi11Serving;
+  if (scpiServer && options.vxi11) {
+    vxi11Server = std::make_unique<vxi11::Vxi11Server>(scpiServer->Shared(), scpiServer->Limits());
+    std::string reason;
+    if (!vxi11Server->Bind(options.address, options.vxi11Port, reason)) {
+      std::fprintf(stderr, "rk350-scope: cannot serve VXI-11 on %s port %d: %s\n", options.address.c_str(),
+                   options.vxi11Port, reason.c_str());
+      return kExitServer;
+    }
+    const bool registered = vxi11Server->Register();
+    std::printf("rk350-scope: serving VXI-11 on %s%s%s:%d (%s)\n", v6 ? "[" : "", options.address.c_str(),
+                v6 ? "]" : "", vxi11Server->CorePort(),
+                registered ? "registered with the portmapper" : "no portmapper: give clients the port");
+    std::fflush(stdout);
+    vxi11Serving = std::thread([&] { vxi11Server->Serve(); });
+  }
   // Found on the network where it can be: without a daemon the scope runs on, unannounced.
   scope::MdnsAnnouncer announcer;
   if (options.announce) {
@@ -139,6 +158,10 @@ int main(int argc, char** argv) {
   }
   std::thread serving([&] { server.Serve(); });
   while (!gStop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  if (vxi11Server) {
+    vxi11Server->Stop();
+    vxi11Serving.join();
+  }
   if (scpiServer) {
     scpiServer->Stop();
     scpiServing.join();

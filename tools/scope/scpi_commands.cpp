@@ -460,7 +460,8 @@ bool Matches(const std::vector<Node>& nodes, std::size_t n, const std::vector<st
 
 }  // namespace
 
-Session::Session(SharedState& shared, int id) : shared_(shared), id_(id), admitted_(shared.token.empty()) {}
+Session::Session(SharedState& shared, int id)
+    : shared_(shared), id_(id), statusByte_(status_.StatusByte()), admitted_(shared.token.empty()) {}
 
 Session::~Session() { shared_.instrument.Control().Release(id_); }
 
@@ -546,6 +547,7 @@ bool Session::Execute(std::string_view message, const std::function<bool()>& kee
         failed = true;  // the rest of the message is dropped
       }
     }
+    statusByte_ = status_.StatusByte();
     // Waiting holds no lock: the others' commands go on meanwhile.
     if (!failed && waitRequested_) {
       pinned_.reset();  // the record waited for is the one to read
@@ -555,6 +557,7 @@ bool Session::Execute(std::string_view message, const std::function<bool()>& kee
       opcRequested_ = false;
       if (opcQuery_) answer = wait == Wait::Done ? "1" : "0";
       failed = wait == Wait::Impossible;
+      statusByte_ = status_.StatusByte();
     }
     if (answer) {
       if (answered) answer->insert(0, 1, ';');
@@ -564,6 +567,7 @@ bool Session::Execute(std::string_view message, const std::function<bool()>& kee
     if (failed) break;
   }
   if (!failed && parsed.error) status_.Push(*parsed.error);
+  statusByte_ = status_.StatusByte();
   return !answered || send("\n");
 }
 
