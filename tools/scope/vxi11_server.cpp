@@ -349,14 +349,19 @@ std::vector<char> Vxi11Server::Dispatch(rpc::Call& call, bool abortChannel, std:
       if (!in.I32(g.lid) || !in.U32(requestSize) || !in.U32(g.ioTimeout) || !in.U32(g.lockTimeout) ||
           !in.U32(g.flags) || !in.I32(termChar))
         return garbage();
+      const auto failed = [&](std::uint32_t code) {
+        rpc::BeginReply(out, call.xid, rpc::kSuccess);
+        out.U32(code) && out.I32(0) && out.Opaque(nullptr, 0);
+        return out.Take();
+      };
       const auto link = Find(g.lid);
-      if (!link) return error(kInvalidLink);
+      if (!link) return failed(kInvalidLink);
       std::unique_lock lock(link->mutex);
       // An answer comes when the message's answer begins; nothing to come is
       // a time-out at once.
       if (!link->changed.wait_for(lock, Timeout(g.ioTimeout), [&] { return !link->output.empty() || link->Idle(); }) ||
           link->output.empty())
-        return error(kIoTimeout);
+        return failed(kIoTimeout);
       const std::size_t limit = std::min<std::size_t>(std::max<std::uint32_t>(requestSize, 1), kMaxReceive);
       const bool useTermChar = (g.flags & kFlagTermChar) != 0;
       std::string data;

@@ -1,0 +1,149 @@
+"""The scope as a VXI-11 instrument (TCPIP::host::INSTR): found through the
+portmapper, driven by pyvisa-py and lxi-tools, its links sessions like the
+raw socket's (one lock, one instrument, each its own status). Runs inside
+in_loopback_namespace.sh: a namespace with only loopback up and an rpcbind
+of its own."""
+import subprocess
+import threading
+import time
+
+import pytest
+import pyvisa
+
+from scope_client import DEADLINE
+from scpi_client import RawScpi
+
+CORE_PROGRAM = 395183
+MESSAGE_AVAILABLE = 0x10
+
+
+@pytest.fixture
+def manager():
+    manager = pyvisa.ResourceManager("@py")
+    yield manager
+    manager.close()
+
+
+def instr(manager, timeout=DEADLINE):
+    return manager.open_resource("TCPIP::127.0.0.1::INSTR", read_termination="\n", timeout=timeout * 1000)
+
+
+def test_the_portmapper_lists_the_core_channel(scope):
+    listed = subprocess.run(["rpcinfo", "-p", "127.0.0.1"], capture_output=True, text=True, timeout=DEADLINE,
+                            check=True).stdout
+    rows = [line.split() for line in listed.splitlines()[1:]]
+    assert ["%d" % CORE_PROGRAM, "1", "tcp", "%d" % scope.vxi11_port] in [row[:4] for row in rows], listed
+
+
+def test_lxi_and_pyvisa_take_the_raw_sockets_record(scope, manager):
+    raw = RawScpi(scope.scpi_port)
+    try:
+        raw.query(":STOP;*OPC?")  # one record stays shown while the clients read it
+        identity = raw.query("*IDN?")
+        lxi = subprocess.run(["lxi", "scpi", "-a", "127.0.0.1", "-t", "%d" % DEADLINE, "*IDN?"],
+                             capture_output=True, text=True, timeout=DEADLINE)
+        assert lxi.returncode == 0 and lxi.stdout.strip() == identity, (lxi.stdout, lxi.stderr)
+        for channel in (1, 2):
+            ascii_raw = raw.query(":WAV:SOUR CHAN%d;:WAV:FORM ASC;:WAV:DATA?" % channel)
+            lxi = subprocess.run(["lxi", "scpi", "-a", "127.0.0.1", "-t", "%d" % DEADLINE,
+                                  ":WAV:SOUR CHAN%d;:WAV:FORM ASC;:WAV:DATA?" % channel],
+                                 capture_output=True, text=True, timeout=DEADLINE)
+            assert lxi.returncode == 0 and lxi.stdout.strip() == ascii_raw
+            instrument = instr(manager)
+            try:
+                instrument.write(":WAV:SOUR CHAN%d;:WAV:FORM BYTE" % channel)
+                samples = instrument.query_binary_values(":WAV:DATA?", datatype="B", container=bytes)
+                raw.send(":WAV:FORM BYTE;:WAV:DATA?")
+                header = raw.file.read(2)
+                length = int(raw.file.read(int(header[1:2])))
+                raw_samples = raw.file.read(length)
+                assert raw.file.read(1) == b"\n"
+                assert len(samples) > 1000 and samples == raw_samples
+                assert instrument.query(":SYST:ERR?").startswith("0,")
+            finally:
+                instrument.close()
+    finally:
+        raw.close()
+
+
+def test_links_share_the_sockets_lock_and_keep_their_own_errors(scope, manager):
+    raw = RawScpi(scope.scpi_port)
+    first, second = instr(manager), instr(manager)
+    try:
+        first.lock_excl(timeout=DEADLINE * 1000)  # device_lock: :SYSTem:LOCK's lock
+        assert raw.query(":SYST:LOCK?") == "0"
+        raw.send(":ACQ:COUN 4")
+        assert [code for code, _ in raw.errors()] == [-203]
+        second.write(":ACQ:COUN 4")
+        assert second.query(":SYST:ERR?").startswith("-203,")
+        assert first.query(":SYST:LOCK?") == "1"
+        first.write(":NOSUCH:THING")
+        assert second.query(":SYST:ERR?").startswith("0,")  # each link its own queue
+        assert first.query(":SYST:ERR?").startswith("-113,")
+        first.unlock()
+        raw.send(":ACQ:COUN 1")
+        assert raw.errors() == []
+        assert raw.query(":SYST:LOCK ON;:SYST:LOCK?") == "1"
+        with pytest.raises(pyvisa.VisaIOError):  # held by the socket: device_lock times out
+            second.lock_excl(timeout=300)
+        raw.send(":SYST:LOCK OFF")
+        second.lock_excl(timeout=DEADLINE * 1000)
+        second.close()  # destroy_link gives the lock up
+        second = None
+        assert raw.query(":SYST:LOCK ON;:SYST:LOCK?") == "1"
+    finally:
+        first.close()
+        if second is not None:
+            second.close()
+        raw.close()
+
+
+def test_status_answers_while_a_wait_runs_and_clear_ends_it(scope, manager):
+    instrument = instr(manager)
+    try:
+        assert instrument.query("*CLS;*OPC?") == "1"
+        assert not instrument.read_stb() & MESSAGE_AVAILABLE
+        instrument.write("*IDN?")
+        deadline = time.monotonic() + DEADLINE
+        while not instrument.read_stb() & MESSAGE_AVAILABLE:
+            assert time.monotonic() < deadline
+        assert instrument.read().startswith("RK350,")
+        assert not instrument.read_stb() & MESSAGE_AVAILABLE
+        # A record of many averages keeps *OPC? waiting: the link still answers.
+        instrument.write(":ACQ:COUN 100000;:SING;*OPC?")
+        started = time.monotonic()
+        assert not instrument.read_stb() & MESSAGE_AVAILABLE
+        instrument.timeout = 300
+        with pytest.raises(pyvisa.VisaIOError):
+            instrument.read()
+        instrument.timeout = DEADLINE * 1000
+        instrument.clear()  # device_clear ends the wait and drops its answer
+        assert time.monotonic() - started < DEADLINE
+        assert instrument.query(":ACQ:COUN 1;*IDN?").startswith("RK350,")
+    finally:
+        instrument.close()
+
+
+def test_many_links_at_once(scope, manager):
+    failures = []
+
+    def client():
+        try:
+            instrument = instr(manager)
+            for _ in range(20):
+                assert instrument.query("*IDN?").startswith("RK350,")
+            instrument.close()
+        except Exception as e:  # noqa: BLE001 - reported below
+            failures.append(repr(e))
+
+    threads = [threading.Thread(target=client) for _ in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(DEADLINE * 2)
+    assert not failures
+
+
+def test_a_device_other_than_inst0_is_refused(scope, manager):
+    with pytest.raises(Exception, match="error creating link: 3"):  # device not accessible
+        manager.open_resource("TCPIP::127.0.0.1::inst7::INSTR", timeout=2000)
