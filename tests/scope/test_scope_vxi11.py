@@ -2,7 +2,8 @@
 portmapper, driven by pyvisa-py and lxi-tools, its links sessions like the
 raw socket's (one lock, one instrument, each its own status). Runs inside
 in_loopback_namespace.sh: a namespace with only loopback up and an rpcbind
-of its own."""
+of its own (the tests named builtin_portmapper: with none, and the scope
+answering on port 111 itself)."""
 import subprocess
 import threading
 import time
@@ -38,7 +39,7 @@ def test_the_portmapper_lists_the_core_channel(scope):
 def test_lxi_and_pyvisa_take_the_raw_sockets_record(scope, manager):
     raw = RawScpi(scope.scpi_port)
     try:
-        raw.query(":STOP;*OPC?")  # one record stays shown while the clients read it
+        assert raw.query(":SING;*OPC?") == "1"  # one record, then stopped: every client reads it
         identity = raw.query("*IDN?")
         lxi = subprocess.run(["lxi", "scpi", "-a", "127.0.0.1", "-t", "%d" % DEADLINE, "*IDN?"],
                              capture_output=True, text=True, timeout=DEADLINE)
@@ -147,3 +148,17 @@ def test_many_links_at_once(scope, manager):
 def test_a_device_other_than_inst0_is_refused(scope, manager):
     with pytest.raises(Exception, match="error creating link: 3"):  # device not accessible
         manager.open_resource("TCPIP::127.0.0.1::inst7::INSTR", timeout=2000)
+
+
+def test_builtin_portmapper_answers_when_none_runs(scope, manager):
+    listed = subprocess.run(["rpcinfo", "-p", "127.0.0.1"], capture_output=True, text=True, timeout=DEADLINE,
+                            check=True).stdout
+    assert "395183    1   tcp  %5d" % scope.vxi11_port in listed, listed
+    lxi = subprocess.run(["lxi", "scpi", "-a", "127.0.0.1", "-t", "%d" % DEADLINE, "*IDN?"],
+                         capture_output=True, text=True, timeout=DEADLINE)  # rpcbind's version 4 GETADDR
+    assert lxi.returncode == 0 and lxi.stdout.startswith("RK350,"), (lxi.stdout, lxi.stderr)
+    instrument = instr(manager)  # the portmapper's version 2 GETPORT
+    try:
+        assert instrument.query("*IDN?").startswith("RK350,")
+    finally:
+        instrument.close()

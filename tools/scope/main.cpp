@@ -13,6 +13,7 @@
 #include "instrument_thread.h"
 #include "library_api.h"
 #include "mdns_announcer.h"
+#include "portmapper.h"
 #include "scope_options.h"
 #include "scope_server.h"
 #include "scpi_server.h"
@@ -126,6 +127,7 @@ int main(int argc, char** argv) {
   }
   // VXI-11 beside the raw socket, its links sessions like the socket's.
   std::unique_ptr<vxi11::Vxi11Server> vxi11Server;
+  vxi11::BuiltInPortmapper portmapper;
   std::thread vxi11Serving;
   if (scpiServer && options.vxi11) {
     vxi11Server = std::make_unique<vxi11::Vxi11Server>(scpiServer->Shared(), scpiServer->Limits());
@@ -136,9 +138,17 @@ int main(int argc, char** argv) {
       return kExitServer;
     }
     const bool registered = vxi11Server->Register();
-    std::printf("rk350-scope: serving VXI-11 on %s%s%s:%d (%s)\n", v6 ? "[" : "", options.address.c_str(),
+    // No portmapper runs: as root, the scope answers on port 111 itself.
+    std::string portmapperError = "not root";
+    const bool ownPortmapper = !registered && ::geteuid() == 0 &&
+                               portmapper.Start(options.address, vxi11::kCoreProgram, vxi11::kVersion,
+                                                vxi11Server->CorePort(), portmapperError);
+    std::printf("rk350-scope: serving VXI-11 on %s%s%s:%d (%s%s)\n", v6 ? "[" : "", options.address.c_str(),
                 v6 ? "]" : "", vxi11Server->CorePort(),
-                registered ? "registered with the portmapper" : "no portmapper: give clients the port");
+                registered      ? "registered with the portmapper"
+                : ownPortmapper ? "no portmapper runs: answering on port 111 itself"
+                                : "no portmapper runs, none of its own: ",
+                registered || ownPortmapper ? "" : portmapperError.c_str());
     std::fflush(stdout);
     vxi11Serving = std::thread([&] { vxi11Server->Serve(); });
   }
@@ -159,6 +169,7 @@ int main(int argc, char** argv) {
   std::thread serving([&] { server.Serve(); });
   while (!gStop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   if (vxi11Server) {
+    portmapper.Stop();
     vxi11Server->Stop();
     vxi11Serving.join();
   }
