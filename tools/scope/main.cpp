@@ -128,6 +128,7 @@ int main(int argc, char** argv) {
   // VXI-11 beside the raw socket, its links sessions like the socket's.
   std::unique_ptr<vxi11::Vxi11Server> vxi11Server;
   vxi11::BuiltInPortmapper portmapper;
+  bool findable = false;  // VXI-11 through a portmapper on port 111
   std::thread vxi11Serving;
   if (scpiServer && options.vxi11) {
     vxi11Server = std::make_unique<vxi11::Vxi11Server>(scpiServer->Shared(), scpiServer->Limits());
@@ -151,14 +152,16 @@ int main(int argc, char** argv) {
                 registered || ownPortmapper ? "" : portmapperError.c_str());
     std::fflush(stdout);
     vxi11Serving = std::thread([&] { vxi11Server->Serve(); });
+    findable = registered || ownPortmapper;
   }
+  server.SetInstrumentPorts(scpiServer ? scpiPort : 0, vxi11Server != nullptr);
   // Found on the network where it can be: without a daemon the scope runs on, unannounced.
   scope::MdnsAnnouncer announcer;
   if (options.announce) {
     std::string reason;
     char host[256] = "";
     ::gethostname(host, sizeof host - 1);
-    if (!announcer.Start(std::string("RK350 scope on ") + host, port, scpiServer ? scpiPort : 0, reason))
+    if (!announcer.Start(std::string("RK350 scope on ") + host, port, scpiServer ? scpiPort : 0, findable, reason))
       std::fprintf(stderr, "rk350-scope: not announced over mDNS: %s\n", reason.c_str());
     else if (scope::IsLoopback(options.address))
       std::fprintf(stderr,

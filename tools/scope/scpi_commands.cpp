@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "instrument_identity.h"
 #include "rk350/rk350.h"
 #include "rk350/rk350_ext.h"
 #include "scpi_settings.h"
@@ -142,12 +143,8 @@ struct Handlers {
   }
 
   static void Identity(Call& c) {
-    const json offer = Instrument(c).Offer();
-    const bool virtualCard = offer.value("virtualCard", false);
-    std::string serial = "0";
-    if (offer.contains("serial") && offer["serial"].is_number()) serial = std::to_string(offer["serial"].get<long>());
-    c.response = std::string("RK350,") + (virtualCard ? "RK350 virtual card" : "RK350") + "," + serial + "," +
-                 offer.value("libraryVersion", std::string("unknown"));
+    const auto id = scope::IdentityOf(Instrument(c).Offer());
+    c.response = id.manufacturer + "," + id.model + "," + id.serial + "," + id.firmware;
   }
 
   static int ChannelParameter(Call& c, int fallback) {
