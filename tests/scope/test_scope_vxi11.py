@@ -7,12 +7,22 @@ answering on port 111 itself)."""
 import subprocess
 import threading
 import time
+import urllib.request
+import xml.etree.ElementTree as ElementTree
 
 import pytest
 import pyvisa
 
-from scope_client import DEADLINE
+from avahi_daemon import PrivateAvahi
+from scope_client import DEADLINE, Scope
 from scpi_client import RawScpi
+
+LXI = "{http://www.lxistandard.org/InstrumentIdentification/1.0}"
+# The elements the LXI identification schema requires, in its order.
+LXI_REQUIRED = ["Manufacturer", "Model", "SerialNumber", "FirmwareRevision", "ManufacturerDescription",
+                "HomepageURL", "DriverURL", "UserDescription", "IdentificationURL", "Interface", "LXIVersion"]
+INTERFACE_REQUIRED = ["InstrumentAddressString", "Hostname", "IPAddress", "SubnetMask", "MACAddress", "Gateway",
+                      "DHCPEnabled", "AutoIPEnabled"]
 
 CORE_PROGRAM = 395183
 MESSAGE_AVAILABLE = 0x10
@@ -148,6 +158,65 @@ def test_many_links_at_once(scope, manager):
 def test_a_device_other_than_inst0_is_refused(scope, manager):
     with pytest.raises(Exception, match="error creating link: 3"):  # device not accessible
         manager.open_resource("TCPIP::127.0.0.1::inst7::INSTR", timeout=2000)
+
+
+def test_lxi_identification_names_the_instrument_and_its_resources(scope, manager):
+    with urllib.request.urlopen("http://127.0.0.1:%d/lxi/identification" % scope.port, timeout=DEADLINE) as r:
+        assert r.headers["Content-Type"].startswith("text/xml")
+        root = ElementTree.fromstring(r.read())
+    assert root.tag == LXI + "LXIDevice"
+    tags = [child.tag[len(LXI):] for child in root]
+    assert [t for t in tags if t in LXI_REQUIRED] == LXI_REQUIRED  # all there, in the schema's order
+    interface = root.find(LXI + "Interface")
+    inner = [child.tag[len(LXI):] for child in interface]
+    assert sorted(set(inner)) == sorted(INTERFACE_REQUIRED)
+    assert interface.get("InterfaceType") == "LXI" and interface.get("IPType") == "IPv4"
+    assert interface.find(LXI + "IPAddress").text == "127.0.0.1"
+    fields = {t: root.find(LXI + t).text for t in ("Manufacturer", "Model", "SerialNumber", "FirmwareRevision")}
+    assert root.find(LXI + "IdentificationURL").text == "http://127.0.0.1:%d/lxi/identification" % scope.port
+    resources = [e.text for e in interface.findall(LXI + "InstrumentAddressString")]
+    assert resources == ["TCPIP::127.0.0.1::INSTR", "TCPIP::127.0.0.1::%d::SOCKET" % scope.scpi_port]
+    for resource in resources:  # each opens and says who it is, as the document does
+        instrument = manager.open_resource(resource, read_termination="\n", write_termination="\n",
+                                           timeout=DEADLINE * 1000)
+        try:
+            assert instrument.query("*IDN?").split(",") == [fields["Manufacturer"], fields["Model"],
+                                                            fields["SerialNumber"], fields["FirmwareRevision"]]
+        finally:
+            instrument.close()
+
+
+def test_lxi_discover_finds_it_by_broadcast(scope):
+    found = subprocess.run(["lxi", "discover", "-t", "2"], capture_output=True, text=True, timeout=DEADLINE)
+    assert found.returncode == 0, found.stderr
+    assert 'Found "RK350,RK350 virtual card' in found.stdout and "on address 127.0.0.1" in found.stdout, found.stdout
+
+
+def test_lxi_discover_mdns_finds_the_announced_services(monkeypatch):
+    with PrivateAvahi() as avahi:
+        monkeypatch.setenv("DBUS_SYSTEM_BUS_ADDRESS", avahi.address)
+        scope = Scope("--announce")
+        try:
+            deadline = time.monotonic() + DEADLINE
+            wanted = {"_lxi._tcp": scope.port, "_vxi-11._tcp": 111, "_scpi-raw._tcp": scope.scpi_port,
+                      "_http._tcp": scope.port}
+            found = {}
+            while any(port not in found.get(service, ()) for service, port in wanted.items()):
+                assert time.monotonic() < deadline, found
+                for service in wanted:
+                    browsed = subprocess.run(["avahi-browse", "-rtp", service], capture_output=True, text=True,
+                                             timeout=DEADLINE).stdout
+                    for line in browsed.splitlines():
+                        fields = line.split(";")
+                        if fields[0] == "=" and fields[3].startswith("RK350\\032scope\\032on"):
+                            found.setdefault(service, set()).add(int(fields[8]))
+            listed = subprocess.run(["lxi", "discover", "--mdns", "-t", "3"], capture_output=True, text=True,
+                                    timeout=DEADLINE)
+            assert listed.returncode == 0 and "RK350 scope on" in listed.stdout, (listed.stdout, listed.stderr)
+            for service in ("lxi", "vxi-11", "scpi-raw"):
+                assert service in listed.stdout, listed.stdout
+        finally:
+            assert scope.close() == 0
 
 
 def test_builtin_portmapper_answers_when_none_runs(scope, manager):
