@@ -135,6 +135,33 @@ def test_status_answers_while_a_wait_runs_and_clear_ends_it(scope, manager):
         instrument.close()
 
 
+def test_read_stb_sees_the_record_ready(scope, manager):
+    instrument = instr(manager)
+    raw = RawScpi(scope.scpi_port)
+    try:
+        # Record ready (operation bit 9) summarised into the status byte (bit 7), and asking for service.
+        instrument.write("*CLS;*SRE 128;:STAT:OPER:ENAB 512;:ACQ:COUN 1;:SING")
+        deadline = time.monotonic() + DEADLINE
+        while instrument.read_stb() != 128 | 64:
+            assert time.monotonic() < deadline
+        assert instrument.query(":STAT:OPER:COND?") == "512"
+        assert int(instrument.query(":STAT:OPER?")) & 512  # read and cleared
+        assert instrument.read_stb() == 0
+        assert instrument.query("*STB?") == "0"
+        # A long record: armed, waiting for its trigger; another connection's change means it will not come.
+        instrument.write(":STAT:OPER:ENAB 32;:ACQ:COUN 100000;:SING")
+        assert instrument.query(":STAT:OPER:COND?") == "32"
+        assert instrument.read_stb() == 128 | 64
+        raw.send(":ACQ:COUN 1")
+        deadline = time.monotonic() + DEADLINE
+        while instrument.query(":STAT:OPER:COND?") != "0":
+            assert time.monotonic() < deadline
+        assert raw.query(":STAT:OPER:COND?;*STB?") == "0;0"  # another connection's status is its own
+    finally:
+        instrument.close()
+        raw.close()
+
+
 def test_many_links_at_once(scope, manager):
     failures = []
 

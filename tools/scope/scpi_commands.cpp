@@ -123,9 +123,10 @@ struct Handlers {
     const json state = Apply(c, {{"acquisition", mode}});
     c.session.awaited_.reset();
     c.session.pending_ = false;
+    c.session.armedVersion_ = 0;
     if (std::string_view(mode) == "single") {
       c.session.pending_ = true;
-      c.session.pendingVersion_ = state.value("version", 0ull);
+      c.session.armedVersion_ = c.session.pendingVersion_ = state.value("version", 0ull);
     }
   }
 
@@ -138,6 +139,7 @@ struct Handlers {
     c.session.waveformSource_ = 1;
     c.session.format_ = WaveformFormat::Byte;
     c.session.pending_ = false;
+    c.session.armedVersion_ = 0;
     c.session.awaited_.reset();
     Instrument(c).Control().Release(c.session.id_);  // a reset client starts afresh, without the lock
   }
@@ -268,7 +270,38 @@ std::vector<Entry> Handlers::BuildTable() {
   t.push_back({"*ESR", nullptr, [](Call& c) { c.response = std::to_string(c.session.status_.ReadEvents()); }, false});
   t.push_back({"*SRE", [](Call& c) { c.session.status_.SetServiceEnable(Mask(c)); },
                [](Call& c) { c.response = std::to_string(c.session.status_.ServiceEnable()); }, false});
-  t.push_back({"*STB", nullptr, [](Call& c) { c.response = std::to_string(c.session.status_.StatusByte()); }, false});
+  t.push_back({"*STB", nullptr,
+               [](Call& c) {
+                 c.session.RefreshOperation();
+                 c.response = std::to_string(c.session.status_.StatusByte());
+               },
+               false});
+  t.push_back({":STATus:OPERation:CONDition", nullptr,
+               [](Call& c) {
+                 c.session.RefreshOperation();
+                 c.response = std::to_string(c.session.status_.OperationCondition());
+               },
+               false});
+  t.push_back({":STATus:OPERation[:EVENt]", nullptr,
+               [](Call& c) {
+                 c.session.RefreshOperation();
+                 c.response = std::to_string(c.session.status_.ReadOperationEvents());
+               },
+               false});
+  t.push_back({":STATus:OPERation:ENABle",
+               [](Call& c) {
+                 CountParameters(c.command, 1, 1);
+                 const double v = Number(c.command.parameters[0], "");
+                 if (v < 0 || v > 32767 || v != std::nearbyint(v)) Refuse(-222, "Data out of range;0 to 32767");
+                 c.session.status_.SetOperationEnable(static_cast<std::uint16_t>(v));
+               },
+               [](Call& c) { c.response = std::to_string(c.session.status_.OperationEnable()); }, false});
+  t.push_back({":STATus:PRESet",
+               [](Call& c) {
+                 CountParameters(c.command, 0, 0);
+                 c.session.status_.SetOperationEnable(0);
+               },
+               nullptr, false});
   t.push_back({"*OPC", [](Call& c) { c.session.opcRequested_ = c.session.waitRequested_ = true; },
                [](Call& c) { c.session.opcQuery_ = c.session.waitRequested_ = true; }, false});
   t.push_back({"*WAI", [](Call& c) { c.session.waitRequested_ = true; }, nullptr, false});
@@ -457,8 +490,21 @@ bool Matches(const std::vector<Node>& nodes, std::size_t n, const std::vector<st
 
 }  // namespace
 
-Session::Session(SharedState& shared, int id)
-    : shared_(shared), id_(id), statusByte_(status_.StatusByte()), admitted_(shared.token.empty()) {}
+Session::Session(SharedState& shared, int id) : shared_(shared), id_(id), admitted_(shared.token.empty()) {}
+
+void Session::RefreshOperation() {
+  std::uint16_t condition = 0;
+  if (armedVersion_ != 0) {
+    const auto progress = shared_.instrument.SettingsProgress();
+    if (shared_.instrument.RecordFor(armedVersion_))
+      condition = kRecordReady;
+    else if (progress.configVersion > armedVersion_ || progress.stopVersion > armedVersion_)
+      armedVersion_ = 0;  // it will not come: neither waiting nor ready
+    else
+      condition = kWaitingForTrigger;
+  }
+  status_.SetOperationCondition(condition);
+}
 
 Session::~Session() { shared_.instrument.Control().Release(id_); }
 
@@ -512,6 +558,7 @@ Session::Wait Session::WaitForPending(const std::function<bool()>& keepWaiting) 
                                                                : nullptr;
     if (why != nullptr) {
       pending_ = false;
+      std::lock_guard lock(shared_.execution);  // the status is read from other threads (device_readstb)
       status_.Push({-221, std::string("Settings conflict;") + why + " before the record of :SINGle came"});
       return Wait::Impossible;
     }
@@ -544,17 +591,18 @@ bool Session::Execute(std::string_view message, const std::function<bool()>& kee
         failed = true;  // the rest of the message is dropped
       }
     }
-    statusByte_ = status_.StatusByte();
     // Waiting holds no lock: the others' commands go on meanwhile.
     if (!failed && waitRequested_) {
       pinned_.reset();  // the record waited for is the one to read
       const Wait wait = WaitForPending(keepWaiting);
       if (wait == Wait::Abandoned) return false;
-      if (opcRequested_ && wait == Wait::Done) status_.SetEvent(kOperationComplete);
+      if (opcRequested_ && wait == Wait::Done) {
+        std::lock_guard lock(shared_.execution);
+        status_.SetEvent(kOperationComplete);
+      }
       opcRequested_ = false;
       if (opcQuery_) answer = wait == Wait::Done ? "1" : "0";
       failed = wait == Wait::Impossible;
-      statusByte_ = status_.StatusByte();
     }
     if (answer) {
       if (answered) answer->insert(0, 1, ';');
@@ -563,8 +611,10 @@ bool Session::Execute(std::string_view message, const std::function<bool()>& kee
     }
     if (failed) break;
   }
-  if (!failed && parsed.error) status_.Push(*parsed.error);
-  statusByte_ = status_.StatusByte();
+  if (!failed && parsed.error) {
+    std::lock_guard lock(shared_.execution);
+    status_.Push(*parsed.error);
+  }
   return !answered || send("\n");
 }
 

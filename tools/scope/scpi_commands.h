@@ -55,12 +55,16 @@ class Session {
   bool Admitted() const { return admitted_; }
   // An error found before a message could be read (framing, limits).
   void Report(const Error& error) {
+    std::lock_guard lock(shared_.execution);
     status_.Push(error);
-    statusByte_ = status_.StatusByte();
   }
-  // The status byte as the last command left it: readable from another
-  // thread while a message runs (VXI-11's device_readstb).
-  std::uint8_t StatusByte() const { return statusByte_; }
+  // The status byte now (the operation register brought up to date): safe
+  // from another thread while a message runs (VXI-11's device_readstb).
+  std::uint8_t StatusByte() {
+    std::lock_guard lock(shared_.execution);
+    RefreshOperation();
+    return status_.StatusByte();
+  }
 
   struct Call;  // one command being carried out
 
@@ -88,7 +92,10 @@ class Session {
   // The record this connection's :SINGle or :DIGitize asked for, once a wait
   // found it; read until the connection starts or stops an acquisition again.
   std::shared_ptr<const scope::Frame> awaited_;
-  std::atomic<std::uint8_t> statusByte_{0};
+  // Under the execution lock: the operation condition from the record the
+  // connection's :SINGle or :DIGitize asked for (armedVersion_, 0: none).
+  void RefreshOperation();
+  std::uint64_t armedVersion_ = 0;
   bool admitted_ = false;                       // no token asked, or the right one sent
   std::shared_ptr<const scope::Frame> pinned_;  // the record of the message being carried out
 };
