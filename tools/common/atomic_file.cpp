@@ -38,25 +38,20 @@ std::string TemporaryName(const fs::path& target, unsigned count, long long stam
          std::to_string(count) + "-" + std::to_string(stamp & 0xFFFF);
 }
 
-// Creates the temporary beside the target: a new file, never through a
-// link someone placed under the name. Empty, with errno set, when it cannot.
-fs::path CreateTemporaryBeside(const fs::path& target) {
-  static std::atomic<unsigned> counter{0};
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  for (;;) {
-    fs::path candidate = target.parent_path() / TemporaryName(target, counter++, stamp);
+// Creates `candidate`: a new file, never through a link someone placed
+// under the name. False, with errno set, when it cannot (EEXIST: taken).
+bool CreateNew(const fs::path& candidate) {
 #ifdef _WIN32
-    std::error_code ec;
-    if (!fs::exists(candidate, ec)) return candidate;
+  std::error_code ec;
+  if (!fs::exists(candidate, ec)) return true;
+  errno = EEXIST;
+  return false;
 #else
-    const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
-      return candidate;
-    }
-    if (errno != EEXIST) return {};
+  const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
 #endif
-  }
 }
 
 // Removes the temporaries of `target` that writers killed before they
@@ -228,14 +223,21 @@ AtomicFile::AtomicFile(const fs::path& target) {
     return;
   }
   RemoveStrays(target_);
-  errno = 0;
-  temporary_ = CreateTemporaryBeside(target_);
-  if (temporary_.empty()) {
-    refusal_ = "cannot be written" + Reason();
-    done_ = true;
-    return;
+  // The name is known to the signal handler before the file exists, so that
+  // an interrupt at any moment leaves nothing behind.
+  static std::atomic<unsigned> counter{0};
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  for (;;) {
+    temporary_ = target_.parent_path() / TemporaryName(target_, counter++, stamp);
+    slot_ = Remember(temporary_);
+    errno = 0;
+    if (CreateNew(temporary_)) return;
+    Forget(slot_);
+    slot_ = -1;
+    if (errno != EEXIST) break;
   }
-  slot_ = Remember(temporary_);
+  refusal_ = "cannot be written" + Reason();
+  done_ = true;
 }
 
 AtomicFile::~AtomicFile() {
