@@ -182,6 +182,31 @@ def test_many_links_at_once(scope, manager):
     assert not failures
 
 
+def test_the_scope_stops_while_a_read_waits_for_its_answer(manager):
+    scope = Scope()
+    instrument = manager.open_resource("TCPIP::127.0.0.1::INSTR", read_termination="\n", timeout=120000)
+    outcome = []
+
+    def read():
+        try:
+            outcome.append(instrument.read())
+        except Exception as e:  # noqa: BLE001 - the connection ends with the scope
+            outcome.append(repr(e))
+
+    try:
+        instrument.write(":ACQ:COUN 100000;:SING;*OPC?")  # an answer far away
+        reader = threading.Thread(target=read, daemon=True)
+        reader.start()
+        time.sleep(0.5)
+        started = time.monotonic()
+        assert scope.close() == 0  # not held by the read's two-minute io_timeout
+        assert time.monotonic() - started < DEADLINE
+        reader.join(DEADLINE)
+        assert outcome and outcome[0] != "1"
+    finally:
+        scope.close()
+
+
 def test_a_device_other_than_inst0_is_refused(scope, manager):
     with pytest.raises(Exception, match="error creating link: 3"):  # device not accessible
         manager.open_resource("TCPIP::127.0.0.1::inst7::INSTR", timeout=2000)

@@ -133,6 +133,14 @@ void Vxi11Server::Serve() {
 void Vxi11Server::Stop() {
   if (stopping_.exchange(true)) return;
   {
+    // A call waiting up to its io_timeout for a link ends now.
+    std::lock_guard lock(linksMutex_);
+    for (auto& [lid, link] : links_) {
+      std::lock_guard hold(link->mutex);
+      link->changed.notify_all();
+    }
+  }
+  {
     std::lock_guard lock(connectionsMutex_);
     for (auto& c : connections_) ::shutdown(c.fd, SHUT_RDWR);
   }
@@ -328,7 +336,7 @@ std::vector<char> Vxi11Server::Dispatch(rpc::Call& call, bool abortChannel, std:
       if (!link) return reply(kInvalidLink, 0);
       std::unique_lock lock(link->mutex);
       // The framer and the error queue are the worker's while it runs.
-      if (!link->changed.wait_for(lock, Timeout(g.ioTimeout), [&] { return link->Idle(); }))
+      if (!link->changed.wait_for(lock, Timeout(g.ioTimeout), [&] { return link->Idle() || stopping_; }))
         return reply(kIoTimeout, 0);
       const bool end = (g.flags & kFlagEnd) != 0;
       const auto written = static_cast<std::uint32_t>(data.size());
@@ -359,7 +367,8 @@ std::vector<char> Vxi11Server::Dispatch(rpc::Call& call, bool abortChannel, std:
       std::unique_lock lock(link->mutex);
       // An answer comes when the message's answer begins; nothing to come is
       // a time-out at once.
-      if (!link->changed.wait_for(lock, Timeout(g.ioTimeout), [&] { return !link->output.empty() || link->Idle(); }) ||
+      if (!link->changed.wait_for(lock, Timeout(g.ioTimeout),
+                                  [&] { return !link->output.empty() || link->Idle() || stopping_; }) ||
           link->output.empty())
         return failed(kIoTimeout);
       const std::size_t limit = std::min<std::size_t>(std::max<std::uint32_t>(requestSize, 1), kMaxReceive);
@@ -387,7 +396,7 @@ std::vector<char> Vxi11Server::Dispatch(rpc::Call& call, bool abortChannel, std:
         if (reason == 0 && link->output.empty()) {
           // The rest of the answer is still being made: wait for it.
           if (!link->changed.wait_for(lock, Timeout(g.ioTimeout),
-                                      [&] { return !link->output.empty() || link->Idle(); }) ||
+                                      [&] { return !link->output.empty() || link->Idle() || stopping_; }) ||
               link->output.empty())
             break;
         }
@@ -441,7 +450,8 @@ std::vector<char> Vxi11Server::Dispatch(rpc::Call& call, bool abortChannel, std:
         link->abort = true;
         link->messages.clear();
         link->changed.notify_all();
-        if (!link->changed.wait_for(lock, Timeout(g.ioTimeout), [&] { return !link->busy; })) return error(kIoTimeout);
+        if (!link->changed.wait_for(lock, Timeout(g.ioTimeout), [&] { return !link->busy || stopping_; }))
+          return error(kIoTimeout);
         link->abort = false;
         link->output.clear();
         link->ends.clear();
@@ -452,7 +462,8 @@ std::vector<char> Vxi11Server::Dispatch(rpc::Call& call, bool abortChannel, std:
       if (call.procedure == kDeviceTrigger) {
         // A group execute trigger: one single record, as :SINGle takes it.
         std::unique_lock lock(link->mutex);
-        if (!link->changed.wait_for(lock, Timeout(g.ioTimeout), [&] { return link->Idle(); })) return error(kIoTimeout);
+        if (!link->changed.wait_for(lock, Timeout(g.ioTimeout), [&] { return link->Idle() || stopping_; }))
+          return error(kIoTimeout);
         link->messages.push_back(":SINGle");
         link->changed.notify_all();
         return error(kNoError);
