@@ -46,6 +46,10 @@ command -v lxi >/dev/null 2>&1 || need=1
 command -v dbus-daemon >/dev/null 2>&1 || need=1
 [ -x /usr/sbin/avahi-daemon ] || need=1
 command -v avahi-browse >/dev/null 2>&1 || need=1
+# VXI-11: ONC RPC from libtirpc; its test registers with a private rpcbind.
+[ -f /usr/include/tirpc/rpc/rpc.h ] || need=1
+[ -x /usr/sbin/rpcbind ] || need=1
+command -v ip >/dev/null 2>&1 || need=1
 
 if [ "$need" -eq 1 ]; then
   # wine32 (the 32-bit Wine that runs the 32-bit DLLs' tests) comes from the
@@ -63,5 +67,5 @@ if [ "$need" -eq 1 ]; then
     python3 python3-numpy python3-pytest clang-14 libclang-rt-14-dev \
     libcpp-httplib-dev nlohmann-json3-dev chromium python3-websocket fonts-dejavu-core \
     python3-pyvisa-py lxi-tools libavahi-client-dev dbus-daemon avahi-daemon avahi-utils \
-    gdb libhdf5-dev hdf5-tools python3-h5py
+    libtirpc-dev rpcbind iproute2 gdb libhdf5-dev hdf5-tools python3-h5py
 fi

@@ -65,5 +65,31 @@ TEST(Ieee488Status, TheStatusByteSummarisesEnabledEventsAndTheQueue) {
   EXPECT_EQ(s.StatusByte(), 0);
 }
 
+TEST(Ieee488Status, OperationEventsLatchTheConditionsRisingEdgesIntoTheStatusByte) {
+  Ieee488Status s;
+  s.SetOperationCondition(kWaitingForTrigger);
+  EXPECT_EQ(s.StatusByte(), 0);  // not enabled
+  s.SetOperationEnable(kRecordReady);
+  s.SetServiceEnable(kOperationSummary);
+  EXPECT_EQ(s.StatusByte(), 0);
+  s.SetOperationCondition(kRecordReady);  // ready: latched, summarised, a service request
+  s.SetOperationCondition(0);             // the condition going away keeps the event
+  EXPECT_EQ(s.OperationCondition(), 0);
+  EXPECT_EQ(s.StatusByte(), kOperationSummary | kServiceRequest);
+  EXPECT_EQ(s.ReadOperationEvents(), kWaitingForTrigger | kRecordReady);
+  EXPECT_EQ(s.ReadOperationEvents(), 0);  // read and cleared
+  s.SetOperationCondition(kRecordReady);
+  s.SetOperationCondition(kRecordReady);  // still set: no new edge
+  EXPECT_EQ(s.ReadOperationEvents(), kRecordReady);
+  s.SetOperationCondition(0);
+  s.SetOperationCondition(kRecordReady);
+  s.Clear();  // *CLS empties the event registers, not the condition or the masks
+  EXPECT_EQ(s.StatusByte(), 0);
+  EXPECT_EQ(s.OperationCondition(), kRecordReady);
+  EXPECT_EQ(s.OperationEnable(), kRecordReady);
+  s.SetOperationEnable(0xFFFF);
+  EXPECT_EQ(s.OperationEnable(), 0x7FFF);  // bit 15 is never used
+}
+
 }  // namespace
 }  // namespace rk350::scpi

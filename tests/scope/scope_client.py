@@ -37,6 +37,16 @@ class Scope:
                 self.close()
                 raise AssertionError("rk350-scope serves no SCPI: %r %s" % (line, self.process.stderr.read()))
             self.scpi_port = int(line.rsplit(":", 1)[1])
+        self.vxi11_port = None
+        if "--no-scpi" not in arguments and "--no-vxi11" not in arguments:
+            reader = threading.Thread(target=lambda: first.append(self.process.stdout.readline()), daemon=True)
+            reader.start()
+            reader.join(DEADLINE)
+            line = first[2] if len(first) > 2 else ""
+            if "serving VXI-11 on " not in line:
+                self.close()
+                raise AssertionError("rk350-scope serves no VXI-11: %r %s" % (line, self.process.stderr.read()))
+            self.vxi11_port = int(line.split("serving VXI-11 on ", 1)[1].split(" ", 1)[0].rsplit(":", 1)[1])
 
     def request(self, method, path, body=None):
         """(status, decoded JSON or raw bytes)"""

@@ -66,12 +66,12 @@ TEST(ScpiSettings, ParametersAreReadByTheirRowsKind) {
     int error;                    // otherwise
   };
   const Case cases[] = {
-      {":TRIGger:SLOPe", Word("NEG"), 1.0, 0},
-      {":TRIGger:SLOPe", Word("FALLING"), 1.0, 0},  // the table's own name
-      {":TRIGger:SLOPe", Number(5), 5.0, 0},        // a mode the library defines beyond the slopes
-      {":TRIGger:SLOPe", Word("UP"), {}, -224},
-      {":TRIGger:SOURce", Word("CHANNEL2"), 0.0 + RK350_TS_CH2, 0},
-      {":TRIGger:SOURce", Word("CHAN3"), {}, -224},
+      {":TRIGger[:EDGE]:SLOPe", Word("NEG"), 1.0, 0},
+      {":TRIGger[:EDGE]:SLOPe", Word("FALLING"), 1.0, 0},  // the table's own name
+      {":TRIGger[:EDGE]:SLOPe", Number(5), 5.0, 0},        // a mode the library defines beyond the slopes
+      {":TRIGger[:EDGE]:SLOPe", Word("UP"), {}, -224},
+      {":TRIGger[:EDGE]:SOURce", Word("CHANNEL2"), 0.0 + RK350_TS_CH2, 0},
+      {":TRIGger[:EDGE]:SOURce", Word("CHAN3"), {}, -224},
       {":TRIGger:TIMeout", Number(0.5, "S"), 500.0, 0},
       {":TRIGger:TIMeout", Word("INF"), {}, 0},
       {":TRIGger:TIMeout", Number(-1, "S"), {}, -222},

@@ -73,6 +73,14 @@ def test_identity_and_settings_are_shared_with_the_page(scope, visa):
     visa.write("*RST")
     assert visa.query(":CHAN1:RANG?;:CHAN1:DISP?;:ACQ:POIN?;:FREQ?") == "2;1;5000;1000"
 
+    # The common bench headers of an edge trigger are the same rows.
+    visa.write(":TRIG:EDGE:SOUR CHAN2;:TRIGger:EDGE:SLOPe NEG;:TRIG:EDGE:LEV -0.5")
+    assert visa.query(":TRIG:SOUR?;SLOP?;LEV?") == "CHAN2;NEG;-0.5"
+    assert visa.query(":TRIG:EDGE:SOUR?;:TRIG:EDGE:SLOP?;:TRIG:EDGE:LEV?") == "CHAN2;NEG;-0.5"
+    assert errors(visa) == []
+    assert scope.settings()["settings"]["trigger"] == {**scope.settings()["settings"]["trigger"], "source": "ch2",
+                                                      "slope": "falling", "level": -0.5}
+
 
 @pytest.mark.parametrize("form, datatype, step", [("BYTE", "B", 128), ("WORD", "H", 32768)])
 def test_waveform_blocks_hold_the_records_samples(scope, visa, form, datatype, step):

@@ -68,6 +68,7 @@ void Ieee488Status::Clear() {
   errors_.clear();
   overflowed_ = false;
   events_ = 0;
+  operationEvents_ = 0;
 }
 
 std::uint8_t Ieee488Status::ReadEvents() {
@@ -80,8 +81,20 @@ std::uint8_t Ieee488Status::StatusByte() const {
   std::uint8_t stb = 0;
   if (!errors_.empty()) stb |= kErrorAvailable;
   if ((events_ & eventEnable_) != 0) stb |= kEventSummary;
+  if ((operationEvents_ & operationEnable_) != 0) stb |= kOperationSummary;
   if ((stb & serviceEnable_) != 0) stb |= kServiceRequest;
   return stb;
+}
+
+void Ieee488Status::SetOperationCondition(std::uint16_t condition) {
+  operationEvents_ |= condition & ~operationCondition_;
+  operationCondition_ = condition;
+}
+
+std::uint16_t Ieee488Status::ReadOperationEvents() {
+  const std::uint16_t e = operationEvents_;
+  operationEvents_ = 0;
+  return e;
 }
 
 }  // namespace rk350::scpi

@@ -23,9 +23,18 @@ enum EventBit : std::uint8_t {
 
 // Bits of the status byte.
 enum StatusBit : std::uint8_t {
-  kErrorAvailable = 1 << 2,  // the error queue is not empty
-  kEventSummary = 1 << 5,    // an enabled event is set
+  kErrorAvailable = 1 << 2,    // the error queue is not empty
+  kMessageAvailable = 1 << 4,  // an answer waits to be read (VXI-11 holds answers until read)
+  kEventSummary = 1 << 5,      // an enabled event is set
   kServiceRequest = 1 << 6,
+  kOperationSummary = 1 << 7,  // an enabled operation event is set
+};
+
+// Bits of the operation status register (SCPI's OPERation; 9 is this
+// instrument's own).
+enum OperationBit : std::uint16_t {
+  kWaitingForTrigger = 1 << 5,  // the connection's :SINGle or :DIGitize is armed, its record not yet taken
+  kRecordReady = 1 << 9,        // the record of the connection's :SINGle or :DIGitize is there
 };
 
 class Ieee488Status {
@@ -47,6 +56,14 @@ class Ieee488Status {
   void SetServiceEnable(std::uint8_t mask) { serviceEnable_ = mask & ~kServiceRequest; }
   std::uint8_t StatusByte() const;
 
+  // The operation register: the condition as it is now; each bit that
+  // became set since the last condition is latched in the event register.
+  void SetOperationCondition(std::uint16_t condition);
+  std::uint16_t OperationCondition() const { return operationCondition_; }
+  std::uint16_t ReadOperationEvents();  // reads and clears
+  std::uint16_t OperationEnable() const { return operationEnable_; }
+  void SetOperationEnable(std::uint16_t mask) { operationEnable_ = mask & 0x7FFF; }
+
  private:
   static constexpr std::size_t kQueueLength = 32;
   std::deque<Error> errors_;
@@ -54,6 +71,9 @@ class Ieee488Status {
   std::uint8_t events_ = kPowerOn;
   std::uint8_t eventEnable_ = 0;
   std::uint8_t serviceEnable_ = 0;
+  std::uint16_t operationCondition_ = 0;
+  std::uint16_t operationEvents_ = 0;
+  std::uint16_t operationEnable_ = 0;
 };
 
 }  // namespace rk350::scpi

@@ -13,9 +13,11 @@
 #include "instrument_thread.h"
 #include "library_api.h"
 #include "mdns_announcer.h"
+#include "portmapper.h"
 #include "scope_options.h"
 #include "scope_server.h"
 #include "scpi_server.h"
+#include "vxi11_server.h"
 
 using namespace rk350;
 
@@ -123,13 +125,43 @@ int main(int argc, char** argv) {
       scpiServing = std::thread([&] { scpiServer->Serve(); });
     }
   }
+  // VXI-11 beside the raw socket, its links sessions like the socket's.
+  std::unique_ptr<vxi11::Vxi11Server> vxi11Server;
+  vxi11::BuiltInPortmapper portmapper;
+  bool findable = false;  // VXI-11 through a portmapper on port 111
+  std::thread vxi11Serving;
+  if (scpiServer && options.vxi11) {
+    vxi11Server = std::make_unique<vxi11::Vxi11Server>(scpiServer->Shared(), scpiServer->Limits());
+    std::string reason;
+    if (!vxi11Server->Bind(options.address, options.vxi11Port, reason)) {
+      std::fprintf(stderr, "rk350-scope: cannot serve VXI-11 on %s port %d: %s\n", options.address.c_str(),
+                   options.vxi11Port, reason.c_str());
+      return kExitServer;
+    }
+    const bool registered = vxi11Server->Register();
+    // No portmapper runs: as root, the scope answers on port 111 itself.
+    std::string portmapperError = "not root";
+    const bool ownPortmapper = !registered && ::geteuid() == 0 &&
+                               portmapper.Start(options.address, vxi11::kCoreProgram, vxi11::kVersion,
+                                                vxi11Server->CorePort(), portmapperError);
+    std::printf("rk350-scope: serving VXI-11 on %s%s%s:%d (%s%s)\n", v6 ? "[" : "", options.address.c_str(),
+                v6 ? "]" : "", vxi11Server->CorePort(),
+                registered      ? "registered with the portmapper"
+                : ownPortmapper ? "no portmapper runs: answering on port 111 itself"
+                                : "no portmapper runs, none of its own: ",
+                registered || ownPortmapper ? "" : portmapperError.c_str());
+    std::fflush(stdout);
+    vxi11Serving = std::thread([&] { vxi11Server->Serve(); });
+    findable = registered || ownPortmapper;
+  }
+  server.SetInstrumentPorts(scpiServer ? scpiPort : 0, vxi11Server != nullptr);
   // Found on the network where it can be: without a daemon the scope runs on, unannounced.
   scope::MdnsAnnouncer announcer;
   if (options.announce) {
     std::string reason;
     char host[256] = "";
     ::gethostname(host, sizeof host - 1);
-    if (!announcer.Start(std::string("RK350 scope on ") + host, port, scpiServer ? scpiPort : 0, reason))
+    if (!announcer.Start(std::string("RK350 scope on ") + host, port, scpiServer ? scpiPort : 0, findable, reason))
       std::fprintf(stderr, "rk350-scope: not announced over mDNS: %s\n", reason.c_str());
     else if (scope::IsLoopback(options.address))
       std::fprintf(stderr,
@@ -139,6 +171,11 @@ int main(int argc, char** argv) {
   }
   std::thread serving([&] { server.Serve(); });
   while (!gStop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  if (vxi11Server) {
+    portmapper.Stop();
+    vxi11Server->Stop();
+    vxi11Serving.join();
+  }
   if (scpiServer) {
     scpiServer->Stop();
     scpiServing.join();

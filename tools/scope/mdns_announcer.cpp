@@ -18,6 +18,7 @@ struct MdnsAnnouncer::State {
   std::string name;
   int httpPort = 0;
   int scpiPort = 0;
+  bool vxi11 = false;
 
   // Runs on Avahi's thread (or inside avahi_client_new).
   void Register(AvahiClient* c) {
@@ -29,7 +30,9 @@ struct MdnsAnnouncer::State {
                                            name.c_str(), type, nullptr, nullptr, static_cast<uint16_t>(port), nullptr);
     };
     int r = add("_http._tcp", httpPort);
+    if (r >= 0) r = add("_lxi._tcp", httpPort);  // where GET /lxi/identification answers
     if (r >= 0 && scpiPort > 0) r = add("_scpi-raw._tcp", scpiPort);
+    if (r >= 0 && vxi11) r = add("_vxi-11._tcp", 111);
     if (r == AVAHI_ERR_COLLISION) return Rename(c);
     if (r >= 0) r = avahi_entry_group_commit(group);
     if (r < 0) std::fprintf(stderr, "rk350-scope: mDNS: %s\n", avahi_strerror(r));
@@ -68,10 +71,11 @@ MdnsAnnouncer::~MdnsAnnouncer() {
   if (state_->poll != nullptr) avahi_threaded_poll_free(state_->poll);
 }
 
-bool MdnsAnnouncer::Start(const std::string& name, int httpPort, int scpiPort, std::string& error) {
+bool MdnsAnnouncer::Start(const std::string& name, int httpPort, int scpiPort, bool vxi11, std::string& error) {
   state_->name = name;
   state_->httpPort = httpPort;
   state_->scpiPort = scpiPort;
+  state_->vxi11 = vxi11;
   state_->poll = avahi_threaded_poll_new();
   if (state_->poll == nullptr) {
     error = "cannot start Avahi's event loop";

@@ -18,7 +18,7 @@ ScopeParseResult ParseScopeArguments(const std::vector<std::string>& arguments) 
       hasValue = true;
     }
     const bool takesValue = name == "--port" || name == "--listen" || name == "--web" || name == "--scpi-port" ||
-                            name == "--scpi-idle" || name == "--scpi-lock-idle";
+                            name == "--vxi11-port" || name == "--scpi-idle" || name == "--scpi-lock-idle";
     if (takesValue && !hasValue) {
       if (i + 1 >= arguments.size()) {
         result.error = "option '" + name + "' needs a value";
@@ -26,13 +26,13 @@ ScopeParseResult ParseScopeArguments(const std::vector<std::string>& arguments) 
       }
       value = arguments[++i];
     }
-    if (name == "--port" || name == "--scpi-port") {
+    if (name == "--port" || name == "--scpi-port" || name == "--vxi11-port") {
       const auto n = capture::ParseQuantity(value);
       if (!n || *n < 0 || *n > 65535 || *n != static_cast<int>(*n)) {
         result.error = name + ": invalid port '" + value + "'";
         return result;
       }
-      (name == "--port" ? o.port : o.scpiPort) = static_cast<int>(*n);
+      (name == "--port" ? o.port : name == "--scpi-port" ? o.scpiPort : o.vxi11Port) = static_cast<int>(*n);
       if (name == "--scpi-port") o.scpiPortGiven = true;
     } else if (name == "--scpi-idle" || name == "--scpi-lock-idle") {
       const auto n = capture::ParseQuantity(value);
@@ -43,6 +43,8 @@ ScopeParseResult ParseScopeArguments(const std::vector<std::string>& arguments) 
       (name == "--scpi-idle" ? o.scpiIdle : o.scpiLockIdle) = *n;
     } else if (name == "--no-scpi") {
       o.scpi = false;
+    } else if (name == "--no-vxi11") {
+      o.vxi11 = false;
     } else if (name == "--announce") {
       o.announce = true;
     } else if (name == "--listen") {
@@ -86,7 +88,10 @@ std::string ScopeHelpText() {
          "                            address of --listen; see docs/scpi.md\n"
          "  --scpi-idle S             close an SCPI connection that sends nothing for S seconds (default 300)\n"
          "  --scpi-lock-idle S        :SYSTem:LOCK lapses when its holder sends nothing for S seconds (default 60)\n"
-         "  --no-scpi                 serve no SCPI\n"
+         "  --no-scpi                 serve no SCPI (neither raw TCP nor VXI-11)\n"
+         "  --vxi11-port N            VXI-11's core channel on port N (default 0: a free one, registered with\n"
+         "                            the system's rpcbind; see docs/scpi.md)\n"
+         "  --no-vxi11                serve no VXI-11\n"
          "  --announce                announce the page and SCPI over mDNS (needs a running Avahi daemon)\n"
          "\n"
          "Every option of rk350-capture that sets up the card or a measurement gives the starting settings\n"

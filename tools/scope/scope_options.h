@@ -19,6 +19,8 @@ struct ScopeOptions {
   bool scpi = true;          // --no-scpi turns it off
   double scpiIdle = 300;     // seconds a silent SCPI connection stays
   double scpiLockIdle = 60;  // seconds :SYSTem:LOCK outlasts its holder's silence
+  int vxi11Port = 0;         // VXI-11's core channel; 0: any free port (the portmapper tells it)
+  bool vxi11 = true;         // --no-vxi11 turns it off (also off without SCPI)
   bool announce = false;     // mDNS through Avahi
   capture::CaptureOptions capture;
 };

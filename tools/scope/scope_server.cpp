@@ -6,6 +6,7 @@
 #include "arbitrary_waveform.h"
 #include "connection_server.h"
 #include "csv_writer.h"
+#include "instrument_identity.h"
 #include "sigrok_session.h"
 
 namespace rk350::scope {
@@ -85,6 +86,13 @@ void ScopeServer::Stop() {
 }
 
 void ScopeServer::Routes() {
+  // The LXI identification document, named after the address the client used.
+  server_->Get("/lxi/identification", [this](const httplib::Request& req, httplib::Response& res) {
+    std::string host = req.local_addr;
+    if (host.rfind("::ffff:", 0) == 0) host.erase(0, 7);
+    res.set_content(LxiIdentification(IdentityOf(instrument_.Offer()), host, req.local_port, scpiPort_, vxi11_),
+                    "text/xml; charset=utf-8");
+  });
   server_->Get("/api/settings", [this](const httplib::Request&, httplib::Response& res) {
     Reply(res, {200, instrument_.State()});
   });

@@ -24,9 +24,16 @@ class ScopeServer {
   int Bind(const std::string& address, int port);
   void Serve();  // until Stop
   void Stop();
+  // What the LXI identification names besides the page (before Serve).
+  void SetInstrumentPorts(int scpiPort, bool vxi11) {
+    scpiPort_ = scpiPort;
+    vxi11_ = vxi11;
+  }
 
  private:
   void Routes();
+  std::atomic<int> scpiPort_{0};
+  std::atomic<bool> vxi11_{false};
   InstrumentThread& instrument_;
   std::unique_ptr<ConnectionServer> server_;
   AccessPolicy policy_;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "instrument_identity.h"
 #include "rk350/rk350.h"
 #include "rk350/rk350_ext.h"
 #include "scpi_settings.h"
@@ -152,9 +153,10 @@ struct Handlers {
     const json state = Apply(c, {{"acquisition", mode}});
     c.session.awaited_.reset();
     c.session.pending_ = false;
+    c.session.armedVersion_ = 0;
     if (std::string_view(mode) == "single") {
       c.session.pending_ = true;
-      c.session.pendingVersion_ = state.value("version", 0ull);
+      c.session.armedVersion_ = c.session.pendingVersion_ = state.value("version", 0ull);
     }
   }
 
@@ -165,17 +167,14 @@ struct Handlers {
     c.session.waveformSource_ = 1;
     c.session.format_ = WaveformFormat::Byte;
     c.session.pending_ = false;
+    c.session.armedVersion_ = 0;
     c.session.awaited_.reset();
     Instrument(c).Control().Release(c.session.id_);  // a reset client starts afresh, without the lock
   }
 
   static void Identity(Call& c) {
-    const json offer = Instrument(c).Offer();
-    const bool virtualCard = offer.value("virtualCard", false);
-    std::string serial = "0";
-    if (offer.contains("serial") && offer["serial"].is_number()) serial = std::to_string(offer["serial"].get<long>());
-    c.response = std::string("RK350,") + (virtualCard ? "RK350 virtual card" : "RK350") + "," + serial + "," +
-                 offer.value("libraryVersion", std::string("unknown"));
+    const auto id = scope::IdentityOf(Instrument(c).Offer());
+    c.response = id.manufacturer + "," + id.model + "," + id.serial + "," + id.firmware;
   }
 
   static int ChannelParameter(Call& c, int fallback) {
@@ -322,7 +321,38 @@ std::vector<Entry> Handlers::BuildTable() {
                false});
   t.push_back({"*SRE", [](Call& c) { c.session.status_.SetServiceEnable(Mask(c)); },
                [](Call& c) { c.response = std::to_string(c.session.status_.ServiceEnable()); }, false});
-  t.push_back({"*STB", nullptr, [](Call& c) { c.response = std::to_string(c.session.status_.StatusByte()); }, false});
+  t.push_back({"*STB", nullptr,
+               [](Call& c) {
+                 c.session.RefreshOperation();
+                 c.response = std::to_string(c.session.status_.StatusByte());
+               },
+               false});
+  t.push_back({":STATus:OPERation:CONDition", nullptr,
+               [](Call& c) {
+                 c.session.RefreshOperation();
+                 c.response = std::to_string(c.session.status_.OperationCondition());
+               },
+               false});
+  t.push_back({":STATus:OPERation[:EVENt]", nullptr,
+               [](Call& c) {
+                 c.session.RefreshOperation();
+                 c.response = std::to_string(c.session.status_.ReadOperationEvents());
+               },
+               false});
+  t.push_back({":STATus:OPERation:ENABle",
+               [](Call& c) {
+                 CountParameters(c.command, 1, 1);
+                 const double v = Number(c.command.parameters[0], "");
+                 if (v < 0 || v > 32767 || v != std::nearbyint(v)) Refuse(-222, "Data out of range;0 to 32767");
+                 c.session.status_.SetOperationEnable(static_cast<std::uint16_t>(v));
+               },
+               [](Call& c) { c.response = std::to_string(c.session.status_.OperationEnable()); }, false});
+  t.push_back({":STATus:PRESet",
+               [](Call& c) {
+                 CountParameters(c.command, 0, 0);
+                 c.session.status_.SetOperationEnable(0);
+               },
+               nullptr, false});
   t.push_back({"*OPC", [](Call& c) { c.session.opcRequested_ = c.session.waitRequested_ = true; },
                [](Call& c) { c.session.opcQuery_ = c.session.waitRequested_ = true; }, false});
   t.push_back({"*WAI", [](Call& c) { c.session.waitRequested_ = true; }, nullptr, false});
@@ -518,6 +548,20 @@ bool Matches(const std::vector<Node>& nodes, std::size_t n, const std::vector<st
 
 Session::Session(SharedState& shared, int id) : shared_(shared), id_(id), admitted_(shared.token.empty()) {}
 
+void Session::RefreshOperation() {
+  std::uint16_t condition = 0;
+  if (armedVersion_ != 0) {
+    const auto progress = shared_.instrument.SettingsProgress();
+    if (shared_.instrument.RecordFor(armedVersion_))
+      condition = kRecordReady;
+    else if (progress.configVersion > armedVersion_ || progress.stopVersion > armedVersion_)
+      armedVersion_ = 0;  // it will not come: neither waiting nor ready
+    else
+      condition = kWaitingForTrigger;
+  }
+  status_.SetOperationCondition(condition);
+}
+
 Session::~Session() { shared_.instrument.Control().Release(id_); }
 
 std::shared_ptr<const scope::Frame> Session::Record() {
@@ -572,6 +616,7 @@ Session::Wait Session::WaitForPending(const std::function<bool()>& keepWaiting) 
                                                                : nullptr;
     if (why != nullptr) {
       pending_ = false;
+      std::lock_guard lock(shared_.execution);  // the status is read from other threads (device_readstb)
       status_.Push({-221, std::string("Settings conflict;") + why + " before the record of :SINGle came"});
       return Wait::Impossible;
     }
@@ -609,7 +654,10 @@ bool Session::Execute(std::string_view message, const std::function<bool()>& kee
       pinned_.reset();  // the record waited for is the one to read
       const Wait wait = WaitForPending(keepWaiting);
       if (wait == Wait::Abandoned) return false;
-      if (opcRequested_ && wait == Wait::Done) status_.SetEvent(kOperationComplete);
+      if (opcRequested_ && wait == Wait::Done) {
+        std::lock_guard lock(shared_.execution);
+        status_.SetEvent(kOperationComplete);
+      }
       opcRequested_ = false;
       if (opcQuery_) answer = wait == Wait::Done ? "1" : "0";
       failed = wait == Wait::Impossible;
@@ -621,7 +669,10 @@ bool Session::Execute(std::string_view message, const std::function<bool()>& kee
     }
     if (failed) break;
   }
-  if (!failed && parsed.error) status_.Push(*parsed.error);
+  if (!failed && parsed.error) {
+    std::lock_guard lock(shared_.execution);
+    status_.Push(*parsed.error);
+  }
   return !answered || send("\n");
 }
 

@@ -4,6 +4,7 @@
 // the thread published them), so SCPI and the page share one state.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,6 +31,7 @@ struct SharedState {
   // (:SYSTem:TOKen) before anything but *IDN? and :SYSTem:ERRor? is done.
   const std::string token;
   std::mutex execution;
+  std::atomic<int> nextId{1};  // sessions of every transport are numbered apart
   // Asked when a connection sends the right token: whether a place among the
   // admitted connections is free for it (the server may make one).
   std::function<bool(int id)> takePlace = [](int) { return true; };
@@ -52,7 +54,17 @@ class Session {
                const std::function<bool(std::string&&)>& send);
   bool Admitted() const { return admitted_; }
   // An error found before a message could be read (framing, limits).
-  void Report(const Error& error) { status_.Push(error); }
+  void Report(const Error& error) {
+    std::lock_guard lock(shared_.execution);
+    status_.Push(error);
+  }
+  // The status byte now (the operation register brought up to date): safe
+  // from another thread while a message runs (VXI-11's device_readstb).
+  std::uint8_t StatusByte() {
+    std::lock_guard lock(shared_.execution);
+    RefreshOperation();
+    return status_.StatusByte();
+  }
 
   struct Call;  // one command being carried out
 
@@ -80,6 +92,10 @@ class Session {
   // The record this connection's :SINGle or :DIGitize asked for, once a wait
   // found it; read until the connection starts or stops an acquisition again.
   std::shared_ptr<const scope::Frame> awaited_;
+  // Under the execution lock: the operation condition from the record the
+  // connection's :SINGle or :DIGitize asked for (armedVersion_, 0: none).
+  void RefreshOperation();
+  std::uint64_t armedVersion_ = 0;
   bool admitted_ = false;                       // no token asked, or the right one sent
   std::shared_ptr<const scope::Frame> pinned_;  // the record of the message being carried out
 };

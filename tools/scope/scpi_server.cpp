@@ -45,6 +45,8 @@ bool PeerGone(int fd) {
   return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
+}  // namespace
+
 // A host that vanishes is noticed within about half a minute, even mid-answer.
 void KeepAlive(int fd) {
   const int on = 1, idle = 10, interval = 5, count = 3;
@@ -56,8 +58,6 @@ void KeepAlive(int fd) {
   ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
-
-}  // namespace
 
 ScpiServer::ScpiServer(scope::InstrumentThread& instrument, const std::string& token, ServerLimits limits)
     : shared_(instrument, token), limits_(limits) {
@@ -75,7 +75,7 @@ ScpiServer::~ScpiServer() {
   if (listener_ >= 0) ::close(listener_);
 }
 
-int ScpiServer::Bind(const std::string& address, int port, std::string& error) {
+int ListenTcp(const std::string& address, int port, int& listener, std::string& error) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -87,25 +87,30 @@ int ScpiServer::Bind(const std::string& address, int port, std::string& error) {
     return -1;
   }
   error = "no address to listen on";
+  listener = -1;
   for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
     const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
     if (fd < 0) continue;
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, SOMAXCONN) == 0) {
-      listener_ = fd;
+      listener = fd;
       break;
     }
     error = std::strerror(errno);
     ::close(fd);
   }
   ::freeaddrinfo(found);
-  if (listener_ < 0) return -1;
+  if (listener < 0) return -1;
   sockaddr_storage bound{};
   socklen_t length = sizeof bound;
-  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&bound), &length);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &length);
   if (bound.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port);
   return ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+}
+
+int ScpiServer::Bind(const std::string& address, int port, std::string& error) {
+  return ListenTcp(address, port, listener_, error);
 }
 
 void ScpiServer::Serve() {
@@ -132,7 +137,7 @@ void ScpiServer::Serve() {
     }
     Client& client = clients_.emplace_back();
     client.fd = fd;
-    client.id = nextId_++;
+    client.id = shared_.nextId++;
     client.lastHeard = Clock::now().time_since_epoch().count();
     const bool room = !shared_.token.empty() || TakePlace(client);
     if (stopping_ || !room) {

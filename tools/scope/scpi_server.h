@@ -29,6 +29,12 @@ struct ServerLimits {
   std::chrono::milliseconds lockIdle{60000};     // :SYSTem:LOCK lapses when its holder sends nothing this long
 };
 
+// Listens on the address (port 0: a free one); the port, or -1 with the
+// reason in `error`.
+int ListenTcp(const std::string& address, int port, int& listener, std::string& error);
+// Keep-alive and no delay: a host that vanishes is noticed.
+void KeepAlive(int fd);
+
 class ScpiServer {
  public:
   // A non-empty `token` must be sent by each connection (:SYSTem:TOKen).
@@ -39,6 +45,8 @@ class ScpiServer {
   int Bind(const std::string& address, int port, std::string& error);
   void Serve();  // accepts until Stop
   void Stop();
+  SharedState& Shared() { return shared_; }
+  const ServerLimits& Limits() const { return limits_; }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -63,7 +71,6 @@ class ScpiServer {
   std::atomic<bool> stopping_{false};
   std::mutex clientsMutex_;
   std::list<Client> clients_;
-  int nextId_ = 1;
 };
 
 }  // namespace rk350::scpi
