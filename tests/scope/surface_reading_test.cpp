@@ -60,6 +60,22 @@ bool Same(const capture::SettingValue& got, std::optional<double> want) {
   return number != nullptr && std::fabs(*number - *want) <= 1e-9 * std::fabs(*want);
 }
 
+// The header as sent without its optional nodes, '#' as channel 1:
+// ":TRIGger[:EDGE]:SLOPe" is sent as ":TRIGger:SLOPe".
+std::string ShortestHeader(const std::string& pattern) {
+  std::string header;
+  int depth = 0;
+  for (const char c : pattern) {
+    if (c == '[')
+      ++depth;
+    else if (c == ']')
+      --depth;
+    else if (depth == 0)
+      header += c == '#' ? '1' : c;
+  }
+  return header;
+}
+
 std::string Shown(const capture::SettingValue& v) {
   if (const auto* d = std::get_if<double>(&v)) return std::to_string(*d);
   return "none";
@@ -103,10 +119,7 @@ TEST(SurfaceReading, EveryTextReadsTheSameOnEverySurface) {
     // SCPI.
     for (const auto& s : scpi::ScpiSettings()) {
       if (scpi::TableKey(s, 1) != c.key) continue;
-      std::string header = s.header;
-      for (const char* drop : {"[:SOURce]", "#"})
-        if (const auto at = header.find(drop); at != std::string::npos)
-          header.replace(at, std::string(drop).size(), *drop == '#' ? "1" : "");
+      const std::string header = ShortestHeader(s.header);
       const auto message = scpi::ParseMessage(header + " " + (c.scpi != nullptr ? c.scpi : c.text));
       scpi::Error scpiError;
       std::optional<capture::SettingValue> value;
