@@ -570,30 +570,43 @@ Record CaptureSession::CaptureBlock(const Readout& readout) {
   return average.Result();
 }
 
-void CaptureSession::RunContinuous(const Readout& readout, const std::function<void(const Record&, int)>& show) {
-  api_.RK350_TakeMeasurementReady();
+void CaptureSession::StartEngine() {
+  api_.RK350_TakeMeasurementReady();  // a record from before does not count
   Check(api_.DoMeasure(-1), "DoMeasure(-1)");
   Armed();
+}
+
+bool CaptureSession::PollEngine() {
+  api_.RK350_ProcessMessages();  // runs the engine's timer on this thread
+  if (api_.RK350_TakeMeasurementReady() == 0) {
+    ForceWhenTimedOut();  // the library is given no time-out of its own
+    return false;
+  }
+  Armed();  // the engine arms the next run as it hands this record over
+  return true;
+}
+
+void CaptureSession::StopEngine() { Check(api_.DoMeasure(0), "DoMeasure(0)"); }
+
+void CaptureSession::RunContinuous(const Readout& readout, const std::function<void(const Record&, int)>& show) {
+  StartEngine();
   // Every record the engine finishes is counted; the summary is refreshed
   // at most four times a second (and after the last record).
   const auto refresh = std::chrono::milliseconds(250);
   int records = 0;
   auto lastShown = Clock::now() - refresh;
   while (!gInterrupted && (readout.count == 0 || records < readout.count)) {
-    api_.RK350_ProcessMessages();  // runs the engine's timer on this thread
-    if (api_.RK350_TakeMeasurementReady() == 0) {
-      ForceWhenTimedOut();
+    if (!PollEngine()) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       continue;
     }
-    Armed();  // the engine arms the next run as it hands this record over
     ++records;
     const bool last = readout.count != 0 && records == readout.count;
     if (!last && Clock::now() - lastShown < refresh) continue;
     lastShown = Clock::now();
     show(ReadEngineRecord(readout.raw), records);
   }
-  Check(api_.DoMeasure(0), "DoMeasure(0)");
+  StopEngine();
 }
 
 Record CaptureSession::ReadEngineRecord(bool raw) {

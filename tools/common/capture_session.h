@@ -83,6 +83,14 @@ class CaptureSession {
   // with the newest one and the count, at most four times a second, until
   // the readout's count of records (0: until interrupted).
   void RunContinuous(const Readout& readout, const std::function<void(const Record&, int)>& show);
+  // The engine's run as every continuous loop drives it: StartEngine() arms
+  // the first run (DoMeasure(-1)); PollEngine() runs the engine's timer on
+  // this thread, forces a run whose trigger time-out passed and says whether
+  // a record was finished (read it before the next poll); StopEngine() ends
+  // the run (DoMeasure(0)).
+  void StartEngine();
+  bool PollEngine();
+  void StopEngine();
   // The engine's newest record (GetMeasurement), NaN where no sample was
   // taken; `raw` adds the converters' codes.
   Record ReadEngineRecord(bool raw);

@@ -64,19 +64,17 @@ RecordFrame ReadFrame(const capture::LibraryApi& api, const capture::CaptureSess
   return frame;
 }
 
-RecordingOutcome RunRecording(const capture::LibraryApi& api, const capture::CaptureSession& session,
-                              Recorder& recorder, const RecordingLimits& limits,
-                              const std::function<void(const RecordFrame&)>& observe,
+RecordingOutcome RunRecording(const capture::LibraryApi& api, capture::CaptureSession& session, Recorder& recorder,
+                              const RecordingLimits& limits, const std::function<void(const RecordFrame&)>& observe,
                               const std::function<void(const RecordingOutcome&)>& progress) {
-  api.RK350_TakeMeasurementReady();
-  Check(api, api.DoMeasure(-1), "DoMeasure(-1)");
+  session.StartEngine();
   RecordingOutcome outcome;
   const auto start = Clock::now();
   const auto refresh = std::chrono::milliseconds(250);
   auto lastShown = start;
   try {
-    // The engine's timer runs on this thread, a tick per call; a finished
-    // record is read before the next tick can replace it.
+    // The engine's timer runs on this thread, a tick per poll; a finished
+    // record is read before the next poll can replace it.
     while (!capture::gInterrupted && (limits.count == 0 || outcome.finished < limits.count)) {
       const auto now = Clock::now();
       outcome.seconds = Seconds(now - start);
@@ -86,8 +84,7 @@ RecordingOutcome RunRecording(const capture::LibraryApi& api, const capture::Cap
         lastShown = now;
         progress(outcome);
       }
-      api.RK350_ProcessMessages();
-      if (api.RK350_TakeMeasurementReady() == 0) {
+      if (!session.PollEngine()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         continue;
       }
@@ -101,7 +98,7 @@ RecordingOutcome RunRecording(const capture::LibraryApi& api, const capture::Cap
     throw;
   }
   outcome.seconds = Seconds(Clock::now() - start);
-  Check(api, api.DoMeasure(0), "DoMeasure(0)");
+  session.StopEngine();
   return outcome;
 }
 

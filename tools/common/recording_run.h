@@ -34,9 +34,8 @@ RecordFrame ReadFrame(const capture::LibraryApi& api, const capture::CaptureSess
 // Runs the engine (DoMeasure(-1)) and offers every record to `recorder`.
 // `observe` sees each record as read (before the recorder takes it);
 // `progress` is called at most four times a second and at the end.
-RecordingOutcome RunRecording(const capture::LibraryApi& api, const capture::CaptureSession& session,
-                              Recorder& recorder, const RecordingLimits& limits,
-                              const std::function<void(const RecordFrame&)>& observe,
+RecordingOutcome RunRecording(const capture::LibraryApi& api, capture::CaptureSession& session, Recorder& recorder,
+                              const RecordingLimits& limits, const std::function<void(const RecordFrame&)>& observe,
                               const std::function<void(const RecordingOutcome&)>& progress);
 
 // "1000 records, 131.2 MB, 0 lost" and the like.
