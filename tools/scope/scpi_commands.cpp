@@ -121,8 +121,10 @@ struct Handlers {
       const auto shown = [&](const json& v) {
         return (v.is_number() ? FormatNumber(v.get<double>()) : v.dump()) + (unit.empty() ? "" : " " + unit);
       };
-      c.session.Report({kValueAdjusted, "Value adjusted;" + a.value("key", std::string()) + " runs at " +
-                                            shown(a["running"]) + " (asked for " + shown(a["asked"]) + ")"});
+      // Straight into the queue: a command runs under the execution lock,
+      // which Session::Report would take a second time.
+      c.session.status_.Push({kValueAdjusted, "Value adjusted;" + a.value("key", std::string()) + " runs at " +
+                                                  shown(a["running"]) + " (asked for " + shown(a["asked"]) + ")"});
     }
   }
 

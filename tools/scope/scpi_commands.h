@@ -53,7 +53,8 @@ class Session {
   bool Execute(std::string_view message, const std::function<bool()>& keepWaiting,
                const std::function<bool(std::string&&)>& send);
   bool Admitted() const { return admitted_; }
-  // An error found before a message could be read (framing, limits).
+  // An error found before a message could be read (framing, limits); takes
+  // the execution lock, so never called from a command's handler.
   void Report(const Error& error) {
     std::lock_guard lock(shared_.execution);
     status_.Push(error);
