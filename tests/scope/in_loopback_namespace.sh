@@ -22,6 +22,7 @@ for tool in unshare ip rpcbind rpcinfo; do
     exit 1
   }
 done
+export RK350_TEST_VXI11=1  # the scope's VXI-11 and portmapper stay inside
 exec unshare --net --mount sh -c '
   set -eu
   export PATH="$PATH:/usr/sbin:/sbin"
