@@ -73,15 +73,18 @@ def wheel(browser, x, y, delta):
     mouse(browser, "mouseWheel", x, y, deltaX=0, deltaY=delta)
 
 
-# The bench canvas's plot in viewport pixels (pads as bench_view.js draws
-# them), scrolled into view first.
-BENCH_PLOT = """(() => {
-  const c = document.getElementById('bench');
-  c.scrollIntoView({block: 'center'});
+# A canvas's plot in viewport pixels (as the page last drew it), with the
+# part of the record shown and the voltage cursors' scale, scrolled into view first.
+PLOT = """(() => {
+  const c = document.getElementById(%r);
+  c.scrollIntoView({block: %r});
   const r = c.getBoundingClientRect();
-  return {left: r.left + 40, right: r.right - 10, top: r.top + 10, bottom: r.bottom - 40,
-          start: bench.view.start, end: bench.view.end, scale: timeView.scaleOf(bench.frame)};
+  const p = JSON.parse(c.dataset.plot);
+  return {left: r.left + p.left, right: r.left + p.left + p.width, top: r.top + p.top,
+          bottom: r.top + p.top + p.height, start: p.start, end: p.end, scale: p.cursorScale,
+          range: p.cursorScale, level: p.level, dragging: c.dataset.drag === 'level'};
 })()"""
+BENCH_PLOT = PLOT % ("bench", "center")
 
 
 def bench_x(box, fraction):
@@ -171,17 +174,8 @@ def test_bench_views_cursors_zoom_spectrum_xy(scope, browser):
     shot(browser, "bench-xy.png")
 
 
-# The live trace's plot in viewport pixels (margins as scope.js draws them),
-# with the part of the record shown and the cursors' channel range.
-TRACE_PLOT = """(() => {
-  const c = document.getElementById('trace');
-  c.scrollIntoView({block: 'start'});
-  const r = c.getBoundingClientRect();
-  const frame = scope.frame;
-  return {left: r.left + 64, right: r.right - 64, top: r.top + 14, bottom: r.bottom - 30,
-          start: scope.view.start, end: scope.view.end, range: frame.channels[0].range,
-          level: frame.triggerLevel, dragging: scope.drag !== null};
-})()"""
+# The live trace's plot, with the cursors' channel range and the trigger level.
+TRACE_PLOT = PLOT % ("trace", "start")
 
 
 def trace_x(box, fraction):
@@ -245,13 +239,13 @@ def test_the_trace_zooms_moves_and_has_cursors_and_keeps_its_level_drag(scope, b
         box = browser.evaluate(TRACE_PLOT)
         x = box["left"] + 0.85 * (box["right"] - box["left"])
         mouse(browser, "mousePressed", x, trace_y(box, box["level"]), button="left", buttons=1, clickCount=1)
-        if not browser.evaluate("scope.drag !== null"):
+        if not browser.evaluate(TRACE_PLOT)["dragging"]:
             mouse(browser, "mouseReleased", x, trace_y(box, box["level"]), button="left", buttons=0, clickCount=1)
             return None
         return x, box
 
     x, box = browser.wait_for(level_drag_started, "a drag from the level line")
-    assert browser.evaluate("document.body.dataset.traceDrag || ''") == ""
+    assert browser.evaluate("document.getElementById('trace').dataset.drag") == "level"  # not a pan
     for volts in (0.2, 0.4, 0.5):
         mouse(browser, "mouseMoved", x, trace_y(box, volts), button="left", buttons=1)
     mouse(browser, "mouseReleased", x, trace_y(box, 0.5), button="left", buttons=0, clickCount=1)
@@ -279,8 +273,8 @@ def test_measurement_panel_statistics_and_reset(scope, browser):
     # A hundred records take seconds on a slow build (sanitizers): a bound, not a figure.
     browser.wait_for(lambda: int(browser.evaluate(count + " || 0") or 0) == 100, "statistics over 100 records",
                      timeout=180)
-    text = browser.evaluate("document.querySelector('[data-key=\"CH1-frequency\"]').textContent")
-    assert "kHz" in text
+    cells = browser.evaluate("[...document.querySelector('[data-key=\"CH1-frequency\"]').cells].map((c) => c.textContent)")
+    assert cells[:2] == ["CH1", "frequency"] and cells[2].endswith("Hz"), cells
     click(browser, "measurements-reset")
     browser.wait_for(lambda: int(browser.evaluate(count + " || 0") or 0) < 100, "statistics started again")
     shot(browser, "bench-measurements.png")

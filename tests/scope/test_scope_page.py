@@ -71,15 +71,15 @@ def test_the_page_draws_the_trace_and_follows_the_generator(scope, browser):
 
 
 # Where the level line is now, in CSS pixels of the viewport: the plot's frame
-# inside the canvas (margins as the page draws them), read just before the
-# press, since a line of status text above the canvas moves it.
+# inside the canvas (as the page last drew it), read just before the press,
+# since a line of status text above the canvas moves it.
 LEVEL_LINE = """(() => {
-  const r = document.getElementById('trace').getBoundingClientRect();
-  const frame = scope.frame;
-  const channel = frame && triggerChannel(frame);
-  if (!channel || frame.triggerLevel === null) return null;
-  return {left: r.left + 64, top: r.top + 14, width: r.width - 128, height: r.height - 44,
-          range: channel.range, level: frame.triggerLevel};
+  const c = document.getElementById('trace');
+  const r = c.getBoundingClientRect();
+  const p = JSON.parse(c.dataset.plot || 'null');
+  if (!p || p.level === null) return null;
+  return {left: r.left + p.left, top: r.top + p.top, width: p.width, height: p.height,
+          range: p.levelScale, level: p.level};
 })()"""
 
 
@@ -99,7 +99,7 @@ def test_the_trigger_level_is_dragged_on_the_canvas(scope, browser):
         x = box["left"] + box["width"] * 0.7
         browser.call("Input.dispatchMouseEvent", type="mousePressed", x=x, y=y_of(box["level"]), button="left",
                      clickCount=1)
-        if browser.evaluate("scope.drag") is None:
+        if browser.evaluate("document.getElementById('trace').dataset.drag || ''") != "level":
             browser.call("Input.dispatchMouseEvent", type="mouseReleased", x=x, y=y_of(box["level"]), button="left",
                          clickCount=1)
             return None

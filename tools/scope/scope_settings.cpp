@@ -6,6 +6,7 @@
 
 #include "rk350/rk350.h"
 #include "rk350/rk350_sim.h"
+#include "measurements.h"
 #include "trigger_sources.h"
 
 namespace rk350::scope {
@@ -244,6 +245,9 @@ json OfferToJson(const capture::CardOffer& offer) {
   const auto known = capture::TriggerSources();
   for (std::size_t i = 0; i < known.size() && i < offer.triggerSources.size(); ++i)
     sources.push_back({{"name", known[i].name}, {"label", known[i].label}, {"offered", offer.triggerSources[i]}});
+  // The figures of each record as people read them ("AC RMS"), for the page's tables.
+  json measurements = json::array();
+  for (const auto& q : tools::Quantities()) measurements.push_back({{"key", q.key}, {"label", q.label}, {"unit", q.unit}});
   return {
       {"virtualCard", offer.virtualCard},
       {"ranges", offer.ranges},
@@ -256,6 +260,7 @@ json OfferToJson(const capture::CardOffer& offer) {
         {"maxFrequency", capture::kGeneratorTopFrequency}}},
       {"sourceKinds", capture::SourceKindNames()},
       {"settings", SettingsOffer()},
+      {"measurements", std::move(measurements)},
   };
 }
 

@@ -1,0 +1,127 @@
+// A channel's spectrum: its first held samples (the largest power of two of
+// them) through a window, in dBV (RMS volts of a sine at that frequency),
+// and its highest peak between bins, found where the windowed transform of
+// the samples is largest.
+
+export const WINDOWS = {
+  // Coefficients of the cosine sums.
+  rectangular: [1],
+  hann: [0.5, 0.5],
+  blackmanharris: [0.35875, 0.48829, 0.14128, 0.01168],
+  flattop: [0.21557895, 0.41663158, 0.277263158, 0.083578947, 0.006947368],
+};
+
+// In place, radix 2; re and im have a power-of-two length.
+function fftInPlace(re, im) {
+  const n = re.length;
+  for (let i = 1, j = 0; i < n; i++) {
+    let bit = n >> 1;
+    for (; j & bit; bit >>= 1) j ^= bit;
+    j ^= bit;
+    if (i < j) { [re[i], re[j]] = [re[j], re[i]]; [im[i], im[j]] = [im[j], im[i]]; }
+  }
+  for (let size = 2; size <= n; size <<= 1) {
+    const angle = (-2 * Math.PI) / size;
+    const wr = Math.cos(angle), wi = Math.sin(angle);
+    for (let start = 0; start < n; start += size) {
+      let cr = 1, ci = 0;
+      for (let k = 0; k < size / 2; k++) {
+        const a = start + k, b = a + size / 2;
+        const tr = re[b] * cr - im[b] * ci, ti = re[b] * ci + im[b] * cr;
+        re[b] = re[a] - tr; im[b] = im[a] - ti;
+        re[a] += tr; im[a] += ti;
+        const next = cr * wr - ci * wi;
+        ci = cr * wi + ci * wr;
+        cr = next;
+      }
+    }
+  }
+}
+
+// RMS volts of a sine whose transform at a bin has this magnitude, in dBV
+// (a sine's half lies in its negative twin); at DC the volts themselves.
+function dbv(magnitude, gain, dc = false) {
+  return 20 * Math.log10(Math.max(dc ? magnitude / gain : (2 * magnitude) / gain / Math.SQRT2, 1e-12));
+}
+
+// The windowed transform's magnitude at `bin` (any real number of bins).
+function magnitudeAt(weighted, bin) {
+  const n = weighted.length;
+  const step = (-2 * Math.PI * bin) / n;
+  const wr = Math.cos(step), wi = Math.sin(step);
+  let cr = 1, ci = 0, re = 0, im = 0;
+  for (let i = 0; i < n; i++) {
+    re += weighted[i] * cr;
+    im += weighted[i] * ci;
+    const next = cr * wr - ci * wi;
+    ci = cr * wi + ci * wr;
+    cr = next;
+  }
+  return Math.hypot(re, im);
+}
+
+// The bin of the largest local maximum above DC (a DC part's leakage falls
+// away from bin 0, so it is no peak), or 0 when there is none (silence).
+function largestPeakBin(magnitudes) {
+  let best = 0;
+  for (let k = 1; k < magnitudes.length - 1; k++)
+    if (magnitudes[k] > magnitudes[k - 1] && magnitudes[k] >= magnitudes[k + 1] &&
+        (best === 0 || magnitudes[k] > magnitudes[best])) best = k;
+  return best;
+}
+
+// A first estimate between bins: the parabola through the logarithms of the
+// three magnitudes around the largest (exact for a Gaussian peak).
+export function gaussianPeak(magnitudes, k) {
+  const a = Math.log(Math.max(magnitudes[k - 1], 1e-300)), b = Math.log(Math.max(magnitudes[k], 1e-300));
+  const c = Math.log(Math.max(magnitudes[k + 1], 1e-300));
+  const curvature = a - 2 * b + c;
+  return curvature < 0 ? k + Math.max(-0.5, Math.min(0.5, (0.5 * (a - c)) / curvature)) : k;
+}
+
+// The maximum of the windowed transform within half a bin of `estimate`,
+// by golden-section search: a tone's peak of every window lies there.
+function refinedPeak(weighted, estimate, low, high) {
+  const golden = (Math.sqrt(5) - 1) / 2;
+  let a = Math.max(low, estimate - 0.5), b = Math.min(high, estimate + 0.5);
+  let x1 = b - golden * (b - a), x2 = a + golden * (b - a);
+  let f1 = magnitudeAt(weighted, x1), f2 = magnitudeAt(weighted, x2);
+  while (b - a > 1e-6) {
+    if (f1 < f2) { a = x1; x1 = x2; f1 = f2; x2 = a + golden * (b - a); f2 = magnitudeAt(weighted, x2); }
+    else { b = x2; x2 = x1; f2 = f1; x1 = b - golden * (b - a); f1 = magnitudeAt(weighted, x1); }
+  }
+  const bin = (a + b) / 2;
+  return { bin, magnitude: magnitudeAt(weighted, bin) };
+}
+
+// volts: the samples (null where none was held); the spectrum of the first
+// `count` from `first`, or null under 16. Bins are rate / n wide.
+// peak: {bin, gaussianBin, dbv} with bin the refined estimate.
+export function spectrumOf(volts, first, count, windowName) {
+  if (count < 16) return null;
+  let n = 1;
+  while (n * 2 <= count && n < 65536) n *= 2;
+  const coefficients = WINDOWS[windowName] || WINDOWS.hann;
+  const weighted = new Float64Array(n), im = new Float64Array(n);
+  let gain = 0;
+  for (let i = 0; i < n; i++) {
+    let w = 0;
+    coefficients.forEach((c, k) => { w += (k % 2 ? -c : c) * Math.cos((2 * Math.PI * k * i) / n); });
+    const v = volts[first + i];
+    weighted[i] = (v === null ? 0 : v) * w;
+    gain += w;
+  }
+  const re = Float64Array.from(weighted);
+  fftInPlace(re, im);
+  const magnitudes = new Float64Array(n / 2 + 1);
+  for (let k = 0; k <= n / 2; k++) magnitudes[k] = Math.hypot(re[k], im[k]);
+  const db = magnitudes.map((m, k) => dbv(m, gain, k === 0));
+  const k = largestPeakBin(magnitudes);
+  let peak = null;
+  if (k > 0) {
+    const gaussianBin = gaussianPeak(magnitudes, k);
+    const refined = refinedPeak(weighted, gaussianBin, k - 1, k + 1);
+    peak = { bin: refined.bin, gaussianBin, dbv: dbv(refined.magnitude, gain) };
+  }
+  return { db, n, peak };
+}
