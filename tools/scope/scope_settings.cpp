@@ -4,9 +4,9 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "measurements.h"
 #include "rk350/rk350.h"
 #include "rk350/rk350_sim.h"
-#include "measurements.h"
 #include "trigger_sources.h"
 
 namespace rk350::scope {
@@ -247,7 +247,8 @@ json OfferToJson(const capture::CardOffer& offer) {
     sources.push_back({{"name", known[i].name}, {"label", known[i].label}, {"offered", offer.triggerSources[i]}});
   // The figures of each record as people read them ("AC RMS"), for the page's tables.
   json measurements = json::array();
-  for (const auto& q : tools::Quantities()) measurements.push_back({{"key", q.key}, {"label", q.label}, {"unit", q.unit}});
+  for (const auto& q : tools::Quantities())
+    measurements.push_back({{"key", q.key}, {"label", q.label}, {"unit", q.unit}});
   return {
       {"virtualCard", offer.virtualCard},
       {"ranges", offer.ranges},
