@@ -1,7 +1,8 @@
 // A channel's spectrum: its first held samples (the largest power of two of
 // them) through a window, in dBV (RMS volts of a sine at that frequency),
-// and its highest peak between bins, found where the windowed transform of
-// the samples is largest.
+// and its highest peak between bins: first the parabola through the
+// logarithms of the three largest bins, then the sine that, fitted under
+// the same window, explains the most of the samples.
 
 export const WINDOWS = {
   // Coefficients of the cosine sums.
@@ -44,20 +45,44 @@ function dbv(magnitude, gain, dc = false) {
   return 20 * Math.log10(Math.max(dc ? magnitude / gain : (2 * magnitude) / gain / Math.SQRT2, 1e-12));
 }
 
-// The windowed transform's magnitude at `bin` (any real number of bins).
-function magnitudeAt(weighted, bin) {
-  const n = weighted.length;
-  const step = (-2 * Math.PI * bin) / n;
+// The sine at `bin` (any real number of bins) and a constant fitted to the
+// samples by least squares with these weights (the window squared: the fit
+// under the window): the samples' energy it explains, and its amplitude. Unlike the transform's magnitude,
+// this holds the sine's negative-frequency twin and a DC part in the model,
+// so their leakage does not pull the peak.
+function sineFit(volts, weights, bin) {
+  const n = weights.length;
+  const step = (2 * Math.PI * bin) / n;
   const wr = Math.cos(step), wi = Math.sin(step);
-  let cr = 1, ci = 0, re = 0, im = 0;
+  let c = 1, s = 0;
+  let w0 = 0, wc = 0, ws = 0, wcc = 0, wss = 0, wcs = 0, x0 = 0, xc = 0, xs = 0;
   for (let i = 0; i < n; i++) {
-    re += weighted[i] * cr;
-    im += weighted[i] * ci;
-    const next = cr * wr - ci * wi;
-    ci = cr * wi + ci * wr;
-    cr = next;
+    const w = weights[i], x = volts[i];
+    w0 += w; wc += w * c; ws += w * s; wcc += w * c * c; wss += w * s * s; wcs += w * c * s;
+    x0 += w * x; xc += w * x * c; xs += w * x * s;
+    const next = c * wr - s * wi;
+    s = c * wi + s * wr;
+    c = next;
   }
-  return Math.hypot(re, im);
+  // [w0 wc ws; wc wcc wcs; ws wcs wss] [dc a b] = [x0 xc xs]
+  const [dc, a, b] = solve3([[w0, wc, ws, x0], [wc, wcc, wcs, xc], [ws, wcs, wss, xs]]);
+  return { explained: dc * x0 + a * xc + b * xs, amplitude: Math.hypot(a, b) };
+}
+
+// Three equations, each row [a b c | d], by elimination with the largest pivot.
+function solve3(rows) {
+  for (let col = 0; col < 3; col++) {
+    let pivot = col;
+    for (let r = col + 1; r < 3; r++) if (Math.abs(rows[r][col]) > Math.abs(rows[pivot][col])) pivot = r;
+    [rows[col], rows[pivot]] = [rows[pivot], rows[col]];
+    if (rows[col][col] === 0) return [0, 0, 0];
+    for (let r = 0; r < 3; r++) {
+      if (r === col) continue;
+      const factor = rows[r][col] / rows[col][col];
+      for (let k = col; k < 4; k++) rows[r][k] -= factor * rows[col][k];
+    }
+  }
+  return rows.map((row, i) => row[3] / row[i]);
 }
 
 // The bin of the largest local maximum above DC (a DC part's leakage falls
@@ -79,19 +104,20 @@ export function gaussianPeak(magnitudes, k) {
   return curvature < 0 ? k + Math.max(-0.5, Math.min(0.5, (0.5 * (a - c)) / curvature)) : k;
 }
 
-// The maximum of the windowed transform within half a bin of `estimate`,
-// by golden-section search: a tone's peak of every window lies there.
-function refinedPeak(weighted, estimate, low, high) {
+// The bin whose sine explains the most, within half a bin of `estimate`
+// (and within low .. high), by golden-section search.
+function refinedPeak(volts, weights, estimate, low, high) {
   const golden = (Math.sqrt(5) - 1) / 2;
+  const explained = (bin) => sineFit(volts, weights, bin).explained;
   let a = Math.max(low, estimate - 0.5), b = Math.min(high, estimate + 0.5);
   let x1 = b - golden * (b - a), x2 = a + golden * (b - a);
-  let f1 = magnitudeAt(weighted, x1), f2 = magnitudeAt(weighted, x2);
-  while (b - a > 1e-6) {
-    if (f1 < f2) { a = x1; x1 = x2; f1 = f2; x2 = a + golden * (b - a); f2 = magnitudeAt(weighted, x2); }
-    else { b = x2; x2 = x1; f2 = f1; x1 = b - golden * (b - a); f1 = magnitudeAt(weighted, x1); }
+  let f1 = explained(x1), f2 = explained(x2);
+  while (b - a > 1e-5) {
+    if (f1 < f2) { a = x1; x1 = x2; f1 = f2; x2 = a + golden * (b - a); f2 = explained(x2); }
+    else { b = x2; x2 = x1; f2 = f1; x1 = b - golden * (b - a); f1 = explained(x1); }
   }
   const bin = (a + b) / 2;
-  return { bin, magnitude: magnitudeAt(weighted, bin) };
+  return { bin, amplitude: sineFit(volts, weights, bin).amplitude };
 }
 
 // volts: the samples (null where none was held); the spectrum of the first
@@ -102,16 +128,18 @@ export function spectrumOf(volts, first, count, windowName) {
   let n = 1;
   while (n * 2 <= count && n < 65536) n *= 2;
   const coefficients = WINDOWS[windowName] || WINDOWS.hann;
-  const weighted = new Float64Array(n), im = new Float64Array(n);
+  const samples = new Float64Array(n), weights = new Float64Array(n);
+  const re = new Float64Array(n), im = new Float64Array(n);
   let gain = 0;
   for (let i = 0; i < n; i++) {
     let w = 0;
     coefficients.forEach((c, k) => { w += (k % 2 ? -c : c) * Math.cos((2 * Math.PI * k * i) / n); });
     const v = volts[first + i];
-    weighted[i] = (v === null ? 0 : v) * w;
+    samples[i] = v === null ? 0 : v;
+    weights[i] = w * w; // the sine times the window against the samples times the window
+    re[i] = samples[i] * w;
     gain += w;
   }
-  const re = Float64Array.from(weighted);
   fftInPlace(re, im);
   const magnitudes = new Float64Array(n / 2 + 1);
   for (let k = 0; k <= n / 2; k++) magnitudes[k] = Math.hypot(re[k], im[k]);
@@ -120,8 +148,9 @@ export function spectrumOf(volts, first, count, windowName) {
   let peak = null;
   if (k > 0) {
     const gaussianBin = gaussianPeak(magnitudes, k);
-    const refined = refinedPeak(weighted, gaussianBin, k - 1, k + 1);
-    peak = { bin: refined.bin, gaussianBin, dbv: dbv(refined.magnitude, gain) };
+    const refined = refinedPeak(samples, weights, gaussianBin, k - 1, k + 1);
+    // The fitted sine's RMS volts.
+    peak = { bin: refined.bin, gaussianBin, dbv: 20 * Math.log10(Math.max(refined.amplitude / Math.SQRT2, 1e-12)) };
   }
   return { db, n, peak };
 }
