@@ -345,16 +345,17 @@ def test_the_spectrum_peak_lies_between_bins_at_the_tone(scope, browser):
     for name, worst in errors.items():
         assert worst["hz"] < 0.5 and worst["db"] < 0.02, (name, worst)
 
-    # The card's generator: 1 kHz asked, 999.94 Hz run. Its peak in every
-    # window lies within 0.5 Hz of that (the bin centre was 977 Hz).
+    # The card's generator: 1 kHz asked, 999.94 Hz run, with the virtual
+    # card's noise on it. Its peak lies within 0.5 Hz of that (the bin centre
+    # was 977 Hz); the flat top, made for levels, within 1 Hz.
     running = scope.settings()["reached"]["generatorFrequency"]
     choose(browser, "bench-mode", "fft")
     readout = "document.getElementById('bench-readout')"
-    for name in ("hann", "rectangular", "blackmanharris", "flattop"):
+    for name, tolerance in (("hann", 0.5), ("rectangular", 0.5), ("blackmanharris", 0.5), ("flattop", 1.0)):
         choose(browser, "bench-window", name)
         redrawn(browser)
         peak = float(browser.evaluate(readout + ".dataset.ch1PeakHz"))
-        assert peak == pytest.approx(running, abs=0.5), name
+        assert peak == pytest.approx(running, abs=tolerance), name
         assert float(browser.evaluate(readout + ".dataset.ch1PeakDbv")) == pytest.approx(-3.01, abs=0.05), name
         print("%s: the generator's %.4f Hz seen at %.4f Hz (first estimate %.4f Hz)" % (
             name, running, peak, float(browser.evaluate(readout + ".dataset.ch1GaussianHz"))))

@@ -13,14 +13,16 @@ const GROUPS = [
   { title: "Trigger", parts: ["trigger", "ext"] },
   { title: "Generator", parts: ["generator"], id: "generator" },
 ];
-const WORDS = { dc: "DC", ext: "external input" };
+const WORDS = { dc: "DC" };
 
-// "ch1.dcLevel" → "DC level"; "ext.source" → "external input source".
-function labelOf(row) {
+// "ch1.dcLevel" → "DC level"; a row of an input the trigger offers as a
+// source is named as the trigger names it ("ext.source" → "external input").
+function labelOf(row, offer) {
   const parts = row.key.split(".");
-  const words = parts.slice(parts.length > 1 && parts[0] !== "ext" ? 1 : 0).join(" ")
-    .replace(/([a-z])([A-Z])/g, "$1 $2").toLowerCase().split(" ");
-  return words.map((w) => WORDS[w] || w).join(" ");
+  const input = offer.triggerSources.find((s) => s.name === parts[0] && parts[0] !== "ch1" && parts[0] !== "ch2");
+  if (input) return input.label;
+  return parts[parts.length - 1].replace(/([a-z])([A-Z])/g, "$1 $2").toLowerCase().split(" ")
+    .map((w) => WORDS[w] || w).join(" ");
 }
 
 // Lists the card offers for rows that take any number: its rates and ranges.
@@ -120,8 +122,8 @@ function build(form, offer) {
       label.title = row.help;
       if (row.kind === "source") label.className = "virtual";
       const unit = row.unit && row.unit !== row.key && !offeredValues(row, offer) ? " " + row.unit : "";
-      if (row.kind === "flag") label.append(control, " " + labelOf(row));
-      else label.append(labelOf(row) + unit, control);
+      if (row.kind === "flag") label.append(control, " " + labelOf(row, offer));
+      else label.append(labelOf(row, offer) + unit, control);
       fieldset.appendChild(label);
       rows.set(control, row);
     }

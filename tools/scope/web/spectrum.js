@@ -1,8 +1,8 @@
 // A channel's spectrum: its first held samples (the largest power of two of
 // them) through a window, in dBV (RMS volts of a sine at that frequency),
 // and its highest peak between bins: first the parabola through the
-// logarithms of the three largest bins, then the sine that, fitted under
-// the same window, explains the most of the samples.
+// logarithms of the three largest bins, then, within 0.6 bins of that, the
+// sine that, fitted under the same window, explains the most of the samples.
 
 export const WINDOWS = {
   // Coefficients of the cosine sums.
@@ -104,12 +104,19 @@ export function gaussianPeak(magnitudes, k) {
   return curvature < 0 ? k + Math.max(-0.5, Math.min(0.5, (0.5 * (a - c)) / curvature)) : k;
 }
 
-// The bin whose sine explains the most, within half a bin of `estimate`
-// (and within low .. high), by golden-section search.
-function refinedPeak(volts, weights, estimate, low, high) {
-  const golden = (Math.sqrt(5) - 1) / 2;
+// The bin whose sine explains the most between low and high: the best of a
+// grid a tenth of a bin apart (the top of a flat-top window is nearly level,
+// so noise may put a second, lower hump on it), then golden-section search
+// around it.
+function refinedPeak(volts, weights, low, high) {
   const explained = (bin) => sineFit(volts, weights, bin).explained;
-  let a = Math.max(low, estimate - 0.5), b = Math.min(high, estimate + 0.5);
+  let best = low, most = -Infinity;
+  for (let bin = low; bin <= high + 1e-9; bin += 0.1) {
+    const e = explained(bin);
+    if (e > most) { most = e; best = bin; }
+  }
+  const golden = (Math.sqrt(5) - 1) / 2;
+  let a = Math.max(low, best - 0.1), b = Math.min(high, best + 0.1);
   let x1 = b - golden * (b - a), x2 = a + golden * (b - a);
   let f1 = explained(x1), f2 = explained(x2);
   while (b - a > 1e-5) {
@@ -148,7 +155,7 @@ export function spectrumOf(volts, first, count, windowName) {
   let peak = null;
   if (k > 0) {
     const gaussianBin = gaussianPeak(magnitudes, k);
-    const refined = refinedPeak(samples, weights, gaussianBin, k - 1, k + 1);
+    const refined = refinedPeak(samples, weights, Math.max(0.5, gaussianBin - 0.6), gaussianBin + 0.6);
     // The fitted sine's RMS volts.
     peak = { bin: refined.bin, gaussianBin, dbv: 20 * Math.log10(Math.max(refined.amplitude / Math.SQRT2, 1e-12)) };
   }

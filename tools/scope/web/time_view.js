@@ -294,10 +294,10 @@ export class TimeView {
       x += context.measureText(text).width + 18 * r;
     };
     for (const channel of frame.channels)
-      badge(`${channel.name} ±${formatValue(channel.range, "V", { digits: 3 })}${channel.overrange ? "  OVERRANGE" : ""}`,
+      badge(`${channel.name} ±${formatValue(channel.range, "V")}${channel.overrange ? "  OVERRANGE" : ""}`,
             channel.overrange ? COLOURS.error : COLOURS[channel.name]);
     if (this.options.math() && difference(frame)) badge("CH1−CH2", COLOURS.math);
-    badge(`${formatValue(frame.rate, "Hz", { digits: 3 })}, ${frame.samples} samples`, COLOURS.text);
+    badge(`${formatValue(frame.rate, "Hz")}, ${frame.samples} samples`, COLOURS.text);
   }
 
   // The part shown and the cursors' figures, below the canvas.
@@ -307,7 +307,7 @@ export class TimeView {
     const parts = [];
     if (k.end - k.start < 1)
       parts.push(`shown ${formatInline(this.timeOf(frame, k.start), "s")} … ${formatInline(this.timeOf(frame, k.end), "s")}` +
-                 ` (${formatValue((k.end - k.start) * 100, "%", { digits: 3 })} of the record)`);
+                 ` (${formatValue((k.end - k.start) * 100, "%")} of the record)`);
     readout.dataset.start = String(k.start);
     readout.dataset.end = String(k.end);
     const channel = this.cursorChannel(frame);
