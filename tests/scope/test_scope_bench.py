@@ -274,7 +274,8 @@ def test_measurement_panel_statistics_and_reset(scope, browser):
     # A hundred records take seconds on a slow build (sanitizers): a bound, not a figure.
     browser.wait_for(lambda: int(browser.evaluate(count + " || 0") or 0) == 100, "statistics over 100 records",
                      timeout=180)
-    cells = browser.evaluate("[...document.querySelector('[data-key=\"CH1-frequency\"]').cells].map((c) => c.textContent)")
+    cells = browser.evaluate("[...document.querySelector('[data-key=\"CH1-frequency\"]').cells]"
+                             ".map((c) => c.textContent)")
     assert cells[:2] == ["CH1", "frequency"] and cells[2].endswith("Hz"), cells
     click(browser, "measurements-reset")
     browser.wait_for(lambda: int(browser.evaluate(count + " || 0") or 0) < 100, "statistics started again")
@@ -323,7 +324,8 @@ PEAK_ERRORS = """(async () => {
     const worst = {gaussianHz: 0, hz: 0, db: 0};
     for (let j = 0; j <= 32; j++) {
       const f = 900 + j * (1e6 / 4096) / 16, step = 2 / 128;
-      const volts = Array.from({length: 5000}, (_, i) => Math.round(Math.sin(2 * Math.PI * f * i / 1e6 + 0.3) / step) * step);
+      const volts = Array.from({length: 5000},
+                               (_, i) => Math.round(Math.sin(2 * Math.PI * f * i / 1e6 + 0.3) / step) * step);
       const s = spectrumOf(volts, 0, 5000, name), bin = 1e6 / s.n;
       worst.gaussianHz = Math.max(worst.gaussianHz, Math.abs(s.peak.gaussianBin * bin - f));
       worst.hz = Math.max(worst.hz, Math.abs(s.peak.bin * bin - f));

@@ -325,7 +325,10 @@ EDGE_WIDTHS = """((middle, high) => {
   const c = document.getElementById('trace');
   const p = JSON.parse(c.dataset.plot);
   const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
-  const ch1 = (x, y) => { const i = 4 * (Math.round(y) * c.width + x); return d[i] > 200 && d[i + 1] > 150 && d[i + 2] < 60; };
+  const ch1 = (x, y) => {
+    const i = 4 * (Math.round(y) * c.width + x);
+    return d[i] > 200 && d[i + 1] > 150 && d[i + 2] < 60;
+  };
   const edges = {rising: [], falling: []};
   const last = Math.floor((p.left + p.width) * devicePixelRatio) - 8;
   for (let x = Math.ceil(p.left * devicePixelRatio) + 8; x < last; x++) {

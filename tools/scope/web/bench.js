@@ -53,7 +53,8 @@ export function attachBench() {
     view.save();
     redraw();
   };
-  for (const id of [...Object.keys(choices), "bench-math"]) document.getElementById(id).addEventListener("change", changed);
+  for (const id of [...Object.keys(choices), "bench-math"])
+    document.getElementById(id).addEventListener("change", changed);
   document.body.dataset.benchMode = v.mode;
   document.getElementById("bench-reset-zoom").addEventListener("click", () => {
     Object.assign(v, { start: 0, end: 1 });

@@ -49,7 +49,8 @@ function controlFor(row, offer) {
     if (listed) for (const { value, text } of listed) select.add(new Option(text, String(value)));
     if (listed && row.none) select.add(new Option(row.none, row.none));
     if (row.key === "trigger.source") {
-      for (const s of offer.triggerSources) Object.assign(select.appendChild(new Option(s.label, s.name)), { disabled: !s.offered });
+      for (const s of offer.triggerSources)
+        Object.assign(select.appendChild(new Option(s.label, s.name)), { disabled: !s.offered });
     } else if (!listed) {
       for (const choice of row.choices) select.add(new Option(choice.label, choice.name));
     }
@@ -91,7 +92,8 @@ function patchFor(key, value) {
 }
 
 function settingAt(settings, key) {
-  return key.split(".").reduce((object, k) => (object === undefined || object === null ? undefined : object[k]), settings);
+  return key.split(".").reduce((object, k) => (object === undefined || object === null ? undefined : object[k]),
+                               settings);
 }
 
 // The card's values other than asked (a rate it rounds, a range rounded up), said.
@@ -112,7 +114,8 @@ function build(form, offer) {
     if (group.className) fieldset.className = group.className;
     if (group.id) fieldset.id = group.id;
     fieldset.appendChild(document.createElement("legend")).textContent = group.title;
-    const members = offer.settings.filter((row) => group.parts.includes(row.key.includes(".") ? row.key.split(".")[0] : ""));
+    const partOf = (row) => (row.key.includes(".") ? row.key.split(".")[0] : "");
+    const members = offer.settings.filter((row) => group.parts.includes(partOf(row)));
     // Switches first: "on" heads its group.
     members.sort((a, b) => (b.kind === "flag") - (a.kind === "flag"));
     for (const row of members) {

@@ -10,7 +10,8 @@ function showRun(shown, run) {
   const seconds = (s) => (Math.round(s * 10) / 10).toFixed(1);
   if (!run) shown.textContent = "";
   else if (run.phase === "waiting") shown.textContent = `waiting for trigger: ${seconds(run.seconds)} s`;
-  else shown.textContent = `acquiring: ${seconds(Math.min(run.seconds, run.runSeconds))} of ${seconds(run.runSeconds)} s`;
+  else
+    shown.textContent = `acquiring: ${seconds(Math.min(run.seconds, run.runSeconds))} of ${seconds(run.runSeconds)} s`;
   shown.dataset.phase = run ? run.phase : "";
 }
 
@@ -59,10 +60,12 @@ export function attachHeader() {
     document.body.dataset.shownSequence = String(frame.sequence);
   });
   const buttons = document.querySelectorAll("[data-acquisition]");
-  for (const button of buttons) button.addEventListener("click", () => sendChange({ acquisition: button.dataset.acquisition }));
+  for (const button of buttons)
+    button.addEventListener("click", () => sendChange({ acquisition: button.dataset.acquisition }));
   on("settings", (answer) => {
     if (!answer) return;
-    for (const button of buttons) button.classList.toggle("active", button.dataset.acquisition === answer.settings.acquisition);
+    for (const button of buttons)
+      button.classList.toggle("active", button.dataset.acquisition === answer.settings.acquisition);
   });
   for (const link of document.querySelectorAll("a[download]")) {
     const extension = link.getAttribute("href").split(".").pop();

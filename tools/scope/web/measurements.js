@@ -43,7 +43,8 @@ function showFigures(quantities, frame) {
       element.textContent = channel ? figureText(q, channel.figures) : "off";
       element.dataset.value = value === null || value === undefined ? "" : String(value);
     }
-    document.getElementById(`${name}-held`).textContent = channel ? `${channel.held[1]} of ${channel.volts.length}` : "";
+    const held = document.getElementById(`${name}-held`);
+    held.textContent = channel ? `${channel.held[1]} of ${channel.volts.length}` : "";
   }
   const taken = document.getElementById("taken");
   taken.textContent = frame.taken ? `record ${frame.sequence}: ${frame.taken}` : "";
@@ -79,7 +80,8 @@ function showPanel(table, quantities, frame) {
       tr.dataset.count = String(s.count);
     }
   }
-  table.dataset.records = String(frame.channels[0] && frame.channels[0].statistics ? frame.channels[0].statistics.records : 0);
+  const first = frame.channels[0];
+  table.dataset.records = String(first && first.statistics ? first.statistics.records : 0);
 }
 
 export function attachMeasurements(figures, panel, reset) {

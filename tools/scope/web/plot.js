@@ -50,7 +50,8 @@ export function niceStep(span, most) {
 // Round values from low to high, `step` apart (0 among them when it lies within).
 export function linearTicks(low, high, step) {
   const ticks = [];
-  for (let n = Math.ceil(low / step - 1e-9); n * step <= high + step * 1e-9; n++) ticks.push(n * step === 0 ? 0 : n * step);
+  for (let n = Math.ceil(low / step - 1e-9); n * step <= high + step * 1e-9; n++)
+    ticks.push(n * step === 0 ? 0 : n * step);
   return ticks;
 }
 
@@ -70,7 +71,8 @@ export function logTicks(low, high) {
 // side: "bottom", "left" or "right"; `gap` CSS pixels between a side's
 // edge and its labels. Returns what it drew, for the page's
 // readers (the canvas's description, the tests).
-export function drawAxis(context, g, { side, ticks, labels, positionOf, unit, title, colour = COLOURS.text, grid = true, gap = 6 }) {
+export function drawAxis(context, g, axis) {
+  const { side, ticks, labels, positionOf, unit, title, colour = COLOURS.text, grid = true, gap = 6 } = axis;
   const texts = labels || formatTicks(ticks, unit);
   const r = g.ratio;
   context.save();

@@ -7,13 +7,16 @@ import { COLOURS, clipToPlot, drawAxis, geometry, legend, linearTicks, logTicks,
 import { spectrumOf } from "./spectrum.js";
 
 const TOP = 20, BOTTOM = -120; // dBV
-const WINDOW_NAMES = { hann: "Hann", rectangular: "rectangular", blackmanharris: "Blackman-Harris", flattop: "flat top" };
+const WINDOW_NAMES = {
+  hann: "Hann", rectangular: "rectangular", blackmanharris: "Blackman-Harris", flattop: "flat top",
+};
 
 // Frequency to pixel and back on the chosen axis.
 function frequencyAxis(g, low, high, logarithmic) {
   const span = logarithmic ? Math.log(high / low) : high;
   const of = (f) => g.left + ((logarithmic ? Math.log(Math.max(f, low) / low) : f) / span) * g.plotWidth;
-  const ticks = logarithmic ? logTicks(low, high) : linearTicks(0, high, niceStep(high, Math.floor(g.plotWidth / (90 * g.ratio))));
+  const ticks = logarithmic ? logTicks(low, high)
+                            : linearTicks(0, high, niceStep(high, Math.floor(g.plotWidth / (90 * g.ratio))));
   return { of, ticks };
 }
 

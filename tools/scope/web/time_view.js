@@ -199,7 +199,8 @@ export class TimeView {
         if (low === Infinity) { pen = null; continue; }
         const x = this.xOf(g, from / samples);
         const yLow = this.yOf(g, low, scale), yHigh = this.yOf(g, high, scale);
-        const [enter, leave] = pen !== null && Math.abs(pen - yLow) < Math.abs(pen - yHigh) ? [yLow, yHigh] : [yHigh, yLow];
+        const lowFirst = pen !== null && Math.abs(pen - yLow) < Math.abs(pen - yHigh);
+        const [enter, leave] = lowFirst ? [yLow, yHigh] : [yHigh, yLow];
         if (pen === null) context.moveTo(x, enter); else context.lineTo(x, enter);
         context.lineTo(x, leave);
         pen = leave;
@@ -306,7 +307,8 @@ export class TimeView {
     const k = this.kept.values;
     const parts = [];
     if (k.end - k.start < 1)
-      parts.push(`shown ${formatInline(this.timeOf(frame, k.start), "s")} … ${formatInline(this.timeOf(frame, k.end), "s")}` +
+      parts.push(`shown ${formatInline(this.timeOf(frame, k.start), "s")} … ` +
+                 `${formatInline(this.timeOf(frame, k.end), "s")}` +
                  ` (${formatValue((k.end - k.start) * 100, "%")} of the record)`);
     readout.dataset.start = String(k.start);
     readout.dataset.end = String(k.end);
@@ -368,7 +370,8 @@ export class TimeView {
       const cursor = this.cursorChannel(frame);
       if (!this.drag && this.cursorsOn() && cursor) {
         for (const key of ["t1", "t2"]) if (Math.abs(this.xOf(g, k[key]) - x) < near) this.drag = key;
-        for (const key of ["v1", "v2"]) if (Math.abs(this.yOf(g, k[key], scales[cursor.name]) - y) < near) this.drag = key;
+        for (const key of ["v1", "v2"])
+          if (Math.abs(this.yOf(g, k[key], scales[cursor.name]) - y) < near) this.drag = key;
       }
       if (!this.drag) {
         this.drag = "pan";
@@ -384,8 +387,9 @@ export class TimeView {
       const { x, y } = pointerIn(canvas, g, event);
       if (!this.drag || !frame) {
         const trigger = frame && this.triggerChannel(frame);
-        const overLevel = trigger && frame.triggerLevel !== null &&
-                          Math.abs(y - this.yOf(g, frame.triggerLevel, this.scales(frame)[trigger.name])) <= 8 * g.ratio;
+        const levelY = trigger && frame.triggerLevel !== null
+          ? this.yOf(g, frame.triggerLevel, this.scales(frame)[trigger.name]) : null;
+        const overLevel = levelY !== null && Math.abs(y - levelY) <= 8 * g.ratio;
         canvas.style.cursor = overLevel ? "ns-resize" : "";
         return;
       }
@@ -399,7 +403,8 @@ export class TimeView {
         const trigger = this.triggerChannel(frame);
         const range = trigger ? trigger.range : 1;
         const step = range / 128; // the card sets the level in these steps
-        this.level = Math.max(-range, Math.min(range, Math.round(this.voltsAt(g, y, scales[trigger.name]) / step) * step));
+        const volts = Math.round(this.voltsAt(g, y, scales[trigger.name]) / step) * step;
+        this.level = Math.max(-range, Math.min(range, volts));
       } else if (this.drag[0] === "t") {
         k[this.drag] = Math.min(1, Math.max(0, this.fractionAt(g, x)));
       } else {

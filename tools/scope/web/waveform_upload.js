@@ -23,7 +23,8 @@ async function upload(shown) {
   shown.textContent = `${reached.arbitraryPoints} points, amplitude ${formatValue(g.amplitude, "V")}, offset ` +
     `${formatValue(g.offset, "V")}` + (reached.generatorFrequency
       ? `; the card runs it at ${formatValue(reached.generatorFrequency, "Hz", { digits: 10 })}`
-      : `; ${reached.arbitraryPoints === 1024 ? "repetition" : "sample clock"} asked ${formatValue(g.frequency, "Hz")}`);
+      : `; ${reached.arbitraryPoints === 1024 ? "repetition" : "sample clock"} asked ` +
+        `${formatValue(g.frequency, "Hz")}`);
   showSettings(answer);
 }
 
