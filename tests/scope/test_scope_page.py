@@ -17,12 +17,13 @@ def browser():
 
 
 def shown_figure(browser, cell):
-    value = browser.evaluate("document.getElementById(%r).dataset.value || ''" % cell)
+    """The figure in the cell, or None (also while the table is not built)."""
+    value = browser.evaluate("(document.getElementById(%r) || {dataset: {}}).dataset.value || ''" % cell)
     return float(value) if value else None
 
 
-def near(value, target):
-    return value is not None and abs(value - target) <= 1e-3 * target
+def near(value, target, relative=1e-3):
+    return value is not None and abs(value - target) <= relative * target
 
 
 # Pixels of the canvas in a channel's colour: the trace is drawn.
@@ -71,15 +72,15 @@ def test_the_page_draws_the_trace_and_follows_the_generator(scope, browser):
 
 
 # Where the level line is now, in CSS pixels of the viewport: the plot's frame
-# inside the canvas (margins as the page draws them), read just before the
-# press, since a line of status text above the canvas moves it.
+# inside the canvas (as the page last drew it), read just before the press,
+# since a line of status text above the canvas moves it.
 LEVEL_LINE = """(() => {
-  const r = document.getElementById('trace').getBoundingClientRect();
-  const frame = scope.frame;
-  const channel = frame && triggerChannel(frame);
-  if (!channel || frame.triggerLevel === null) return null;
-  return {left: r.left + 64, top: r.top + 14, width: r.width - 128, height: r.height - 44,
-          range: channel.range, level: frame.triggerLevel};
+  const c = document.getElementById('trace');
+  const r = c.getBoundingClientRect();
+  const p = JSON.parse(c.dataset.plot || 'null');
+  if (!p || p.level === null) return null;
+  return {left: r.left + p.left, top: r.top + p.top, width: p.width, height: p.height,
+          range: p.levelScale, level: p.level};
 })()"""
 
 
@@ -99,7 +100,7 @@ def test_the_trigger_level_is_dragged_on_the_canvas(scope, browser):
         x = box["left"] + box["width"] * 0.7
         browser.call("Input.dispatchMouseEvent", type="mousePressed", x=x, y=y_of(box["level"]), button="left",
                      clickCount=1)
-        if browser.evaluate("scope.drag") is None:
+        if browser.evaluate("document.getElementById('trace').dataset.drag || ''") != "level":
             browser.call("Input.dispatchMouseEvent", type="mouseReleased", x=x, y=y_of(box["level"]), button="left",
                          clickCount=1)
             return None
@@ -265,3 +266,98 @@ def test_while_an_scpi_client_holds_the_lock_the_page_says_so(scope, browser):
         assert scope.settings()["settings"]["generator"]["frequency"] == 1000
     finally:
         holder.close()
+
+
+# The window's own keys beside those of a blank page of the same origin (an
+# empty frame the page opens for a moment).
+LEAKED = """(() => {
+  const blank = document.body.appendChild(document.createElement('iframe'));
+  const known = new Set(Object.keys(blank.contentWindow));
+  blank.remove();
+  return Object.keys(window).filter((key) => !known.has(key));
+})()"""
+
+
+def test_the_page_is_modules_that_leave_no_globals(scope, browser):
+    browser.open(scope.url)
+    browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 3, "drawn records")
+    # Modules have no global scope; a classic script would (and its constants
+    # would not even show among the window's keys).
+    assert browser.evaluate("[...document.scripts].map((s) => s.type)") == ["module"]
+    assert browser.evaluate(LEAKED) == []
+    # The check sees a name a script leaves behind.
+    browser.evaluate("window.leftBehind = 1")
+    assert browser.evaluate(LEAKED) == ["leftBehind"]
+
+
+def test_the_controls_come_from_the_offer_and_the_title_stays_on_one_line(scope, browser):
+    offer = scope.request("GET", "/api/offer")[1]
+    browser.open(scope.url)
+    browser.wait_for(lambda: int(browser.evaluate("document.body.dataset.frames || 0")) > 1, "drawn records")
+    controls = browser.evaluate("""Object.fromEntries([...document.querySelectorAll('[data-setting]')].map((e) =>
+      [e.dataset.setting, {tag: e.tagName, type: e.type, min: e.min, max: e.max, help: e.closest('label').title}]))""")
+    assert set(controls) == {row["key"] for row in offer["settings"]}
+    for row in offer["settings"]:
+        control = controls[row["key"]]
+        assert control["help"] == row["help"], row["key"]
+        if control["type"] == "number":
+            assert float(control["min"] or "nan") == pytest.approx(row.get("lowest", float("nan")), nan_ok=True)
+            if "highest" in row:
+                assert float(control["max"]) == row["highest"], row["key"]
+    # The table's limits, not the page's own: averaging takes up to 100,000 records.
+    assert controls["average"]["max"] == "100000"
+    assert controls["samples"]["max"] == str(offer["maxSamples"])
+    # At 1,400 px the header is one line: every item at the same height, the title unbroken.
+    line = browser.evaluate("""(() => {
+      const items = [...document.querySelector('header').children].map((e) => e.getBoundingClientRect());
+      const title = document.querySelector('header h1');
+      return {tops: items.map((r) => Math.round(r.top + r.height / 2)), title: title.getClientRects().length,
+              height: title.getBoundingClientRect().height, lineHeight: parseFloat(getComputedStyle(title).lineHeight)};
+    })()""")
+    assert max(line["tops"]) - min(line["tops"]) <= 2, line
+    assert line["title"] == 1 and line["height"] < 1.5 * line["lineHeight"], line
+
+
+# The widths of the square's edges half-way up, in device pixels of the
+# trace's plot: each run of CH1's colour on the row at `middle`, called
+# rising when the colour lies at `high` just right of it.
+EDGE_WIDTHS = """((middle, high) => {
+  const c = document.getElementById('trace');
+  const p = JSON.parse(c.dataset.plot);
+  const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+  const ch1 = (x, y) => {
+    const i = 4 * (Math.round(y) * c.width + x);
+    return d[i] > 200 && d[i + 1] > 150 && d[i + 2] < 60;
+  };
+  const edges = {rising: [], falling: []};
+  const last = Math.floor((p.left + p.width) * devicePixelRatio) - 8;
+  for (let x = Math.ceil(p.left * devicePixelRatio) + 8; x < last; x++) {
+    if (!ch1(x, middle)) continue;
+    let end = x;
+    while (end < last && ch1(end + 1, middle)) end++;
+    edges[ch1(end + 4, high) ? 'rising' : 'falling'].push(end - x + 1);
+    x = end;
+  }
+  return edges;
+})"""
+
+
+def test_rising_and_falling_edges_of_a_square_are_drawn_alike(scope, browser):
+    # 5,000 samples over about 1,100 pixel columns: each column drawn from its
+    # lowest to its highest sample. A rising edge is one stroke, as wide as
+    # a falling one, without a stroke back across it.
+    assert scope.post({"generator": {"type": "square", "amplitude": 0.8, "frequency": 2000}})[0] == 200
+    browser.open(scope.url)
+    browser.wait_for(lambda: near(shown_figure(browser, "ch1-peakToPeak"), 1.6, 0.03), "the square's record")
+    browser.wait_for(lambda: browser.evaluate("document.getElementById('trace').dataset.shown === "
+                                              "document.body.dataset.shownSequence"), "the square drawn")
+    box = browser.evaluate("""(() => { const p = JSON.parse(document.getElementById('trace').dataset.plot);
+      return {top: p.top * devicePixelRatio, height: p.height * devicePixelRatio, scale: p.cursorScale}; })()""")
+
+    def y(volts):
+        return box["top"] + box["height"] * (0.5 - volts / (2 * box["scale"]))
+    edges = browser.evaluate(EDGE_WIDTHS + "(%f, %f)" % (y(0.4), y(0.8)))
+    # 5 ms of a 2 kHz square: ten edges of each kind.
+    assert len(edges["rising"]) >= 9 and len(edges["falling"]) >= 9, edges
+    assert max(edges["rising"]) <= min(edges["falling"]) + 1, edges
+    browser.screenshot(os.path.join(os.path.dirname(os.environ.get("RK350_SCOPE_SCREENSHOT", "./x")), "square.png"))

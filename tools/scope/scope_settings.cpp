@@ -4,6 +4,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "measurements.h"
 #include "rk350/rk350.h"
 #include "rk350/rk350_sim.h"
 #include "trigger_sources.h"
@@ -244,6 +245,10 @@ json OfferToJson(const capture::CardOffer& offer) {
   const auto known = capture::TriggerSources();
   for (std::size_t i = 0; i < known.size() && i < offer.triggerSources.size(); ++i)
     sources.push_back({{"name", known[i].name}, {"label", known[i].label}, {"offered", offer.triggerSources[i]}});
+  // The figures of each record as people read them ("AC RMS"), for the page's tables.
+  json measurements = json::array();
+  for (const auto& q : tools::Quantities())
+    measurements.push_back({{"key", q.key}, {"label", q.label}, {"unit", q.unit}});
   return {
       {"virtualCard", offer.virtualCard},
       {"ranges", offer.ranges},
@@ -256,6 +261,7 @@ json OfferToJson(const capture::CardOffer& offer) {
         {"maxFrequency", capture::kGeneratorTopFrequency}}},
       {"sourceKinds", capture::SourceKindNames()},
       {"settings", SettingsOffer()},
+      {"measurements", std::move(measurements)},
   };
 }
 
