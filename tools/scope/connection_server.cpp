@@ -5,11 +5,10 @@
 //
 // Written against 0.11.4. An upgrade must check, before changing the pin:
 //   - process_request(Stream&, bool close_connection, bool& connection_closed,
-//     setup_request) still exists with that meaning (later releases added
-//     parameters and a Request& to it);
-//   - Stream's pure virtual functions (is_readable, is_writable, read, write,
-//     get_remote_ip_and_port, get_local_ip_and_port, socket; later releases
-//     replaced is_writable with wait_writable and added duration);
+//     setup_request) still exists with that meaning;
+//   - Stream's pure virtual functions are still is_readable, is_writable,
+//     read, write, get_remote_ip_and_port, get_local_ip_and_port and socket
+//     (BoundedStream implements them);
 //   - the pre-routing handler still runs after the request line and headers
 //     are read and before the body is (BeginBody marks that phase);
 //   - the chunked content provider's DataSink still asks Stream::is_writable
