@@ -18,6 +18,7 @@ from scope_client import DEADLINE, Scope
 # The server's documented limits (docs/scope.md).
 STREAMS = 64
 HEAD_SECONDS = 10
+CONNECTIONS = 256
 
 
 def raw_connection(scope):
@@ -180,6 +181,32 @@ def test_a_malformed_request_line_ends_the_connection(scope):
     s.close()
     assert answers.startswith(b"HTTP/1.1 400") and answers.count(b"HTTP/1.1 ") == 1, answers[:200]
     assert scope.settings()["settings"]["samples"] != 99, "what followed the bad line was taken as a request"
+
+
+def test_with_every_place_busy_a_newcomer_reads_a_whole_refusal(scope):
+    """Every connection a request whose body is still coming (none gives way): the next one is told so, in JSON."""
+    head = b"POST /api/settings HTTP/1.1\r\nHost: %s:%d\r\nContent-Type: application/json\r\n" \
+           b"Content-Length: 100\r\n\r\n{" % (scope.host.encode(), scope.port)
+    waiting = []
+    try:
+        for _ in range(CONNECTIONS):
+            s = raw_connection(scope)
+            s.sendall(head)
+            waiting.append(s)
+        time.sleep(1)  # every head read: each one's body is awaited
+        newcomer = raw_connection(scope)
+        answer = b""
+        while part := newcomer.recv(4096):
+            answer += part
+        newcomer.close()
+        status, _, body = answer.partition(b"\r\n\r\n")
+        assert status.startswith(b"HTTP/1.1 503 "), answer
+        length = int(status.lower().split(b"content-length:")[1].split(b"\r\n")[0])
+        assert json.loads(body[:length]) == {"error": "too many open connections"}, answer
+    finally:
+        for s in waiting:
+            s.close()
+    assert scope.settings()["settings"]["generator"]["frequency"] == 1000  # and the scope goes on
 
 
 def test_the_listen_backlog_fits_the_connection_limit(scope):

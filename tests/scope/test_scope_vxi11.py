@@ -207,6 +207,21 @@ def test_the_scope_stops_while_a_read_waits_for_its_answer(manager):
         scope.close()
 
 
+def test_with_a_token_a_link_is_admitted_by_sending_it(manager):
+    scope = Scope("--allow-remote")
+    token = scope.url.rsplit("?token=", 1)[1]
+    instrument = instr(manager)
+    try:
+        instrument.write(":CHAN1:RANG 4")
+        assert instrument.query(":SYST:ERR?").startswith("-203,"), "without the token"
+        instrument.write(":SYST:TOK '%s'" % token)
+        assert instrument.query(":CHAN1:RANG 4;:CHAN1:RANG?") == "4"
+        assert instrument.query(":SYST:ERR?").startswith("0,")
+    finally:
+        instrument.close()
+        assert scope.close() == 0
+
+
 def test_a_device_other_than_inst0_is_refused(scope, manager):
     with pytest.raises(Exception, match="error creating link: 3"):  # device not accessible
         manager.open_resource("TCPIP::127.0.0.1::inst7::INSTR", timeout=2000)

@@ -1,18 +1,38 @@
+// The one file that reaches into cpp-httplib beyond its public interface:
+// requests are read and answered by its protected process_request on a
+// Stream of this server's, whose reads keep the phase deadlines and byte
+// budgets; its accept loop, task queue and socket stream are not used.
+//
+// Written against 0.11.4. An upgrade must check, before changing the pin:
+//   - process_request(Stream&, bool close_connection, bool& connection_closed,
+//     setup_request) still exists with that meaning;
+//   - Stream's pure virtual functions are still is_readable, is_writable,
+//     read, write, get_remote_ip_and_port, get_local_ip_and_port and socket
+//     (BoundedStream implements them);
+//   - the pre-routing handler still runs after the request line and headers
+//     are read and before the body is (BeginBody marks that phase);
+//   - the chunked content provider's DataSink still asks Stream::is_writable
+//     before each write (the write time-out of a stream);
+//   - an answer's content provider still ends once svr_sock_ is
+//     INVALID_SOCKET (its sign of stopping): it holds the listening socket
+//     from Bind to Stop, and the socket stays the acceptor's to close;
+//   - set_keep_alive_timeout, set_keep_alive_max_count and set_write_timeout
+//     still set what its Keep-Alive header announces.
 #include "connection_server.h"
 
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <thread>
+#include <string_view>
+
+static_assert(std::string_view(CPPHTTPLIB_VERSION) == "0.11.4",
+              "connection_server.cpp uses cpp-httplib's protected interface: check its comment before upgrading");
 
 namespace rk350::scope {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Bytes a closing connection may still discard so that its client reads
 // the answer instead of a reset (a refused body is not read to its end).
@@ -21,17 +41,12 @@ constexpr auto kLingerTime = std::chrono::seconds(2);
 // Chunked framing ("1\r\nx\r\n" per byte at worst) on top of the body's bytes.
 constexpr std::size_t kChunkFraming = 8;
 
-int Milliseconds(Clock::duration d) {
-  return static_cast<int>(
-      std::clamp<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count(), 0, 24 * 3600 * 1000));
-}
-
-bool WaitFor(int fd, short events, int ms) {
-  pollfd p{fd, events, 0};
-  int n;
-  do n = ::poll(&p, 1, ms);
-  while (n < 0 && errno == EINTR);
-  return n > 0;
+// The answer to a connection that finds no place.
+std::string Busy() {
+  const std::string body = R"({"error": "too many open connections"})";
+  return "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\nConnection: close\r\n"
+         "Content-Length: " +
+         std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 void Address(int fd, bool peer, std::string& ip, int& port) {
@@ -53,62 +68,45 @@ void Address(int fd, bool peer, std::string& ip, int& port) {
   ip = text;
 }
 
-}  // namespace
-
 // What a connection may still read: its phase's deadline and bytes.
 enum class Phase { Idle, Head, Body };
-
-struct ConnectionServer::Connection {
-  int fd = -1;
-  std::thread thread;
-  std::atomic<bool> done{false};
-  std::atomic<Phase> phase{Phase::Idle};
-  std::atomic<Clock::time_point> since{Clock::now()};  // of the phase
-  bool evicted = false;                                // closed to make room
-  bool closeAfterAnswer = false;                       // a refused request left its body unread
-};
-
-namespace {
-
-thread_local ConnectionServer::Connection* tConnection = nullptr;
 
 // The connection as cpp-httplib reads and writes it, bounded by its phase.
 class BoundedStream : public httplib::Stream {
  public:
-  BoundedStream(ConnectionServer::Connection& c, const ConnectionLimits& limits) : c_(c), limits_(limits) {}
+  BoundedStream(Connection& c, const ConnectionLimits& limits) : c_(c), fd_(c.Fd()), limits_(limits) {}
 
   // The next request: its first byte within the idle time, its head within
-  // the head time from then.
+  // the head time from then. Until its body, the connection may give way.
   void NextRequest() {
-    c_.phase = Phase::Idle;
-    c_.since = Clock::now();
+    Enter(Phase::Idle);
+    c_.SetBusy(false);
     budget_ = limits_.headBytes;
   }
   void BeginBody() {
-    c_.phase = Phase::Body;
-    c_.since = Clock::now();
+    Enter(Phase::Body);
+    c_.SetBusy(true);
     budget_ = limits_.bodyBytes * kChunkFraming;
   }
+  bool Routed() const { return phase_ == Phase::Body; }
   bool Exhausted() const { return exhausted_; }
   bool HasBuffered() const { return next_ < end_; }
+  bool closeAfterAnswer = false;  // a refused request left its body unread
 
-  bool is_readable() const override { return HasBuffered() || WaitFor(c_.fd, POLLIN, RemainingMs()); }
-  bool is_writable() const override { return WaitFor(c_.fd, POLLOUT, Milliseconds(limits_.writeTime)); }
+  bool is_readable() const override { return HasBuffered() || WaitFor(fd_, POLLIN, Remaining()); }
+  bool is_writable() const override { return WaitFor(fd_, POLLOUT, limits_.writeTime); }
 
   ssize_t read(char* ptr, size_t size) override {
     if (budget_ == 0) return Fail();
     if (!HasBuffered()) {
-      if (!WaitFor(c_.fd, POLLIN, RemainingMs())) return Fail();
+      if (!WaitFor(fd_, POLLIN, Remaining())) return Fail();
       ssize_t n;
-      do n = ::recv(c_.fd, buffer_, sizeof buffer_, 0);
+      do n = ::recv(fd_, buffer_, sizeof buffer_, 0);
       while (n < 0 && errno == EINTR);
       if (n <= 0) return n;
       next_ = 0;
       end_ = static_cast<std::size_t>(n);
-      if (c_.phase == Phase::Idle) {
-        c_.phase = Phase::Head;
-        c_.since = Clock::now();
-      }
+      if (phase_ == Phase::Idle) Enter(Phase::Head);
     }
     const std::size_t n = std::min({size, end_ - next_, budget_});
     std::copy_n(buffer_ + next_, n, ptr);
@@ -120,29 +118,39 @@ class BoundedStream : public httplib::Stream {
   ssize_t write(const char* ptr, size_t size) override {
     if (!is_writable()) return -1;
     ssize_t n;
-    do n = ::send(c_.fd, ptr, size, MSG_NOSIGNAL);
+    do n = ::send(fd_, ptr, size, MSG_NOSIGNAL);
     while (n < 0 && errno == EINTR);
     return n;
   }
 
-  void get_remote_ip_and_port(std::string& ip, int& port) const override { Address(c_.fd, true, ip, port); }
-  void get_local_ip_and_port(std::string& ip, int& port) const override { Address(c_.fd, false, ip, port); }
-  socket_t socket() const override { return c_.fd; }
+  void get_remote_ip_and_port(std::string& ip, int& port) const override { Address(fd_, true, ip, port); }
+  void get_local_ip_and_port(std::string& ip, int& port) const override { Address(fd_, false, ip, port); }
+  socket_t socket() const override { return fd_; }
 
  private:
-  int RemainingMs() const {
-    const auto limit = c_.phase == Phase::Idle   ? limits_.idleTime
-                       : c_.phase == Phase::Head ? limits_.headTime
-                                                 : limits_.bodyTime;
-    return Milliseconds(c_.since.load() + limit - Clock::now());
+  // The phase's time starts now; for eviction the connection is heard from
+  // at the start of a phase only, so a trickled head grows old.
+  void Enter(Phase phase) {
+    phase_ = phase;
+    since_ = Clock::now();
+    c_.Heard();
+  }
+  Clock::duration Remaining() const {
+    const Clock::duration limit = phase_ == Phase::Idle   ? limits_.idleTime
+                                  : phase_ == Phase::Head ? limits_.headTime
+                                                          : limits_.bodyTime;
+    return since_ + limit - Clock::now();
   }
   ssize_t Fail() {
     exhausted_ = true;
     return -1;
   }
 
-  ConnectionServer::Connection& c_;
+  Connection& c_;
+  const int fd_;
   const ConnectionLimits& limits_;
+  Phase phase_ = Phase::Idle;
+  Clock::time_point since_ = Clock::now();
   std::size_t budget_ = 0;
   bool exhausted_ = false;
   char buffer_[4096];
@@ -158,7 +166,7 @@ void Linger(int fd) {
   const auto until = Clock::now() + kLingerTime;
   char sink[16384];
   std::size_t discarded = 0;
-  while (discarded < kLingerBytes && WaitFor(fd, POLLIN, Milliseconds(until - Clock::now()))) {
+  while (discarded < kLingerBytes && WaitFor(fd, POLLIN, until - Clock::now())) {
     const ssize_t n = ::recv(fd, sink, sizeof sink, 0);
     if (n <= 0) break;
     discarded += static_cast<std::size_t>(n);
@@ -167,8 +175,15 @@ void Linger(int fd) {
 
 }  // namespace
 
-ConnectionServer::ConnectionServer(const ConnectionLimits& limits) : limits_(limits) {
+// Full: the connection that has waited longest for a request (idle, or
+// trickling its head) gives way; streams and requests being answered keep
+// their place (BoundedStream marks them busy).
+ConnectionServer::ConnectionServer(const ConnectionLimits& limits)
+    : limits_(limits), acceptor_({{.count = limits.connections, .evictAfter = std::chrono::milliseconds(0)}}) {
   set_payload_max_length(limits_.bodyBytes);
+  set_keep_alive_timeout(limits_.idleTime.count());
+  set_keep_alive_max_count(limits_.requestsPerConnection);
+  set_write_timeout(limits_.writeTime);
   set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     if (tStream != nullptr) tStream->BeginBody();
     if (!check_ || check_(req, res) == HandlerResponse::Unhandled) return HandlerResponse::Unhandled;
@@ -177,111 +192,45 @@ ConnectionServer::ConnectionServer(const ConnectionLimits& limits) : limits_(lim
   });
 }
 
-ConnectionServer::~ConnectionServer() {
-  // Bound but never served: the listening socket is still open.
-  const int listening = svr_sock_.exchange(INVALID_SOCKET);
-  if (listening != INVALID_SOCKET) ::close(listening);
-}
-
 void ConnectionServer::CloseAfterAnswer(httplib::Response& res) {
   res.set_header("Connection", "close");
-  if (tConnection != nullptr) tConnection->closeAfterAnswer = true;
+  if (tStream != nullptr) tStream->closeAfterAnswer = true;
 }
 
+ConnectionServer::~ConnectionServer() { Stop(); }
+
 int ConnectionServer::Bind(const std::string& address, int port) {
-  const int bound = port == 0 ? bind_to_any_port(address) : (bind_to_port(address, port) ? port : -1);
-  // cpp-httplib listens with a backlog of 5: a burst of clients within the
-  // connection limit would be refused by the kernel before Serve sees them.
-  if (bound >= 0) ::listen(svr_sock_, static_cast<int>(std::max<std::size_t>(limits_.connections, SOMAXCONN)));
+  std::string error;
+  const int bound = acceptor_.Listen(address, port, {.refusal = Busy()}, error);
+  if (bound >= 0) svr_sock_ = acceptor_.ListeningSocket(0);
   return bound;
 }
 
 void ConnectionServer::Serve() {
-  const int listening = svr_sock_;
-  while (!stopping_) {
-    if (!WaitFor(listening, POLLIN, 200)) {
-      std::lock_guard lock(mutex_);
-      Reap();
-      continue;
-    }
-    const int fd = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
-    std::lock_guard lock(mutex_);
-    Reap();
-    if (stopping_ || !MakeRoom()) {
-      static const char kBusy[] =
-          "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\nConnection: close\r\n"
-          "Content-Length: 36\r\n\r\n{\"error\": \"too many open connections\"}";
-      (void)::send(fd, kBusy, sizeof kBusy - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-      ::close(fd);
-      continue;
-    }
-    Connection& c = connections_.emplace_back();
-    c.fd = fd;
-    c.thread = std::thread([this, &c] { ServeConnection(c); });
-  }
-  svr_sock_ = INVALID_SOCKET;
-  ::close(listening);
-  // Every connection ends: blocked reads and writes return at once.
-  {
-    std::lock_guard lock(mutex_);
-    for (auto& c : connections_)
-      if (c.fd >= 0) ::shutdown(c.fd, SHUT_RDWR);
-  }
-  for (auto& c : connections_) c.thread.join();  // only this thread changes the list
-  connections_.clear();
+  acceptor_.Run([this](Connection& connection) { ServeConnection(connection); });
+}
+
+void ConnectionServer::Stop() {
+  svr_sock_ = INVALID_SOCKET;  // streams end
+  acceptor_.Stop();
 }
 
 void ConnectionServer::ServeConnection(Connection& c) {
-  tConnection = &c;
   BoundedStream stream(c, limits_);
   tStream = &stream;
-  for (std::size_t served = 0; served < keep_alive_max_count_ && !stopping_; ++served) {
+  for (std::size_t served = 0; served < limits_.requestsPerConnection && !c.Ending(); ++served) {
     stream.NextRequest();
-    if (!stream.HasBuffered() && !WaitFor(c.fd, POLLIN, Milliseconds(limits_.idleTime))) break;
+    if (!stream.HasBuffered() && !WaitFor(c.Fd(), POLLIN, limits_.idleTime)) break;
     bool closed = false;
-    const bool last = served + 1 == keep_alive_max_count_;
+    const bool last = served + 1 == limits_.requestsPerConnection;
     const bool answered = process_request(stream, last, closed, nullptr);
     // A request that never reached routing (a malformed request line or
     // header, a URI too long) was answered 400 or so: what follows it on the
     // connection cannot be trusted to start a request.
-    const bool routed = c.phase == Phase::Body;
-    if (!answered || closed || !routed || c.closeAfterAnswer || stream.Exhausted()) break;
+    if (!answered || closed || !stream.Routed() || stream.closeAfterAnswer || stream.Exhausted()) break;
   }
-  if (!stopping_) Linger(c.fd);
+  if (!c.Ending()) Linger(c.Fd());
   tStream = nullptr;
-  tConnection = nullptr;
-  std::lock_guard lock(mutex_);
-  ::close(c.fd);
-  c.fd = -1;
-  c.done = true;
-}
-
-bool ConnectionServer::MakeRoom() {
-  if (connections_.size() < limits_.connections) return true;
-  // Full: the connection that has waited longest for a request (idle, or
-  // trickling its head) gives way; streams and requests being answered keep
-  // their place.
-  Connection* oldest = nullptr;
-  for (auto& c : connections_) {
-    if (c.done || c.evicted || c.fd < 0 || c.phase == Phase::Body) continue;
-    if (oldest == nullptr || c.since.load() < oldest->since.load()) oldest = &c;
-  }
-  if (oldest == nullptr) return false;
-  oldest->evicted = true;
-  ::shutdown(oldest->fd, SHUT_RDWR);
-  return true;
-}
-
-void ConnectionServer::Reap() {
-  for (auto it = connections_.begin(); it != connections_.end();) {
-    if (it->done) {
-      it->thread.join();
-      it = connections_.erase(it);
-    } else {
-      ++it;
-    }
-  }
 }
 
 std::shared_ptr<void> ConnectionServer::TakeStreamPlace() {
@@ -290,12 +239,6 @@ std::shared_ptr<void> ConnectionServer::TakeStreamPlace() {
     return nullptr;
   }
   return std::shared_ptr<void>(static_cast<void*>(this), [this](void*) { --streams_; });
-}
-
-void ConnectionServer::Stop() {
-  stopping_ = true;
-  const int listening = svr_sock_;
-  if (listening != INVALID_SOCKET) ::shutdown(listening, SHUT_RDWR);  // wakes Serve
 }
 
 }  // namespace rk350::scope

@@ -1,10 +1,10 @@
 // The scope's HTTP connections, served so that none can starve another:
-// cpp-httplib parses requests and routes them, but the connections are this
-// server's own. Each has its own thread (a stream or a slow client never holds
-// a worker a settings request waits for), their number is bounded, and every
-// read is bounded in time and bytes: the request line and headers, and a
-// request's body, must each arrive within their time-out and size, whatever
-// the client trickles or sends.
+// cpp-httplib parses requests and routes them, the acceptor admits the
+// connections (each on its own thread, so a stream or a slow client never
+// holds a worker a settings request waits for; their number bounded), and
+// every read is bounded in time and bytes: the request line and headers,
+// and a request's body, must each arrive within their time-out and size,
+// whatever the client trickles or sends.
 #pragma once
 
 #include <httplib.h>
@@ -12,10 +12,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
-#include <list>
 #include <memory>
-#include <mutex>
 #include <string>
+
+#include "acceptor.h"
 
 namespace rk350::scope {
 
@@ -26,7 +26,10 @@ struct ConnectionLimits {
   std::size_t bodyBytes = 64 * 1024;          // a request's body (chunked or not)
   std::chrono::milliseconds headTime{10000};  // for the request line and headers, from the first byte
   std::chrono::milliseconds bodyTime{10000};  // for the body
-  std::chrono::milliseconds idleTime{5000};   // between requests on one connection
+  // Given to cpp-httplib (which announces them in its Keep-Alive header)
+  // and kept by this server's reads and writes:
+  std::chrono::seconds idleTime{5};           // between requests on one connection
+  std::size_t requestsPerConnection = 5;      // then it closes
   std::chrono::milliseconds writeTime{5000};  // for a reader to take an answer's next part
 };
 
@@ -54,19 +57,13 @@ class ConnectionServer : public httplib::Server {
 
   const ConnectionLimits& Limits() const { return limits_; }
 
-  struct Connection;  // one client's socket and thread
-
  private:
   void ServeConnection(Connection& connection);
-  bool MakeRoom();  // under mutex_
-  void Reap();      // joins finished threads; under mutex_
 
   ConnectionLimits limits_;
   HandlerWithResponse check_;
-  std::mutex mutex_;
-  std::list<Connection> connections_;
+  Acceptor acceptor_;
   std::atomic<std::size_t> streams_{0};
-  std::atomic<bool> stopping_{false};
 };
 
 }  // namespace rk350::scope

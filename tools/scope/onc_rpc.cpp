@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "socket_io.h"
+
 namespace rk350::rpc {
 namespace {
 
@@ -128,22 +130,7 @@ bool WriteRecord(int fd, const std::vector<char>& message, std::chrono::millisec
   std::vector<char> whole(4 + message.size());
   std::memcpy(whole.data(), &header, 4);
   if (!message.empty()) std::memcpy(whole.data() + 4, message.data(), message.size());
-  const auto deadline = Clock::now() + timeout;
-  std::size_t sent = 0;
-  while (sent < whole.size()) {
-    const ssize_t n = ::send(fd, whole.data() + sent, whole.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      sent += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
-    pollfd p{fd, POLLOUT, 0};
-    ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 200)));
-  }
-  return true;
+  return scope::SendAll(fd, std::string_view(whole.data(), whole.size()), Clock::now() + timeout);
 }
 
 }  // namespace rk350::rpc

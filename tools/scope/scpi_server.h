@@ -5,13 +5,12 @@
 // client that leaves (closes, vanishes, or stays silent) is gone.
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <list>
+#include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 
+#include "acceptor.h"
 #include "scpi_commands.h"
 
 namespace rk350::scpi {
@@ -29,12 +28,6 @@ struct ServerLimits {
   std::chrono::milliseconds lockIdle{60000};     // :SYSTem:LOCK lapses when its holder sends nothing this long
 };
 
-// Listens on the address (port 0: a free one); the port, or -1 with the
-// reason in `error`.
-int ListenTcp(const std::string& address, int port, int& listener, std::string& error);
-// Keep-alive and no delay: a host that vanishes is noticed.
-void KeepAlive(int fd);
-
 class ScpiServer {
  public:
   // A non-empty `token` must be sent by each connection (:SYSTem:TOKen).
@@ -49,28 +42,14 @@ class ScpiServer {
   const ServerLimits& Limits() const { return limits_; }
 
  private:
-  using Clock = std::chrono::steady_clock;
-  struct Client {
-    int fd = -1;
-    int id = 0;
-    std::thread thread;
-    std::atomic<bool> done{false};
-    std::atomic<bool> admitted{false};  // holds one of the maxClients places
-    std::atomic<bool> evicted{false};   // closed to make room: its place is free
-    std::atomic<Clock::rep> lastHeard{0};
-  };
-  void Talk(Client& client);
-  void Reap(bool all);
-  // Under clientsMutex_: a place among the admitted for `client`, closing
-  // the longest-idle admitted connection when all are taken.
-  bool TakePlace(Client& client);
+  enum Places : std::size_t { kAwaitingToken, kAdmitted };
+  void Talk(scope::Connection& connection);
 
   SharedState shared_;
   ServerLimits limits_;
-  int listener_ = -1;
-  std::atomic<bool> stopping_{false};
-  std::mutex clientsMutex_;
-  std::list<Client> clients_;
+  scope::Acceptor acceptor_;
+  std::mutex sessionsMutex_;
+  std::map<int, scope::Connection*> sessions_;  // by session id, while they talk
 };
 
 }  // namespace rk350::scpi

@@ -93,18 +93,16 @@ struct Link {
   bool Idle() const { return !busy && messages.empty(); }
 };
 
-Vxi11Server::Vxi11Server(scpi::SharedState& shared, scpi::ServerLimits limits) : shared_(shared), limits_(limits) {}
+// Connections of both channels share the places; beyond them a newcomer is refused.
+Vxi11Server::Vxi11Server(scpi::SharedState& shared, scpi::ServerLimits limits)
+    : shared_(shared), limits_(limits), acceptor_(std::vector<scope::PlaceRule>{{.count = limits.maxClients}}) {}
 
-Vxi11Server::~Vxi11Server() {
-  Stop();
-  if (coreListener_ >= 0) ::close(coreListener_);
-  if (abortListener_ >= 0) ::close(abortListener_);
-}
+Vxi11Server::~Vxi11Server() { Stop(); }
 
 bool Vxi11Server::Bind(const std::string& address, int corePort, std::string& error) {
-  corePort_ = scpi::ListenTcp(address, corePort, coreListener_, error);
+  corePort_ = acceptor_.Listen(address, corePort, {.keepAlive = true}, error);
   if (corePort_ < 0) return false;
-  abortPort_ = scpi::ListenTcp(address, 0, abortListener_, error);
+  abortPort_ = acceptor_.Listen(address, 0, {.keepAlive = true}, error);
   return abortPort_ >= 0;
 }
 
@@ -115,26 +113,7 @@ bool Vxi11Server::Register() {
 }
 
 void Vxi11Server::Serve() {
-  while (!stopping_) {
-    Reap(false);
-    pollfd p[2] = {{coreListener_, POLLIN, 0}, {abortListener_, POLLIN, 0}};
-    if (::poll(p, 2, 200) <= 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if ((p[i].revents & POLLIN) == 0) continue;
-      const int fd = ::accept4(p[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) continue;
-      std::lock_guard lock(connectionsMutex_);
-      if (stopping_ || connections_.size() >= limits_.maxClients) {
-        ::close(fd);
-        continue;
-      }
-      scpi::KeepAlive(fd);
-      Connection& c = connections_.emplace_back();
-      c.fd = fd;
-      c.abortChannel = i == 1;
-      c.thread = std::thread([this, &c] { Talk(c); });
-    }
-  }
+  acceptor_.Run([this](scope::Connection& connection) { Talk(connection); });
 }
 
 void Vxi11Server::Stop() {
@@ -147,45 +126,25 @@ void Vxi11Server::Stop() {
       link->changed.notify_all();
     }
   }
-  {
-    std::lock_guard lock(connectionsMutex_);
-    for (auto& c : connections_) ::shutdown(c.fd, SHUT_RDWR);
-  }
-  Reap(true);
+  acceptor_.Stop();  // the connections end, and with them their links
   if (registered_) pmap_unset(kCoreProgram, kVersion);
   registered_ = false;
 }
 
-void Vxi11Server::Reap(bool all) {
-  std::list<Connection> ended;
-  {
-    std::lock_guard lock(connectionsMutex_);
-    for (auto it = connections_.begin(); it != connections_.end();) {
-      const auto next = std::next(it);
-      if (all || it->done) ended.splice(ended.end(), connections_, it);
-      it = next;
-    }
-  }
-  for (auto& c : ended) {
-    if (c.thread.joinable()) c.thread.join();
-    ::close(c.fd);
-  }
-}
-
-void Vxi11Server::Talk(Connection& connection) {
+void Vxi11Server::Talk(scope::Connection& connection) {
   std::list<std::int32_t> links;  // made on this connection: they end with it
+  const bool abortChannel = connection.ChannelIndex() == kAbortChannel;
   while (!stopping_) {
-    auto message = rpc::ReadRecord(connection.fd, kMaxCall, limits_.idle, limits_.blockIdle, stopping_);
+    auto message = rpc::ReadRecord(connection.Fd(), kMaxCall, limits_.idle, limits_.blockIdle, stopping_);
     if (!message) break;
     auto call = rpc::ParseCall(std::move(*message));
     if (!call) break;  // not ONC RPC: nothing sensible to answer
-    const auto reply = Dispatch(*call, connection.abortChannel, links);
-    if (!rpc::WriteRecord(connection.fd, reply,
+    const auto reply = Dispatch(*call, abortChannel, links);
+    if (!rpc::WriteRecord(connection.Fd(), reply,
                           limits_.sendTimeout + std::chrono::milliseconds(reply.size() * 1000 / limits_.minSendRate)))
       break;
   }
   for (const auto lid : links) Destroy(lid);
-  connection.done = true;
 }
 
 std::shared_ptr<Link> Vxi11Server::Find(std::int32_t lid) {

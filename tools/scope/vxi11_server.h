@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "acceptor.h"
 #include "onc_rpc.h"
 #include "scpi_commands.h"
 #include "scpi_server.h"
@@ -40,26 +41,18 @@ class Vxi11Server {
   void Stop();
 
  private:
-  struct Connection {
-    int fd = -1;
-    bool abortChannel = false;
-    std::thread thread;
-    std::atomic<bool> done{false};
-  };
-  void Talk(Connection& connection);
+  enum Channels : std::size_t { kCoreChannel, kAbortChannel };  // in the order they listen
+  void Talk(scope::Connection& connection);
   std::vector<char> Dispatch(rpc::Call& call, bool abortChannel, std::list<std::int32_t>& links);
   std::shared_ptr<Link> Find(std::int32_t lid);
   void Destroy(std::int32_t lid);
-  void Reap(bool all);
 
   scpi::SharedState& shared_;
   scpi::ServerLimits limits_;
-  int coreListener_ = -1, abortListener_ = -1;
   int corePort_ = 0, abortPort_ = 0;
   bool registered_ = false;
   std::atomic<bool> stopping_{false};
-  std::mutex connectionsMutex_;
-  std::list<Connection> connections_;
+  scope::Acceptor acceptor_;
   std::mutex linksMutex_;
   std::map<std::int32_t, std::shared_ptr<Link>> links_;
   std::int32_t nextLink_ = 1;
