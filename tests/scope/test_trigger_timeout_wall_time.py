@@ -13,12 +13,12 @@ from scpi_client import RawScpi
 
 SECONDS = 1.5
 PRE = 1250 / 1e6  # the default record: 5000 samples at 1 MHz, 25 % before the trigger
-SLACK = 0.5       # the host's polling and the record's own time
+SLACK = 1.0       # per record: the host's polling and the record's own time, on a loaded machine
 NO_CROSSING = ("--ch1-source", "dc:0.2", "--trigger-level", "0.5")
 
 
 def assert_forced_after(elapsed, records=1):
-    assert records * (SECONDS + PRE) <= elapsed < records * (SECONDS + PRE) + SLACK, elapsed
+    assert records * (SECONDS + PRE) <= elapsed < records * (SECONDS + PRE + SLACK), elapsed
 
 
 def test_capture_tool_continuous():
