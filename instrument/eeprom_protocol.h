@@ -9,6 +9,7 @@
 // (card_identity.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -79,19 +80,33 @@ void StartAndAddress(Card& card, bool read) {
   SendByte(card, read ? regs::kEepromDeviceRead : regs::kEepromDeviceWrite);
 }
 
-// Eight bits sampled while the clock is high, then a no-acknowledge so that
-// the memory stops sending.
+// Eight bits sampled while the clock is high.
 template <class Card>
-uint8_t ReceiveByte(Card& card) {
+uint8_t ReceiveBits(Card& card) {
   uint8_t value = 0;
   for (int bit = 7; bit >= 0; --bit) {
     SampleDataLine(card, false);
     value = static_cast<uint8_t>(value | SampleDataLine(card, true) << bit);
     SampleDataLine(card, false);
   }
-  SetLines(card, true, false);
-  SetLines(card, true, true);
-  SetLines(card, true, false);
+  return value;
+}
+
+// The controller's answer to a received byte, one clock with the data line
+// held: low (acknowledge) asks the memory for the next byte, high
+// (no-acknowledge) makes it stop sending.
+template <class Card>
+void AnswerByte(Card& card, bool acknowledge) {
+  SetLines(card, !acknowledge, false);
+  SetLines(card, !acknowledge, true);
+  SetLines(card, !acknowledge, false);
+}
+
+// Eight bits, then a no-acknowledge so that the memory stops sending.
+template <class Card>
+uint8_t ReceiveByte(Card& card) {
+  const uint8_t value = ReceiveBits(card);
+  AnswerByte(card, false);
   return value;
 }
 
@@ -110,6 +125,25 @@ uint8_t RandomRead(Card& card, uint16_t address) {
   return value;
 }
 
+// A sequential read of `count` bytes from `address` on: the random read's
+// addressing once, then every byte but the last acknowledged, so the memory
+// sends the next one (its address pointer counts up). Per byte it costs a
+// fifth of a random read's bus traffic.
+template <class Card>
+void SequentialRead(Card& card, uint16_t address, uint8_t* out, size_t count) {
+  if (count == 0) return;
+  StartAndAddress(card, false);
+  SendByte(card, static_cast<uint8_t>(address >> 8));
+  SendByte(card, static_cast<uint8_t>(address & 0xFF));
+  StopCondition(card);
+  StartAndAddress(card, true);
+  for (size_t i = 0; i < count; ++i) {
+    out[i] = ReceiveBits(card);
+    AnswerByte(card, i + 1 < count);
+  }
+  StopCondition(card);
+}
+
 template <class Card>
 uint16_t BigEndianWord(Card& card, uint16_t address) {
   const uint8_t high = RandomRead(card, address);
@@ -118,15 +152,22 @@ uint16_t BigEndianWord(Card& card, uint16_t address) {
 }
 
 // Runs one read operation and catches a bus fault raised while it runs: the
-// operation then shows "<name><address>" and yields 0. A fault already
-// pending before the operation is not blamed on it and stays pending.
-template <typename Result, typename Read>
-Result GuardedRead(const char* name, uint16_t address, Read read) {
+// operation then shows "<name><address>" and yields 0.
+// Runs `operation` and answers whether no bus fault was raised while it ran;
+// a fault already pending before it is not blamed on it and stays pending.
+template <typename Operation>
+bool RanWithoutFault(Operation operation) {
   const bool earlierFault = hw::TakeBusFault();
-  const Result value = read();
+  operation();
   const bool failed = hw::TakeBusFault();
   if (earlierFault) hw::detail::gBusFault = true;
-  if (!failed) return value;
+  return !failed;
+}
+
+template <typename Result, typename Read>
+Result GuardedRead(const char* name, uint16_t address, Read read) {
+  Result value{};
+  if (RanWithoutFault([&] { value = read(); })) return value;
   const std::string text = name + std::to_string(address);
   platform::ShowMessageBox(text.c_str());
   return 0;

@@ -156,14 +156,16 @@ TEST(VirtualIdentity, SerialNumberComesFromBytesSixAndSeven) {
   EXPECT_EQ(serial, 4660);
 }
 
-// A bus fault during the calibration read: the failing read says so and
-// yields 0, initialisation goes on. Detection reads five bytes of 32 status
-// reads each; the next read is the first byte of the channel records.
-TEST(VirtualIdentity, BusFaultDuringInitialisationIsReportedAndSurvived) {
+// A bus fault during the calibration read: detection reads five bytes of 32
+// status reads each, so the fault strikes the sequential read of the channel
+// records. The calibration is then read again field by field (a fault there
+// would be reported by its read); this one struck once, so initialisation
+// goes on with nothing to report.
+TEST(VirtualIdentity, BusFaultDuringInitialisationIsSurvived) {
   MessageBoxes boxes;
   RK350Sim_InjectBusFault(5 * 32);
   EXPECT_EQ(InitInstrument(0x288), RK350_RESULT_OK);
-  EXPECT_EQ(boxes.texts, std::vector<std::string>{"ReadByte 20"});
+  EXPECT_TRUE(boxes.texts.empty());
 }
 
 TEST(VirtualIdentity, EepromImageLoadRefusesBadInputAndChangesNothing) {
@@ -202,9 +204,11 @@ TEST(VirtualIdentity, EepromTraceOfInitialisationAsVcd) {
   const std::string vcd(text.data());
   EXPECT_NE(vcd.find(" scl $end"), std::string::npos);
   EXPECT_NE(vcd.find(" sda $end"), std::string::npos);
-  // 727 byte reads of 145 control writes each, two 5-unit steps per write.
+  // Five random reads of 145 control writes each, three sequential reads of
+  // 118 and 27 a byte for the 722 calibration bytes; two 5-unit steps per
+  // write.
   const std::string last = vcd.substr(vcd.rfind('#') + 1);
-  EXPECT_GE(std::stoull(last), 727ull * 145ull * 10ull);
+  EXPECT_GE(std::stoull(last), (5ull * 145ull + 3ull * 118ull + 722ull * 27ull) * 10ull);
 }
 
 }  // namespace

@@ -2,10 +2,13 @@
 // virtual card's EEPROM.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hardware/eeprom_layout.h"
+#include "hardware/register_map.h"
 #include "support/eeprom_traffic.h"
 #include "support/recorded_instrument.h"
 
@@ -158,7 +161,8 @@ TEST_F(Detection, InvalidCalibrationDatesFallBackTo1980) {
   }
 }
 
-// The addresses the calibration read asks for, in the card's order.
+// The addresses the calibration read asks for field by field, in the card's
+// order.
 std::vector<uint16_t> CalibrationReadOrder() {
   std::vector<uint16_t> order;
   auto word = [&](int address) {
@@ -183,11 +187,54 @@ std::vector<uint16_t> CalibrationReadOrder() {
   return order;
 }
 
-TEST_F(Detection, CalibrationIsReadInTheCardsOrder) {
+// The bytes the field by field reads take, as three stretches in address
+// order: the channel 1 records, the channel 2 records, the generator's part.
+std::vector<uint16_t> CalibrationStretches() {
+  std::vector<uint16_t> addresses;
+  for (const auto& [first, end] : {std::pair{20, 164}, std::pair{176, 320}, std::pair{332, 766}}) {
+    for (int a = first; a < end; ++a) addresses.push_back(static_cast<uint16_t>(a));
+  }
+  return addresses;
+}
+
+// The calibration is read as three sequential reads: every byte the card's
+// field by field order reads, each once, and nothing else.
+TEST_F(Detection, CalibrationIsReadAsThreeSequentialStretches) {
   instrument.ReadCalibration();
   const std::vector<uint16_t> read = EepromAddressesRead(bus.Recorder());
-  EXPECT_EQ(read.size(), 722u);
-  EXPECT_EQ(read, CalibrationReadOrder());
+  EXPECT_EQ(read, CalibrationStretches());
+  std::vector<uint16_t> fieldBytes = CalibrationReadOrder();
+  std::sort(fieldBytes.begin(), fieldBytes.end());
+  EXPECT_EQ(read, fieldBytes);
+  // Per stretch what a random read takes besides its byte (145 control
+  // writes less 27), and 27 per byte.
+  EXPECT_EQ(bus.Recorder().RegisterWrites(regs::kRegSerialLines).size(), 3u * (145u - 27u) + 722u * 27u);
+}
+
+// A bus fault while a stretch is read: the calibration is read again field
+// by field in the card's order, each read answering for its own faults; a
+// fault that struck once leaves every value right and shows nothing.
+TEST_F(Detection, FaultInAStretchReadsTheCalibrationFieldByField) {
+  auto value = [](uint16_t address) { return static_cast<uint16_t>(address * 41u + 0x0123u); };
+  for (uint16_t a = 20; a < 766; a += 2) Image().SetWord(a, value(a));
+  for (const uint32_t readsBefore : {5u, 5000u, 17000u}) {  // in the first, second, third stretch
+    SCOPED_TRACE(::testing::Message() << "fault after " << readsBefore << " status reads");
+    bus.Recorder().Clear();
+    MessageBoxCapture boxes;
+    TRK350 fresh{nullptr};
+    bus.Card().InjectBusFault(readsBefore);
+    fresh.ReadCalibration();
+    EXPECT_TRUE(boxes.Texts().empty());
+    EXPECT_FALSE(hw::TakeBusFault());
+    const std::vector<uint16_t> read = EepromAddressesRead(bus.Recorder());
+    const std::vector<uint16_t> fields = CalibrationReadOrder();
+    ASSERT_GE(read.size(), fields.size());
+    EXPECT_EQ(std::vector<uint16_t>(read.end() - static_cast<ptrdiff_t>(fields.size()), read.end()), fields);
+    EXPECT_EQ(fresh.DcGain[1][1], value(22));
+    EXPECT_EQ(fresh.DcScale[2][12], value(176 + 11 * 12 + 10));
+    EXPECT_EQ(fresh.GenAmpStepTable[6][15], value(542 + 30 * 6 + 28));
+    EXPECT_EQ(fresh.GenAmpZero, value(764));
+  }
 }
 
 // Every calibration value lands in its own field: each word of the image

@@ -1,6 +1,8 @@
 // The serial EEPROM protocol on the wire: line control bytes, the random read
 // sequence, the three reads, and what they yield on an open bus, with port
 // access off and after a bus fault.
+#include "instrument/eeprom_protocol.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -66,6 +68,37 @@ TEST_F(EepromProtocol, ReadByteRunsTheRandomReadSequenceExactly) {
   EXPECT_EQ(bus.Recorder().RegisterWrites(1).size(), 145u);
   EXPECT_EQ(bus.Recorder().Count(), 2u * 145u + 32u);
   EXPECT_EQ(instrument.ControlRegisterShadow, 0x0F);  // stop leaves both lines high
+}
+
+// A sequential read is a test-side controller's sequential read on the wire
+// (the random read's addressing, then every byte but the last acknowledged)
+// and yields the bytes from the address on, across the end of the memory too.
+TEST_F(EepromProtocol, SequentialReadRunsTheAcknowledgedSequenceExactly) {
+  struct Case {
+    uint16_t address;
+    size_t count;
+  };
+  for (const Case c : {Case{0x1234, 1}, Case{20, 5}, Case{static_cast<uint16_t>(card::EepromImage::kSize - 2), 4}}) {
+    SCOPED_TRACE(::testing::Message() << "address " << c.address << ", " << c.count << " bytes");
+    std::vector<uint8_t> stored;
+    for (size_t i = 0; i < c.count; ++i) {
+      const auto address = static_cast<uint16_t>((c.address + i) % card::EepromImage::kSize);
+      stored.push_back(static_cast<uint8_t>(0x5A + 37 * i));
+      Image().SetByte(address, stored.back());
+    }
+    bus.Recorder().Clear();
+    std::vector<uint8_t> read(c.count, 0);
+    eeprom_protocol::SequentialRead(instrument, c.address, read.data(), c.count);
+    EXPECT_EQ(read, stored);
+    ExpectedTraffic expected;
+    expected.ReadSequential(c.address, static_cast<int>(c.count));
+    EXPECT_EQ(EepromLineTokens(bus.Recorder()), expected.Tokens());
+  }
+  bus.Recorder().Clear();
+  uint8_t none = 0x77;
+  eeprom_protocol::SequentialRead(instrument, 20, &none, 0);
+  EXPECT_EQ(bus.Recorder().Count(), 0u);
+  EXPECT_EQ(none, 0x77);
 }
 
 TEST_F(EepromProtocol, ReadByteSendsHighThenLowAddressByte) {

@@ -88,7 +88,7 @@ struct TemporarySlot {
   std::atomic<int> state{kFree};
   char name[kLongestName];
 };
-TemporarySlot gTemporaries[kSlots];
+constinit TemporarySlot gTemporaries[kSlots];  // zero in .bss: no start-up code touches its pages
 
 int Remember(const fs::path& temporary) {
   const std::string name = temporary.string();
