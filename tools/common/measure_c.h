@@ -12,7 +12,11 @@
 extern "C" {
 #endif
 
+#if defined(_WIN32)
+#define RK350_MEASURE_API
+#else
 #define RK350_MEASURE_API __attribute__((visibility("default")))
+#endif
 
 typedef struct {
   const char* key;   /* "acRms": the figure's name in JSON and in Python */
