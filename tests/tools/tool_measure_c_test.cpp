@@ -105,3 +105,13 @@ TEST(MeasureC, UnusableArgumentsAreRefusedWithoutAWrite) {
   }
   EXPECT_EQ(rk350_measure(volts.data(), 10, 1e-6, 2.0, nullptr, 0), -1);
 }
+
+TEST(ToolSummary, AChannelWithoutSamplesShowsNoFigures) {
+  rk350::capture::Record r;
+  r.sampleRate = 1e6;
+  r.channels = {{"CH1", 2.0, std::vector<double>(100, kNaN)}};
+  const std::string table = rk350::capture::FormatSummary(r);
+  const std::string row = table.substr(table.find("CH1"));
+  EXPECT_EQ(row.find("0 V"), std::string::npos) << table;
+  EXPECT_NE(row.find("-          -          -"), std::string::npos) << table;
+}
