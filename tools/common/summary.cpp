@@ -97,6 +97,23 @@ std::string FormatPeriod(const tools::FrequencyEstimate& f) {
   return FormatMeasured(period, period * f.uncertainty / f.hertz, "s");
 }
 
+std::optional<std::string> FormatFigure(const tools::Quantity& quantity, const tools::Measurements& m,
+                                        double sampleRate) {
+  const auto value = quantity.read(m);
+  if (!value) return std::nullopt;
+  const std::string key = quantity.key;
+  if (key == "frequency") return FormatFrequency(*m.frequency);
+  if (key == "period") return FormatPeriod(*m.frequency);
+  if (key == "dutyCycle") return Scaled(*value, "%", 3, false);
+  if (key == "overshoot") return Scaled(*value, "%", 2, false);
+  if (key == "riseTime" || key == "fallTime") {
+    // An edge within one sample interval is faster than the record can tell.
+    const double interval = 1.0 / sampleRate;
+    return *value <= interval ? "< " + FormatSeconds(interval) : FormatSeconds(*value);
+  }
+  return FormatVolts(*value);
+}
+
 std::string FormatSummary(const Record& record) {
   std::string table = Pad("channel", 9) + Pad("range", 10) + Pad("min", 11) + Pad("max", 11) + Pad("mean", 11) +
                       Pad("p-p", 11) + Pad("rms", 11) + Pad("ac rms", 11) + "frequency\n";
@@ -104,21 +121,20 @@ std::string FormatSummary(const Record& record) {
   for (const auto& ch : record.channels) {
     // One step of the 8-bit converter: the figures are never known better.
     const auto m = tools::Measure(ch.volts, record.sampleRate, ch.fullScale / 128.0);
+    const auto shown = [&](const char* key) {
+      return FormatFigure(*tools::FindQuantity(key), m, record.sampleRate).value_or("-");
+    };
     table += Pad(ch.name, 9);
     table += Pad(ch.fullScale > 0 ? "\xC2\xB1" + FormatVolts(ch.fullScale) : "-", 10);
-    table += Pad(FormatVolts(m.minimum), 11) + Pad(FormatVolts(m.maximum), 11) + Pad(FormatVolts(m.mean), 11) +
-             Pad(FormatVolts(m.peakToPeak), 11) + Pad(FormatVolts(m.rms), 11) + Pad(FormatVolts(m.acRms), 11);
-    table += m.frequency ? FormatFrequency(*m.frequency) : "-";
+    for (const char* key : {"minimum", "maximum", "mean", "peakToPeak", "rms", "acRms"}) table += Pad(shown(key), 11);
+    table += shown("frequency");
     table += '\n';
     if (!m.frequency) continue;
-    pulses += ch.name + ": period " + FormatPeriod(*m.frequency);
-    if (m.dutyCycle) pulses += ", duty cycle " + Scaled(*m.dutyCycle, "%", 3, false);
-    // An edge within one sample interval is faster than the record can tell.
-    const double interval = 1.0 / record.sampleRate;
-    const auto edge = [&](double t) { return t <= interval ? "< " + FormatSeconds(interval) : FormatSeconds(t); };
-    if (m.riseTime) pulses += ", rise " + edge(*m.riseTime);
-    if (m.fallTime) pulses += ", fall " + edge(*m.fallTime);
-    if (m.overshoot) pulses += ", overshoot " + Scaled(*m.overshoot, "%", 2, false);
+    pulses += ch.name + ": period " + shown("period");
+    if (m.dutyCycle) pulses += ", duty cycle " + shown("dutyCycle");
+    if (m.riseTime) pulses += ", rise " + shown("riseTime");
+    if (m.fallTime) pulses += ", fall " + shown("fallTime");
+    if (m.overshoot) pulses += ", overshoot " + shown("overshoot");
     pulses += '\n';
   }
   const std::string taken = record.taken.empty() ? std::string() : "taken: " + record.taken + "\n";

@@ -1,6 +1,7 @@
 // The per-channel summary table printed after a capture.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "measurements.h"
@@ -27,5 +28,9 @@ std::string FormatSeconds(double seconds);
 std::string FormatMeasured(double value, double uncertainty, const char* unit);
 std::string FormatFrequency(const tools::FrequencyEstimate& f);
 std::string FormatPeriod(const tools::FrequencyEstimate& f);
+// One figure of the measurement table as the summary shows it ("10.000 kHz",
+// "< 1 µs"), or nothing when the record does not have it.
+std::optional<std::string> FormatFigure(const tools::Quantity& quantity, const tools::Measurements& m,
+                                        double sampleRate);
 
 }  // namespace rk350::capture

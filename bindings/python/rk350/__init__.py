@@ -14,12 +14,13 @@ from .errors import (InstrumentClosedError, InvalidChannelError, InvalidValueErr
                      OneInstrumentError, RK350Error, ValueAdjustedWarning)
 from .instrument import (DEFAULTS, MEASURE_MODES, SIGNAL_TYPES, TRIGGER_SOURCES, Channel, Generator, Instrument,
                          range_at_least)
+from .measure import Figure
 from .record import Record
 from .recording import Recording, open_recording
 from .sim import VirtualCard
 
 __all__ = [
-    "Instrument", "Channel", "Generator", "Record", "Recording", "open_recording", "VirtualCard", "DEFAULTS", "range_at_least",
+    "Instrument", "Channel", "Generator", "Record", "Figure", "Recording", "open_recording", "VirtualCard", "DEFAULTS", "range_at_least",
     "find_library", "load_library", "unload_library", "can_unload", "Library", "PROTOTYPES",
     "Result", "TriggerSource", "TriggerMode", "Coupling", "SignalType", "MeasureMode", "RecordTrigger", "SourceKind",
     "EepromVariant", "Fault", "VOCABULARY",

@@ -41,6 +41,17 @@ def _search_directories():
     return dirs
 
 
+def find_helper(file_name, variable):
+    """Path of a helper library built with the tools (librk350_recorder.so,
+    librk350_measure.so): the file the environment variable ``variable``
+    names, RK350_LIBRARY_DIR, then the build trees and install places the
+    driver library is looked for in; None when there is none."""
+    candidates = [Path(os.environ[variable])] if os.environ.get(variable) else []
+    dirs = [Path(os.environ["RK350_LIBRARY_DIR"])] if os.environ.get("RK350_LIBRARY_DIR") else []
+    candidates += [d / file_name for d in dirs + _search_directories()]
+    return next((str(c) for c in candidates if c.is_file()), None)
+
+
 def find_library(flavour="virtual"):
     """Path of the shared library of a flavour ("virtual" or "hardware").
 

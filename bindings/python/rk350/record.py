@@ -155,6 +155,19 @@ class Record(np.ndarray):
         record's own sample rate and trigger index (not the current settings)."""
         return (np.arange(self.shape[-1]) - self.trigger_index) / self.sample_rate
 
+    def measure(self):
+        """The figures of the capture tool's summary, by the same measurement
+        module (librk350_measure): for a one-channel record (``r[0]``) a dict
+        by key (``"frequency"``, ``"period"``, ``"peakToPeak"``, ``"minimum"``,
+        ``"maximum"``, ``"mean"``, ``"rms"``, ``"acRms"``, ``"dutyCycle"``,
+        ``"riseTime"``, ``"fallTime"``, ``"overshoot"``) of Figures (value,
+        unit, label, uncertainty, text, reason); for a two-row record a dict
+        of those by channel number (the channels read). Only the record's own
+        held samples count: a slice measures the samples it holds. A figure
+        the record does not have has the value None, never a number."""
+        from .measure import measure_record
+        return measure_record(self)
+
     # ---- files
     def save_npz(self, path):
         """Writes the data, the times and the metadata to a numpy .npz file

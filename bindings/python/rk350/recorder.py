@@ -6,11 +6,10 @@ import ctypes
 import os
 import time
 from collections import namedtuple
-from pathlib import Path
 
 import numpy as np
 
-from ._library import _search_directories
+from ._library import find_helper
 
 RecordingResult = namedtuple("RecordingResult", "path finished written lost bytes seconds ended")
 
@@ -37,18 +36,11 @@ def _load():
     global _recorder
     if _recorder is not None:
         return _recorder
-    candidates = []
-    if os.environ.get("RK350_RECORDER"):
-        candidates.append(Path(os.environ["RK350_RECORDER"]))
-    dirs = [Path(os.environ["RK350_LIBRARY_DIR"])] if os.environ.get("RK350_LIBRARY_DIR") else []
-    candidates += [d / "librk350_recorder.so" for d in dirs + _search_directories()]
-    for candidate in candidates:
-        if candidate.is_file():
-            lib = ctypes.CDLL(str(candidate))
-            break
-    else:
+    path = find_helper("librk350_recorder.so", "RK350_RECORDER")
+    if path is None:
         raise OSError("cannot find librk350_recorder.so (built with the tools where HDF5 is installed); "
                       "set RK350_RECORDER to its file")
+    lib = ctypes.CDLL(path)
     lib.rk350_recorder_open.restype = ctypes.c_void_p
     lib.rk350_recorder_open.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_char_p,
                                         ctypes.c_uint64, ctypes.c_uint64, ctypes.c_double]
