@@ -2,7 +2,7 @@
 // every setting goes through both and comes back the same, and both refuse
 // a value outside the tools' own limits with the same reason; the card's offer
 // reads the same as --show text and as JSON.
-#include "scope_settings.h"
+#include "scope_settings_json.h"
 
 #include <gtest/gtest.h>
 
@@ -99,12 +99,12 @@ TEST(CardSettingsTable, EverySettingRoundTripsThroughTheCommandLineAndTheJsonApi
     if (s.none != nullptr) texts.push_back(s.none);
     for (const auto& text : texts) {
       const auto options = FromCommandLine(s, text);
-      const SettingValue given = s.get(options.settings);
+      const SettingValue given = s.Get(options.settings);
       // What the command line took, written back, is read the same.
-      EXPECT_EQ(s.get(FromCommandLine(s, capture::FormatSettingValue(s, given)).settings), given)
+      EXPECT_EQ(s.Get(FromCommandLine(s, capture::FormatSettingValue(s, given)).settings), given)
           << s.flag << " " << text;
       if (s.key == nullptr) continue;
-      EXPECT_EQ(s.get(ThroughJson(options).options), given) << s.key << " " << text;
+      EXPECT_EQ(s.Get(ThroughJson(options).options), given) << s.key << " " << text;
     }
   }
 }

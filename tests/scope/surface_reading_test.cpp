@@ -10,7 +10,7 @@
 
 #include "card_settings.h"
 #include "options.h"
-#include "scope_settings.h"
+#include "scope_settings_json.h"
 #include "scpi_parser.h"
 #include "scpi_settings.h"
 
@@ -79,7 +79,7 @@ TEST(SurfaceReading, EveryTextReadsTheSameOnEverySurface) {
     const auto parsed = capture::ParseArguments({std::string("--") + row.flag, c.text});
     if (c.value) {
       EXPECT_EQ(parsed.error, "");
-      EXPECT_TRUE(Same(row.get(parsed.options.settings), c.value)) << Shown(row.get(parsed.options.settings));
+      EXPECT_TRUE(Same(row.Get(parsed.options.settings), c.value)) << Shown(row.Get(parsed.options.settings));
     } else {
       EXPECT_NE(parsed.error, "");
     }
@@ -96,17 +96,14 @@ TEST(SurfaceReading, EveryTextReadsTheSameOnEverySurface) {
     const auto read = scope::SettingsFromJson(patch, base, offer, error);
     if (c.value) {
       ASSERT_TRUE(read.has_value()) << error;
-      EXPECT_TRUE(Same(row.get(read->options), c.value)) << Shown(row.get(read->options));
+      EXPECT_TRUE(Same(row.Get(read->options), c.value)) << Shown(row.Get(read->options));
     } else {
       EXPECT_FALSE(read.has_value()) << patch.dump();
     }
     // SCPI.
     for (const auto& s : scpi::ScpiSettings()) {
       if (scpi::TableKey(s, 1) != c.key) continue;
-      std::string header = s.header;
-      for (const char* drop : {"[:SOURce]", "#"})
-        if (const auto at = header.find(drop); at != std::string::npos)
-          header.replace(at, std::string(drop).size(), *drop == '#' ? "1" : "");
+      const std::string header = scpi::WrittenHeader(s.header, 1);
       const auto message = scpi::ParseMessage(header + " " + (c.scpi != nullptr ? c.scpi : c.text));
       scpi::Error scpiError;
       std::optional<capture::SettingValue> value;

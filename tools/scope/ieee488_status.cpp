@@ -1,4 +1,5 @@
 #include "ieee488_status.h"
+#include "scpi_errors.h"
 
 #include <string_view>
 #include <utility>
@@ -51,7 +52,7 @@ void Ieee488Status::Push(const Error& error) {
   } else if (errors_.size() + 1 < kQueueLength) {
     errors_.push_back(entry);
   } else {
-    errors_.push_back({-350, "Queue overflow"});
+    errors_.push_back(kQueueOverflow());
     overflowed_ = true;
   }
 }

@@ -1,4 +1,5 @@
 #include "scpi_commands.h"
+#include "scpi_errors.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,7 +16,6 @@
 
 namespace rk350::scpi {
 
-using nlohmann::json;
 using namespace std::chrono_literals;
 
 // A command refused: the error goes to the queue, the rest of the message is dropped.
@@ -23,7 +23,7 @@ struct Refused {
   Error error;
 };
 
-[[noreturn]] void Refuse(int code, const std::string& message) { throw Refused{{code, message}}; }
+[[noreturn]] void Refuse(Error error) { throw Refused{std::move(error)}; }
 
 struct Session::Call {
   Session& session;
@@ -46,8 +46,8 @@ thread_local const Command* tCounted = nullptr;
 
 void CountParameters(const Command& c, std::size_t least, std::size_t most) {
   tCounted = &c;
-  if (c.parameters.size() < least) Refuse(-109, "Missing parameter");
-  if (c.parameters.size() > most) Refuse(-108, "Parameter not allowed");
+  if (c.parameters.size() < least) Refuse(kMissingParameter());
+  if (c.parameters.size() > most) Refuse(kParameterNotAllowed());
 }
 
 // A number whose suffix, if written, is `unit` ("" for none).
@@ -79,7 +79,7 @@ struct Entry {
 std::uint8_t Mask(Call& c) {
   CountParameters(c.command, 1, 1);
   const double v = Number(c.command.parameters[0], "");
-  if (v < 0 || v > 255 || v != std::nearbyint(v)) Refuse(-222, "Data out of range;0 to 255");
+  if (v < 0 || v > 255 || v != std::nearbyint(v)) Refuse(kDataOutOfRange("0 to 255"));
   return static_cast<std::uint8_t>(v);
 }
 
@@ -91,38 +91,30 @@ struct Handlers {
 
   static scope::InstrumentThread& Instrument(Call& c) { return c.session.shared_.instrument; }
 
-  static json Settings(Call& c) { return Instrument(c).State()["settings"]; }
-
-  // Applies a patch as the page does; a refusal becomes the error the
+  // Applies a request as the page does; a refusal becomes the error the
   // standard has for it, carrying the result's name and meaning.
-  static json Apply(Call& c, const json& patch, std::shared_ptr<const std::vector<std::uint16_t>> waveform = {}) {
-    const scope::Answer answer = Instrument(c).ApplySettings(patch, std::move(waveform));
-    if (answer.status == 200) {
-      ReportAdjustments(c, answer.body);
-      return answer.body;
+  static scope::Snapshot Apply(Call& c, scope::SettingsRequest request) {
+    scope::Outcome outcome = Instrument(c).Apply(std::move(request));
+    if (outcome.Done()) {
+      ReportAdjustments(c, outcome.adjusted);
+      return std::move(outcome.snapshot);
     }
-    const auto& b = answer.body;
-    const std::string text = b.value("error", std::string("refused"));
-    if (!b.contains("result")) Refuse(-300, "Device-specific error;" + text);
-    const std::string why = b.value("result", std::string()) + ": " + b.value("meaning", std::string());
-    const unsigned code = b.value("code", 0u);
+    if (!outcome.answered) Refuse(kDeviceSpecificError(outcome.message));
     // The text names the library's result and its meaning already: said once.
-    if (code == RK350_RESULT_INVALID_VALUE) Refuse(-222, "Data out of range;" + text);
+    if (outcome.result == RK350_RESULT_INVALID_VALUE) Refuse(kDataOutOfRange(outcome.message));
     // Any other refusal of the library: its result code as the instrument's own error number.
-    Refuse(static_cast<int>(code), why + "; " + text);
+    Refuse({static_cast<int>(outcome.result), outcome.resultName + ": " + outcome.meaning + "; " + outcome.message});
   }
 
   // A value the card runs other than asked is no refusal: the command took
   // effect, and the queue says with which value (the query returns it).
-  static void ReportAdjustments(Call& c, const json& state) {
-    if (!state.contains("adjusted")) return;
-    for (const auto& a : state["adjusted"]) {
-      const std::string unit = a.value("unit", std::string());
-      const auto shown = [&](const json& v) {
-        return (v.is_number() ? FormatNumber(v.get<double>()) : v.dump()) + (unit.empty() ? "" : " " + unit);
-      };
-      c.session.Report({kValueAdjusted, "Value adjusted;" + a.value("key", std::string()) + " runs at " +
-                                            shown(a["running"]) + " (asked for " + shown(a["asked"]) + ")"});
+  // Pushed directly: the command runs under the execution lock already.
+  static void ReportAdjustments(Call& c, const std::vector<scope::Adjustment>& adjusted) {
+    for (const auto& a : adjusted) {
+      const std::string unit = *a.setting->unit != '\0' ? std::string(" ") + a.setting->unit : "";
+      const auto shown = [&](const capture::SettingValue& v) { return capture::FormatSettingValue(*a.setting, v) + unit; };
+      c.session.status_.Push({kValueAdjusted, "Value adjusted;" + std::string(a.setting->key) + " runs at " +
+                                            shown(a.running) + " (asked for " + shown(a.asked) + ")"});
     }
   }
 
@@ -133,37 +125,38 @@ struct Handlers {
     Error error;
     const auto value = ReadSetting(setting, row, c.command.parameters[0], error);
     if (!value) throw Refused{error};
-    Apply(c, scope::SettingPatch(row, *value));
+    Apply(c, {.changes = {{&row, *value}}});
   }
 
   static void SettingQuery(Call& c, const ScpiSetting& setting) {
     CountParameters(c.command, 0, 0);
     const capture::CardSetting& row = Row(setting, c.suffix);
-    c.response = FormatSetting(setting, row, row.get(Instrument(c).Settings().options));
+    c.response = FormatSetting(setting, row, row.Get(Instrument(c).Settings().options));
   }
 
   static const capture::CardSetting& Row(const ScpiSetting& setting, int channel) {
     const auto* row = TableRow(setting, channel);
-    if (row == nullptr) Refuse(-300, "Device-specific error;no setting " + TableKey(setting, channel));
+    if (row == nullptr) Refuse(kDeviceSpecificError("no setting " + TableKey(setting, channel)));
     return *row;
   }
 
-  static void Acquisition(Call& c, const char* mode) {
+  static void Acquisition(Call& c, scope::Acquisition mode) {
     CountParameters(c.command, 0, 0);
-    const json state = Apply(c, {{"acquisition", mode}});
+    scope::SettingsRequest request;
+    request.acquisition = mode;
+    const auto state = Apply(c, std::move(request));
     c.session.awaited_.reset();
     c.session.pending_ = false;
     c.session.armedVersion_ = 0;
-    if (std::string_view(mode) == "single") {
+    if (mode == scope::Acquisition::Single) {
       c.session.pending_ = true;
-      c.session.armedVersion_ = c.session.pendingVersion_ = state.value("version", 0ull);
+      c.session.armedVersion_ = c.session.pendingVersion_ = state.version;
     }
   }
 
   static void Reset(Call& c) {
     CountParameters(c.command, 0, 0);
-    const bool virtualCard = Instrument(c).Offer().value("virtualCard", false);
-    Apply(c, scope::SettingsToJson(scope::DefaultSettings(virtualCard)));
+    Apply(c, scope::RequestForAll(scope::DefaultSettings(Instrument(c).Offer().card.virtualCard)));
     c.session.waveformSource_ = 1;
     c.session.format_ = WaveformFormat::Byte;
     c.session.pending_ = false;
@@ -183,8 +176,8 @@ struct Handlers {
     const Parameter& p = c.command.parameters[0];
     int n = 0;
     if (p.kind != Parameter::Kind::Word || !MatchMnemonic("CHANnel", p.text, &n))
-      Refuse(-224, "Illegal parameter value;CHANnel1 or CHANnel2");
-    if (n < 1 || n > 2) Refuse(-224, "Illegal parameter value;CHANnel1 or CHANnel2");
+      Refuse(kIllegalParameterValue("CHANnel1 or CHANnel2"));
+    if (n < 1 || n > 2) Refuse(kIllegalParameterValue("CHANnel1 or CHANnel2"));
     return n;
   }
 
@@ -196,13 +189,12 @@ struct Handlers {
         if (index != nullptr) *index = i;
         return frame.record.channels[i];
       }
-    Refuse(-230, "Data corrupt or stale;the record holds no " + name + " (:CHANnel" + std::to_string(channel) +
-                     ":DISPlay ON)");
+    Refuse(kDataStale("the record holds no " + name + " (:CHANnel" + std::to_string(channel) + ":DISPlay ON)"));
   }
 
   static std::shared_ptr<const scope::Frame> Frame(Call& c) {
     auto frame = c.session.Record();
-    if (!frame) Refuse(-230, "Data corrupt or stale;no record yet");
+    if (!frame) Refuse(kDataStale("no record yet"));
     return frame;
   }
 
@@ -245,7 +237,7 @@ struct Handlers {
     CountParameters(c.command, 0, 0);
     const auto frame = Frame(c);
     const auto& trace = Trace(*frame, c.session.waveformSource_);
-    const int averaged = Instrument(c).State()["settings"].value("average", 1);
+    const int averaged = Instrument(c).Settings().options.average;
     c.response = WaveformPreamble(frame->record, trace, c.session.format_, averaged);
   }
 
@@ -253,15 +245,16 @@ struct Handlers {
   static void ArbitraryData(Call& c) {
     CountParameters(c.command, 1, 1);
     const Parameter& p = c.command.parameters[0];
-    if (p.kind != Parameter::Kind::Block) Refuse(-104, "Data type error;a definite-length block is expected");
+    if (p.kind != Parameter::Kind::Block) Refuse(kDataTypeError("a definite-length block is expected"));
     constexpr std::size_t kMemorySamples = 65536;
     if (p.text.empty() || p.text.size() % 2 != 0 || p.text.size() / 2 > kMemorySamples)
-      Refuse(-222, "Data out of range;1 to 65536 samples of two bytes each");
+      Refuse(kDataOutOfRange("1 to 65536 samples of two bytes each"));
     auto samples = std::make_shared<std::vector<std::uint16_t>>(p.text.size() / 2);
     for (std::size_t i = 0; i < samples->size(); ++i)
       (*samples)[i] = static_cast<std::uint16_t>(static_cast<unsigned char>(p.text[2 * i]) << 8 |
                                                  static_cast<unsigned char>(p.text[2 * i + 1]));
-    Apply(c, {{"generator", {{"type", "arbitrary"}}}}, std::move(samples));
+    Apply(c, {.changes = {{capture::FindSettingByKey("generator.type"), static_cast<double>(RK350_GEN_ARBITRARY)}},
+              .waveform = std::move(samples)});
   }
 
   static void Valid(Call& c) {
@@ -283,23 +276,23 @@ std::vector<Entry> Handlers::BuildTable() {
   t.push_back({"[:SOURce]:ARBitrary:POINts", nullptr,
                [](Call& c) {
                  CountParameters(c.command, 0, 0);
-                 c.response = std::to_string(H::Instrument(c).State()["reached"].value("arbitraryPoints", 0));
+                 c.response = std::to_string(H::Instrument(c).State().reached.arbitraryPoints);
                },
                false});
   t.push_back({":SYSTem:TOKen",
                [](Call& c) {
                  CountParameters(c.command, 1, 1);
                  const Parameter& p = c.command.parameters[0];
-                 if (p.kind != Parameter::Kind::String) Refuse(-104, "Data type error;the token as a string");
+                 if (p.kind != Parameter::Kind::String) Refuse(kDataTypeError("the token as a string"));
                  // Every byte compared, whatever the first difference.
                  const std::string& token = c.session.shared_.token;
                  unsigned difference = token.size() != p.text.size() ? 1u : 0u;
                  for (std::size_t i = 0; i < p.text.size(); ++i)
                    difference |= static_cast<unsigned char>(p.text[i]) ^
                                  static_cast<unsigned char>(token.empty() ? 0 : token[i % token.size()]);
-                 if (token.empty() || difference != 0) Refuse(-224, "Illegal parameter value;not the scope's token");
+                 if (token.empty() || difference != 0) Refuse(kIllegalParameterValue("not the scope's token"));
                  if (!c.session.admitted_ && !c.session.shared_.takePlace(c.session.id_))
-                   Refuse(-310, "System error;every place for an admitted connection is taken");
+                   Refuse(kSystemError("every place for an admitted connection is taken"));
                  c.session.admitted_ = true;
                },
                nullptr, false});
@@ -343,7 +336,7 @@ std::vector<Entry> Handlers::BuildTable() {
                [](Call& c) {
                  CountParameters(c.command, 1, 1);
                  const double v = Number(c.command.parameters[0], "");
-                 if (v < 0 || v > 32767 || v != std::nearbyint(v)) Refuse(-222, "Data out of range;0 to 32767");
+                 if (v < 0 || v > 32767 || v != std::nearbyint(v)) Refuse(kDataOutOfRange("0 to 32767"));
                  c.session.status_.SetOperationEnable(static_cast<std::uint16_t>(v));
                },
                [](Call& c) { c.response = std::to_string(c.session.status_.OperationEnable()); }, false});
@@ -374,22 +367,22 @@ std::vector<Entry> Handlers::BuildTable() {
                  if (!Boolean(c.command.parameters[0]))
                    control.Release(c.session.id_);
                  else if (!control.Take(c.session.id_))
-                   Refuse(-203, "Command protected;another connection holds the lock");
+                   Refuse(kCommandProtected("another connection holds the lock"));
                },
                [](Call& c) { c.response = H::Instrument(c).Control().HeldBy(c.session.id_) ? "1" : "0"; }, false});
-  t.push_back({":RUN", [](Call& c) { H::Acquisition(c, "run"); }, nullptr});
-  t.push_back({":STOP", [](Call& c) { H::Acquisition(c, "stop"); }, nullptr});
-  t.push_back({":SINGle", [](Call& c) { H::Acquisition(c, "single"); }, nullptr});
+  t.push_back({":RUN", [](Call& c) { H::Acquisition(c, scope::Acquisition::Run); }, nullptr});
+  t.push_back({":STOP", [](Call& c) { H::Acquisition(c, scope::Acquisition::Stop); }, nullptr});
+  t.push_back({":SINGle", [](Call& c) { H::Acquisition(c, scope::Acquisition::Single); }, nullptr});
   t.push_back({":DIGitize",
                [](Call& c) {
-                 H::Acquisition(c, "single");
+                 H::Acquisition(c, scope::Acquisition::Single);
                  c.session.waitRequested_ = true;
                },
                nullptr});
   t.push_back({":ACQuire:STATe", nullptr,
                [](Call& c) {
-                 const std::string a = H::Settings(c).value("acquisition", std::string("stop"));
-                 c.response = a == "run" ? "RUN" : a == "single" ? "SING" : "STOP";
+                 const auto a = H::Instrument(c).Settings().acquisition;
+                 c.response = a == scope::Acquisition::Run ? "RUN" : a == scope::Acquisition::Single ? "SING" : "STOP";
                },
                false});
   t.push_back({":WAVeform:SOURce",
@@ -410,7 +403,7 @@ std::vector<Entry> Handlers::BuildTable() {
                  else if (word && MatchMnemonic("ASCii", p.text, nullptr))
                    c.session.format_ = WaveformFormat::Ascii;
                  else
-                   Refuse(-224, "Illegal parameter value;BYTE, WORD or ASCii");
+                   Refuse(kIllegalParameterValue("BYTE, WORD or ASCii"));
                },
                [](Call& c) {
                  const char* names[] = {"BYTE", "WORD", "ASC"};
@@ -579,22 +572,22 @@ void Session::Run(const Command& command, std::optional<std::string>& answer) {
     if (command.common != (entry.header[0] == '*')) continue;
     if (!Matches(nodes, 0, command.path, 0, suffix, suffixSeen)) continue;
     const auto& handler = command.query ? entry.query : entry.command;
-    if (!handler) Refuse(-113, command.query ? "Undefined header;no query form" : "Undefined header;query only");
+    if (!handler) Refuse(kUndefinedHeader(command.query ? "no query form" : "query only"));
     const bool open = std::string_view(entry.header) == "*IDN" || std::string_view(entry.header) == ":SYSTem:TOKen" ||
                       std::string_view(entry.header).rfind(":SYSTem:ERRor", 0) == 0;
     if (!admitted_ && !open)
-      Refuse(-203, "Command protected;send the token the scope printed first: :SYSTem:TOKen \"...\"");
-    if (suffixSeen && (suffix < 1 || suffix > 2)) Refuse(-114, "Header suffix out of range;channels 1 and 2");
+      Refuse(kCommandProtected("send the token the scope printed first: :SYSTem:TOKen \"...\""));
+    if (suffixSeen && (suffix < 1 || suffix > 2)) Refuse(kSuffixOutOfRange("channels 1 and 2"));
     if (!command.query && entry.changes && shared_.instrument.Control().HeldAgainst(id_))
-      Refuse(-203, "Command protected;another connection holds :SYSTem:LOCK");
+      Refuse(kCommandProtected("another connection holds :SYSTem:LOCK"));
     Call call{*this, command, suffix, {}};
     tCounted = nullptr;
     handler(call);
-    if (!command.parameters.empty() && tCounted != &command) Refuse(-108, "Parameter not allowed");
+    if (!command.parameters.empty() && tCounted != &command) Refuse(kParameterNotAllowed());
     if (command.query) answer = std::move(call.response);  // a waveform is large: not copied
     return;
   }
-  Refuse(-113, "Undefined header");
+  Refuse(kUndefinedHeader());
 }
 
 Session::Wait Session::WaitForPending(const std::function<bool()>& keepWaiting) {
@@ -617,7 +610,7 @@ Session::Wait Session::WaitForPending(const std::function<bool()>& keepWaiting) 
     if (why != nullptr) {
       pending_ = false;
       std::lock_guard lock(shared_.execution);  // the status is read from other threads (device_readstb)
-      status_.Push({-221, std::string("Settings conflict;") + why + " before the record of :SINGle came"});
+      status_.Push(kSettingsConflict(std::string(why) + " before the record of :SINGle came"));
       return Wait::Impossible;
     }
     if (const auto frame = instrument.WaitNewer(seen, 200ms)) seen = frame->sequence;

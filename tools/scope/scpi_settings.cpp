@@ -1,4 +1,5 @@
 #include "scpi_settings.h"
+#include "scpi_errors.h"
 
 #include <algorithm>
 #include <cctype>
@@ -110,19 +111,32 @@ std::string TableKey(const ScpiSetting& setting, int channel) {
   return key;
 }
 
+std::string WrittenHeader(const char* pattern, int channel) {
+  std::string header;
+  int optional = 0;
+  for (const char* c = pattern; *c != '\0'; ++c) {
+    if (*c == '[' || *c == ']') {
+      optional += *c == '[' ? 1 : -1;
+    } else if (optional == 0) {
+      header += *c == '#' ? std::to_string(channel) : std::string(1, *c);
+    }
+  }
+  return header;
+}
+
 const capture::CardSetting* TableRow(const ScpiSetting& setting, int channel) {
   return capture::FindSettingByKey(TableKey(setting, channel));
 }
 
 std::optional<double> ReadNumber(const Parameter& p, const char* unit, Error& error) {
   if (p.kind != Parameter::Kind::Number) {
-    error = {-104, "Data type error;a number is expected"};
+    error = kDataTypeError("a number is expected");
     return std::nullopt;
   }
   if (!p.unit.empty() && p.unit != unit) {
     const bool none = *unit == '\0';
-    error = {none ? -138 : -131, std::string(none ? "Suffix not allowed" : "Invalid suffix") + ";'" + p.unit +
-                                     "' where " + (none ? "no unit" : unit) + " belongs"};
+    error = (none ? kSuffixNotAllowed : kInvalidSuffix)("'" + p.unit + "' where " + (none ? "no unit" : unit) +
+                                                        " belongs");
     return std::nullopt;
   }
   return p.number;
@@ -135,7 +149,7 @@ std::optional<bool> ReadBoolean(const Parameter& p, Error& error) {
   } else if (p.kind == Parameter::Kind::Number && p.unit.empty()) {
     return std::nearbyint(p.number) != 0;
   }
-  error = {-224, "Illegal parameter value;ON, OFF, 1 or 0"};
+  error = kIllegalParameterValue("ON, OFF, 1 or 0");
   return std::nullopt;
 }
 
@@ -155,7 +169,7 @@ std::optional<capture::SettingValue> ReadSetting(const ScpiSetting& setting, con
       if (row.codesToo && p.kind == Parameter::Kind::Number && p.unit.empty() && p.number >= 0 && p.number <= 255 &&
           p.number == std::floor(p.number))
         return p.number;
-      error = {-224, "Illegal parameter value;one of " + WordsOf(setting, row)};
+      error = kIllegalParameterValue("one of " + WordsOf(setting, row));
       return std::nullopt;
     case SettingKind::Flag:
       if (const auto on = ReadBoolean(p, error)) return *on ? 1.0 : 0.0;
@@ -171,8 +185,8 @@ std::optional<capture::SettingValue> ReadSetting(const ScpiSetting& setting, con
       if (setting.scale != 1 && std::fabs(value) < 1e15) {
         const double step = std::nearbyint(value);
         if (std::fabs(value - step) > 1e-6 * std::max(1.0, std::fabs(step))) {
-          error = {-222, "Data out of range;" + std::string(row.key) + " " + FormatNumber(*number) + " " +
-                             setting.unit + " is not a whole number of " + row.unit};
+          error = kDataOutOfRange(std::string(row.key) + " " + FormatNumber(*number) + " " +
+                             setting.unit + " is not a whole number of " + row.unit);
           return std::nullopt;
         }
         value = step;
@@ -181,9 +195,9 @@ std::optional<capture::SettingValue> ReadSetting(const ScpiSetting& setting, con
       if (const auto why = capture::CheckSettingNumber(row, value); beyond || !why.empty()) {
         // The limits in the header's unit (seconds for the time-out), not the table's.
         const bool whole = !beyond && why.starts_with("is not");
-        error = {-222, "Data out of range;" + std::string(row.key) + " " + FormatNumber(*number) +
+        error = kDataOutOfRange(std::string(row.key) + " " + FormatNumber(*number) +
                            (*setting.unit != '\0' ? std::string(" ") + setting.unit : "") + " " +
-                           (whole ? why : "must be " + LimitsInScpiUnit(setting, row))};
+                           (whole ? why : "must be " + LimitsInScpiUnit(setting, row)));
         return std::nullopt;
       }
       return value;
@@ -191,7 +205,7 @@ std::optional<capture::SettingValue> ReadSetting(const ScpiSetting& setting, con
     case SettingKind::Source:
       break;
   }
-  error = {-224, "Illegal parameter value"};
+  error = kIllegalParameterValue();
   return std::nullopt;
 }
 

@@ -37,6 +37,9 @@ std::span<const ScpiSetting> ScpiSettings();
 std::span<const char* const> RowsWithoutScpi();
 // The table's key for channel `channel` ("ch2.range").
 std::string TableKey(const ScpiSetting& setting, int channel);
+// A header pattern as a client may write it: optional nodes left out, the
+// channel suffix filled in (":TRIGger[:EDGE]:SLOPe" -> ":TRIGger:SLOPe").
+std::string WrittenHeader(const char* pattern, int channel);
 // The table's row of the header; null when the table has none (a fault the
 // tests catch).
 const capture::CardSetting* TableRow(const ScpiSetting& setting, int channel);
