@@ -2,8 +2,6 @@
 // every setting goes through both and comes back the same, and both refuse
 // a value outside the tools' own limits with the same reason; the card's offer
 // reads the same as --show text and as JSON.
-#include "scope_settings_json.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,6 +10,7 @@
 #include "card_offer.h"
 #include "card_settings.h"
 #include "options.h"
+#include "scope_settings_json.h"
 #include "trigger_sources.h"
 
 using namespace rk350;

@@ -112,9 +112,10 @@ enum class SettingKind {
 };
 
 struct SettingChoice {
-  const char* name;   // on the command line, in JSON, in SCPI
-  int code;           // the library's code for it
-  const char* label;  // for people (notes, the page); null: another spelling of an earlier name
+  const char* name;            // on the command line, in JSON, in SCPI
+  int code;                    // the library's code for it
+  const char* label;           // for people (notes, the page); null: another spelling of an earlier name
+  const char* scpi = nullptr;  // its SCPI mnemonic ("POSitive" for rising); null: the name itself
 };
 
 // A value of a setting: a number (quantities, integers, a choice's code, a
@@ -138,8 +139,8 @@ struct SettingAccess {
 // marks): set by the parser from the row, never by a setter.
 enum SettingMarks : unsigned {
   kMarksNothing = 0,
-  kMarksSamples = 1,                             // samplesGiven
-  kMarksGenerator = 2,                           // generatorGiven
+  kMarksSamples = 1,                               // samplesGiven
+  kMarksGenerator = 2,                             // generatorGiven
   kMarksGeneratorFrequency = 4 | kMarksGenerator,  // and the generator's frequencyGiven
   kMarksGeneratorLevels = 8 | kMarksGenerator,     // and the generator's levelsGiven
 };
@@ -168,6 +169,11 @@ struct CardSetting {
   double unset = std::numeric_limits<double>::quiet_NaN();
   bool wordInJson = false;  // JSON gives no value as the `none` word ("auto"), not as null
   unsigned marks = kMarksNothing;
+  // Its SCPI header: optional nodes in brackets, '#' the channel suffix
+  // (":CHANnel#:RANGe"); null: SCPI leaves the row to the page and the
+  // command line. The mnemonic of the `none` word; null: the word itself.
+  const char* scpi = nullptr;
+  const char* scpiNone = nullptr;
 
   SettingValue Get(const CardSettings& settings) const { return access.get(settings, *this); }
   void Set(CardSettings& settings, const SettingValue& value) const { access.set(settings, value); }

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <type_traits>
 #include <span>
 #include <sstream>
+#include <type_traits>
 
 #include "csv_writer.h"
 #include "rk350/rk350.h"
@@ -22,16 +22,16 @@ using Apply = std::string (*)(CaptureOptions&, const std::string&);
 
 struct ToolOption {
   const char* section;
-  const char* name;       // without the leading "--"
-  const char* argument;   // empty for a switch
+  const char* name;      // without the leading "--"
+  const char* argument;  // empty for a switch
   const char* help;
   Apply apply;
-  bool scope = false;     // the scope takes it too (it chooses the card, not files or runs)
+  bool scope = false;  // the scope takes it too (it chooses the card, not files or runs)
 };
 
 // The sections of --help, in their order.
-constexpr const char* kSections[] = {"Server",      "General",   "Channels", "Timebase", "Trigger",
-                                     "Acquisition", "Generator", "Output"};
+constexpr const char* kSections[] = {"Server",  "General",     "Channels",  "Timebase",
+                                     "Trigger", "Acquisition", "Generator", "Output"};
 
 std::string Bad(const std::string& what, const std::string& text) { return "invalid " + what + " '" + text + "'"; }
 
@@ -306,13 +306,15 @@ ParseResult ParseArguments(const std::vector<std::string>& arguments, Program pr
       value = name.substr(eq + 1);
       name.resize(eq);
     }
-    const auto option = std::find_if(options.begin(), options.end(), [&](const Option& o) { return o.shown.name == name; });
+    const auto option =
+        std::find_if(options.begin(), options.end(), [&](const Option& o) { return o.shown.name == name; });
     if (option == options.end()) {
       result.error = "unknown option '--" + name + "' (see --help)";
       return result;
     }
     if (program == Program::Scope && !option->scope) {
-      result.error = "option '--" + name + "' is rk350-capture's: the scope writes no files and runs continuously "
+      result.error = "option '--" + name +
+                     "' is rk350-capture's: the scope writes no files and runs continuously "
                      "(see --help)";
       return result;
     }

@@ -1,8 +1,9 @@
 #include "ieee488_status.h"
-#include "scpi_errors.h"
 
 #include <string_view>
 #include <utility>
+
+#include "scpi_errors.h"
 
 namespace rk350::scpi {
 namespace {

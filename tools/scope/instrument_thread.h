@@ -44,8 +44,8 @@ class InstrumentThread {
   // applied; a refusal leaves the card as it was (the outcome says the
   // library's result and why).
   Outcome Apply(SettingsRequest request);
-  Snapshot State() const;          // settings, version, what the card reached, the run
-  ScopeSettings Settings() const;  // the settings in force, as State() has them
+  Snapshot State() const;                                  // settings, version, what the card reached, the run
+  ScopeSettings Settings() const;                          // the settings in force, as State() has them
   const InstrumentOffer& Offer() const { return offer_; }  // written before Start returns
   // The outcome of a request refused with this result code.
   Outcome Refusal(unsigned result, const std::string& message) const;

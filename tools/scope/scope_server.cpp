@@ -154,9 +154,8 @@ struct ScopeServer::Handlers {
       // The parser's reason without its exception's number: "number overflow parsing '1e400'".
       const std::string reason = e.what();
       const auto after = reason.find("] ");
-      return Refuse(s, res,
-                    "the request is not JSON (" + (after == std::string::npos ? reason : reason.substr(after + 2)) +
-                        ")");
+      return Refuse(
+          s, res, "the request is not JSON (" + (after == std::string::npos ? reason : reason.substr(after + 2)) + ")");
     }
     std::string error;
     auto request = RequestFromJson(patch, error);
@@ -252,9 +251,7 @@ struct ScopeServer::Handlers {
   }
   static void WriteCsv(std::ostream& out, const Frame& frame) { capture::WriteCsv(out, frame.record, frame.notes); }
   static void WriteSigrok(std::ostream& out, const Frame& frame) { capture::WriteSigrokSession(out, frame.record); }
-  static void Csv(ScopeServer& s, const Request&, Response& res) {
-    Download<WriteCsv>(s, res, "text/csv", ".csv");
-  }
+  static void Csv(ScopeServer& s, const Request&, Response& res) { Download<WriteCsv>(s, res, "text/csv", ".csv"); }
   static void Sigrok(ScopeServer& s, const Request&, Response& res) {
     Download<WriteSigrok>(s, res, "application/zip", ".sr");
   }
@@ -294,7 +291,7 @@ void ScopeServer::Routes() {
     const std::string method = route.method;
     if (route.reading != nullptr) {
       server_->Post(route.path, [this, reading = route.reading](const httplib::Request& req, httplib::Response& res,
-                                                                 const httplib::ContentReader& content) {
+                                                                const httplib::ContentReader& content) {
         reading(*this, req, res, content);
       });
     } else {

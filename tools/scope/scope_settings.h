@@ -62,8 +62,8 @@ struct Adjustment {
 // as a whole must be (a channel measured, a waveform for the arbitrary
 // type, built-in sources on the virtual card only). On a refusal returns
 // nothing and names the setting and why in `error`.
-std::optional<ScopeSettings> ApplyChanges(const SettingsRequest& request, const ScopeSettings& base,
-                                          bool virtualCard, std::string& error);
+std::optional<ScopeSettings> ApplyChanges(const SettingsRequest& request, const ScopeSettings& base, bool virtualCard,
+                                          std::string& error);
 // The rows whose value the card runs other than asked.
 std::vector<Adjustment> Adjustments(const ScopeSettings& asked, const ScopeSettings& running);
 // Every row of `settings` as a change: a request that sets them all (*RST).

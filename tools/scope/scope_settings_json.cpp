@@ -199,6 +199,12 @@ json InstrumentOfferToJson(const InstrumentOffer& offer) {
   return j;
 }
 
+json SettingPatch(const capture::CardSetting& setting, const capture::SettingValue& value) {
+  json patch = json::object();
+  Put(patch, setting.key, ValueToJson(setting, value));
+  return patch;
+}
+
 json SettingsOffer() {
   static const char* const kKinds[] = {"quantity", "integer", "choice", "flag", "source"};
   json offer = json::array();

@@ -15,7 +15,6 @@
 
 namespace rk350::scope {
 
-
 nlohmann::json SettingsToJson(const ScopeSettings& settings);
 // A setting's value as JSON has it, by its row's kind.
 nlohmann::json ValueToJson(const capture::CardSetting& setting, const capture::SettingValue& value);

@@ -1,5 +1,4 @@
 #include "scpi_commands.h"
-#include "scpi_errors.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +11,7 @@
 #include "instrument_identity.h"
 #include "rk350/rk350.h"
 #include "rk350/rk350_ext.h"
+#include "scpi_errors.h"
 #include "scpi_settings.h"
 
 namespace rk350::scpi {
@@ -25,9 +25,12 @@ struct Refused {
 
 [[noreturn]] void Refuse(Error error) { throw Refused{std::move(error)}; }
 
+struct Entry;
+
 struct Session::Call {
   Session& session;
   const Command& command;
+  const Entry& entry;
   int suffix;  // the numeric suffix of the header's suffixed node (CHANnel<n>), 1 when none
   std::string response;
 };
@@ -69,11 +72,23 @@ bool Boolean(const Parameter& p) {
 
 using Call = Session::Call;
 
+// What a command may do.
+enum EntryFlags : unsigned {
+  kReadsOnly = 0,
+  kChanges = 1,  // refused while another connection holds the lock
+  kOpen = 2,     // allowed before the token was sent
+};
+
+// One header of the tree.
 struct Entry {
-  const char* header;                  // the pattern: optional nodes in brackets, '#' a numeric suffix
-  std::function<void(Call&)> command;  // null: no command form
-  std::function<void(Call&)> query;    // null: no query form
-  bool changes = true;                 // refused while another connection holds the lock
+  const char* header;           // the pattern: optional nodes in brackets, '#' a numeric suffix
+  void (*command)(Call&);       // null: no command form
+  void (*query)(Call&);         // null: no query form
+  unsigned flags = kReadsOnly;  // EntryFlags
+  int highestSuffix = 1;        // of a suffixed node (channels 1 .. 2)
+  // The row of a setting's header, the figure of a measurement's.
+  const ScpiSetting* setting = nullptr;
+  const tools::Quantity* quantity = nullptr;
 };
 
 std::uint8_t Mask(Call& c) {
@@ -87,7 +102,7 @@ std::uint8_t Mask(Call& c) {
 
 struct Handlers {
   using Call = Session::Call;
-  static std::vector<Entry> BuildTable();
+  static std::span<const Entry> Commands();
 
   static scope::InstrumentThread& Instrument(Call& c) { return c.session.shared_.instrument; }
 
@@ -112,14 +127,17 @@ struct Handlers {
   static void ReportAdjustments(Call& c, const std::vector<scope::Adjustment>& adjusted) {
     for (const auto& a : adjusted) {
       const std::string unit = *a.setting->unit != '\0' ? std::string(" ") + a.setting->unit : "";
-      const auto shown = [&](const capture::SettingValue& v) { return capture::FormatSettingValue(*a.setting, v) + unit; };
+      const auto shown = [&](const capture::SettingValue& v) {
+        return capture::FormatSettingValue(*a.setting, v) + unit;
+      };
       c.session.status_.Push({kValueAdjusted, "Value adjusted;" + std::string(a.setting->key) + " runs at " +
-                                            shown(a.running) + " (asked for " + shown(a.asked) + ")"});
+                                                  shown(a.running) + " (asked for " + shown(a.asked) + ")"});
     }
   }
 
   // A setting: the parameter read by its table row, applied as the page applies it.
-  static void Setting(Call& c, const ScpiSetting& setting) {
+  static void Setting(Call& c) {
+    const ScpiSetting& setting = *c.entry.setting;
     CountParameters(c.command, 1, 1);
     const capture::CardSetting& row = Row(setting, c.suffix);
     Error error;
@@ -128,7 +146,8 @@ struct Handlers {
     Apply(c, {.changes = {{&row, *value}}});
   }
 
-  static void SettingQuery(Call& c, const ScpiSetting& setting) {
+  static void SettingQuery(Call& c) {
+    const ScpiSetting& setting = *c.entry.setting;
     CountParameters(c.command, 0, 0);
     const capture::CardSetting& row = Row(setting, c.suffix);
     c.response = FormatSetting(setting, row, row.Get(Instrument(c).Settings().options));
@@ -200,7 +219,8 @@ struct Handlers {
 
   // A figure of the measurement module; 9.91E37 (not a number) where the
   // record gives none (no frequency of a DC input, no rise time without an edge).
-  static void Measure(Call& c, const tools::Quantity& quantity) {
+  static void Measure(Call& c) {
+    const tools::Quantity& quantity = *c.entry.quantity;
     const int channel = ChannelParameter(c, c.session.waveformSource_);
     const auto frame = Frame(c);
     std::size_t index = 0;
@@ -266,217 +286,206 @@ struct Handlers {
   }
 };
 
-std::vector<Entry> Handlers::BuildTable() {
+std::span<const Entry> Handlers::Commands() {
   using H = Handlers;
-  std::vector<Entry> t;
-  for (const auto& setting : ScpiSettings())
-    t.push_back({setting.header, [&setting](Call& c) { H::Setting(c, setting); },
-                 [&setting](Call& c) { H::SettingQuery(c, setting); }});
-  t.push_back({"[:SOURce]:ARBitrary:DATA", [](Call& c) { H::ArbitraryData(c); }, nullptr});
-  t.push_back({"[:SOURce]:ARBitrary:POINts", nullptr,
-               [](Call& c) {
-                 CountParameters(c.command, 0, 0);
-                 c.response = std::to_string(H::Instrument(c).State().reached.arbitraryPoints);
-               },
-               false});
-  t.push_back({":SYSTem:TOKen",
-               [](Call& c) {
-                 CountParameters(c.command, 1, 1);
-                 const Parameter& p = c.command.parameters[0];
-                 if (p.kind != Parameter::Kind::String) Refuse(kDataTypeError("the token as a string"));
-                 // Every byte compared, whatever the first difference.
-                 const std::string& token = c.session.shared_.token;
-                 unsigned difference = token.size() != p.text.size() ? 1u : 0u;
-                 for (std::size_t i = 0; i < p.text.size(); ++i)
-                   difference |= static_cast<unsigned char>(p.text[i]) ^
-                                 static_cast<unsigned char>(token.empty() ? 0 : token[i % token.size()]);
-                 if (token.empty() || difference != 0) Refuse(kIllegalParameterValue("not the scope's token"));
-                 if (!c.session.admitted_ && !c.session.shared_.takePlace(c.session.id_))
-                   Refuse(kSystemError("every place for an admitted connection is taken"));
-                 c.session.admitted_ = true;
-               },
-               nullptr, false});
-  t.push_back({"*IDN", nullptr, [](Call& c) { H::Identity(c); }, false});
-  t.push_back({"*RST", [](Call& c) { H::Reset(c); }, nullptr});
-  t.push_back({"*CLS",
-               [](Call& c) {
-                 CountParameters(c.command, 0, 0);
-                 c.session.status_.Clear();
-               },
-               nullptr, false});
-  t.push_back({"*ESE", [](Call& c) { c.session.status_.SetEventEnable(Mask(c)); },
-               [](Call& c) { c.response = std::to_string(c.session.status_.EventEnable()); }, false});
-  t.push_back({"*ESR", nullptr,
-               [](Call& c) {
-                 CountParameters(c.command, 0, 0);  // before the events are read and cleared
-                 c.response = std::to_string(c.session.status_.ReadEvents());
-               },
-               false});
-  t.push_back({"*SRE", [](Call& c) { c.session.status_.SetServiceEnable(Mask(c)); },
-               [](Call& c) { c.response = std::to_string(c.session.status_.ServiceEnable()); }, false});
-  t.push_back({"*STB", nullptr,
-               [](Call& c) {
-                 c.session.RefreshOperation();
-                 c.response = std::to_string(c.session.status_.StatusByte());
-               },
-               false});
-  t.push_back({":STATus:OPERation:CONDition", nullptr,
-               [](Call& c) {
-                 c.session.RefreshOperation();
-                 c.response = std::to_string(c.session.status_.OperationCondition());
-               },
-               false});
-  t.push_back({":STATus:OPERation[:EVENt]", nullptr,
-               [](Call& c) {
-                 c.session.RefreshOperation();
-                 c.response = std::to_string(c.session.status_.ReadOperationEvents());
-               },
-               false});
-  t.push_back({":STATus:OPERation:ENABle",
-               [](Call& c) {
-                 CountParameters(c.command, 1, 1);
-                 const double v = Number(c.command.parameters[0], "");
-                 if (v < 0 || v > 32767 || v != std::nearbyint(v)) Refuse(kDataOutOfRange("0 to 32767"));
-                 c.session.status_.SetOperationEnable(static_cast<std::uint16_t>(v));
-               },
-               [](Call& c) { c.response = std::to_string(c.session.status_.OperationEnable()); }, false});
-  t.push_back({":STATus:PRESet",
-               [](Call& c) {
-                 CountParameters(c.command, 0, 0);
-                 c.session.status_.SetOperationEnable(0);
-               },
-               nullptr, false});
-  t.push_back({"*OPC", [](Call& c) { c.session.opcRequested_ = c.session.waitRequested_ = true; },
-               [](Call& c) { c.session.opcQuery_ = c.session.waitRequested_ = true; }, false});
-  t.push_back({"*WAI", [](Call& c) { c.session.waitRequested_ = true; }, nullptr, false});
-  // The card answered when the scope opened it, and the instrument thread runs.
-  t.push_back({"*TST", nullptr, [](Call& c) { c.response = "0"; }, false});
-  t.push_back({":SYSTem:ERRor[:NEXT]", nullptr,
-               [](Call& c) {
-                 CountParameters(c.command, 0, 0);  // before the error leaves the queue
-                 c.response = c.session.status_.PopError();
-               },
-               false});
-  t.push_back({":SYSTem:ERRor:COUNt", nullptr,
-               [](Call& c) { c.response = std::to_string(c.session.status_.ErrorCount()); }, false});
-  t.push_back({":SYSTem:VERSion", nullptr, [](Call& c) { c.response = "1999.0"; }, false});
-  t.push_back({":SYSTem:LOCK",
-               [](Call& c) {
-                 CountParameters(c.command, 1, 1);
-                 auto& control = H::Instrument(c).Control();
-                 if (!Boolean(c.command.parameters[0]))
-                   control.Release(c.session.id_);
-                 else if (!control.Take(c.session.id_))
-                   Refuse(kCommandProtected("another connection holds the lock"));
-               },
-               [](Call& c) { c.response = H::Instrument(c).Control().HeldBy(c.session.id_) ? "1" : "0"; }, false});
-  t.push_back({":RUN", [](Call& c) { H::Acquisition(c, scope::Acquisition::Run); }, nullptr});
-  t.push_back({":STOP", [](Call& c) { H::Acquisition(c, scope::Acquisition::Stop); }, nullptr});
-  t.push_back({":SINGle", [](Call& c) { H::Acquisition(c, scope::Acquisition::Single); }, nullptr});
-  t.push_back({":DIGitize",
-               [](Call& c) {
-                 H::Acquisition(c, scope::Acquisition::Single);
-                 c.session.waitRequested_ = true;
-               },
-               nullptr});
-  t.push_back({":ACQuire:STATe", nullptr,
-               [](Call& c) {
-                 const auto a = H::Instrument(c).Settings().acquisition;
-                 c.response = a == scope::Acquisition::Run ? "RUN" : a == scope::Acquisition::Single ? "SING" : "STOP";
-               },
-               false});
-  t.push_back({":WAVeform:SOURce",
-               [](Call& c) {
-                 CountParameters(c.command, 1, 1);
-                 c.session.waveformSource_ = H::ChannelParameter(c, 1);
-               },
-               [](Call& c) { c.response = "CHAN" + std::to_string(c.session.waveformSource_); }, false});
-  t.push_back({":WAVeform:FORMat",
-               [](Call& c) {
-                 CountParameters(c.command, 1, 1);
-                 const Parameter& p = c.command.parameters[0];
-                 const bool word = p.kind == Parameter::Kind::Word;
-                 if (word && MatchMnemonic("BYTE", p.text, nullptr))
-                   c.session.format_ = WaveformFormat::Byte;
-                 else if (word && MatchMnemonic("WORD", p.text, nullptr))
-                   c.session.format_ = WaveformFormat::Word;
-                 else if (word && MatchMnemonic("ASCii", p.text, nullptr))
-                   c.session.format_ = WaveformFormat::Ascii;
-                 else
-                   Refuse(kIllegalParameterValue("BYTE, WORD or ASCii"));
-               },
-               [](Call& c) {
-                 const char* names[] = {"BYTE", "WORD", "ASC"};
-                 c.response = names[static_cast<int>(c.session.format_)];
-               },
-               false});
-  t.push_back({":WAVeform:DATA", nullptr, [](Call& c) { H::WaveformData(c); }, false});
-  t.push_back({":WAVeform:PREamble", nullptr, [](Call& c) { H::Preamble(c); }, false});
-  t.push_back({":WAVeform:VALid", nullptr, [](Call& c) { H::Valid(c); }, false});
-  t.push_back({":WAVeform:SEQuence", nullptr,
-               [](Call& c) {
-                 CountParameters(c.command, 0, 0);
-                 c.response = std::to_string(H::Frame(c)->sequence);
-               },
-               false});
-  t.push_back({":WAVeform:POINts", nullptr,
-               [](Call& c) {
-                 std::size_t first = 0, count = 0;
-                 scope::HeldRange(H::Trace(*H::Frame(c), c.session.waveformSource_), first, count);
-                 c.response = std::to_string(count);
-               },
-               false});
-  // How the record the waveform queries read was taken, as the library reported it.
-  t.push_back({":TRIGger:STATus", nullptr,
-               [](Call& c) {
-                 CountParameters(c.command, 0, 0);
-                 switch (H::Frame(c)->record.how) {
-                   case RK350_RECORD_TRIGGERED_CARD:
-                   case RK350_RECORD_TRIGGERED_SOFTWARE:
-                     c.response = "TRIG";
-                     break;
-                   case RK350_RECORD_FORCED_TIMEOUT:
-                   case RK350_RECORD_FORCED_CALL:
-                     c.response = "FORC";
-                     break;
-                   case RK350_RECORD_FREE_RUN:
-                     c.response = "FREE";
-                     break;
-                   default:  // not known, or averaged records taken differently
-                     c.response = "UNKN";
-                 }
-               },
-               false});
-  t.push_back({":WAVeform:OVERrange", nullptr,
-               [](Call& c) { c.response = H::Trace(*H::Frame(c), c.session.waveformSource_).overrange ? "1" : "0"; },
-               false});
-  // The SCPI names of the measurement module's figures, keyed by theirs; the
-  // figures themselves (and which exist) are the module's.
-  static const std::pair<const char*, const char*> kMeasureHeaders[] = {
-      {"frequency", ":MEASure:FREQuency"},
-      {"period", ":MEASure:PERiod"},
-      {"peakToPeak", ":MEASure:VPP"},
-      {"minimum", ":MEASure:VMIN"},
-      {"maximum", ":MEASure:VMAX"},
-      {"mean", ":MEASure:VAVerage"},
-      {"rms", ":MEASure:VRMS"},
-      {"acRms", ":MEASure:VACRms"},
-      {"dutyCycle", ":MEASure:DUTYcycle"},
-      {"riseTime", ":MEASure:RISetime"},
-      {"fallTime", ":MEASure:FALLtime"},
-      {"overshoot", ":MEASure:OVERshoot"},
+  static constexpr Entry kCommands[] = {
+      {"[:SOURce]:ARBitrary:DATA", [](Call& c) { H::ArbitraryData(c); }, nullptr, kChanges},
+      {"[:SOURce]:ARBitrary:POINts", nullptr,
+       [](Call& c) {
+         CountParameters(c.command, 0, 0);
+         c.response = std::to_string(H::Instrument(c).State().reached.arbitraryPoints);
+       },
+       kReadsOnly},
+      {":SYSTem:TOKen",
+       [](Call& c) {
+         CountParameters(c.command, 1, 1);
+         const Parameter& p = c.command.parameters[0];
+         if (p.kind != Parameter::Kind::String) Refuse(kDataTypeError("the token as a string"));
+         // Every byte compared, whatever the first difference.
+         const std::string& token = c.session.shared_.token;
+         unsigned difference = token.size() != p.text.size() ? 1u : 0u;
+         for (std::size_t i = 0; i < p.text.size(); ++i)
+           difference |= static_cast<unsigned char>(p.text[i]) ^
+                         static_cast<unsigned char>(token.empty() ? 0 : token[i % token.size()]);
+         if (token.empty() || difference != 0) Refuse(kIllegalParameterValue("not the scope's token"));
+         if (!c.session.admitted_ && !c.session.shared_.takePlace(c.session.id_))
+           Refuse(kSystemError("every place for an admitted connection is taken"));
+         c.session.admitted_ = true;
+       },
+       nullptr, kOpen},
+      {"*IDN", nullptr, [](Call& c) { H::Identity(c); }, kOpen},
+      {"*RST", [](Call& c) { H::Reset(c); }, nullptr, kChanges},
+      {"*CLS",
+       [](Call& c) {
+         CountParameters(c.command, 0, 0);
+         c.session.status_.Clear();
+       },
+       nullptr, kReadsOnly},
+      {"*ESE", [](Call& c) { c.session.status_.SetEventEnable(Mask(c)); },
+       [](Call& c) { c.response = std::to_string(c.session.status_.EventEnable()); }, kReadsOnly},
+      {"*ESR", nullptr,
+       [](Call& c) {
+         CountParameters(c.command, 0, 0);  // before the events are read and cleared
+         c.response = std::to_string(c.session.status_.ReadEvents());
+       },
+       kReadsOnly},
+      {"*SRE", [](Call& c) { c.session.status_.SetServiceEnable(Mask(c)); },
+       [](Call& c) { c.response = std::to_string(c.session.status_.ServiceEnable()); }, kReadsOnly},
+      {"*STB", nullptr,
+       [](Call& c) {
+         c.session.RefreshOperation();
+         c.response = std::to_string(c.session.status_.StatusByte());
+       },
+       kReadsOnly},
+      {":STATus:OPERation:CONDition", nullptr,
+       [](Call& c) {
+         c.session.RefreshOperation();
+         c.response = std::to_string(c.session.status_.OperationCondition());
+       },
+       kReadsOnly},
+      {":STATus:OPERation[:EVENt]", nullptr,
+       [](Call& c) {
+         c.session.RefreshOperation();
+         c.response = std::to_string(c.session.status_.ReadOperationEvents());
+       },
+       kReadsOnly},
+      {":STATus:OPERation:ENABle",
+       [](Call& c) {
+         CountParameters(c.command, 1, 1);
+         const double v = Number(c.command.parameters[0], "");
+         if (v < 0 || v > 32767 || v != std::nearbyint(v)) Refuse(kDataOutOfRange("0 to 32767"));
+         c.session.status_.SetOperationEnable(static_cast<std::uint16_t>(v));
+       },
+       [](Call& c) { c.response = std::to_string(c.session.status_.OperationEnable()); }, kReadsOnly},
+      {":STATus:PRESet",
+       [](Call& c) {
+         CountParameters(c.command, 0, 0);
+         c.session.status_.SetOperationEnable(0);
+       },
+       nullptr, kReadsOnly},
+      {"*OPC", [](Call& c) { c.session.opcRequested_ = c.session.waitRequested_ = true; },
+       [](Call& c) { c.session.opcQuery_ = c.session.waitRequested_ = true; }, kReadsOnly},
+      {"*WAI", [](Call& c) { c.session.waitRequested_ = true; }, nullptr, kReadsOnly},
+      // The card answered when the scope opened it, and the instrument thread runs.
+      {"*TST", nullptr, [](Call& c) { c.response = "0"; }, kReadsOnly},
+      {":SYSTem:ERRor[:NEXT]", nullptr,
+       [](Call& c) {
+         CountParameters(c.command, 0, 0);  // before the error leaves the queue
+         c.response = c.session.status_.PopError();
+       },
+       kOpen},
+      {":SYSTem:ERRor:COUNt", nullptr, [](Call& c) { c.response = std::to_string(c.session.status_.ErrorCount()); },
+       kOpen},
+      {":SYSTem:VERSion", nullptr, [](Call& c) { c.response = "1999.0"; }, kReadsOnly},
+      {":SYSTem:LOCK",
+       [](Call& c) {
+         CountParameters(c.command, 1, 1);
+         auto& control = H::Instrument(c).Control();
+         if (!Boolean(c.command.parameters[0]))
+           control.Release(c.session.id_);
+         else if (!control.Take(c.session.id_))
+           Refuse(kCommandProtected("another connection holds the lock"));
+       },
+       [](Call& c) { c.response = H::Instrument(c).Control().HeldBy(c.session.id_) ? "1" : "0"; }, kReadsOnly},
+      {":RUN", [](Call& c) { H::Acquisition(c, scope::Acquisition::Run); }, nullptr, kChanges},
+      {":STOP", [](Call& c) { H::Acquisition(c, scope::Acquisition::Stop); }, nullptr, kChanges},
+      {":SINGle", [](Call& c) { H::Acquisition(c, scope::Acquisition::Single); }, nullptr, kChanges},
+      {":DIGitize",
+       [](Call& c) {
+         H::Acquisition(c, scope::Acquisition::Single);
+         c.session.waitRequested_ = true;
+       },
+       nullptr, kChanges},
+      {":ACQuire:STATe", nullptr,
+       [](Call& c) {
+         const auto a = H::Instrument(c).Settings().acquisition;
+         c.response = a == scope::Acquisition::Run ? "RUN" : a == scope::Acquisition::Single ? "SING" : "STOP";
+       },
+       kReadsOnly},
+      {":WAVeform:SOURce",
+       [](Call& c) {
+         CountParameters(c.command, 1, 1);
+         c.session.waveformSource_ = H::ChannelParameter(c, 1);
+       },
+       [](Call& c) { c.response = "CHAN" + std::to_string(c.session.waveformSource_); }, kReadsOnly},
+      {":WAVeform:FORMat",
+       [](Call& c) {
+         CountParameters(c.command, 1, 1);
+         const Parameter& p = c.command.parameters[0];
+         const bool word = p.kind == Parameter::Kind::Word;
+         if (word && MatchMnemonic("BYTE", p.text, nullptr))
+           c.session.format_ = WaveformFormat::Byte;
+         else if (word && MatchMnemonic("WORD", p.text, nullptr))
+           c.session.format_ = WaveformFormat::Word;
+         else if (word && MatchMnemonic("ASCii", p.text, nullptr))
+           c.session.format_ = WaveformFormat::Ascii;
+         else
+           Refuse(kIllegalParameterValue("BYTE, WORD or ASCii"));
+       },
+       [](Call& c) {
+         const char* names[] = {"BYTE", "WORD", "ASC"};
+         c.response = names[static_cast<int>(c.session.format_)];
+       },
+       kReadsOnly},
+      {":WAVeform:DATA", nullptr, [](Call& c) { H::WaveformData(c); }, kReadsOnly},
+      {":WAVeform:PREamble", nullptr, [](Call& c) { H::Preamble(c); }, kReadsOnly},
+      {":WAVeform:VALid", nullptr, [](Call& c) { H::Valid(c); }, kReadsOnly},
+      {":WAVeform:SEQuence", nullptr,
+       [](Call& c) {
+         CountParameters(c.command, 0, 0);
+         c.response = std::to_string(H::Frame(c)->sequence);
+       },
+       kReadsOnly},
+      {":WAVeform:POINts", nullptr,
+       [](Call& c) {
+         std::size_t first = 0, count = 0;
+         scope::HeldRange(H::Trace(*H::Frame(c), c.session.waveformSource_), first, count);
+         c.response = std::to_string(count);
+       },
+       kReadsOnly},
+      // How the record the waveform queries read was taken, as the library reported it.
+      {":TRIGger:STATus", nullptr,
+       [](Call& c) {
+         CountParameters(c.command, 0, 0);
+         switch (H::Frame(c)->record.how) {
+           case RK350_RECORD_TRIGGERED_CARD:
+           case RK350_RECORD_TRIGGERED_SOFTWARE:
+             c.response = "TRIG";
+             break;
+           case RK350_RECORD_FORCED_TIMEOUT:
+           case RK350_RECORD_FORCED_CALL:
+             c.response = "FORC";
+             break;
+           case RK350_RECORD_FREE_RUN:
+             c.response = "FREE";
+             break;
+           default:  // not known, or averaged records taken differently
+             c.response = "UNKN";
+         }
+       },
+       kReadsOnly},
+      {":WAVeform:OVERrange", nullptr,
+       [](Call& c) { c.response = H::Trace(*H::Frame(c), c.session.waveformSource_).overrange ? "1" : "0"; },
+       kReadsOnly},
   };
-  for (const auto& quantity : tools::Quantities())
-    for (const auto& [key, header] : kMeasureHeaders)
-      if (std::string_view(quantity.key) == key)
-        t.push_back({header, nullptr, [&quantity](Call& c) { H::Measure(c, quantity); }, false});
-  return t;
+  return kCommands;
 }
 
 namespace {
 
+// Every header: the settings table's (each row's SCPI column), the
+// commands', the measurement table's.
 const std::vector<Entry>& Table() {
-  static const std::vector<Entry> table = Handlers::BuildTable();
+  static const std::vector<Entry> table = [] {
+    std::vector<Entry> t;
+    for (const auto& setting : ScpiSettings())
+      t.push_back({setting.header, Handlers::Setting, Handlers::SettingQuery, kChanges, 2, &setting});
+    for (const auto& entry : Handlers::Commands()) t.push_back(entry);
+    for (const auto& quantity : tools::Quantities())
+      if (quantity.scpi != nullptr)
+        t.push_back({quantity.scpi, nullptr, Handlers::Measure, kReadsOnly, 1, nullptr, &quantity});
+    return t;
+  }();
   return table;
 }
 
@@ -573,14 +582,13 @@ void Session::Run(const Command& command, std::optional<std::string>& answer) {
     if (!Matches(nodes, 0, command.path, 0, suffix, suffixSeen)) continue;
     const auto& handler = command.query ? entry.query : entry.command;
     if (!handler) Refuse(kUndefinedHeader(command.query ? "no query form" : "query only"));
-    const bool open = std::string_view(entry.header) == "*IDN" || std::string_view(entry.header) == ":SYSTem:TOKen" ||
-                      std::string_view(entry.header).rfind(":SYSTem:ERRor", 0) == 0;
-    if (!admitted_ && !open)
+    if (!admitted_ && !(entry.flags & kOpen))
       Refuse(kCommandProtected("send the token the scope printed first: :SYSTem:TOKen \"...\""));
-    if (suffixSeen && (suffix < 1 || suffix > 2)) Refuse(kSuffixOutOfRange("channels 1 and 2"));
-    if (!command.query && entry.changes && shared_.instrument.Control().HeldAgainst(id_))
+    if (suffixSeen && (suffix < 1 || suffix > entry.highestSuffix))
+      Refuse(kSuffixOutOfRange("1 to " + std::to_string(entry.highestSuffix)));
+    if (!command.query && (entry.flags & kChanges) && shared_.instrument.Control().HeldAgainst(id_))
       Refuse(kCommandProtected("another connection holds :SYSTem:LOCK"));
-    Call call{*this, command, suffix, {}};
+    Call call{*this, command, entry, suffix, {}};
     tCounted = nullptr;
     handler(call);
     if (!command.parameters.empty() && tCounted != &command) Refuse(kParameterNotAllowed());

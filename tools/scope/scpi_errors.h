@@ -1,6 +1,6 @@
 // The standard's errors this instrument reports, each named once with its
 // code and text. A report may add what was wrong after a ';'
-// ("-222,"Data out of range;0 to 255"").
+// (kDataOutOfRange("0 to 255") is queued as -222 with "0 to 255" after its text).
 #pragma once
 
 #include <string>

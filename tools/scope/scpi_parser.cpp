@@ -1,11 +1,12 @@
 #include "scpi_parser.h"
-#include "scpi_errors.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <string>
+
+#include "scpi_errors.h"
 
 namespace rk350::scpi {
 namespace {
@@ -337,8 +338,7 @@ std::vector<MessageFramer::Item> MessageFramer::Feed(std::string_view bytes) {
       // Several blocks in one message are bounded together.
       if (!skipBlock_ && current_.size() > maxMessage_ + maxBlock_) {
         skipBlock_ = true;
-        skipError_ =
-            kTooMuchData("a message holds more than " + std::to_string(maxBlock_) + " bytes of blocks");
+        skipError_ = kTooMuchData("a message holds more than " + std::to_string(maxBlock_) + " bytes of blocks");
         current_.clear();
         current_.shrink_to_fit();
       }
