@@ -20,7 +20,7 @@
 
 #include "options.h"
 #include "request_policy.h"
-#include "scope_settings.h"
+#include "scope_settings_json.h"
 
 namespace {
 

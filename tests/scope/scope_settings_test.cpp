@@ -2,8 +2,6 @@
 // every setting goes through both and comes back the same, and both refuse
 // a value outside the tools' own limits with the same reason; the card's offer
 // reads the same as --show text and as JSON.
-#include "scope_settings.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,6 +10,7 @@
 #include "card_offer.h"
 #include "card_settings.h"
 #include "options.h"
+#include "scope_settings_json.h"
 #include "trigger_sources.h"
 
 using namespace rk350;
@@ -99,12 +98,12 @@ TEST(CardSettingsTable, EverySettingRoundTripsThroughTheCommandLineAndTheJsonApi
     if (s.none != nullptr) texts.push_back(s.none);
     for (const auto& text : texts) {
       const auto options = FromCommandLine(s, text);
-      const SettingValue given = s.get(options.settings);
+      const SettingValue given = s.Get(options.settings);
       // What the command line took, written back, is read the same.
-      EXPECT_EQ(s.get(FromCommandLine(s, capture::FormatSettingValue(s, given)).settings), given)
+      EXPECT_EQ(s.Get(FromCommandLine(s, capture::FormatSettingValue(s, given)).settings), given)
           << s.flag << " " << text;
       if (s.key == nullptr) continue;
-      EXPECT_EQ(s.get(ThroughJson(options).options), given) << s.key << " " << text;
+      EXPECT_EQ(s.Get(ThroughJson(options).options), given) << s.key << " " << text;
     }
   }
 }

@@ -23,7 +23,8 @@ const ScpiSetting& ByHeader(std::string_view header) {
 }
 
 TEST(ScpiSettings, EveryHeaderNamesARowAndEveryRowIsReached) {
-  std::set<std::string> reached(RowsWithoutScpi().begin(), RowsWithoutScpi().end());
+  const auto without = RowsWithoutScpi();
+  std::set<std::string> reached(without.begin(), without.end());
   for (const auto& s : ScpiSettings())
     for (int channel = 1; channel <= 2; ++channel) {
       const auto* row = TableRow(s, channel);
@@ -40,10 +41,6 @@ TEST(ScpiSettings, EveryHeaderNamesARowAndEveryRowIsReached) {
 TEST(ScpiSettings, EveryNameOfTheTableIsAWordThatReadsBack) {
   for (const auto& s : ScpiSettings()) {
     const auto& row = *TableRow(s, 1);
-    // The SCPI mnemonics stand for names the row has.
-    for (const auto& w : s.words)
-      EXPECT_TRUE(capture::FindChoice(row, w.name) != nullptr || (row.none && std::string_view(w.name) == row.none))
-          << s.header << ": " << w.name << " is not a name of " << row.key;
     std::vector<capture::SettingValue> values;
     for (const auto& choice : row.choices)
       if (choice.label != nullptr) values.emplace_back(static_cast<double>(choice.code));

@@ -5,12 +5,14 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "card_settings.h"
 #include "options.h"
-#include "scope_settings.h"
+#include "scope_settings_json.h"
 #include "scpi_parser.h"
 #include "scpi_settings.h"
 
@@ -60,22 +62,6 @@ bool Same(const capture::SettingValue& got, std::optional<double> want) {
   return number != nullptr && std::fabs(*number - *want) <= 1e-9 * std::fabs(*want);
 }
 
-// The header as sent without its optional nodes, '#' as channel 1:
-// ":TRIGger[:EDGE]:SLOPe" is sent as ":TRIGger:SLOPe".
-std::string ShortestHeader(const std::string& pattern) {
-  std::string header;
-  int depth = 0;
-  for (const char c : pattern) {
-    if (c == '[')
-      ++depth;
-    else if (c == ']')
-      --depth;
-    else if (depth == 0)
-      header += c == '#' ? '1' : c;
-  }
-  return header;
-}
-
 std::string Shown(const capture::SettingValue& v) {
   if (const auto* d = std::get_if<double>(&v)) return std::to_string(*d);
   return "none";
@@ -95,7 +81,7 @@ TEST(SurfaceReading, EveryTextReadsTheSameOnEverySurface) {
     const auto parsed = capture::ParseArguments({std::string("--") + row.flag, c.text});
     if (c.value) {
       EXPECT_EQ(parsed.error, "");
-      EXPECT_TRUE(Same(row.get(parsed.options.settings), c.value)) << Shown(row.get(parsed.options.settings));
+      EXPECT_TRUE(Same(row.Get(parsed.options.settings), c.value)) << Shown(row.Get(parsed.options.settings));
     } else {
       EXPECT_NE(parsed.error, "");
     }
@@ -112,14 +98,14 @@ TEST(SurfaceReading, EveryTextReadsTheSameOnEverySurface) {
     const auto read = scope::SettingsFromJson(patch, base, offer, error);
     if (c.value) {
       ASSERT_TRUE(read.has_value()) << error;
-      EXPECT_TRUE(Same(row.get(read->options), c.value)) << Shown(row.get(read->options));
+      EXPECT_TRUE(Same(row.Get(read->options), c.value)) << Shown(row.Get(read->options));
     } else {
       EXPECT_FALSE(read.has_value()) << patch.dump();
     }
     // SCPI.
     for (const auto& s : scpi::ScpiSettings()) {
       if (scpi::TableKey(s, 1) != c.key) continue;
-      const std::string header = ShortestHeader(s.header);
+      const std::string header = scpi::WrittenHeader(s.header, 1);
       const auto message = scpi::ParseMessage(header + " " + (c.scpi != nullptr ? c.scpi : c.text));
       scpi::Error scpiError;
       std::optional<capture::SettingValue> value;
@@ -133,4 +119,98 @@ TEST(SurfaceReading, EveryTextReadsTheSameOnEverySurface) {
       }
     }
   }
+}
+
+namespace {
+
+// Values of a row to carry across the surfaces: each named choice, the
+// row's word for no value, numbers within the tools' own limits, both
+// states of a flag, a source.
+std::vector<capture::SettingValue> SampleValues(const capture::CardSetting& row) {
+  std::vector<capture::SettingValue> values;
+  if (row.none != nullptr) values.emplace_back();
+  switch (row.kind) {
+    case capture::SettingKind::Choice:
+      for (const auto& choice : row.choices)
+        if (choice.label != nullptr) values.emplace_back(static_cast<double>(choice.code));
+      break;
+    case capture::SettingKind::Flag:
+      values.emplace_back(0.0);
+      values.emplace_back(1.0);
+      break;
+    case capture::SettingKind::Source:
+      values.emplace_back(std::string("square:0.5:250:0"));
+      break;
+    default:
+      for (const double number : {0.0, 1.0, 1.5, 30.0, 1500.0})
+        if (capture::CheckSettingNumber(row, number).empty()) values.emplace_back(number);
+      if (std::string_view(row.unit) == "Hz") values.emplace_back(2.5e6);  // SCPI's M alone is milli
+  }
+  return values;
+}
+
+// The value the row holds once `value` is set on `settings`.
+capture::SettingValue Held(const capture::CardSetting& row, capture::CardSettings settings,
+                           const capture::SettingValue& value) {
+  row.Set(settings, value);
+  return row.Get(settings);
+}
+
+const scpi::ScpiSetting* ScpiOf(const capture::CardSetting& row, int& channel) {
+  for (const auto& s : scpi::ScpiSettings())
+    for (channel = 1; channel <= 2; ++channel)
+      if (scpi::TableKey(s, channel) == row.key) return &s;
+  return nullptr;
+}
+
+}  // namespace
+
+// Every row through every surface it has: the command line takes the value
+// as the table writes it, JSON as the page sends it, SCPI as a query answers
+// it, and each holds the same value afterwards.
+TEST(SurfaceReading, EveryRowRoundTripsThroughTheCommandLineJsonAndScpi) {
+  const capture::CardSettings defaults;
+  scope::ScopeSettings base = scope::CompleteSettings(defaults, true);
+  base.waveform = std::make_shared<const std::vector<std::uint16_t>>(1024, 0x8000);
+  int surfaces = 0;
+  for (const auto& row : capture::CardSettingsTable()) {
+    for (const auto& value : SampleValues(row)) {
+      const std::string shown = capture::FormatSettingValue(row, value);
+      SCOPED_TRACE(std::string(row.key != nullptr ? row.key : row.flag) + " = " + shown);
+      // A switch is given or not; the command line's user waveform is --gen-file, not --gen arbitrary.
+      const bool isFlagOff = row.kind == capture::SettingKind::Flag && value == capture::SettingValue(0.0);
+      if (row.flag != nullptr && !isFlagOff && shown != "arbitrary") {
+        std::vector<std::string> arguments = {std::string("--") + row.flag};
+        if (row.kind != capture::SettingKind::Flag) arguments.push_back(shown);
+        const auto parsed = capture::ParseArguments(arguments);
+        ASSERT_EQ(parsed.error, "");
+        EXPECT_EQ(row.Get(parsed.options.settings), Held(row, defaults, value));
+        ++surfaces;
+      }
+      if (row.key == nullptr) continue;
+      const capture::SettingValue expected = Held(row, base.options, value);
+      const nlohmann::json patch = scope::SettingPatch(row, value);
+      std::string error;
+      const auto request = scope::RequestFromJson(patch, error);
+      ASSERT_TRUE(request.has_value()) << error << " " << patch.dump();
+      const auto read = scope::ApplyChanges(*request, base, true, error);
+      ASSERT_TRUE(read.has_value()) << error << " " << patch.dump();
+      EXPECT_EQ(row.Get(read->options), expected) << patch.dump();
+      ++surfaces;
+      int channel = 1;
+      const auto* s = ScpiOf(row, channel);
+      if (s == nullptr) continue;
+      const std::string command = scpi::WrittenHeader(s->header, channel) + " " + scpi::FormatSetting(*s, row, value);
+      const auto message = scpi::ParseMessage(command);
+      ASSERT_FALSE(message.error) << command << ": " << message.error->message;
+      ASSERT_EQ(message.commands.size(), 1u);
+      ASSERT_EQ(message.commands[0].parameters.size(), 1u) << command;
+      scpi::Error scpiError;
+      const auto scpiValue = scpi::ReadSetting(*s, row, message.commands[0].parameters[0], scpiError);
+      ASSERT_TRUE(scpiValue.has_value()) << command << ": " << scpiError.message;
+      EXPECT_EQ(Held(row, base.options, *scpiValue), expected) << command;
+      ++surfaces;
+    }
+  }
+  EXPECT_GT(surfaces, 100);  // the table was walked, not skipped
 }

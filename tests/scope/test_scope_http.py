@@ -6,6 +6,7 @@ import subprocess
 import pytest
 
 from scope_client import Scope
+from scpi_client import RawScpi
 
 INVALID = ("ResultInvalidValue", "an argument lies outside its allowed set or range")
 NOT_AVAILABLE = ("ResultNotAvailable", "the function or setting does not exist on this instrument")
@@ -206,23 +207,30 @@ def test_options_give_the_starting_settings_and_remote_needs_consent():
 # A value the library refuses, given on the command line and posted as JSON:
 # both show the library's own message (call, result name and meaning).
 LIBRARY_REFUSALS = [
-    (["--samples", "70k"], {"samples": 70000}, "SetRecordLength(70000): ResultInvalidValue"),
-    (["--gen-amplitude", "11"], {"generator": {"amplitude": 11}}, "SetFuncGenAmplitude(11 V): ResultInvalidValue"),
-    (["--ch1-dc-level", "900"], {"ch1": {"dcLevel": 900}}, "SetDcLevel(CH1, 900 V): ResultInvalidValue"),
-    (["--trigger-hysteresis", "-0.1"], {"trigger": {"hysteresis": -0.1}},
+    (["--samples", "70k"], {"samples": 70000}, ":ACQ:POIN 70000", "SetRecordLength(70000): ResultInvalidValue"),
+    (["--gen-amplitude", "11"], {"generator": {"amplitude": 11}}, ":VOLT 11",
+     "SetFuncGenAmplitude(11 V): ResultInvalidValue"),
+    (["--ch1-dc-level", "900"], {"ch1": {"dcLevel": 900}}, ":CHAN1:OFFS 900",
+     "SetDcLevel(CH1, 900 V): ResultInvalidValue"),
+    (["--trigger-hysteresis", "-0.1"], {"trigger": {"hysteresis": -0.1}}, ":TRIG:HYST -0.1",
      "SetTriggerHys(CH1, -0.1 V): ResultInvalidValue"),
-    (["--ch1-coupling", "5"], {"ch1": {"coupling": 5}}, "SetCoupling(CH1): ResultInvalidValue"),
+    (["--ch1-coupling", "5"], {"ch1": {"coupling": 5}}, ":CHAN1:COUP 5", "SetCoupling(CH1): ResultInvalidValue"),
 ]
 
 
-def test_the_library_judges_values_alike_for_the_command_line_and_the_page(scope, tmp_path):
-    for arguments, patch, message in LIBRARY_REFUSALS:
+def test_the_library_judges_values_alike_for_the_command_line_the_page_and_scpi(scope, tmp_path):
+    scpi = RawScpi(scope.scpi_port)
+    for arguments, patch, command, message in LIBRARY_REFUSALS:
         status, answer = scope.post(patch)
         assert status == 400 and message in answer["error"], (patch, answer)
         assert (answer["result"], answer["meaning"]) == INVALID
+        scpi.send(command)
+        [(code, text)] = scpi.errors()
+        assert code == -222 and text.startswith("Data out of range;") and message in text, (command, text)
         tool = subprocess.run([os.environ["RK350_CAPTURE"], *arguments, "--quiet", "--output", str(tmp_path / "x")],
                               capture_output=True, text=True, timeout=60)
         assert tool.returncode == 2 and message in tool.stderr and INVALID[1] in tool.stderr, (arguments, tool.stderr)
+    scpi.close()
     # Within its reach the library sets the value; the settings say what the
     # card runs at (a range rounded up, the generator's frequency at its limit).
     status, state = scope.post({"ch1": {"range": 3}, "generator": {"frequency": 1e9}})

@@ -21,6 +21,7 @@ constexpr std::size_t kLongestWaveform = 65536;
 struct ArbitraryWaveform {
   std::vector<double> volts;     // one period, one value per memory sample
   std::optional<double> period;  // s, when the file gave times
+  bool operator==(const ArbitraryWaveform&) const = default;
 };
 
 // Lines hold one number (volts) or two (time in seconds, volts), separated by

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <type_traits>
 
 #include "csv_writer.h"
 #include "rk350/rk350.h"
@@ -14,15 +15,13 @@
 namespace rk350::capture {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
 constexpr SettingChoice kCouplings[] = {{"dc", RK350_COUPLING_DC, "DC"}, {"ac", RK350_COUPLING_AC, "AC"}};
-constexpr SettingChoice kSlopes[] = {{"rising", RK350_TRIGGER_RISING, "rising"},
-                                     {"falling", RK350_TRIGGER_FALLING, "falling"}};
+constexpr SettingChoice kSlopes[] = {{"rising", RK350_TRIGGER_RISING, "rising", "POSitive"},
+                                     {"falling", RK350_TRIGGER_FALLING, "falling", "NEGative"}};
 constexpr SettingChoice kSignalTypes[] = {
-    {"sine", RK350_GEN_SINE, "sine"},       {"triangle", RK350_GEN_TRIANGLE, "triangle"},
-    {"square", RK350_GEN_SQUARE, "square"}, {"dc", RK350_GEN_DC, "DC"},
-    {"noise", RK350_GEN_NOISE, "noise"},    {"arbitrary", RK350_GEN_ARBITRARY, "user waveform"}};
+    {"sine", RK350_GEN_SINE, "sine", "SINusoid"},     {"triangle", RK350_GEN_TRIANGLE, "triangle", "TRIangle"},
+    {"square", RK350_GEN_SQUARE, "square", "SQUare"}, {"dc", RK350_GEN_DC, "DC"},
+    {"noise", RK350_GEN_NOISE, "noise", "NOISe"},     {"arbitrary", RK350_GEN_ARBITRARY, "user waveform", "ARBitrary"}};
 constexpr SettingChoice kChannelSelections[] = {{"1", RK350_MODE_CH1, "CH1"},
                                                 {"2", RK350_MODE_CH2, "CH2"},
                                                 {"12", RK350_MODE_CH12, "CH1 and CH2"},
@@ -35,443 +34,389 @@ constexpr SettingChoice kSourceKinds[] = {{"unplugged", RK350SIM_SOURCE_UNPLUGGE
                                           {"noise", RK350SIM_SOURCE_NOISE, "noise"},
                                           {"generator", RK350SIM_SOURCE_GENERATOR, "generator"}};
 
-// ---- Getters and setters by the shape of the field ------------------------
+// ---- Reading and writing a row's field ---------------------------------------
 
 SettingValue Number(double v) { return v; }
 double NumberOf(const SettingValue& v) { return std::get<double>(v); }
 bool IsNone(const SettingValue& v) { return std::holds_alternative<std::monostate>(v); }
 
-template <int C>
-SettingValue GetRange(const CardSettings& s) {
-  const auto& ch = s.channels[C];
-  return ch.autoRange ? SettingValue() : Number(ch.range.value_or(2.0));
+// A field by its path from CardSettings: member pointers and array indices.
+template <auto Step>
+auto& Into(auto& object) {
+  if constexpr (std::is_integral_v<decltype(Step)>)
+    return object[Step];
+  else
+    return object.*Step;
 }
-template <int C>
-void SetRange(CardSettings& s, const SettingValue& v) {
-  auto& ch = s.channels[C];
-  ch.autoRange = IsNone(v);
-  if (!IsNone(v)) ch.range = NumberOf(v);
-}
-template <int C>
-SettingValue GetCoupling(const CardSettings& s) {
-  return Number(s.channels[C].coupling.value_or(RK350_COUPLING_DC));
-}
-template <int C>
-void SetCoupling(CardSettings& s, const SettingValue& v) {
-  s.channels[C].coupling = static_cast<int>(NumberOf(v));
-}
-template <int C>
-SettingValue GetDcLevel(const CardSettings& s) {
-  return Number(s.channels[C].dcLevel.value_or(0.0));
-}
-template <int C>
-void SetDcLevel(CardSettings& s, const SettingValue& v) {
-  s.channels[C].dcLevel = NumberOf(v);
-}
-SettingValue GetSource(const std::optional<SourceOptions>& source) {
-  return source ? SettingValue(FormatSource(*source)) : SettingValue();
-}
-void SetSource(std::optional<SourceOptions>& source, const SettingValue& v) {
-  source = IsNone(v) ? std::nullopt : ParseSource(std::get<std::string>(v));
-}
-template <int C>
-SettingValue GetChannelSource(const CardSettings& s) {
-  return GetSource(s.channels[C].source);
-}
-template <int C>
-void SetChannelSource(CardSettings& s, const SettingValue& v) {
-  SetSource(s.channels[C].source, v);
-}
-template <int C>
-SettingValue GetOn(const CardSettings& s) {
-  return Number(Measures(s.measureMode, C + 1) ? 1 : 0);
-}
-template <int C>
-void SetOn(CardSettings& s, const SettingValue& v) {
-  s.measureMode = NumberOf(v) != 0 ? s.measureMode | MeasureModeOf(C + 1) : s.measureMode & ~MeasureModeOf(C + 1);
+template <auto First, auto... Rest>
+auto& FieldAt(auto& object) {
+  if constexpr (sizeof...(Rest) == 0)
+    return Into<First>(object);
+  else
+    return FieldAt<Rest...>(Into<First>(object));
 }
 
-// The rows of both channels, alike but for the channel.
+template <class T>
+SettingValue ValueOf(const T& field, const CardSetting& row) {
+  if constexpr (requires { field.has_value(); })
+    return field ? ValueOf(*field, row) : std::isnan(row.unset) ? SettingValue() : Number(row.unset);
+  else
+    return Number(static_cast<double>(field));
+}
+
+template <class T>
+void Store(T& field, const SettingValue& v) {
+  if constexpr (requires { field.has_value(); }) {
+    if (IsNone(v)) {
+      field.reset();
+    } else {
+      typename T::value_type inner{};
+      Store(inner, v);
+      field = inner;
+    }
+  } else if constexpr (std::is_same_v<T, bool>) {
+    field = NumberOf(v) != 0;
+  } else if constexpr (std::is_same_v<T, std::uint32_t>) {
+    field = static_cast<std::uint32_t>(std::min(NumberOf(v), 4294967295.0));
+  } else {
+    field = static_cast<T>(NumberOf(v));
+  }
+}
+
+template <auto... Path>
+SettingValue GetPlain(const CardSettings& s, const CardSetting& row) {
+  return ValueOf(FieldAt<Path...>(s), row);
+}
+template <auto... Path>
+void SetPlain(CardSettings& s, const SettingValue& v) {
+  Store(FieldAt<Path...>(s), v);
+}
+// A plain row: its field, by path ("&CardSettings::generator, &GeneratorOptions::offset").
+template <auto... Path>
+constexpr SettingAccess kPlain{GetPlain<Path...>, SetPlain<Path...>};
+
+// The rows that stand for more than their field.
 template <int C>
-struct ChannelRows {
-  static constexpr const char* kKeys[5] = {C == 0 ? "ch1.range" : "ch2.range", C == 0 ? "ch1.coupling" : "ch2.coupling",
-                                           C == 0 ? "ch1.dcLevel" : "ch2.dcLevel", C == 0 ? "ch1.source" : "ch2.source",
-                                           C == 0 ? "ch1.on" : "ch2.on"};
-  static constexpr const char* kFlags[4] = {
-      C == 0 ? "ch1-range" : "ch2-range", C == 0 ? "ch1-coupling" : "ch2-coupling",
-      C == 0 ? "ch1-dc-level" : "ch2-dc-level", C == 0 ? "ch1-source" : "ch2-source"};
-};
+constexpr SettingAccess kRange{[](const CardSettings& s, const CardSetting&) {
+                                 const auto& ch = s.channels[C];
+                                 return ch.autoRange ? SettingValue() : Number(ch.range.value_or(2.0));
+                               },
+                               [](CardSettings& s, const SettingValue& v) {
+                                 auto& ch = s.channels[C];
+                                 ch.autoRange = IsNone(v);
+                                 if (!IsNone(v)) ch.range = NumberOf(v);
+                               }};
+template <auto... Path>
+constexpr SettingAccess kSource{[](const CardSettings& s, const CardSetting&) {
+                                  const auto& source = FieldAt<Path...>(s);
+                                  return source ? SettingValue(FormatSource(*source)) : SettingValue();
+                                },
+                                [](CardSettings& s, const SettingValue& v) {
+                                  FieldAt<Path...>(s) =
+                                      IsNone(v) ? std::nullopt : ParseSource(std::get<std::string>(v));
+                                }};
+template <int C>
+constexpr SettingAccess kMeasured{
+    [](const CardSettings& s, const CardSetting&) { return Number(Measures(s.measureMode, C + 1) ? 1 : 0); },
+    [](CardSettings& s, const SettingValue& v) {
+      s.measureMode = NumberOf(v) != 0 ? s.measureMode | MeasureModeOf(C + 1) : s.measureMode & ~MeasureModeOf(C + 1);
+    }};
+constexpr SettingAccess kPreTrigger{
+    [](const CardSettings& s, const CardSetting&) {
+      return Number(s.preTriggerPercent.value_or(s.EffectivePostSamples() == s.recordLength ? 0 : 25));
+    },
+    SetPlain<&CardSettings::preTriggerPercent>};
+// The generator's type switches its output on; "off" switches it off.
+constexpr SettingAccess kGeneratorType{
+    [](const CardSettings& s, const CardSetting&) { return Number(s.generator.signalType.value_or(RK350_GEN_SINE)); },
+    [](CardSettings& s, const SettingValue& v) {
+      s.generator.off = IsNone(v);
+      if (!IsNone(v)) s.generator.signalType = static_cast<int>(NumberOf(v));
+    }};
+constexpr SettingAccess kGeneratorOn{
+    [](const CardSettings& s, const CardSetting&) { return Number(s.generator.off ? 0 : 1); },
+    [](CardSettings& s, const SettingValue& v) { s.generator.off = NumberOf(v) == 0; }};
 
-std::vector<CardSetting> MakeTable() {
-  std::vector<CardSetting> rows;
-  auto channel = [&rows]<int C>(ChannelRows<C>) {
-    using R = ChannelRows<C>;
-    const bool first = C == 0;
-    rows.push_back({R::kKeys[0],
-                    R::kFlags[0],
-                    SettingKind::Quantity,
-                    "V",
-                    {},
-                    "auto",
-                    false,
-                    0,
-                    kInf,
-                    true,
-                    "Channels",
-                    "V|auto",
-                    first ? "full scale of CH1 in volts (the smallest offered range that holds it: --show lists them) "
-                            "or auto for automatic ranging (default 2)"
-                          : "the same for CH2 (default 2)",
-                    GetRange<C>,
-                    SetRange<C>,
-                    true});
-    rows.push_back({R::kKeys[1], R::kFlags[1], SettingKind::Choice, "", kCouplings, nullptr, true, -kInf, kInf, false,
-                    "Channels", nullptr,
-                    first ? "coupling of CH1: {choices} (default: the library's, dc)" : "the same for CH2",
-                    GetCoupling<C>, SetCoupling<C>});
-    rows.push_back({R::kKeys[2],
-                    R::kFlags[2],
-                    SettingKind::Quantity,
-                    "V",
-                    {},
-                    nullptr,
-                    false,
-                    -kInf,
-                    kInf,
-                    false,
-                    "Channels",
-                    "V",
-                    first ? "DC level (input offset) of CH1 in volts; the library takes up to twice the range "
-                            "(default 0)"
-                          : "the same for CH2",
-                    GetDcLevel<C>,
-                    SetDcLevel<C>});
-    rows.push_back({R::kKeys[3], R::kFlags[3], SettingKind::Source, "", kSourceKinds, nullptr, false, -kInf, kInf,
-                    false, "Channels", "SOURCE",
-                    first ? "virtual card only: wire a built-in source to CH1 instead of the generator, as "
-                            "KIND[:AMPLITUDE[:FREQUENCY[:OFFSET]]] with KIND one of {choices} (e.g. square:0.5:250)"
-                          : "the same for CH2 (unplugged by default)",
-                    GetChannelSource<C>, SetChannelSource<C>});
-    rows.push_back({R::kKeys[4],
-                    nullptr,
-                    SettingKind::Flag,
-                    "",
-                    {},
-                    nullptr,
-                    false,
-                    -kInf,
-                    kInf,
-                    false,
-                    "Channels",
-                    nullptr,
-                    first ? "CH1 is measured" : "CH2 is measured",
-                    GetOn<C>,
-                    SetOn<C>});
-  };
-  channel(ChannelRows<0>{});
-  channel(ChannelRows<1>{});
-  rows.push_back({"ext.source", "ext-source", SettingKind::Source, "", kSourceKinds, nullptr, false, -kInf, kInf, false,
-                  "Channels", "SOURCE",
-                  "virtual card only: wire a built-in source to the external trigger input (TTL-like, threshold "
-                  "1.4 V), e.g. square:2.5:1k:2.5 (unplugged by default)",
-                  [](const CardSettings& s) { return GetSource(s.externalSource); },
-                  [](CardSettings& s, const SettingValue& v) { SetSource(s.externalSource, v); }});
+// ---- The rows ------------------------------------------------------------------
 
-  rows.push_back({"rate",
-                  "rate",
-                  SettingKind::Quantity,
-                  "Hz",
-                  {},
-                  nullptr,
-                  false,
-                  0,
-                  kInf,
-                  true,
-                  "Timebase",
-                  "HZ",
-                  "sample rate, e.g. 1M, 250k, 100 (default 1M); the card rounds to the nearest rate it reaches, above "
-                  "50M both converters sample CH1 (100 MHz)",
-                  [](const CardSettings& s) { return Number(s.sampleRate); },
-                  [](CardSettings& s, const SettingValue& v) { s.sampleRate = NumberOf(v); }});
-  rows.push_back({"samples",
-                  "samples",
-                  SettingKind::Integer,
-                  "samples",
-                  {},
-                  nullptr,
-                  false,
-                  1,
-                  kInf,
-                  false,
-                  "Timebase",
-                  "N",
-                  "record length in samples, e.g. 10k, up to the card's maximum, which --show tells (default 5000); "
-                  "complete records with a pre-trigger part up to 65,456 (above, the card's own trigger runs)",
-                  [](const CardSettings& s) { return Number(s.recordLength); },
-                  [](CardSettings& s, const SettingValue& v) {
-                    s.recordLength = static_cast<std::uint32_t>(std::min(NumberOf(v), 4294967295.0));
-                    s.samplesGiven = true;
-                  }});
-  rows.push_back({nullptr,
-                  "time",
-                  SettingKind::Quantity,
-                  "s",
-                  {},
-                  nullptr,
-                  false,
-                  0,
-                  kInf,
-                  true,
-                  "Timebase",
-                  "DURATION",
-                  "record length as a duration, e.g. 5ms (instead of --samples): the number of samples it takes at "
-                  "the rate the card reaches",
-                  [](const CardSettings& s) { return s.recordTime ? Number(*s.recordTime) : SettingValue(); },
-                  [](CardSettings& s, const SettingValue& v) { s.recordTime = NumberOf(v); }});
-  rows.push_back({"preTrigger",
-                  "pre-trigger",
-                  SettingKind::Quantity,
-                  "%",
-                  {},
-                  nullptr,
-                  false,
-                  0,
-                  100,
-                  false,
-                  "Timebase",
-                  "PERCENT",
-                  "share of the record before the trigger (default 25; 0 with --trigger none)",
-                  [](const CardSettings& s) {
-                    return Number(s.preTriggerPercent.value_or(s.EffectivePostSamples() == s.recordLength ? 0 : 25));
-                  },
-                  [](CardSettings& s, const SettingValue& v) { s.preTriggerPercent = NumberOf(v); }});
-  rows.push_back({nullptr,
-                  "post-samples",
-                  SettingKind::Integer,
-                  "samples",
-                  {},
-                  nullptr,
-                  false,
-                  0,
-                  kInf,
-                  false,
-                  "Timebase",
-                  "N",
-                  "samples after the trigger (instead of --pre-trigger)",
-                  [](const CardSettings& s) { return s.postSamples ? Number(*s.postSamples) : SettingValue(); },
-                  [](CardSettings& s, const SettingValue& v) {
-                    s.postSamples = static_cast<std::uint32_t>(std::min(NumberOf(v), 4294967295.0));
-                  }});
-  rows.push_back({nullptr, "channels", SettingKind::Choice, "", kChannelSelections, nullptr, false, -kInf, kInf, false,
-                  "Timebase", nullptr, "channels to measure: {choices} (default 12: both)",
-                  [](const CardSettings& s) { return Number(s.measureMode); },
-                  [](CardSettings& s, const SettingValue& v) { s.measureMode = static_cast<int>(NumberOf(v)); }});
+// Both channels' rows, alike but for the channel.
+template <int C>
+constexpr std::array<CardSetting, 5> ChannelRows() {
+  constexpr bool first = C == 0;
+  constexpr auto pick = [](const char* ch1, const char* ch2) { return first ? ch1 : ch2; };
+  return {{
+      {.key = pick("ch1.range", "ch2.range"),
+       .flag = pick("ch1-range", "ch2-range"),
+       .unit = "V",
+       .none = "auto",
+       .lowest = 0,
+       .aboveLowest = true,
+       .section = "Channels",
+       .argument = "V|auto",
+       .help = pick("full scale of CH1 in volts (the smallest offered range that holds it: --show lists them) or "
+                    "auto for automatic ranging (default 2)",
+                    "the same for CH2 (default 2)"),
+       .access = kRange<C>,
+       .wordInJson = true,
+       .scpi = ":CHANnel#:RANGe"},
+      {.key = pick("ch1.coupling", "ch2.coupling"),
+       .flag = pick("ch1-coupling", "ch2-coupling"),
+       .kind = SettingKind::Choice,
+       .choices = kCouplings,
+       .codesToo = true,
+       .section = "Channels",
+       .help = pick("coupling of CH1: {choices} (default: the library's, dc)", "the same for CH2"),
+       .access = kPlain<&CardSettings::channels, C, &ChannelOptions::coupling>,
+       .unset = RK350_COUPLING_DC,
+       .scpi = ":CHANnel#:COUPling"},
+      {.key = pick("ch1.dcLevel", "ch2.dcLevel"),
+       .flag = pick("ch1-dc-level", "ch2-dc-level"),
+       .unit = "V",
+       .section = "Channels",
+       .argument = "V",
+       .help = pick("DC level (input offset) of CH1 in volts; the library takes up to twice the range (default 0)",
+                    "the same for CH2"),
+       .access = kPlain<&CardSettings::channels, C, &ChannelOptions::dcLevel>,
+       .unset = 0,
+       .scpi = ":CHANnel#:OFFSet"},
+      {.key = pick("ch1.source", "ch2.source"),
+       .flag = pick("ch1-source", "ch2-source"),
+       .kind = SettingKind::Source,
+       .choices = kSourceKinds,
+       .section = "Channels",
+       .argument = "SOURCE",
+       .help = pick("virtual card only: wire a built-in source to CH1 instead of the generator, as "
+                    "KIND[:AMPLITUDE[:FREQUENCY[:OFFSET]]] with KIND one of {choices} (e.g. square:0.5:250)",
+                    "the same for CH2 (unplugged by default)"),
+       .access = kSource<&CardSettings::channels, C, &ChannelOptions::source>},
+      {.key = pick("ch1.on", "ch2.on"),
+       .kind = SettingKind::Flag,
+       .section = "Channels",
+       .help = pick("CH1 is measured", "CH2 is measured"),
+       .access = kMeasured<C>,
+       .scpi = ":CHANnel#:DISPlay"},
+  }};
+}
 
-  rows.push_back({"trigger.source", "trigger", SettingKind::Choice, "", TriggerSourceChoices(), nullptr, true, -kInf,
-                  kInf, false, "Trigger", "SOURCE",
-                  "trigger source: {choices} (none: free run), or the library's code (default ch1)",
-                  [](const CardSettings& s) { return Number(s.triggerSource); },
-                  [](CardSettings& s, const SettingValue& v) { s.triggerSource = static_cast<int>(NumberOf(v)); }});
-  rows.push_back({"trigger.slope", "trigger-mode", SettingKind::Choice, "", kSlopes, nullptr, true, -kInf, kInf, false,
-                  "Trigger", "MODE",
-                  "trigger condition: {choices}, or a mode number as the library defines them (--show lists "
-                  "them; default: the library's, rising)",
-                  [](const CardSettings& s) { return Number(s.triggerMode.value_or(RK350_TRIGGER_RISING)); },
-                  [](CardSettings& s, const SettingValue& v) { s.triggerMode = static_cast<int>(NumberOf(v)); }});
-  rows.push_back({"trigger.level",
-                  "trigger-level",
-                  SettingKind::Quantity,
-                  "V",
-                  {},
-                  nullptr,
-                  false,
-                  -kInf,
-                  kInf,
-                  false,
-                  "Trigger",
-                  "V",
-                  "trigger level in volts on the source channel(s), within its range (default 0)",
-                  [](const CardSettings& s) { return Number(s.triggerLevel); },
-                  [](CardSettings& s, const SettingValue& v) { s.triggerLevel = NumberOf(v); }});
-  rows.push_back(
-      {"trigger.hysteresis",
-       "trigger-hysteresis",
-       SettingKind::Quantity,
-       "V",
-       {},
-       "default",
-       false,
-       -kInf,
-       kInf,
-       false,
-       "Trigger",
-       "V|default",
-       "trigger hysteresis in volts (default: the library's, 10/128 of the range)",
-       [](const CardSettings& s) { return s.triggerHysteresis ? Number(*s.triggerHysteresis) : SettingValue(); },
-       [](CardSettings& s, const SettingValue& v) {
-         s.triggerHysteresis = IsNone(v) ? std::nullopt : std::optional<double>(NumberOf(v));
-       }});
-  // 0xFFFFFFFF is the library's "no time-out": the word "none" says it.
-  rows.push_back(
-      {"trigger.timeout",
-       "trigger-timeout",
-       SettingKind::Integer,
-       "ms",
-       {},
-       "none",
-       false,
-       0,
-       4294967294.0,
-       false,
-       "Trigger",
-       "DURATION|none",
-       "force a record when no trigger came within this wall time after the pre-trigger part, in every mode: "
-       "e.g. 2s, 500ms, 1.5s (a bare number is milliseconds); none waits for ever (default 1s)",
-       [](const CardSettings& s) { return s.triggerTimeoutMs ? Number(*s.triggerTimeoutMs) : SettingValue(); },
-       [](CardSettings& s, const SettingValue& v) {
-         s.triggerTimeoutMs =
-             IsNone(v) ? std::nullopt : std::optional<std::uint32_t>(static_cast<std::uint32_t>(NumberOf(v)));
-       }});
-  rows.push_back({nullptr,
-                  "card-trigger",
-                  SettingKind::Flag,
-                  "",
-                  {},
-                  nullptr,
-                  false,
-                  -kInf,
-                  kInf,
-                  false,
-                  "Trigger",
-                  nullptr,
-                  "use the card's own trigger: a trigger that comes before the pre-trigger samples are taken leaves "
-                  "the record's start without samples (default: the library finds the trigger in a free-running "
-                  "record, so every position holds a sample, where the record leaves room in the card's memory)",
-                  [](const CardSettings& s) { return Number(s.cardTrigger ? 1 : 0); },
-                  [](CardSettings& s, const SettingValue& v) { s.cardTrigger = NumberOf(v) != 0; }});
+template <std::size_t... N>
+auto Join(const std::array<CardSetting, N>&... parts) {
+  std::array<CardSetting, (N + ...)> all{};
+  auto at = all.begin();
+  ((at = std::copy(parts.begin(), parts.end(), at)), ...);
+  return all;
+}
 
-  rows.push_back({"average",
-                  "average",
-                  SettingKind::Integer,
-                  "records",
-                  {},
-                  nullptr,
-                  false,
-                  1,
-                  100000,
-                  false,
-                  "Acquisition",
-                  "N",
-                  "average N records sample by sample (default 1)",
-                  [](const CardSettings& s) { return Number(s.average); },
-                  [](CardSettings& s, const SettingValue& v) { s.average = static_cast<int>(NumberOf(v)); }});
+const auto& Rows() {
+  static const auto rows = Join(
+      ChannelRows<0>(), ChannelRows<1>(),
+      std::to_array<CardSetting>({
+          {.key = "ext.source",
+           .flag = "ext-source",
+           .kind = SettingKind::Source,
+           .choices = kSourceKinds,
+           .section = "Channels",
+           .argument = "SOURCE",
+           .help =
+               "virtual card only: wire a built-in source to the external trigger input (TTL-like, threshold 1.4 V), "
+               "e.g. square:2.5:1k:2.5 (unplugged by default)",
+           .access = kSource<&CardSettings::externalSource>},
 
-  // The generator's type comes before its switch: a type switches the
-  // output on, "on": false then off again.
-  rows.push_back({"generator.type", "gen", SettingKind::Choice, "", kSignalTypes, "off", false, -kInf, kInf, false,
-                  "Generator", "TYPE",
-                  "function generator signal: {choices}, or off (default on the virtual card: "
-                  "sine, looped back to CH1; on the hardware: left as it is unless a --gen option is given)",
-                  [](const CardSettings& s) { return Number(s.generator.signalType.value_or(RK350_GEN_SINE)); },
-                  [](CardSettings& s, const SettingValue& v) {
-                    s.generatorGiven = true;
-                    s.generator.off = IsNone(v);
-                    if (!IsNone(v)) s.generator.signalType = static_cast<int>(NumberOf(v));
-                  }});
-  rows.push_back({"generator.on",
-                  nullptr,
-                  SettingKind::Flag,
-                  "",
-                  {},
-                  nullptr,
-                  false,
-                  -kInf,
-                  kInf,
-                  false,
-                  "Generator",
-                  nullptr,
-                  "the generator's output is on",
-                  [](const CardSettings& s) { return Number(s.generator.off ? 0 : 1); },
-                  [](CardSettings& s, const SettingValue& v) {
-                    s.generatorGiven = true;
-                    s.generator.off = NumberOf(v) == 0;
-                  }});
-  rows.push_back({"generator.frequency",
-                  "gen-freq",
-                  SettingKind::Quantity,
-                  "Hz",
-                  {},
-                  nullptr,
-                  false,
-                  -kInf,
-                  kInf,
-                  false,
-                  "Generator",
-                  "HZ",
-                  "generator frequency, up to the card's maximum, which --show tells (default 1k)",
-                  [](const CardSettings& s) { return Number(s.generator.frequency); },
-                  [](CardSettings& s, const SettingValue& v) {
-                    s.generatorGiven = true;
-                    s.generator.frequency = NumberOf(v);
-                    s.generator.frequencyGiven = true;
-                  }});
-  rows.push_back({"generator.amplitude",
-                  "gen-amplitude",
-                  SettingKind::Quantity,
-                  "V",
-                  {},
-                  nullptr,
-                  false,
-                  -kInf,
-                  kInf,
-                  false,
-                  "Generator",
-                  "V",
-                  "generator amplitude, peak volts, up to the card's maximum, which --show tells (default 1)",
-                  [](const CardSettings& s) { return Number(s.generator.amplitude); },
-                  [](CardSettings& s, const SettingValue& v) {
-                    s.generatorGiven = true;
-                    s.generator.amplitude = NumberOf(v);
-                    s.generator.levelsGiven = true;
-                  }});
-  rows.push_back({"generator.offset",
-                  "gen-offset",
-                  SettingKind::Quantity,
-                  "V",
-                  {},
-                  nullptr,
-                  false,
-                  -kInf,
-                  kInf,
-                  false,
-                  "Generator",
-                  "V",
-                  "generator DC offset in volts, within the card's maximum amplitude (default 0)",
-                  [](const CardSettings& s) { return Number(s.generator.offset); },
-                  [](CardSettings& s, const SettingValue& v) {
-                    s.generatorGiven = true;
-                    s.generator.offset = NumberOf(v);
-                    s.generator.levelsGiven = true;
-                  }});
-  rows.push_back({"generator.symmetry",
-                  "gen-symmetry",
-                  SettingKind::Quantity,
-                  "%",
-                  {},
-                  nullptr,
-                  false,
-                  -kInf,
-                  kInf,
-                  false,
-                  "Generator",
-                  "PERCENT",
-                  "generator symmetry in percent, 0 .. 100: share of the period spent rising (sine, triangle) or high "
-                  "(square) (default 50)",
-                  [](const CardSettings& s) { return Number(s.generator.symmetry); },
-                  [](CardSettings& s, const SettingValue& v) {
-                    s.generatorGiven = true;
-                    s.generator.symmetry = NumberOf(v);
-                  }});
+          {.key = "rate",
+           .flag = "rate",
+           .unit = "Hz",
+           .lowest = 0,
+           .aboveLowest = true,
+           .section = "Timebase",
+           .argument = "HZ",
+           .help =
+               "sample rate, e.g. 1M, 250k, 100 (default 1M); the card rounds to the nearest rate it reaches, above "
+               "50M both converters sample CH1 (100 MHz)",
+           .access = kPlain<&CardSettings::sampleRate>,
+           .scpi = ":ACQuire:SRATe"},
+          {.key = "samples",
+           .flag = "samples",
+           .kind = SettingKind::Integer,
+           .unit = "samples",
+           .lowest = 1,
+           .section = "Timebase",
+           .argument = "N",
+           .help = "record length in samples, e.g. 10k, up to the card's maximum, which --show tells (default 5000); "
+                   "complete records with a pre-trigger part up to 65,456 (above, the card's own trigger runs)",
+           .access = kPlain<&CardSettings::recordLength>,
+           .marks = kMarksSamples,
+           .scpi = ":ACQuire:POINts"},
+          {.flag = "time",
+           .unit = "s",
+           .lowest = 0,
+           .aboveLowest = true,
+           .section = "Timebase",
+           .argument = "DURATION",
+           .help =
+               "record length as a duration, e.g. 5ms (instead of --samples): the number of samples it takes at the "
+               "rate the card reaches",
+           .access = kPlain<&CardSettings::recordTime>},
+          {.key = "preTrigger",
+           .flag = "pre-trigger",
+           .unit = "%",
+           .lowest = 0,
+           .highest = 100,
+           .section = "Timebase",
+           .argument = "PERCENT",
+           .help = "share of the record before the trigger (default 25; 0 with --trigger none)",
+           .access = kPreTrigger,
+           .scpi = ":ACQuire:PRETrigger"},
+          {.flag = "post-samples",
+           .kind = SettingKind::Integer,
+           .unit = "samples",
+           .lowest = 0,
+           .section = "Timebase",
+           .argument = "N",
+           .help = "samples after the trigger (instead of --pre-trigger)",
+           .access = kPlain<&CardSettings::postSamples>},
+          {.flag = "channels",
+           .kind = SettingKind::Choice,
+           .choices = kChannelSelections,
+           .section = "Timebase",
+           .help = "channels to measure: {choices} (default 12: both)",
+           .access = kPlain<&CardSettings::measureMode>},
+
+          {.key = "trigger.source",
+           .flag = "trigger",
+           .kind = SettingKind::Choice,
+           .choices = TriggerSourceChoices(),
+           .codesToo = true,
+           .section = "Trigger",
+           .argument = "SOURCE",
+           .help = "trigger source: {choices} (none: free run), or the library's code (default ch1)",
+           .access = kPlain<&CardSettings::triggerSource>,
+           .scpi = ":TRIGger[:EDGE]:SOURce"},
+          {.key = "trigger.slope",
+           .flag = "trigger-mode",
+           .kind = SettingKind::Choice,
+           .choices = kSlopes,
+           .codesToo = true,
+           .section = "Trigger",
+           .argument = "MODE",
+           .help = "trigger condition: {choices}, or a mode number as the library defines them (--show lists them; "
+                   "default: the library's, rising)",
+           .access = kPlain<&CardSettings::triggerMode>,
+           .unset = RK350_TRIGGER_RISING,
+           .scpi = ":TRIGger[:EDGE]:SLOPe"},
+          {.key = "trigger.level",
+           .flag = "trigger-level",
+           .unit = "V",
+           .section = "Trigger",
+           .argument = "V",
+           .help = "trigger level in volts on the source channel(s), within its range (default 0)",
+           .access = kPlain<&CardSettings::triggerLevel>,
+           .scpi = ":TRIGger[:EDGE]:LEVel"},
+          {.key = "trigger.hysteresis",
+           .flag = "trigger-hysteresis",
+           .unit = "V",
+           .none = "default",
+           .section = "Trigger",
+           .argument = "V|default",
+           .help = "trigger hysteresis in volts (default: the library's, 10/128 of the range)",
+           .access = kPlain<&CardSettings::triggerHysteresis>,
+           .scpi = ":TRIGger:HYSTeresis",
+           .scpiNone = "DEFault"},
+          // 0xFFFFFFFF is the library's "no time-out": the word "none" says it.
+          {.key = "trigger.timeout",
+           .flag = "trigger-timeout",
+           .kind = SettingKind::Integer,
+           .unit = "ms",
+           .none = "none",
+           .lowest = 0,
+           .highest = 4294967294.0,
+           .section = "Trigger",
+           .argument = "DURATION|none",
+           .help =
+               "force a record when no trigger came within this wall time after the pre-trigger part, in every mode: "
+               "e.g. 2s, 500ms, 1.5s (a bare number is milliseconds); none waits for ever (default 1s)",
+           .access = kPlain<&CardSettings::triggerTimeoutMs>,
+           .scpi = ":TRIGger:TIMeout",
+           .scpiNone = "INFinity"},
+          {.flag = "card-trigger",
+           .kind = SettingKind::Flag,
+           .section = "Trigger",
+           .help =
+               "use the card's own trigger: a trigger that comes before the pre-trigger samples are taken leaves the "
+               "record's start without samples (default: the library finds the trigger in a free-running record, so "
+               "every position holds a sample, where the record leaves room in the card's memory)",
+           .access = kPlain<&CardSettings::cardTrigger>},
+
+          {.key = "average",
+           .flag = "average",
+           .kind = SettingKind::Integer,
+           .unit = "records",
+           .lowest = 1,
+           .highest = 100000,
+           .section = "Acquisition",
+           .argument = "N",
+           .help = "average N records sample by sample (default 1)",
+           .access = kPlain<&CardSettings::average>,
+           .scpi = ":ACQuire:COUNt"},
+
+          // The generator's type comes before its switch: a type switches the
+          // output on, "on": false then off again.
+          {.key = "generator.type",
+           .flag = "gen",
+           .kind = SettingKind::Choice,
+           .choices = kSignalTypes,
+           .none = "off",
+           .section = "Generator",
+           .argument = "TYPE",
+           .help =
+               "function generator signal: {choices}, or off (default on the virtual card: sine, looped back to CH1; "
+               "on the hardware: left as it is unless a --gen option is given)",
+           .access = kGeneratorType,
+           .marks = kMarksGenerator,
+           .scpi = "[:SOURce]:FUNCtion"},
+          {.key = "generator.on",
+           .kind = SettingKind::Flag,
+           .section = "Generator",
+           .help = "the generator's output is on",
+           .access = kGeneratorOn,
+           .marks = kMarksGenerator,
+           .scpi = ":OUTPut"},
+          {.key = "generator.frequency",
+           .flag = "gen-freq",
+           .unit = "Hz",
+           .section = "Generator",
+           .argument = "HZ",
+           .help = "generator frequency, up to the card's maximum, which --show tells (default 1k)",
+           .access = kPlain<&CardSettings::generator, &GeneratorOptions::frequency>,
+           .marks = kMarksGeneratorFrequency,
+           .scpi = "[:SOURce]:FREQuency"},
+          {.key = "generator.amplitude",
+           .flag = "gen-amplitude",
+           .unit = "V",
+           .section = "Generator",
+           .argument = "V",
+           .help = "generator amplitude, peak volts, up to the card's maximum, which --show tells (default 1)",
+           .access = kPlain<&CardSettings::generator, &GeneratorOptions::amplitude>,
+           .marks = kMarksGeneratorLevels,
+           .scpi = "[:SOURce]:VOLTage"},
+          {.key = "generator.offset",
+           .flag = "gen-offset",
+           .unit = "V",
+           .section = "Generator",
+           .argument = "V",
+           .help = "generator DC offset in volts, within the card's maximum amplitude (default 0)",
+           .access = kPlain<&CardSettings::generator, &GeneratorOptions::offset>,
+           .marks = kMarksGeneratorLevels,
+           .scpi = "[:SOURce]:VOLTage:OFFSet"},
+          {.key = "generator.symmetry",
+           .flag = "gen-symmetry",
+           .unit = "%",
+           .section = "Generator",
+           .argument = "PERCENT",
+           .help = "generator symmetry in percent, 0 .. 100: share of the period spent rising (sine, triangle) or high "
+                   "(square) (default 50)",
+           .access = kPlain<&CardSettings::generator, &GeneratorOptions::symmetry>,
+           .marks = kMarksGenerator,
+           .scpi = "[:SOURce]:FUNCtion:SQUare:DCYCle"},
+      }));
   return rows;
 }
 
@@ -520,9 +465,13 @@ std::optional<std::uint32_t> SamplesForDuration(double seconds, double rate, std
   return static_cast<std::uint32_t>(samples);
 }
 
-std::span<const CardSetting> CardSettingsTable() {
-  static const std::vector<CardSetting> table = MakeTable();
-  return table;
+std::span<const CardSetting> CardSettingsTable() { return Rows(); }
+
+void MarkGiven(CardSettings& settings, const CardSetting& setting) {
+  if (setting.marks & kMarksSamples) settings.samplesGiven = true;
+  if (setting.marks & kMarksGenerator) settings.generatorGiven = true;
+  if ((setting.marks & kMarksGeneratorFrequency) == kMarksGeneratorFrequency) settings.generator.frequencyGiven = true;
+  if ((setting.marks & kMarksGeneratorLevels) == kMarksGeneratorLevels) settings.generator.levelsGiven = true;
 }
 
 const CardSetting* FindSettingByKey(std::string_view key) {

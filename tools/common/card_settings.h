@@ -11,8 +11,8 @@
 // themselves (a share in percent, records to average) are in the rows.
 //
 // Adding a setting: a field in CardSettings (with its default), a row in
-// card_settings.cpp with a getter and a setter; the command line, the JSON
-// API and the help follow.
+// card_settings.cpp naming the field; the command line, the JSON API and the
+// help follow.
 #pragma once
 
 #include <array>
@@ -36,6 +36,7 @@ struct SourceOptions {
   double amplitude = 0.0;  // V
   double frequency = 0.0;  // Hz
   double offset = 0.0;     // V
+  bool operator==(const SourceOptions&) const = default;
 };
 
 struct ChannelOptions {
@@ -44,6 +45,7 @@ struct ChannelOptions {
   std::optional<int> coupling;          // library code RK350_COUPLING_DC or _AC
   std::optional<double> dcLevel;        // V
   std::optional<SourceOptions> source;  // virtual card only
+  bool operator==(const ChannelOptions&) const = default;
 };
 
 struct GeneratorOptions {
@@ -59,6 +61,7 @@ struct GeneratorOptions {
   // read, one period of volts.
   std::string file;
   std::optional<tools::ArbitraryWaveform> waveform;
+  bool operator==(const GeneratorOptions&) const = default;
 };
 
 // Everything the session sets on the card; the defaults are the tools'.
@@ -89,6 +92,7 @@ struct CardSettings {
   // Post samples for the record length and pre-trigger share.
   std::uint32_t EffectivePostSamples() const { return EffectivePostSamples(recordLength); }
   std::uint32_t EffectivePostSamples(std::uint32_t length) const;
+  bool operator==(const CardSettings&) const = default;
 };
 
 // The record length for --time at the rate the card reached; nothing when
@@ -108,9 +112,10 @@ enum class SettingKind {
 };
 
 struct SettingChoice {
-  const char* name;   // on the command line, in JSON, in SCPI
-  int code;           // the library's code for it
-  const char* label;  // for people (notes, the page); null: another spelling of an earlier name
+  const char* name;            // on the command line, in JSON, in SCPI
+  int code;                    // the library's code for it
+  const char* label;           // for people (notes, the page); null: another spelling of an earlier name
+  const char* scpi = nullptr;  // its SCPI mnemonic ("POSitive" for rising); null: the name itself
 };
 
 // A value of a setting: a number (quantities, integers, a choice's code, a
@@ -119,26 +124,63 @@ struct SettingChoice {
 // null.
 using SettingValue = std::variant<std::monostate, double, std::string>;
 
+struct CardSetting;
+
+// How a row reads and writes its field of CardSettings. Plain fields are
+// reached through member pointers (card_settings.cpp); a few rows that stand
+// for more than one field (a range that may be automatic, a channel's bit of
+// the measure mode) have their own pair.
+struct SettingAccess {
+  SettingValue (*get)(const CardSettings&, const CardSetting&) = nullptr;
+  void (*set)(CardSettings&, const SettingValue&) = nullptr;
+};
+
+// What the command line notes when it gives a row (CardSettings' "given"
+// marks): set by the parser from the row, never by a setter.
+enum SettingMarks : unsigned {
+  kMarksNothing = 0,
+  kMarksSamples = 1,                               // samplesGiven
+  kMarksGenerator = 2,                             // generatorGiven
+  kMarksGeneratorFrequency = 4 | kMarksGenerator,  // and the generator's frequencyGiven
+  kMarksGeneratorLevels = 8 | kMarksGenerator,     // and the generator's levelsGiven
+};
+
+// One row of the table; a row is written with designated initialisers and
+// names only what differs from these defaults.
 struct CardSetting {
-  const char* key;   // in the scope's JSON settings, dotted ("trigger.level"); null: command line only
-  const char* flag;  // command-line option without "--"; null: JSON only
-  SettingKind kind;
-  const char* unit;                        // of a number ("Hz", "V", "%", "ms", "s", "samples"); "" none
-  std::span<const SettingChoice> choices;  // of a choice
-  const char* none;                        // the word for no value, or null when every value is a number
-  bool codesToo;                           // a choice also takes the library's plain code
+  const char* key = nullptr;   // in the scope's JSON settings, dotted ("trigger.level"); null: command line only
+  const char* flag = nullptr;  // command-line option without "--"; null: JSON only
+  SettingKind kind = SettingKind::Quantity;
+  const char* unit = "";                     // of a number ("Hz", "V", "%", "ms", "s", "samples"); "" none
+  std::span<const SettingChoice> choices{};  // of a choice
+  const char* none = nullptr;                // the word for no value, or null when every value is a number
+  bool codesToo = false;                     // a choice also takes the library's plain code
   // A rule the tools set (the library never sees the value as given):
   // lowest .. highest, the lowest itself excluded when `aboveLowest`.
-  double lowest;
-  double highest;
-  bool aboveLowest;
-  const char* section;   // of --help
-  const char* argument;  // of --help ("HZ", "V|auto"); null for a choice: its names
-  const char* help;      // of --help; "{choices}" stands for the choice's names
-  SettingValue (*get)(const CardSettings&);
-  void (*set)(CardSettings&, const SettingValue&);
+  double lowest = -std::numeric_limits<double>::infinity();
+  double highest = std::numeric_limits<double>::infinity();
+  bool aboveLowest = false;
+  const char* section = "";        // of --help
+  const char* argument = nullptr;  // of --help ("HZ", "V|auto"); null for a choice: its names
+  const char* help = "";           // of --help; "{choices}" stands for the choice's names
+  SettingAccess access{};
+  // What an optional field shows while unset (the library's default: dc,
+  // rising); NaN: no value.
+  double unset = std::numeric_limits<double>::quiet_NaN();
   bool wordInJson = false;  // JSON gives no value as the `none` word ("auto"), not as null
+  unsigned marks = kMarksNothing;
+  // Its SCPI header: optional nodes in brackets, '#' the channel suffix
+  // (":CHANnel#:RANGe"); null: SCPI leaves the row to the page and the
+  // command line. The mnemonic of the `none` word; null: the word itself.
+  const char* scpi = nullptr;
+  const char* scpiNone = nullptr;
+
+  SettingValue Get(const CardSettings& settings) const { return access.get(settings, *this); }
+  void Set(CardSettings& settings, const SettingValue& value) const { access.set(settings, value); }
 };
+
+// The row's "given" marks onto the settings (the command line gave the row).
+void MarkGiven(CardSettings& settings, const CardSetting& setting);
 
 // Every setting, in the order of --help.
 std::span<const CardSetting> CardSettingsTable();

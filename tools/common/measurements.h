@@ -65,6 +65,7 @@ struct Quantity {
   const char* label;  // "AC RMS"
   const char* unit;   // "V", "Hz", "s", "%"
   std::optional<double> (*read)(const Measurements&);
+  const char* scpi = nullptr;  // its SCPI query's header (":MEASure:VPP"); null: none
 };
 std::span<const Quantity> Quantities();
 const Quantity* FindQuantity(const std::string& key);

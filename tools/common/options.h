@@ -61,7 +61,25 @@ struct ParseResult {
   std::string error;  // empty when the command line was understood
 };
 
-ParseResult ParseArguments(const std::vector<std::string>& arguments);
+// Which program reads the command line: the scope takes the card's settings
+// and the options that choose the card, and refuses the capture's files and
+// runs.
+enum class Program { Capture, Scope };
+
+ParseResult ParseArguments(const std::vector<std::string>& arguments, Program program = Program::Capture);
 std::string HelpText(const std::string& programName);
+
+// One option as --help lists it.
+struct OptionHelp {
+  std::string section;   // "General", "Channels", ... ("Server": the scope's own)
+  std::string name;      // without the leading "--"
+  std::string argument;  // empty for a switch
+  std::string help;
+};
+// The capture tool's options that `program` takes, in the order of --help.
+std::vector<OptionHelp> CaptureOptionHelp(Program program);
+// Options under their sections' headings, in the sections' order, the help
+// wrapped at about 100 columns.
+std::string FormatOptions(std::vector<OptionHelp> options);
 
 }  // namespace rk350::capture

@@ -30,7 +30,7 @@ RecordingHeader HeaderOf(const capture::CaptureSession& session) {
   for (const auto& setting : capture::CardSettingsTable()) {
     const char* name = setting.key != nullptr ? setting.key : setting.flag;
     if (name == nullptr) continue;
-    header.settings.emplace_back(name, capture::FormatSettingValue(setting, setting.get(session.Settings())));
+    header.settings.emplace_back(name, capture::FormatSettingValue(setting, setting.Get(session.Settings())));
   }
   return header;
 }

@@ -8,9 +8,9 @@ namespace rk350::capture {
 namespace {
 
 constexpr TriggerSource kSources[] = {
-    {"ch1", RK350_TS_CH1, "CH1", "channel 1's comparators", 1},
-    {"ch2", RK350_TS_CH2, "CH2", "channel 2's comparators", 2},
-    {"ext", RK350_TS_EXTERNAL, "external input", "the external trigger input", 0},
+    {"ch1", RK350_TS_CH1, "CH1", "channel 1's comparators", 1, "CHANnel1"},
+    {"ch2", RK350_TS_CH2, "CH2", "channel 2's comparators", 2, "CHANnel2"},
+    {"ext", RK350_TS_EXTERNAL, "external input", "the external trigger input", 0, "EXTernal"},
     {"and", RK350_TS_AND, "CH1 and CH2", "both channels' comparators at once", 3},
     {"or", RK350_TS_OR, "CH1 or CH2", "either channel's comparators", 3},
     {"xor", RK350_TS_XOR, "CH1 xor CH2", "one channel's comparators but not both", 3},
@@ -26,7 +26,7 @@ constexpr Spelling kOtherSpellings[] = {{"external", RK350_TS_EXTERNAL}, {"free"
 constexpr auto kChoices = [] {
   std::array<SettingChoice, std::size(kSources) + std::size(kOtherSpellings)> choices{};
   std::size_t i = 0;
-  for (const auto& source : kSources) choices[i++] = {source.name, source.code, source.label};
+  for (const auto& source : kSources) choices[i++] = {source.name, source.code, source.label, source.scpi};
   for (const auto& spelling : kOtherSpellings) choices[i++] = {spelling.name, spelling.code, nullptr};
   return choices;
 }();

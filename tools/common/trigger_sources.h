@@ -11,11 +11,12 @@
 namespace rk350::capture {
 
 struct TriggerSource {
-  const char* name;     // on the command line and in the scope's settings
-  int code;             // SetTriggerSource's code
-  const char* label;    // in notes and on screen
-  const char* meaning;  // what triggers, for --show
-  int channels;         // the channels whose comparators it uses: bit 0 CH1, bit 1 CH2
+  const char* name;            // on the command line and in the scope's settings
+  int code;                    // SetTriggerSource's code
+  const char* label;           // in notes and on screen
+  const char* meaning;         // what triggers, for --show
+  int channels;                // the channels whose comparators it uses: bit 0 CH1, bit 1 CH2
+  const char* scpi = nullptr;  // its SCPI mnemonic ("CHANnel1"); null: the name in upper case
 };
 
 // Every source the card has, once each, in the order of their codes.

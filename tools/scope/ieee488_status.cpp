@@ -3,6 +3,8 @@
 #include <string_view>
 #include <utility>
 
+#include "scpi_errors.h"
+
 namespace rk350::scpi {
 namespace {
 
@@ -51,7 +53,7 @@ void Ieee488Status::Push(const Error& error) {
   } else if (errors_.size() + 1 < kQueueLength) {
     errors_.push_back(entry);
   } else {
-    errors_.push_back({-350, "Queue overflow"});
+    errors_.push_back(kQueueOverflow());
     overflowed_ = true;
   }
 }

@@ -76,12 +76,11 @@ InterfaceFacts FactsOf(const std::string& host) {
 
 }  // namespace
 
-InstrumentIdentity IdentityOf(const nlohmann::json& offer) {
+InstrumentIdentity IdentityOf(const InstrumentOffer& offer) {
   InstrumentIdentity id;
-  id.model = offer.value("virtualCard", false) ? "RK350 virtual card" : "RK350";
-  id.serial = "0";
-  if (offer.contains("serial") && offer["serial"].is_number()) id.serial = std::to_string(offer["serial"].get<long>());
-  id.firmware = offer.value("libraryVersion", std::string("unknown"));
+  id.model = offer.card.virtualCard ? "RK350 virtual card" : "RK350";
+  id.serial = offer.serial ? std::to_string(*offer.serial) : "0";
+  id.firmware = offer.libraryVersion.empty() ? "unknown" : offer.libraryVersion;
   return id;
 }
 

@@ -2,8 +2,9 @@
 // it: made once from the library's offer.
 #pragma once
 
-#include <nlohmann/json.hpp>
 #include <string>
+
+#include "instrument_state.h"
 
 namespace rk350::scope {
 
@@ -14,7 +15,7 @@ struct InstrumentIdentity {
   std::string firmware;  // the driver library's version
 };
 
-InstrumentIdentity IdentityOf(const nlohmann::json& offer);
+InstrumentIdentity IdentityOf(const InstrumentOffer& offer);
 
 // The LXI identification document for a scope reached at `host` (an IPv4 or
 // IPv6 address as the client used it): the page at `httpPort`, SCPI's raw

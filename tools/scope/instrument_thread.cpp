@@ -5,7 +5,6 @@
 namespace rk350::scope {
 namespace {
 
-using nlohmann::json;
 using namespace std::chrono_literals;
 
 // How long an HTTP request waits for the instrument thread's answer.
@@ -73,7 +72,7 @@ void InstrumentThread::Run() {
   StopEngine();
   session_.reset();  // ExitInstrument, on the thread that initialised
   std::lock_guard lock(mutex_);
-  for (auto& request : requests_) request->answer.set_value(Refusal(RK350_RESULT_NOT_AVAILABLE, "the scope stops"));
+  for (auto& request : requests_) request->outcome.set_value(Refusal(RK350_RESULT_NOT_AVAILABLE, "the scope stops"));
   requests_.clear();
 }
 
@@ -99,13 +98,11 @@ void InstrumentThread::Open() {
 
 void InstrumentThread::ProbeOffer() {
   card_ = capture::ProbeCardOffer(library_, port_);
-  json offer = OfferToJson(card_);
   int32_t serial = 0;
-  offer["card"] = session_->IdentityLine();
-  offer["serial"] = api_.GetSerialNumber(&serial) == RK350_RESULT_OK ? json(serial) : json(nullptr);
-  offer["libraryVersion"] = api_.RK350_Version();
-  std::lock_guard lock(mutex_);
-  offer_ = std::move(offer);
+  // Written once, before Start returns: read without the lock afterwards.
+  offer_ = {card_, session_->IdentityLine(),
+            api_.GetSerialNumber(&serial) == RK350_RESULT_OK ? std::optional(serial) : std::nullopt,
+            api_.RK350_Version()};
 }
 
 void InstrumentThread::Configure() {
@@ -153,7 +150,7 @@ void InstrumentThread::RunArmed() {
   if (session_) session_->Armed();
   triggeredAt_.reset();
   std::lock_guard lock(mutex_);
-  run_ = nullptr;
+  run_ = {};
 }
 
 void InstrumentThread::FollowRun() {
@@ -172,17 +169,15 @@ void InstrumentThread::FollowRun() {
   if (triggered && !triggeredAt_) triggeredAt_ = now;
   if (now - armedAt_ < kQuiet || now - runShownAt_ < kEvery) return;
   runShownAt_ = now;
-  json run;
+  RunState run;
   if (triggeredAt_) {
-    double runSeconds = 0.0;
-    if (api_.RK350_GetArmedRunTime(&runSeconds) != RK350_RESULT_OK) runSeconds = 0.0;
-    run = {
-        {"phase", "acquiring"}, {"seconds", duration<double>(now - *triggeredAt_).count()}, {"runSeconds", runSeconds}};
+    if (api_.RK350_GetArmedRunTime(&run.runSeconds) != RK350_RESULT_OK) run.runSeconds = 0.0;
+    run = {RunState::Phase::Acquiring, duration<double>(now - *triggeredAt_).count(), run.runSeconds};
   } else {
-    run = {{"phase", "waiting"}, {"seconds", duration<double>(now - armedAt_).count()}};
+    run = {RunState::Phase::Waiting, duration<double>(now - armedAt_).count(), 0.0};
   }
   std::lock_guard lock(mutex_);
-  run_ = std::move(run);
+  run_ = run;
 }
 
 void InstrumentThread::TakeRecord() {
@@ -221,21 +216,20 @@ void InstrumentThread::Publish(capture::Record record) {
 }
 
 void InstrumentThread::PublishState() {
-  json reached = {{"rate", session_->SampleRate()},
-                  {"arbitraryPoints", settings_.waveform ? settings_.waveform->size() : 0},
-                  {"samples", api_.GetRecordLength()},
-                  {"preSamples", api_.GetRecordLength() - api_.GetPostSamples()},
-                  {"measureMode", session_->MeasureMode()}};
+  Reached reached;
+  reached.rate = session_->SampleRate();
+  reached.arbitraryPoints = settings_.waveform ? settings_.waveform->size() : 0;
+  reached.samples = static_cast<std::uint32_t>(api_.GetRecordLength());
+  reached.preSamples = static_cast<std::uint32_t>(api_.GetRecordLength() - api_.GetPostSamples());
+  reached.measureMode = session_->MeasureMode();
   // The virtual card says what its generator really runs at.
-  if (const auto running = session_->RunningGeneratorFrequency()) reached["generatorFrequency"] = *running;
+  reached.generatorFrequency = session_->RunningGeneratorFrequency();
   for (uint8_t c = 1; c <= 2; ++c) {
     double range = 0;
-    if (api_.GetSensitivity(c, &range) == RK350_RESULT_OK) reached["ch" + std::to_string(c) + "Range"] = range;
+    if (api_.GetSensitivity(c, &range) == RK350_RESULT_OK) reached.ranges[c - 1] = range;
   }
-  json state = {{"settings", SettingsToJson(settings_)}, {"version", version_}, {"reached", reached}};
   std::lock_guard lock(mutex_);
-  state_ = std::move(state);
-  published_ = settings_;
+  state_ = {settings_, version_, reached, {}};
 }
 
 void InstrumentThread::ServeRequests() {
@@ -245,16 +239,12 @@ void InstrumentThread::ServeRequests() {
     requests.swap(requests_);
   }
   // In the order they came: the last setting wins.
-  for (auto& request : requests) request->answer.set_value(Apply(*request));
+  for (auto& request : requests) request->outcome.set_value(Serve(request->settings));
 }
 
-Answer InstrumentThread::Apply(const Request& request) {
-  const json& patch = request.patch;
-  if (!patch.is_object()) return Refusal(RK350_RESULT_INVALID_VALUE, "the settings are a JSON object");
+Outcome InstrumentThread::Serve(const SettingsRequest& request) {
   std::string error;
-  ScopeSettings base = settings_;
-  if (request.waveform) base.waveform = request.waveform;
-  const auto next = SettingsFromJson(patch, base, card_, error);
+  const auto next = ApplyChanges(request, settings_, card_.virtualCard, error);
   if (!next) return Refusal(RK350_RESULT_INVALID_VALUE, error);
   const bool wasRunning = engineRunning_;
   StopEngine();
@@ -291,59 +281,57 @@ Answer InstrumentThread::Apply(const Request& request) {
     std::fprintf(stderr, "rk350-scope: %s\n", e.what());
   }
   PublishState();
-  // The answer says which values the card runs other than asked.
-  json answer = State();
-  if (json adjusted = Adjustments(*next, settings_); !adjusted.empty()) answer["adjusted"] = std::move(adjusted);
-  return {200, answer};
+  // The outcome says which values the card runs other than asked.
+  Outcome outcome = Refusal(RK350_RESULT_OK, "");
+  outcome.adjusted = Adjustments(*next, settings_);
+  outcome.snapshot = State();
+  return outcome;
 }
 
+// Whether the card needs setting up again: anything but run, stop and single.
 bool InstrumentThread::CardSettingsDiffer(const ScopeSettings& a, const ScopeSettings& b) {
-  json left = SettingsToJson(a), right = SettingsToJson(b);
-  left.erase("acquisition");
-  right.erase("acquisition");
-  return left != right || a.options.generatorGiven != b.options.generatorGiven || a.waveform != b.waveform;
+  return a.options != b.options || a.waveform != b.waveform;
 }
 
-Answer InstrumentThread::Refusal(unsigned result, const std::string& message) const {
+Outcome InstrumentThread::Refusal(unsigned result, const std::string& message) const {
+  Outcome outcome;
+  outcome.result = result;
+  outcome.message = message;
   const auto it = resultNames_.find(result);
-  const std::string name = it != resultNames_.end() ? it->second.first : "Unknown";
-  const std::string meaning = it != resultNames_.end() ? it->second.second : "unknown result code";
-  return {400, {{"error", message}, {"result", name}, {"meaning", meaning}, {"code", result}}};
+  outcome.resultName = it != resultNames_.end() ? it->second.first : "Unknown";
+  outcome.meaning = it != resultNames_.end() ? it->second.second : "unknown result code";
+  return outcome;
 }
 
-Answer InstrumentThread::ApplySettings(const json& patch) { return ApplySettings(patch, nullptr); }
-
-Answer InstrumentThread::ApplySettings(const json& patch, std::shared_ptr<const std::vector<std::uint16_t>> waveform) {
+Outcome InstrumentThread::Apply(SettingsRequest settings) {
   auto request = std::make_unique<Request>();
-  request->patch = patch;
-  request->waveform = std::move(waveform);
-  auto answer = request->answer.get_future();
+  request->settings = std::move(settings);
+  auto answer = request->outcome.get_future();
   {
     std::lock_guard lock(mutex_);
     if (stopping_) return Refusal(RK350_RESULT_NOT_AVAILABLE, "the scope stops");
     requests_.push_back(std::move(request));
   }
   changed_.notify_all();
-  if (answer.wait_for(kAnswerTimeout) != std::future_status::ready)
-    return {503, {{"error", "the instrument thread did not answer"}}};
+  if (answer.wait_for(kAnswerTimeout) != std::future_status::ready) {
+    Outcome silent;
+    silent.answered = false;
+    silent.message = "the instrument thread did not answer";
+    return silent;
+  }
   return answer.get();
 }
 
-json InstrumentThread::State() const {
+Snapshot InstrumentThread::State() const {
   std::lock_guard lock(mutex_);
-  json state = state_;
-  state["run"] = run_;
+  Snapshot state = state_;
+  state.run = run_;
   return state;
 }
 
 ScopeSettings InstrumentThread::Settings() const {
   std::lock_guard lock(mutex_);
-  return published_;
-}
-
-json InstrumentThread::Offer() const {
-  std::lock_guard lock(mutex_);
-  return offer_;
+  return state_.settings;
 }
 
 std::shared_ptr<const Frame> InstrumentThread::Latest() const {

@@ -13,7 +13,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <thread>
@@ -21,17 +20,12 @@
 #include "capture_session.h"
 #include "control_lock.h"
 #include "frame.h"
+#include "instrument_state.h"
 #include "library_api.h"
 #include "record_average.h"
 #include "scope_settings.h"
 
 namespace rk350::scope {
-
-// An answer for the HTTP side: a status and a JSON body.
-struct Answer {
-  int status = 200;
-  nlohmann::json body;
-};
 
 class InstrumentThread {
  public:
@@ -46,16 +40,15 @@ class InstrumentThread {
   bool Start(std::string& error);
   void Stop();
 
-  // Merges `patch` onto the current settings, checks the whole, applies it;
-  // a refusal leaves the card as it was (400 with the result code's name).
-  Answer ApplySettings(const nlohmann::json& patch);
-  // The same with a new arbitrary waveform for the generator.
-  Answer ApplySettings(const nlohmann::json& patch, std::shared_ptr<const std::vector<std::uint16_t>> waveform);
-  nlohmann::json State() const;    // settings, version, what the card reached
-  ScopeSettings Settings() const;  // the settings in force, as State() has them
-  nlohmann::json Offer() const;    // what the card offers, for the controls
-  // The 400 answer for a request refused with this result code.
-  Answer Refusal(unsigned result, const std::string& message) const;
+  // The request's changes onto the current settings, the whole checked and
+  // applied; a refusal leaves the card as it was (the outcome says the
+  // library's result and why).
+  Outcome Apply(SettingsRequest request);
+  Snapshot State() const;                                  // settings, version, what the card reached, the run
+  ScopeSettings Settings() const;                          // the settings in force, as State() has them
+  const InstrumentOffer& Offer() const { return offer_; }  // written before Start returns
+  // The outcome of a request refused with this result code.
+  Outcome Refusal(unsigned result, const std::string& message) const;
 
   std::shared_ptr<const Frame> Latest() const;
   // The measurement statistics start again with the next record.
@@ -80,15 +73,14 @@ class InstrumentThread {
 
  private:
   struct Request {
-    nlohmann::json patch;
-    std::shared_ptr<const std::vector<std::uint16_t>> waveform;  // null: keep the one in force
-    std::promise<Answer> answer;
+    SettingsRequest settings;
+    std::promise<Outcome> outcome;
   };
 
   void Run();
   void Open();
   void ServeRequests();
-  Answer Apply(const Request& request);
+  Outcome Serve(const SettingsRequest& request);
   static bool CardSettingsDiffer(const ScopeSettings& a, const ScopeSettings& b);
   void Configure();  // the settings onto the card; throws capture::LibraryError
   void StartEngine();
@@ -130,10 +122,9 @@ class InstrumentThread {
   std::deque<std::shared_ptr<const Frame>> recent_;  // the last few, so that a waiter finds its own behind newer ones
   Progress progress_;
   std::uint64_t sequence_ = 0;
-  nlohmann::json state_;
-  ScopeSettings published_;  // the settings state_ shows
-  nlohmann::json run_;       // what the armed run does; null while records come quickly
-  nlohmann::json offer_;
+  Snapshot state_;  // the run is run_'s
+  RunState run_;    // what the armed run does
+  InstrumentOffer offer_;
   bool opened_ = false;
   std::string openError_;
 };

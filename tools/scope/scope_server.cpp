@@ -7,6 +7,7 @@
 #include "connection_server.h"
 #include "csv_writer.h"
 #include "instrument_identity.h"
+#include "scope_settings_json.h"
 #include "sigrok_session.h"
 
 namespace rk350::scope {
@@ -15,10 +16,25 @@ namespace {
 using nlohmann::json;
 using namespace std::chrono_literals;
 
-void Reply(httplib::Response& res, const Answer& answer) {
-  res.status = answer.status;
+void Reply(httplib::Response& res, int status, const json& body) {
+  res.status = status;
   res.set_header("Cache-Control", "no-store");
-  res.set_content(answer.body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+  res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+}
+
+// An outcome as HTTP says it: the state after it (with the values the card
+// runs other than asked), else the refusal with the library's result.
+void Reply(httplib::Response& res, const Outcome& outcome) {
+  if (!outcome.answered) return Reply(res, 503, {{"error", outcome.message}});
+  if (!outcome.Done())
+    return Reply(res, 400,
+                 {{"error", outcome.message},
+                  {"result", outcome.resultName},
+                  {"meaning", outcome.meaning},
+                  {"code", outcome.result}});
+  json state = SnapshotToJson(outcome.snapshot);
+  if (!outcome.adjusted.empty()) state["adjusted"] = AdjustmentsToJson(outcome.adjusted);
+  Reply(res, 200, state);
 }
 
 // The request's headers as the access policy judges them.
@@ -49,10 +65,10 @@ ScopeServer::ScopeServer(InstrumentThread& instrument, const std::string& webDir
     if (!refusal && req.method == "POST" && req.path != "/api/measurements/reset" &&
         instrument_.Control().HeldAgainst(0)) {
       ConnectionServer::CloseAfterAnswer(res);  // the body is left unread
-      Reply(res, {423,
-                  {{"error",
-                    "locked: an SCPI client holds :SYSTem:LOCK, so the settings stay as they are until it "
-                    "sends :SYSTem:LOCK OFF or disconnects"}}});
+      Reply(res, 423,
+            {{"error",
+              "locked: an SCPI client holds :SYSTem:LOCK, so the settings stay as they are until it "
+              "sends :SYSTem:LOCK OFF or disconnects"}});
       return httplib::Server::HandlerResponse::Handled;
     }
     if (!refusal) {
@@ -63,7 +79,7 @@ ScopeServer::ScopeServer(InstrumentThread& instrument, const std::string& webDir
                        std::string(kTokenCookie) + "=" + policy_.token + "; Path=/; HttpOnly; SameSite=Strict");
       return httplib::Server::HandlerResponse::Unhandled;
     }
-    Reply(res, {refusal->status, {{"error", refusal->error}}});
+    Reply(res, refusal->status, {{"error", refusal->error}});
     return httplib::Server::HandlerResponse::Handled;
   });
   Routes();
@@ -85,88 +101,90 @@ void ScopeServer::Stop() {
   server_->Stop();
 }
 
-void ScopeServer::Routes() {
+// What each route answers: the HTTP side of the instrument thread's typed
+// requests and snapshots.
+struct ScopeServer::Handlers {
+  using Request = httplib::Request;
+  using Response = httplib::Response;
+
   // The LXI identification document, named after the address the client used.
-  server_->Get("/lxi/identification", [this](const httplib::Request& req, httplib::Response& res) {
+  static void Identification(ScopeServer& s, const Request& req, Response& res) {
     std::string host = req.local_addr;
     if (host.rfind("::ffff:", 0) == 0) host.erase(0, 7);
-    res.set_content(LxiIdentification(IdentityOf(instrument_.Offer()), host, req.local_port, scpiPort_, vxi11_),
+    res.set_content(LxiIdentification(IdentityOf(s.instrument_.Offer()), host, req.local_port, s.scpiPort_, s.vxi11_),
                     "text/xml; charset=utf-8");
-  });
-  server_->Get("/api/settings", [this](const httplib::Request&, httplib::Response& res) {
-    Reply(res, {200, instrument_.State()});
-  });
-  server_->Post(
-      "/api/settings", [this](const httplib::Request&, httplib::Response& res, const httplib::ContentReader& content) {
-        // Read here, not by the library, so that a chunked body is held to the
-        // same size as any other.
-        const std::size_t largest = server_->Limits().bodyBytes;
-        std::string body;
-        bool tooLarge = false;
-        const bool read = content([&](const char* data, std::size_t length) {
-          tooLarge = length > largest - body.size();
-          if (!tooLarge) body.append(data, length);
-          return !tooLarge;
-        });
-        if (tooLarge || res.status == 413) {
-          ConnectionServer::CloseAfterAnswer(res);
-          Reply(res, {413, {{"error", "the request is larger than " + std::to_string(largest) + " bytes"}}});
-          return;
-        }
-        if (!read) {
-          ConnectionServer::CloseAfterAnswer(res);
-          Reply(res, {400, {{"error", "the request's body did not arrive whole"}}});
-          return;
-        }
-        if (JsonNestingDepth(body) > kMaxSettingsDepth) {
-          Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "the request nests deeper than any setting"));
-          return;
-        }
-        json patch;
-        try {
-          patch = json::parse(body);
-        } catch (const json::exception& e) {
-          // The parser's reason without its exception's number: "number overflow parsing '1e400'".
-          const std::string reason = e.what();
-          const auto after = reason.find("] ");
-          Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE,
-                                         "the request is not JSON (" +
-                                             (after == std::string::npos ? reason : reason.substr(after + 2)) + ")"));
-          return;
-        }
-        Reply(res, instrument_.ApplySettings(patch));
-      });
-  server_->Get("/api/offer", [this](const httplib::Request&, httplib::Response& res) {
-    Reply(res, {200, instrument_.Offer()});
-  });
+  }
+
+  static void State(ScopeServer& s, const Request&, Response& res) {
+    Reply(res, 200, SnapshotToJson(s.instrument_.State()));
+  }
+
+  static void Offer(ScopeServer& s, const Request&, Response& res) {
+    Reply(res, 200, InstrumentOfferToJson(s.instrument_.Offer()));
+  }
+
+  static void Refuse(ScopeServer& s, Response& res, const std::string& why) {
+    Reply(res, s.instrument_.Refusal(RK350_RESULT_INVALID_VALUE, why));
+  }
+
+  // A patch: read here, not by the library, so that a chunked body is held
+  // to the same size as any other; then changes of the settings table.
+  static void PostSettings(ScopeServer& s, const Request&, Response& res, const httplib::ContentReader& content) {
+    const std::size_t largest = s.server_->Limits().bodyBytes;
+    std::string body;
+    bool tooLarge = false;
+    const bool read = content([&](const char* data, std::size_t length) {
+      tooLarge = length > largest - body.size();
+      if (!tooLarge) body.append(data, length);
+      return !tooLarge;
+    });
+    if (tooLarge || res.status == 413) {
+      ConnectionServer::CloseAfterAnswer(res);
+      return Reply(res, 413, {{"error", "the request is larger than " + std::to_string(largest) + " bytes"}});
+    }
+    if (!read) {
+      ConnectionServer::CloseAfterAnswer(res);
+      return Reply(res, 400, {{"error", "the request's body did not arrive whole"}});
+    }
+    if (JsonNestingDepth(body) > kMaxSettingsDepth) return Refuse(s, res, "the request nests deeper than any setting");
+    json patch;
+    try {
+      patch = json::parse(body);
+    } catch (const json::exception& e) {
+      // The parser's reason without its exception's number: "number overflow parsing '1e400'".
+      const std::string reason = e.what();
+      const auto after = reason.find("] ");
+      return Refuse(
+          s, res, "the request is not JSON (" + (after == std::string::npos ? reason : reason.substr(after + 2)) + ")");
+    }
+    std::string error;
+    auto request = RequestFromJson(patch, error);
+    if (!request) return Refuse(s, res, error);
+    Reply(res, s.instrument_.Apply(std::move(*request)));
+  }
+
   // The measurement statistics over the last records start again.
-  server_->Post("/api/measurements/reset", [this](const httplib::Request&, httplib::Response& res) {
-    instrument_.ResetMeasurements();
-    Reply(res, {200, json::object()});
-  });
+  static void ResetMeasurements(ScopeServer& s, const Request&, Response& res) {
+    s.instrument_.ResetMeasurements();
+    Reply(res, 200, json::object());
+  }
+
   // A user waveform: {"file": the text of a waveform file (volts one a line,
   // or times and volts), "frequency": Hz (optional)}. Its levels become the
   // generator's, and it repeats at the frequency, else over the time it
   // spans, else at 1 kHz.
-  server_->Post("/api/generator/waveform", [this](const httplib::Request& req, httplib::Response& res) {
+  static void Waveform(ScopeServer& s, const Request& req, Response& res) {
     const json body = json::parse(req.body, nullptr, false);
-    if (body.is_discarded() || !body.is_object() || !body.contains("file") || !body["file"].is_string()) {
-      Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "waveform: expected {\"file\": text}"));
-      return;
-    }
+    if (body.is_discarded() || !body.is_object() || !body.contains("file") || !body["file"].is_string())
+      return Refuse(s, res, "waveform: expected {\"file\": text}");
     std::string error;
     const auto wave = tools::ParseWaveform(body["file"].get<std::string>(), error);
-    if (!wave) {
-      Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "waveform: " + error));
-      return;
-    }
+    if (!wave) return Refuse(s, res, "waveform: " + error);
     double repetition = wave->period ? 1.0 / *wave->period : 1000.0;
     if (body.contains("frequency") && !body["frequency"].is_null()) {
       const json& asked = body["frequency"];
-      if (!asked.is_number() || !(asked.get<double>() > 0) || !std::isfinite(asked.get<double>())) {
-        Reply(res, instrument_.Refusal(RK350_RESULT_INVALID_VALUE, "waveform: frequency is not a number above 0"));
-        return;
-      }
+      if (!asked.is_number() || !(asked.get<double>() > 0) || !std::isfinite(asked.get<double>()))
+        return Refuse(s, res, "waveform: frequency is not a number above 0");
       repetition = asked.get<double>();
     }
     auto card = tools::ToCardWaveform(wave->volts);
@@ -174,75 +192,118 @@ void ScopeServer::Routes() {
     // sample clock.
     const double count = static_cast<double>(card.samples.size());
     const double frequency = card.samples.size() == tools::kShortWaveformSamples ? repetition : repetition * count;
-    const json patch = {{"generator",
-                         {{"on", true},
-                          {"type", "arbitrary"},
-                          {"frequency", frequency},
-                          {"amplitude", card.amplitude},
-                          {"offset", card.offset}}}};
-    Reply(res, instrument_.ApplySettings(patch,
-                                         std::make_shared<const std::vector<std::uint16_t>>(std::move(card.samples))));
-  });
+    const auto row = [](const char* key) { return capture::FindSettingByKey(key); };
+    SettingsRequest request{.changes = {{row("generator.on"), 1.0},
+                                        {row("generator.type"), static_cast<double>(RK350_GEN_ARBITRARY)},
+                                        {row("generator.frequency"), frequency},
+                                        {row("generator.amplitude"), card.amplitude},
+                                        {row("generator.offset"), card.offset}},
+                            .waveform = std::make_shared<const std::vector<std::uint16_t>>(std::move(card.samples))};
+    Reply(res, s.instrument_.Apply(std::move(request)));
+  }
+
   // The newest record once (a page that polls, a test).
-  server_->Get("/api/record", [this](const httplib::Request&, httplib::Response& res) {
-    const auto frame = instrument_.WaitNewer(0, 5s);
-    if (!frame) {
-      Reply(res, {503, {{"error", "no record yet"}}});
-      return;
-    }
+  static void Record(ScopeServer& s, const Request&, Response& res) {
+    const auto frame = s.instrument_.WaitNewer(0, 5s);
+    if (!frame) return Reply(res, 503, {{"error", "no record yet"}});
     res.set_header("Cache-Control", "no-store");
     res.set_content(frame->Json(), "application/json");
-  });
+  }
+
   // Every new record, as it comes; a client that falls behind gets the newest.
-  server_->Get("/api/stream", [this](const httplib::Request&, httplib::Response& res) {
-    auto place = server_->TakeStreamPlace();
+  static void Stream(ScopeServer& s, const Request&, Response& res) {
+    auto place = s.server_->TakeStreamPlace();
     if (!place) {
       ConnectionServer::CloseAfterAnswer(res);
-      Reply(res, {503,
-                  {{"error", "already " + std::to_string(server_->Limits().streams) +
-                                 " streams open; close a page or poll /api/record"}}});
-      return;
+      return Reply(res, 503,
+                   {{"error", "already " + std::to_string(s.server_->Limits().streams) +
+                                  " streams open; close a page or poll /api/record"}});
     }
     res.set_header("Cache-Control", "no-store");
     auto sent = std::make_shared<std::uint64_t>(0);
     // The place is held as long as the answer is (the provider keeps it).
-    res.set_chunked_content_provider("text/event-stream", [this, sent, place](std::size_t, httplib::DataSink& sink) {
+    res.set_chunked_content_provider("text/event-stream", [&s, sent, place](std::size_t, httplib::DataSink& sink) {
       (void)place;
-      if (stopping_) return false;
-      const auto frame = instrument_.WaitNewer(*sent, 500ms);
+      if (s.stopping_) return false;
+      const auto frame = s.instrument_.WaitNewer(*sent, 500ms);
       std::string event = ": waiting\n\n";  // keeps the connection checked while nothing comes
       if (frame) {
         *sent = frame->sequence;
         event = "data: " + frame->Json() + "\n\n";
       }
-      return !stopping_ && sink.write(event.data(), event.size());
+      return !s.stopping_ && sink.write(event.data(), event.size());
     });
-  });
-  const auto download = [this](const char* type, const char* extension, void (*write)(std::ostream&, const Frame&)) {
-    return [this, type, extension, write](const httplib::Request&, httplib::Response& res) {
-      const auto frame = instrument_.Latest();
-      if (!frame) {
-        Reply(res, {503, {{"error", "no record yet"}}});
-        return;
-      }
-      std::ostringstream out;
-      try {
-        write(out, *frame);
-      } catch (const std::exception& e) {
-        Reply(res, {500, {{"error", e.what()}}});
-        return;
-      }
-      res.set_header("Content-Disposition", std::string("attachment; filename=\"rk350-record") + extension + "\"");
-      res.set_content(out.str(), type);
-    };
-  };
-  server_->Get("/api/record.csv", download("text/csv", ".csv", [](std::ostream& out, const Frame& frame) {
-                 capture::WriteCsv(out, frame.record, frame.notes);
-               }));
-  if (capture::SigrokSessionsSupported())
-    server_->Get("/api/record.sr", download("application/zip", ".sr", [](std::ostream& out, const Frame& frame) {
-                   capture::WriteSigrokSession(out, frame.record);
-                 }));
+  }
+
+  // The shown record as a file to keep.
+  template <void (*Write)(std::ostream&, const Frame&)>
+  static void Download(ScopeServer& s, Response& res, const char* type, const char* extension) {
+    const auto frame = s.instrument_.Latest();
+    if (!frame) return Reply(res, 503, {{"error", "no record yet"}});
+    std::ostringstream out;
+    try {
+      Write(out, *frame);
+    } catch (const std::exception& e) {
+      return Reply(res, 500, {{"error", e.what()}});
+    }
+    res.set_header("Content-Disposition", std::string("attachment; filename=\"rk350-record") + extension + "\"");
+    res.set_content(out.str(), type);
+  }
+  static void WriteCsv(std::ostream& out, const Frame& frame) { capture::WriteCsv(out, frame.record, frame.notes); }
+  static void WriteSigrok(std::ostream& out, const Frame& frame) { capture::WriteSigrokSession(out, frame.record); }
+  static void Csv(ScopeServer& s, const Request&, Response& res) { Download<WriteCsv>(s, res, "text/csv", ".csv"); }
+  static void Sigrok(ScopeServer& s, const Request&, Response& res) {
+    Download<WriteSigrok>(s, res, "application/zip", ".sr");
+  }
+};
+
+namespace {
+
+using Handlers = ScopeServer::Handlers;
+
+struct Route {
+  const char* method;  // "GET" or "POST"
+  const char* path;
+  void (*answer)(ScopeServer&, const httplib::Request&, httplib::Response&) = nullptr;
+  // A POST that reads its body itself.
+  void (*reading)(ScopeServer&, const httplib::Request&, httplib::Response&, const httplib::ContentReader&) = nullptr;
+  bool (*offered)() = nullptr;  // null: always
+};
+
+const Route kRoutes[] = {
+    {"GET", "/lxi/identification", Handlers::Identification},
+    {"GET", "/api/settings", Handlers::State},
+    {"POST", "/api/settings", nullptr, Handlers::PostSettings},
+    {"GET", "/api/offer", Handlers::Offer},
+    {"POST", "/api/measurements/reset", Handlers::ResetMeasurements},
+    {"POST", "/api/generator/waveform", Handlers::Waveform},
+    {"GET", "/api/record", Handlers::Record},
+    {"GET", "/api/stream", Handlers::Stream},
+    {"GET", "/api/record.csv", Handlers::Csv},
+    {"GET", "/api/record.sr", Handlers::Sigrok, nullptr, capture::SigrokSessionsSupported},
+};
+
+}  // namespace
+
+void ScopeServer::Routes() {
+  for (const Route& route : kRoutes) {
+    if (route.offered != nullptr && !route.offered()) continue;
+    const std::string method = route.method;
+    if (route.reading != nullptr) {
+      server_->Post(route.path, [this, reading = route.reading](const httplib::Request& req, httplib::Response& res,
+                                                                const httplib::ContentReader& content) {
+        reading(*this, req, res, content);
+      });
+    } else {
+      const auto answer = [this, handle = route.answer](const httplib::Request& req, httplib::Response& res) {
+        handle(*this, req, res);
+      };
+      if (method == "GET")
+        server_->Get(route.path, answer);
+      else
+        server_->Post(route.path, answer);
+    }
+  }
 }
 
 }  // namespace rk350::scope

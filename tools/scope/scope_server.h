@@ -17,6 +17,7 @@ class ConnectionServer;
 
 class ScopeServer {
  public:
+  struct Handlers;  // what each route answers
   // `token`: asked of every request when not empty (--allow-remote).
   ScopeServer(InstrumentThread& instrument, const std::string& webDirectory, const std::string& token);
   ~ScopeServer();
@@ -31,6 +32,7 @@ class ScopeServer {
   }
 
  private:
+  friend struct Handlers;
   void Routes();
   std::atomic<int> scpiPort_{0};
   std::atomic<bool> vxi11_{false};

@@ -1,15 +1,13 @@
-// The scope's settings as JSON: what the page sends and shows. Pure (no
-// library calls): a patch is merged onto the current settings and the result
-// is read whole, so a request that names an unknown setting or a value out of
-// range is refused before anything reaches the card.
+// The scope's settings: the card's, the generator's waveform and run, stop or
+// single. Pure (no library calls): a request's changes go onto the current
+// settings and the result is judged whole, so a request that asks for what
+// no card can do is refused before anything reaches the card.
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "card_offer.h"
@@ -38,34 +36,37 @@ inline ScopeSettings CompleteSettings(const capture::CaptureOptions& options, bo
 // among them.
 ScopeSettings DefaultSettings(bool virtualCard);
 
-nlohmann::json SettingsToJson(const ScopeSettings& settings);
-// The settings the card runs other than asked (a rate it rounds, a range it
-// rounds up, a generator frequency within its reach): per row its key, the
-// value asked, the value in effect and the row's unit; empty when none.
-nlohmann::json Adjustments(const ScopeSettings& asked, const ScopeSettings& running);
-// A patch that sets one row of the settings table to `value` ({"ch1": {"range": 2}}).
-nlohmann::json SettingPatch(const capture::CardSetting& setting, const capture::SettingValue& value);
+// One row of the settings table and its value, its form already checked by
+// the surface that read it (the library judges the rest).
+struct SettingChange {
+  const capture::CardSetting* setting = nullptr;
+  capture::SettingValue value;
+};
 
-// The settings table for the page: per setting its key, kind, unit, the
-// word for no value, the tools' own limits and a choice's names with their
-// labels, so the page builds its controls from it.
-nlohmann::json SettingsOffer();
-// What the card offers, with the settings table, as /api/offer gives it.
-nlohmann::json OfferToJson(const capture::CardOffer& offer);
+struct SettingsRequest {
+  std::vector<SettingChange> changes = {};  // applied in this order
+  std::optional<Acquisition> acquisition = {};
+  std::shared_ptr<const std::vector<std::uint16_t>> waveform = {};  // null: keep the one in force
+};
 
-// How deep arrays and objects nest in JSON text (strings skipped). Settings
-// nest three deep; a request nested deeper is refused before it is parsed,
-// since copying and comparing JSON values recurses once per level.
-int JsonNestingDepth(std::string_view text);
-constexpr int kMaxSettingsDepth = 8;
+// A value the card runs other than asked (a rate it rounds, a range rounded up).
+struct Adjustment {
+  const capture::CardSetting* setting = nullptr;
+  capture::SettingValue asked;
+  capture::SettingValue running;
+};
 
-// `patch` onto `base`: objects merge key by key, anything else replaces.
-nlohmann::json MergeSettings(nlohmann::json base, const nlohmann::json& patch);
-
-// Reads the settings `json` names onto `base` (the others keep their values,
-// so a patch is judged alone: a stop is never refused for another setting);
-// on a refusal returns nothing and names the setting and why in `error`.
-std::optional<ScopeSettings> SettingsFromJson(const nlohmann::json& json, const ScopeSettings& base,
-                                              const capture::CardOffer& offer, std::string& error);
+// The request's changes onto `base` (the other settings keep their values, so
+// a request is judged alone: a stop is never refused for another setting).
+// The values' form was checked where they were read; here what the settings
+// as a whole must be (a channel measured, a waveform for the arbitrary
+// type, built-in sources on the virtual card only). On a refusal returns
+// nothing and names the setting and why in `error`.
+std::optional<ScopeSettings> ApplyChanges(const SettingsRequest& request, const ScopeSettings& base, bool virtualCard,
+                                          std::string& error);
+// The rows whose value the card runs other than asked.
+std::vector<Adjustment> Adjustments(const ScopeSettings& asked, const ScopeSettings& running);
+// Every row of `settings` as a change: a request that sets them all (*RST).
+SettingsRequest RequestForAll(const ScopeSettings& settings);
 
 }  // namespace rk350::scope

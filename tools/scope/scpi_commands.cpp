@@ -11,11 +11,11 @@
 #include "instrument_identity.h"
 #include "rk350/rk350.h"
 #include "rk350/rk350_ext.h"
+#include "scpi_errors.h"
 #include "scpi_settings.h"
 
 namespace rk350::scpi {
 
-using nlohmann::json;
 using namespace std::chrono_literals;
 
 // A command refused: the error goes to the queue, the rest of the message is dropped.
@@ -23,11 +23,14 @@ struct Refused {
   Error error;
 };
 
-[[noreturn]] void Refuse(int code, const std::string& message) { throw Refused{{code, message}}; }
+[[noreturn]] void Refuse(Error error) { throw Refused{std::move(error)}; }
+
+struct Entry;
 
 struct Session::Call {
   Session& session;
   const Command& command;
+  const Entry& entry;
   int suffix;  // the numeric suffix of the header's suffixed node (CHANnel<n>), 1 when none
   std::string response;
 };
@@ -46,8 +49,8 @@ thread_local const Command* tCounted = nullptr;
 
 void CountParameters(const Command& c, std::size_t least, std::size_t most) {
   tCounted = &c;
-  if (c.parameters.size() < least) Refuse(-109, "Missing parameter");
-  if (c.parameters.size() > most) Refuse(-108, "Parameter not allowed");
+  if (c.parameters.size() < least) Refuse(kMissingParameter());
+  if (c.parameters.size() > most) Refuse(kParameterNotAllowed());
 }
 
 // A number whose suffix, if written, is `unit` ("" for none).
@@ -69,17 +72,29 @@ bool Boolean(const Parameter& p) {
 
 using Call = Session::Call;
 
+// What a command may do.
+enum EntryFlags : unsigned {
+  kReadsOnly = 0,
+  kChanges = 1,  // refused while another connection holds the lock
+  kOpen = 2,     // allowed before the token was sent
+};
+
+// One header of the tree.
 struct Entry {
-  const char* header;                  // the pattern: optional nodes in brackets, '#' a numeric suffix
-  std::function<void(Call&)> command;  // null: no command form
-  std::function<void(Call&)> query;    // null: no query form
-  bool changes = true;                 // refused while another connection holds the lock
+  const char* header;           // the pattern: optional nodes in brackets, '#' a numeric suffix
+  void (*command)(Call&);       // null: no command form
+  void (*query)(Call&);         // null: no query form
+  unsigned flags = kReadsOnly;  // EntryFlags
+  int highestSuffix = 1;        // of a suffixed node (channels 1 .. 2)
+  // The row of a setting's header, the figure of a measurement's.
+  const ScpiSetting* setting = nullptr;
+  const tools::Quantity* quantity = nullptr;
 };
 
 std::uint8_t Mask(Call& c) {
   CountParameters(c.command, 1, 1);
   const double v = Number(c.command.parameters[0], "");
-  if (v < 0 || v > 255 || v != std::nearbyint(v)) Refuse(-222, "Data out of range;0 to 255");
+  if (v < 0 || v > 255 || v != std::nearbyint(v)) Refuse(kDataOutOfRange("0 to 255"));
   return static_cast<std::uint8_t>(v);
 }
 
@@ -87,85 +102,80 @@ std::uint8_t Mask(Call& c) {
 
 struct Handlers {
   using Call = Session::Call;
-  static std::vector<Entry> BuildTable();
+  static std::span<const Entry> Commands();
 
   static scope::InstrumentThread& Instrument(Call& c) { return c.session.shared_.instrument; }
 
-  static json Settings(Call& c) { return Instrument(c).State()["settings"]; }
-
-  // Applies a patch as the page does; a refusal becomes the error the
+  // Applies a request as the page does; a refusal becomes the error the
   // standard has for it, carrying the result's name and meaning.
-  static json Apply(Call& c, const json& patch, std::shared_ptr<const std::vector<std::uint16_t>> waveform = {}) {
-    const scope::Answer answer = Instrument(c).ApplySettings(patch, std::move(waveform));
-    if (answer.status == 200) {
-      ReportAdjustments(c, answer.body);
-      return answer.body;
+  static scope::Snapshot Apply(Call& c, scope::SettingsRequest request) {
+    scope::Outcome outcome = Instrument(c).Apply(std::move(request));
+    if (outcome.Done()) {
+      ReportAdjustments(c, outcome.adjusted);
+      return std::move(outcome.snapshot);
     }
-    const auto& b = answer.body;
-    const std::string text = b.value("error", std::string("refused"));
-    if (!b.contains("result")) Refuse(-300, "Device-specific error;" + text);
-    const std::string why = b.value("result", std::string()) + ": " + b.value("meaning", std::string());
-    const unsigned code = b.value("code", 0u);
+    if (!outcome.answered) Refuse(kDeviceSpecificError(outcome.message));
     // The text names the library's result and its meaning already: said once.
-    if (code == RK350_RESULT_INVALID_VALUE) Refuse(-222, "Data out of range;" + text);
+    if (outcome.result == RK350_RESULT_INVALID_VALUE) Refuse(kDataOutOfRange(outcome.message));
     // Any other refusal of the library: its result code as the instrument's own error number.
-    Refuse(static_cast<int>(code), why + "; " + text);
+    Refuse({static_cast<int>(outcome.result), outcome.resultName + ": " + outcome.meaning + "; " + outcome.message});
   }
 
   // A value the card runs other than asked is no refusal: the command took
   // effect, and the queue says with which value (the query returns it).
-  static void ReportAdjustments(Call& c, const json& state) {
-    if (!state.contains("adjusted")) return;
-    for (const auto& a : state["adjusted"]) {
-      const std::string unit = a.value("unit", std::string());
-      const auto shown = [&](const json& v) {
-        return (v.is_number() ? FormatNumber(v.get<double>()) : v.dump()) + (unit.empty() ? "" : " " + unit);
+  // Pushed directly: the command runs under the execution lock already.
+  static void ReportAdjustments(Call& c, const std::vector<scope::Adjustment>& adjusted) {
+    for (const auto& a : adjusted) {
+      const std::string unit = *a.setting->unit != '\0' ? std::string(" ") + a.setting->unit : "";
+      const auto shown = [&](const capture::SettingValue& v) {
+        return capture::FormatSettingValue(*a.setting, v) + unit;
       };
-      // Straight into the queue: a command runs under the execution lock,
-      // which Session::Report would take a second time.
-      c.session.status_.Push({kValueAdjusted, "Value adjusted;" + a.value("key", std::string()) + " runs at " +
-                                                  shown(a["running"]) + " (asked for " + shown(a["asked"]) + ")"});
+      c.session.status_.Push({kValueAdjusted, "Value adjusted;" + std::string(a.setting->key) + " runs at " +
+                                                  shown(a.running) + " (asked for " + shown(a.asked) + ")"});
     }
   }
 
   // A setting: the parameter read by its table row, applied as the page applies it.
-  static void Setting(Call& c, const ScpiSetting& setting) {
+  static void Setting(Call& c) {
+    const ScpiSetting& setting = *c.entry.setting;
     CountParameters(c.command, 1, 1);
     const capture::CardSetting& row = Row(setting, c.suffix);
     Error error;
     const auto value = ReadSetting(setting, row, c.command.parameters[0], error);
     if (!value) throw Refused{error};
-    Apply(c, scope::SettingPatch(row, *value));
+    Apply(c, {.changes = {{&row, *value}}});
   }
 
-  static void SettingQuery(Call& c, const ScpiSetting& setting) {
+  static void SettingQuery(Call& c) {
+    const ScpiSetting& setting = *c.entry.setting;
     CountParameters(c.command, 0, 0);
     const capture::CardSetting& row = Row(setting, c.suffix);
-    c.response = FormatSetting(setting, row, row.get(Instrument(c).Settings().options));
+    c.response = FormatSetting(setting, row, row.Get(Instrument(c).Settings().options));
   }
 
   static const capture::CardSetting& Row(const ScpiSetting& setting, int channel) {
     const auto* row = TableRow(setting, channel);
-    if (row == nullptr) Refuse(-300, "Device-specific error;no setting " + TableKey(setting, channel));
+    if (row == nullptr) Refuse(kDeviceSpecificError("no setting " + TableKey(setting, channel)));
     return *row;
   }
 
-  static void Acquisition(Call& c, const char* mode) {
+  static void Acquisition(Call& c, scope::Acquisition mode) {
     CountParameters(c.command, 0, 0);
-    const json state = Apply(c, {{"acquisition", mode}});
+    scope::SettingsRequest request;
+    request.acquisition = mode;
+    const auto state = Apply(c, std::move(request));
     c.session.awaited_.reset();
     c.session.pending_ = false;
     c.session.armedVersion_ = 0;
-    if (std::string_view(mode) == "single") {
+    if (mode == scope::Acquisition::Single) {
       c.session.pending_ = true;
-      c.session.armedVersion_ = c.session.pendingVersion_ = state.value("version", 0ull);
+      c.session.armedVersion_ = c.session.pendingVersion_ = state.version;
     }
   }
 
   static void Reset(Call& c) {
     CountParameters(c.command, 0, 0);
-    const bool virtualCard = Instrument(c).Offer().value("virtualCard", false);
-    Apply(c, scope::SettingsToJson(scope::DefaultSettings(virtualCard)));
+    Apply(c, scope::RequestForAll(scope::DefaultSettings(Instrument(c).Offer().card.virtualCard)));
     c.session.waveformSource_ = 1;
     c.session.format_ = WaveformFormat::Byte;
     c.session.pending_ = false;
@@ -185,8 +195,8 @@ struct Handlers {
     const Parameter& p = c.command.parameters[0];
     int n = 0;
     if (p.kind != Parameter::Kind::Word || !MatchMnemonic("CHANnel", p.text, &n))
-      Refuse(-224, "Illegal parameter value;CHANnel1 or CHANnel2");
-    if (n < 1 || n > 2) Refuse(-224, "Illegal parameter value;CHANnel1 or CHANnel2");
+      Refuse(kIllegalParameterValue("CHANnel1 or CHANnel2"));
+    if (n < 1 || n > 2) Refuse(kIllegalParameterValue("CHANnel1 or CHANnel2"));
     return n;
   }
 
@@ -198,19 +208,19 @@ struct Handlers {
         if (index != nullptr) *index = i;
         return frame.record.channels[i];
       }
-    Refuse(-230, "Data corrupt or stale;the record holds no " + name + " (:CHANnel" + std::to_string(channel) +
-                     ":DISPlay ON)");
+    Refuse(kDataStale("the record holds no " + name + " (:CHANnel" + std::to_string(channel) + ":DISPlay ON)"));
   }
 
   static std::shared_ptr<const scope::Frame> Frame(Call& c) {
     auto frame = c.session.Record();
-    if (!frame) Refuse(-230, "Data corrupt or stale;no record yet");
+    if (!frame) Refuse(kDataStale("no record yet"));
     return frame;
   }
 
   // A figure of the measurement module; 9.91E37 (not a number) where the
   // record gives none (no frequency of a DC input, no rise time without an edge).
-  static void Measure(Call& c, const tools::Quantity& quantity) {
+  static void Measure(Call& c) {
+    const tools::Quantity& quantity = *c.entry.quantity;
     const int channel = ChannelParameter(c, c.session.waveformSource_);
     const auto frame = Frame(c);
     std::size_t index = 0;
@@ -247,7 +257,7 @@ struct Handlers {
     CountParameters(c.command, 0, 0);
     const auto frame = Frame(c);
     const auto& trace = Trace(*frame, c.session.waveformSource_);
-    const int averaged = Instrument(c).State()["settings"].value("average", 1);
+    const int averaged = Instrument(c).Settings().options.average;
     c.response = WaveformPreamble(frame->record, trace, c.session.format_, averaged);
   }
 
@@ -255,15 +265,16 @@ struct Handlers {
   static void ArbitraryData(Call& c) {
     CountParameters(c.command, 1, 1);
     const Parameter& p = c.command.parameters[0];
-    if (p.kind != Parameter::Kind::Block) Refuse(-104, "Data type error;a definite-length block is expected");
+    if (p.kind != Parameter::Kind::Block) Refuse(kDataTypeError("a definite-length block is expected"));
     constexpr std::size_t kMemorySamples = 65536;
     if (p.text.empty() || p.text.size() % 2 != 0 || p.text.size() / 2 > kMemorySamples)
-      Refuse(-222, "Data out of range;1 to 65536 samples of two bytes each");
+      Refuse(kDataOutOfRange("1 to 65536 samples of two bytes each"));
     auto samples = std::make_shared<std::vector<std::uint16_t>>(p.text.size() / 2);
     for (std::size_t i = 0; i < samples->size(); ++i)
       (*samples)[i] = static_cast<std::uint16_t>(static_cast<unsigned char>(p.text[2 * i]) << 8 |
                                                  static_cast<unsigned char>(p.text[2 * i + 1]));
-    Apply(c, {{"generator", {{"type", "arbitrary"}}}}, std::move(samples));
+    Apply(c, {.changes = {{capture::FindSettingByKey("generator.type"), static_cast<double>(RK350_GEN_ARBITRARY)}},
+              .waveform = std::move(samples)});
   }
 
   static void Valid(Call& c) {
@@ -275,217 +286,206 @@ struct Handlers {
   }
 };
 
-std::vector<Entry> Handlers::BuildTable() {
+std::span<const Entry> Handlers::Commands() {
   using H = Handlers;
-  std::vector<Entry> t;
-  for (const auto& setting : ScpiSettings())
-    t.push_back({setting.header, [&setting](Call& c) { H::Setting(c, setting); },
-                 [&setting](Call& c) { H::SettingQuery(c, setting); }});
-  t.push_back({"[:SOURce]:ARBitrary:DATA", [](Call& c) { H::ArbitraryData(c); }, nullptr});
-  t.push_back({"[:SOURce]:ARBitrary:POINts", nullptr,
-               [](Call& c) {
-                 CountParameters(c.command, 0, 0);
-                 c.response = std::to_string(H::Instrument(c).State()["reached"].value("arbitraryPoints", 0));
-               },
-               false});
-  t.push_back({":SYSTem:TOKen",
-               [](Call& c) {
-                 CountParameters(c.command, 1, 1);
-                 const Parameter& p = c.command.parameters[0];
-                 if (p.kind != Parameter::Kind::String) Refuse(-104, "Data type error;the token as a string");
-                 // Every byte compared, whatever the first difference.
-                 const std::string& token = c.session.shared_.token;
-                 unsigned difference = token.size() != p.text.size() ? 1u : 0u;
-                 for (std::size_t i = 0; i < p.text.size(); ++i)
-                   difference |= static_cast<unsigned char>(p.text[i]) ^
-                                 static_cast<unsigned char>(token.empty() ? 0 : token[i % token.size()]);
-                 if (token.empty() || difference != 0) Refuse(-224, "Illegal parameter value;not the scope's token");
-                 if (!c.session.admitted_ && !c.session.shared_.takePlace(c.session.id_))
-                   Refuse(-310, "System error;every place for an admitted connection is taken");
-                 c.session.admitted_ = true;
-               },
-               nullptr, false});
-  t.push_back({"*IDN", nullptr, [](Call& c) { H::Identity(c); }, false});
-  t.push_back({"*RST", [](Call& c) { H::Reset(c); }, nullptr});
-  t.push_back({"*CLS",
-               [](Call& c) {
-                 CountParameters(c.command, 0, 0);
-                 c.session.status_.Clear();
-               },
-               nullptr, false});
-  t.push_back({"*ESE", [](Call& c) { c.session.status_.SetEventEnable(Mask(c)); },
-               [](Call& c) { c.response = std::to_string(c.session.status_.EventEnable()); }, false});
-  t.push_back({"*ESR", nullptr,
-               [](Call& c) {
-                 CountParameters(c.command, 0, 0);  // before the events are read and cleared
-                 c.response = std::to_string(c.session.status_.ReadEvents());
-               },
-               false});
-  t.push_back({"*SRE", [](Call& c) { c.session.status_.SetServiceEnable(Mask(c)); },
-               [](Call& c) { c.response = std::to_string(c.session.status_.ServiceEnable()); }, false});
-  t.push_back({"*STB", nullptr,
-               [](Call& c) {
-                 c.session.RefreshOperation();
-                 c.response = std::to_string(c.session.status_.StatusByte());
-               },
-               false});
-  t.push_back({":STATus:OPERation:CONDition", nullptr,
-               [](Call& c) {
-                 c.session.RefreshOperation();
-                 c.response = std::to_string(c.session.status_.OperationCondition());
-               },
-               false});
-  t.push_back({":STATus:OPERation[:EVENt]", nullptr,
-               [](Call& c) {
-                 c.session.RefreshOperation();
-                 c.response = std::to_string(c.session.status_.ReadOperationEvents());
-               },
-               false});
-  t.push_back({":STATus:OPERation:ENABle",
-               [](Call& c) {
-                 CountParameters(c.command, 1, 1);
-                 const double v = Number(c.command.parameters[0], "");
-                 if (v < 0 || v > 32767 || v != std::nearbyint(v)) Refuse(-222, "Data out of range;0 to 32767");
-                 c.session.status_.SetOperationEnable(static_cast<std::uint16_t>(v));
-               },
-               [](Call& c) { c.response = std::to_string(c.session.status_.OperationEnable()); }, false});
-  t.push_back({":STATus:PRESet",
-               [](Call& c) {
-                 CountParameters(c.command, 0, 0);
-                 c.session.status_.SetOperationEnable(0);
-               },
-               nullptr, false});
-  t.push_back({"*OPC", [](Call& c) { c.session.opcRequested_ = c.session.waitRequested_ = true; },
-               [](Call& c) { c.session.opcQuery_ = c.session.waitRequested_ = true; }, false});
-  t.push_back({"*WAI", [](Call& c) { c.session.waitRequested_ = true; }, nullptr, false});
-  // The card answered when the scope opened it, and the instrument thread runs.
-  t.push_back({"*TST", nullptr, [](Call& c) { c.response = "0"; }, false});
-  t.push_back({":SYSTem:ERRor[:NEXT]", nullptr,
-               [](Call& c) {
-                 CountParameters(c.command, 0, 0);  // before the error leaves the queue
-                 c.response = c.session.status_.PopError();
-               },
-               false});
-  t.push_back({":SYSTem:ERRor:COUNt", nullptr,
-               [](Call& c) { c.response = std::to_string(c.session.status_.ErrorCount()); }, false});
-  t.push_back({":SYSTem:VERSion", nullptr, [](Call& c) { c.response = "1999.0"; }, false});
-  t.push_back({":SYSTem:LOCK",
-               [](Call& c) {
-                 CountParameters(c.command, 1, 1);
-                 auto& control = H::Instrument(c).Control();
-                 if (!Boolean(c.command.parameters[0]))
-                   control.Release(c.session.id_);
-                 else if (!control.Take(c.session.id_))
-                   Refuse(-203, "Command protected;another connection holds the lock");
-               },
-               [](Call& c) { c.response = H::Instrument(c).Control().HeldBy(c.session.id_) ? "1" : "0"; }, false});
-  t.push_back({":RUN", [](Call& c) { H::Acquisition(c, "run"); }, nullptr});
-  t.push_back({":STOP", [](Call& c) { H::Acquisition(c, "stop"); }, nullptr});
-  t.push_back({":SINGle", [](Call& c) { H::Acquisition(c, "single"); }, nullptr});
-  t.push_back({":DIGitize",
-               [](Call& c) {
-                 H::Acquisition(c, "single");
-                 c.session.waitRequested_ = true;
-               },
-               nullptr});
-  t.push_back({":ACQuire:STATe", nullptr,
-               [](Call& c) {
-                 const std::string a = H::Settings(c).value("acquisition", std::string("stop"));
-                 c.response = a == "run" ? "RUN" : a == "single" ? "SING" : "STOP";
-               },
-               false});
-  t.push_back({":WAVeform:SOURce",
-               [](Call& c) {
-                 CountParameters(c.command, 1, 1);
-                 c.session.waveformSource_ = H::ChannelParameter(c, 1);
-               },
-               [](Call& c) { c.response = "CHAN" + std::to_string(c.session.waveformSource_); }, false});
-  t.push_back({":WAVeform:FORMat",
-               [](Call& c) {
-                 CountParameters(c.command, 1, 1);
-                 const Parameter& p = c.command.parameters[0];
-                 const bool word = p.kind == Parameter::Kind::Word;
-                 if (word && MatchMnemonic("BYTE", p.text, nullptr))
-                   c.session.format_ = WaveformFormat::Byte;
-                 else if (word && MatchMnemonic("WORD", p.text, nullptr))
-                   c.session.format_ = WaveformFormat::Word;
-                 else if (word && MatchMnemonic("ASCii", p.text, nullptr))
-                   c.session.format_ = WaveformFormat::Ascii;
-                 else
-                   Refuse(-224, "Illegal parameter value;BYTE, WORD or ASCii");
-               },
-               [](Call& c) {
-                 const char* names[] = {"BYTE", "WORD", "ASC"};
-                 c.response = names[static_cast<int>(c.session.format_)];
-               },
-               false});
-  t.push_back({":WAVeform:DATA", nullptr, [](Call& c) { H::WaveformData(c); }, false});
-  t.push_back({":WAVeform:PREamble", nullptr, [](Call& c) { H::Preamble(c); }, false});
-  t.push_back({":WAVeform:VALid", nullptr, [](Call& c) { H::Valid(c); }, false});
-  t.push_back({":WAVeform:SEQuence", nullptr,
-               [](Call& c) {
-                 CountParameters(c.command, 0, 0);
-                 c.response = std::to_string(H::Frame(c)->sequence);
-               },
-               false});
-  t.push_back({":WAVeform:POINts", nullptr,
-               [](Call& c) {
-                 std::size_t first = 0, count = 0;
-                 scope::HeldRange(H::Trace(*H::Frame(c), c.session.waveformSource_), first, count);
-                 c.response = std::to_string(count);
-               },
-               false});
-  // How the record the waveform queries read was taken, as the library reported it.
-  t.push_back({":TRIGger:STATus", nullptr,
-               [](Call& c) {
-                 CountParameters(c.command, 0, 0);
-                 switch (H::Frame(c)->record.how) {
-                   case RK350_RECORD_TRIGGERED_CARD:
-                   case RK350_RECORD_TRIGGERED_SOFTWARE:
-                     c.response = "TRIG";
-                     break;
-                   case RK350_RECORD_FORCED_TIMEOUT:
-                   case RK350_RECORD_FORCED_CALL:
-                     c.response = "FORC";
-                     break;
-                   case RK350_RECORD_FREE_RUN:
-                     c.response = "FREE";
-                     break;
-                   default:  // not known, or averaged records taken differently
-                     c.response = "UNKN";
-                 }
-               },
-               false});
-  t.push_back({":WAVeform:OVERrange", nullptr,
-               [](Call& c) { c.response = H::Trace(*H::Frame(c), c.session.waveformSource_).overrange ? "1" : "0"; },
-               false});
-  // The SCPI names of the measurement module's figures, keyed by theirs; the
-  // figures themselves (and which exist) are the module's.
-  static const std::pair<const char*, const char*> kMeasureHeaders[] = {
-      {"frequency", ":MEASure:FREQuency"},
-      {"period", ":MEASure:PERiod"},
-      {"peakToPeak", ":MEASure:VPP"},
-      {"minimum", ":MEASure:VMIN"},
-      {"maximum", ":MEASure:VMAX"},
-      {"mean", ":MEASure:VAVerage"},
-      {"rms", ":MEASure:VRMS"},
-      {"acRms", ":MEASure:VACRms"},
-      {"dutyCycle", ":MEASure:DUTYcycle"},
-      {"riseTime", ":MEASure:RISetime"},
-      {"fallTime", ":MEASure:FALLtime"},
-      {"overshoot", ":MEASure:OVERshoot"},
+  static constexpr Entry kCommands[] = {
+      {"[:SOURce]:ARBitrary:DATA", [](Call& c) { H::ArbitraryData(c); }, nullptr, kChanges},
+      {"[:SOURce]:ARBitrary:POINts", nullptr,
+       [](Call& c) {
+         CountParameters(c.command, 0, 0);
+         c.response = std::to_string(H::Instrument(c).State().reached.arbitraryPoints);
+       },
+       kReadsOnly},
+      {":SYSTem:TOKen",
+       [](Call& c) {
+         CountParameters(c.command, 1, 1);
+         const Parameter& p = c.command.parameters[0];
+         if (p.kind != Parameter::Kind::String) Refuse(kDataTypeError("the token as a string"));
+         // Every byte compared, whatever the first difference.
+         const std::string& token = c.session.shared_.token;
+         unsigned difference = token.size() != p.text.size() ? 1u : 0u;
+         for (std::size_t i = 0; i < p.text.size(); ++i)
+           difference |= static_cast<unsigned char>(p.text[i]) ^
+                         static_cast<unsigned char>(token.empty() ? 0 : token[i % token.size()]);
+         if (token.empty() || difference != 0) Refuse(kIllegalParameterValue("not the scope's token"));
+         if (!c.session.admitted_ && !c.session.shared_.takePlace(c.session.id_))
+           Refuse(kSystemError("every place for an admitted connection is taken"));
+         c.session.admitted_ = true;
+       },
+       nullptr, kOpen},
+      {"*IDN", nullptr, [](Call& c) { H::Identity(c); }, kOpen},
+      {"*RST", [](Call& c) { H::Reset(c); }, nullptr, kChanges},
+      {"*CLS",
+       [](Call& c) {
+         CountParameters(c.command, 0, 0);
+         c.session.status_.Clear();
+       },
+       nullptr, kReadsOnly},
+      {"*ESE", [](Call& c) { c.session.status_.SetEventEnable(Mask(c)); },
+       [](Call& c) { c.response = std::to_string(c.session.status_.EventEnable()); }, kReadsOnly},
+      {"*ESR", nullptr,
+       [](Call& c) {
+         CountParameters(c.command, 0, 0);  // before the events are read and cleared
+         c.response = std::to_string(c.session.status_.ReadEvents());
+       },
+       kReadsOnly},
+      {"*SRE", [](Call& c) { c.session.status_.SetServiceEnable(Mask(c)); },
+       [](Call& c) { c.response = std::to_string(c.session.status_.ServiceEnable()); }, kReadsOnly},
+      {"*STB", nullptr,
+       [](Call& c) {
+         c.session.RefreshOperation();
+         c.response = std::to_string(c.session.status_.StatusByte());
+       },
+       kReadsOnly},
+      {":STATus:OPERation:CONDition", nullptr,
+       [](Call& c) {
+         c.session.RefreshOperation();
+         c.response = std::to_string(c.session.status_.OperationCondition());
+       },
+       kReadsOnly},
+      {":STATus:OPERation[:EVENt]", nullptr,
+       [](Call& c) {
+         c.session.RefreshOperation();
+         c.response = std::to_string(c.session.status_.ReadOperationEvents());
+       },
+       kReadsOnly},
+      {":STATus:OPERation:ENABle",
+       [](Call& c) {
+         CountParameters(c.command, 1, 1);
+         const double v = Number(c.command.parameters[0], "");
+         if (v < 0 || v > 32767 || v != std::nearbyint(v)) Refuse(kDataOutOfRange("0 to 32767"));
+         c.session.status_.SetOperationEnable(static_cast<std::uint16_t>(v));
+       },
+       [](Call& c) { c.response = std::to_string(c.session.status_.OperationEnable()); }, kReadsOnly},
+      {":STATus:PRESet",
+       [](Call& c) {
+         CountParameters(c.command, 0, 0);
+         c.session.status_.SetOperationEnable(0);
+       },
+       nullptr, kReadsOnly},
+      {"*OPC", [](Call& c) { c.session.opcRequested_ = c.session.waitRequested_ = true; },
+       [](Call& c) { c.session.opcQuery_ = c.session.waitRequested_ = true; }, kReadsOnly},
+      {"*WAI", [](Call& c) { c.session.waitRequested_ = true; }, nullptr, kReadsOnly},
+      // The card answered when the scope opened it, and the instrument thread runs.
+      {"*TST", nullptr, [](Call& c) { c.response = "0"; }, kReadsOnly},
+      {":SYSTem:ERRor[:NEXT]", nullptr,
+       [](Call& c) {
+         CountParameters(c.command, 0, 0);  // before the error leaves the queue
+         c.response = c.session.status_.PopError();
+       },
+       kOpen},
+      {":SYSTem:ERRor:COUNt", nullptr, [](Call& c) { c.response = std::to_string(c.session.status_.ErrorCount()); },
+       kOpen},
+      {":SYSTem:VERSion", nullptr, [](Call& c) { c.response = "1999.0"; }, kReadsOnly},
+      {":SYSTem:LOCK",
+       [](Call& c) {
+         CountParameters(c.command, 1, 1);
+         auto& control = H::Instrument(c).Control();
+         if (!Boolean(c.command.parameters[0]))
+           control.Release(c.session.id_);
+         else if (!control.Take(c.session.id_))
+           Refuse(kCommandProtected("another connection holds the lock"));
+       },
+       [](Call& c) { c.response = H::Instrument(c).Control().HeldBy(c.session.id_) ? "1" : "0"; }, kReadsOnly},
+      {":RUN", [](Call& c) { H::Acquisition(c, scope::Acquisition::Run); }, nullptr, kChanges},
+      {":STOP", [](Call& c) { H::Acquisition(c, scope::Acquisition::Stop); }, nullptr, kChanges},
+      {":SINGle", [](Call& c) { H::Acquisition(c, scope::Acquisition::Single); }, nullptr, kChanges},
+      {":DIGitize",
+       [](Call& c) {
+         H::Acquisition(c, scope::Acquisition::Single);
+         c.session.waitRequested_ = true;
+       },
+       nullptr, kChanges},
+      {":ACQuire:STATe", nullptr,
+       [](Call& c) {
+         const auto a = H::Instrument(c).Settings().acquisition;
+         c.response = a == scope::Acquisition::Run ? "RUN" : a == scope::Acquisition::Single ? "SING" : "STOP";
+       },
+       kReadsOnly},
+      {":WAVeform:SOURce",
+       [](Call& c) {
+         CountParameters(c.command, 1, 1);
+         c.session.waveformSource_ = H::ChannelParameter(c, 1);
+       },
+       [](Call& c) { c.response = "CHAN" + std::to_string(c.session.waveformSource_); }, kReadsOnly},
+      {":WAVeform:FORMat",
+       [](Call& c) {
+         CountParameters(c.command, 1, 1);
+         const Parameter& p = c.command.parameters[0];
+         const bool word = p.kind == Parameter::Kind::Word;
+         if (word && MatchMnemonic("BYTE", p.text, nullptr))
+           c.session.format_ = WaveformFormat::Byte;
+         else if (word && MatchMnemonic("WORD", p.text, nullptr))
+           c.session.format_ = WaveformFormat::Word;
+         else if (word && MatchMnemonic("ASCii", p.text, nullptr))
+           c.session.format_ = WaveformFormat::Ascii;
+         else
+           Refuse(kIllegalParameterValue("BYTE, WORD or ASCii"));
+       },
+       [](Call& c) {
+         const char* names[] = {"BYTE", "WORD", "ASC"};
+         c.response = names[static_cast<int>(c.session.format_)];
+       },
+       kReadsOnly},
+      {":WAVeform:DATA", nullptr, [](Call& c) { H::WaveformData(c); }, kReadsOnly},
+      {":WAVeform:PREamble", nullptr, [](Call& c) { H::Preamble(c); }, kReadsOnly},
+      {":WAVeform:VALid", nullptr, [](Call& c) { H::Valid(c); }, kReadsOnly},
+      {":WAVeform:SEQuence", nullptr,
+       [](Call& c) {
+         CountParameters(c.command, 0, 0);
+         c.response = std::to_string(H::Frame(c)->sequence);
+       },
+       kReadsOnly},
+      {":WAVeform:POINts", nullptr,
+       [](Call& c) {
+         std::size_t first = 0, count = 0;
+         scope::HeldRange(H::Trace(*H::Frame(c), c.session.waveformSource_), first, count);
+         c.response = std::to_string(count);
+       },
+       kReadsOnly},
+      // How the record the waveform queries read was taken, as the library reported it.
+      {":TRIGger:STATus", nullptr,
+       [](Call& c) {
+         CountParameters(c.command, 0, 0);
+         switch (H::Frame(c)->record.how) {
+           case RK350_RECORD_TRIGGERED_CARD:
+           case RK350_RECORD_TRIGGERED_SOFTWARE:
+             c.response = "TRIG";
+             break;
+           case RK350_RECORD_FORCED_TIMEOUT:
+           case RK350_RECORD_FORCED_CALL:
+             c.response = "FORC";
+             break;
+           case RK350_RECORD_FREE_RUN:
+             c.response = "FREE";
+             break;
+           default:  // not known, or averaged records taken differently
+             c.response = "UNKN";
+         }
+       },
+       kReadsOnly},
+      {":WAVeform:OVERrange", nullptr,
+       [](Call& c) { c.response = H::Trace(*H::Frame(c), c.session.waveformSource_).overrange ? "1" : "0"; },
+       kReadsOnly},
   };
-  for (const auto& quantity : tools::Quantities())
-    for (const auto& [key, header] : kMeasureHeaders)
-      if (std::string_view(quantity.key) == key)
-        t.push_back({header, nullptr, [&quantity](Call& c) { H::Measure(c, quantity); }, false});
-  return t;
+  return kCommands;
 }
 
 namespace {
 
+// Every header: the settings table's (each row's SCPI column), the
+// commands', the measurement table's.
 const std::vector<Entry>& Table() {
-  static const std::vector<Entry> table = Handlers::BuildTable();
+  static const std::vector<Entry> table = [] {
+    std::vector<Entry> t;
+    for (const auto& setting : ScpiSettings())
+      t.push_back({setting.header, Handlers::Setting, Handlers::SettingQuery, kChanges, 2, &setting});
+    for (const auto& entry : Handlers::Commands()) t.push_back(entry);
+    for (const auto& quantity : tools::Quantities())
+      if (quantity.scpi != nullptr)
+        t.push_back({quantity.scpi, nullptr, Handlers::Measure, kReadsOnly, 1, nullptr, &quantity});
+    return t;
+  }();
   return table;
 }
 
@@ -581,22 +581,21 @@ void Session::Run(const Command& command, std::optional<std::string>& answer) {
     if (command.common != (entry.header[0] == '*')) continue;
     if (!Matches(nodes, 0, command.path, 0, suffix, suffixSeen)) continue;
     const auto& handler = command.query ? entry.query : entry.command;
-    if (!handler) Refuse(-113, command.query ? "Undefined header;no query form" : "Undefined header;query only");
-    const bool open = std::string_view(entry.header) == "*IDN" || std::string_view(entry.header) == ":SYSTem:TOKen" ||
-                      std::string_view(entry.header).rfind(":SYSTem:ERRor", 0) == 0;
-    if (!admitted_ && !open)
-      Refuse(-203, "Command protected;send the token the scope printed first: :SYSTem:TOKen \"...\"");
-    if (suffixSeen && (suffix < 1 || suffix > 2)) Refuse(-114, "Header suffix out of range;channels 1 and 2");
-    if (!command.query && entry.changes && shared_.instrument.Control().HeldAgainst(id_))
-      Refuse(-203, "Command protected;another connection holds :SYSTem:LOCK");
-    Call call{*this, command, suffix, {}};
+    if (!handler) Refuse(kUndefinedHeader(command.query ? "no query form" : "query only"));
+    if (!admitted_ && !(entry.flags & kOpen))
+      Refuse(kCommandProtected("send the token the scope printed first: :SYSTem:TOKen \"...\""));
+    if (suffixSeen && (suffix < 1 || suffix > entry.highestSuffix))
+      Refuse(kSuffixOutOfRange("1 to " + std::to_string(entry.highestSuffix)));
+    if (!command.query && (entry.flags & kChanges) && shared_.instrument.Control().HeldAgainst(id_))
+      Refuse(kCommandProtected("another connection holds :SYSTem:LOCK"));
+    Call call{*this, command, entry, suffix, {}};
     tCounted = nullptr;
     handler(call);
-    if (!command.parameters.empty() && tCounted != &command) Refuse(-108, "Parameter not allowed");
+    if (!command.parameters.empty() && tCounted != &command) Refuse(kParameterNotAllowed());
     if (command.query) answer = std::move(call.response);  // a waveform is large: not copied
     return;
   }
-  Refuse(-113, "Undefined header");
+  Refuse(kUndefinedHeader());
 }
 
 Session::Wait Session::WaitForPending(const std::function<bool()>& keepWaiting) {
@@ -619,7 +618,7 @@ Session::Wait Session::WaitForPending(const std::function<bool()>& keepWaiting) 
     if (why != nullptr) {
       pending_ = false;
       std::lock_guard lock(shared_.execution);  // the status is read from other threads (device_readstb)
-      status_.Push({-221, std::string("Settings conflict;") + why + " before the record of :SINGle came"});
+      status_.Push(kSettingsConflict(std::string(why) + " before the record of :SINGle came"));
       return Wait::Impossible;
     }
     if (const auto frame = instrument.WaitNewer(seen, 200ms)) seen = frame->sequence;

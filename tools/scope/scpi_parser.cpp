@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "scpi_errors.h"
+
 namespace rk350::scpi {
 namespace {
 
@@ -37,7 +39,7 @@ struct Failure {
   Error error;
 };
 
-[[noreturn]] void Fail(int code, const std::string& message) { throw Failure{{code, message}}; }
+[[noreturn]] void Fail(Error error) { throw Failure{std::move(error)}; }
 
 // Reads one program message left to right.
 class Reader {
@@ -59,7 +61,7 @@ class Reader {
         result.commands.push_back(std::move(command));
         SkipSpace();
         if (AtEnd()) break;
-        if (Peek() != ';') Fail(-103, "Invalid separator");
+        if (Peek() != ';') Fail(kInvalidSeparator());
         ++i_;
       }
     } catch (const Failure& failure) {
@@ -79,8 +81,8 @@ class Reader {
   // an invalid character.
   [[noreturn]] void Unexpected(const char* where) const {
     const auto c = static_cast<unsigned char>(Peek());
-    if (c >= 0x21 && c < 0x7F) Fail(-102, std::string("Syntax error;unexpected '") + Peek() + "' " + where);
-    Fail(-101, std::string("Invalid character;") + where);
+    if (c >= 0x21 && c < 0x7F) Fail(kSyntaxError(std::string("unexpected '") + Peek() + "' " + where));
+    Fail(kInvalidCharacter(where));
   }
 
   std::string Mnemonic() {
@@ -89,7 +91,7 @@ class Reader {
     while (!AtEnd() && (IsAlpha(s_[i_]) || IsDigit(s_[i_]) || s_[i_] == '_')) ++i_;
     std::size_t letters = i_;
     while (letters > start && IsDigit(s_[letters - 1])) --letters;  // the numeric suffix does not count
-    if (letters - start > kLongestMnemonic) Fail(-112, "Program mnemonic too long");
+    if (letters - start > kLongestMnemonic) Fail(kMnemonicTooLong());
     return UpperCase(s_.substr(start, i_ - start));
   }
 
@@ -127,7 +129,7 @@ class Reader {
       ++i_;
       SkipSpace();
     }
-    if (!AtEnd() && Peek() != ';') Fail(-103, "Invalid separator");
+    if (!AtEnd() && Peek() != ';') Fail(kInvalidSeparator());
     return c;
   }
 
@@ -137,7 +139,7 @@ class Reader {
     if (c == '#') return ReadHash();
     if (IsAlpha(c)) return ReadWord();
     if (IsDigit(c) || c == '+' || c == '-' || c == '.') return ReadNumber();
-    if (AtEnd() || c == ',' || c == ';') Fail(-109, "Missing parameter");
+    if (AtEnd() || c == ',' || c == ';') Fail(kMissingParameter());
     Unexpected("where a parameter belongs");
   }
 
@@ -146,7 +148,7 @@ class Reader {
     Parameter p;
     p.kind = Parameter::Kind::String;
     for (;;) {
-      if (AtEnd()) Fail(-151, "Invalid string data;the string is not closed");
+      if (AtEnd()) Fail(kInvalidStringData("the string is not closed"));
       const char c = s_[i_++];
       if (c == quote) {
         if (Peek() != quote) break;
@@ -160,7 +162,7 @@ class Reader {
   Parameter ReadWord() {
     const std::size_t start = i_;
     while (!AtEnd() && (IsAlpha(s_[i_]) || IsDigit(s_[i_]) || s_[i_] == '_')) ++i_;
-    if (i_ - start > kLongestMnemonic) Fail(-144, "Character data too long");
+    if (i_ - start > kLongestMnemonic) Fail(kCharacterDataTooLong());
     Parameter p;
     p.kind = Parameter::Kind::Word;
     p.text = UpperCase(s_.substr(start, i_ - start));
@@ -171,7 +173,7 @@ class Reader {
     ++i_;
     const char kind = Upper(Peek());
     if (kind == 'H' || kind == 'B' || kind == 'Q') return ReadNonDecimal(kind);
-    if (!IsDigit(Peek())) Fail(-161, "Invalid block data;'#' without a length");
+    if (!IsDigit(Peek())) Fail(kInvalidBlockData("'#' without a length"));
     const int digits = s_[i_++] - '0';
     Parameter p;
     p.kind = Parameter::Kind::Block;
@@ -182,10 +184,10 @@ class Reader {
     }
     std::size_t length = 0;
     for (int d = 0; d < digits; ++d) {
-      if (!IsDigit(Peek())) Fail(-161, "Invalid block data;the length has fewer digits than announced");
+      if (!IsDigit(Peek())) Fail(kInvalidBlockData("the length has fewer digits than announced"));
       length = length * 10 + static_cast<std::size_t>(s_[i_++] - '0');
     }
-    if (s_.size() - i_ < length) Fail(-161, "Invalid block data;the block is shorter than its length");
+    if (s_.size() - i_ < length) Fail(kInvalidBlockData("the block is shorter than its length"));
     p.text = std::string(s_.substr(i_, length));
     i_ += length;
     return p;
@@ -200,7 +202,7 @@ class Reader {
     unsigned long long value = 0;
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
     if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() || value > (1ull << 53))
-      Fail(-121, "Invalid character in number");
+      Fail(kInvalidCharacterInNumber());
     Parameter p;
     p.kind = Parameter::Kind::Number;
     p.number = static_cast<double>(value);
@@ -216,7 +218,7 @@ class Reader {
       ++i_;
       while (IsDigit(Peek())) ++i_, ++mantissa;
     }
-    if (mantissa == 0) Fail(-121, "Invalid character in number");
+    if (mantissa == 0) Fail(kInvalidCharacterInNumber());
     std::string text(s_.substr(start, i_ - start));
     // An exponent: E, optional spaces, sign, digits. "E" followed by no
     // digits is not one (it may begin a suffix such as "EX").
@@ -237,7 +239,7 @@ class Reader {
     Parameter p;
     p.kind = Parameter::Kind::Number;
     p.number = std::strtod(text.c_str(), nullptr);
-    if (!std::isfinite(p.number)) Fail(-123, "Exponent too large");
+    if (!std::isfinite(p.number)) Fail(kExponentTooLarge());
     // A suffix: spaces, then letters (and '%' for percent).
     j = i_;
     while (j < s_.size() && IsSpace(s_[j])) ++j;
@@ -269,10 +271,10 @@ class Reader {
       if (!known || (unit.empty() && prefix.empty())) continue;
       p.number *= m.factor;
       p.unit = unit;
-      if (!std::isfinite(p.number)) Fail(-123, "Exponent too large");
+      if (!std::isfinite(p.number)) Fail(kExponentTooLarge());
       return;
     }
-    Fail(-131, "Invalid suffix;'" + suffix + "'");
+    Fail(kInvalidSuffix("'" + suffix + "'"));
   }
 
   std::string_view s_;
@@ -304,7 +306,7 @@ bool MatchMnemonic(std::string_view pattern, std::string_view written, int* suff
 void MessageFramer::Keep(char c) {
   current_ += c;
   if (++textBytes_ > maxMessage_)
-    StartSkipping({-363, "Input buffer overrun;a message is longer than " + std::to_string(maxMessage_) + " bytes"});
+    StartSkipping(kInputBufferOverrun("a message is longer than " + std::to_string(maxMessage_) + " bytes"));
 }
 
 void MessageFramer::StartSkipping(Error error) {
@@ -321,7 +323,7 @@ Error MessageFramer::Abandon() {
   skipBlock_ = false;
   skipError_.reset();
   state_ = State::Text;
-  return {-160, "Block data error;the block ended before its announced length"};
+  return kBlockDataError("the block ended before its announced length");
 }
 
 std::vector<MessageFramer::Item> MessageFramer::Feed(std::string_view bytes) {
@@ -336,8 +338,7 @@ std::vector<MessageFramer::Item> MessageFramer::Feed(std::string_view bytes) {
       // Several blocks in one message are bounded together.
       if (!skipBlock_ && current_.size() > maxMessage_ + maxBlock_) {
         skipBlock_ = true;
-        skipError_ =
-            Error{-223, "Too much data;a message holds more than " + std::to_string(maxBlock_) + " bytes of blocks"};
+        skipError_ = kTooMuchData("a message holds more than " + std::to_string(maxBlock_) + " bytes of blocks");
         current_.clear();
         current_.shrink_to_fit();
       }
@@ -409,7 +410,7 @@ std::vector<MessageFramer::Item> MessageFramer::Feed(std::string_view bytes) {
           state_ = blockLeft_ == 0 ? State::Text : State::BlockData;
           if (blockLeft_ > maxBlock_) {
             skipBlock_ = true;
-            skipError_ = Error{-223, "Too much data;a block is larger than " + std::to_string(maxBlock_) + " bytes"};
+            skipError_ = kTooMuchData("a block is larger than " + std::to_string(maxBlock_) + " bytes");
             current_.clear();
             textBytes_ = 0;
           }
