@@ -18,9 +18,9 @@
 #include <string_view>
 #include <vector>
 
+#include "core/scope_settings_json.h"
+#include "http/request_policy.h"
 #include "options.h"
-#include "request_policy.h"
-#include "scope_settings_json.h"
 
 namespace {
 

@@ -22,9 +22,9 @@
 #include <variant>
 #include <vector>
 
-#include "ieee488_status.h"
-#include "scpi_parser.h"
-#include "scpi_settings.h"
+#include "scpi/ieee488_status.h"
+#include "scpi/scpi_parser.h"
+#include "scpi/scpi_settings.h"
 
 namespace {
 

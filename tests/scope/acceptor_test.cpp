@@ -4,7 +4,7 @@
 // moves between kinds of places, and Stop ends every connection. Clients
 // and server on loopback, each client answered byte by byte so that the
 // order of who was heard last is the test's.
-#include "acceptor.h"
+#include "net/acceptor.h"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>

@@ -1,7 +1,7 @@
 // The status of a SCPI connection: error classes set their event bits, the
 // queue keeps its oldest entries and says when it overflowed, the status
 // byte summarises the enabled events.
-#include "ieee488_status.h"
+#include "scpi/ieee488_status.h"
 
 #include <gtest/gtest.h>
 

@@ -9,8 +9,8 @@
 
 #include "card_offer.h"
 #include "card_settings.h"
+#include "core/scope_settings_json.h"
 #include "options.h"
-#include "scope_settings_json.h"
 #include "trigger_sources.h"
 
 using namespace rk350;

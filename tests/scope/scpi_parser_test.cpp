@@ -1,6 +1,6 @@
 // The SCPI parser alone: headers and their paths, parameters with suffixes,
 // blocks, the framing of a byte stream, and the errors each fault gets.
-#include "scpi_parser.h"
+#include "scpi/scpi_parser.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // every header names a row, every row is reached (or left out on purpose),
 // every name of a choice is a word SCPI reads back, and a parameter of the
 // wrong form gets the standard's error.
-#include "scpi_settings.h"
+#include "scpi/scpi_settings.h"
 
 #include <gtest/gtest.h>
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "card_settings.h"
+#include "core/scope_settings_json.h"
 #include "options.h"
-#include "scope_settings_json.h"
-#include "scpi_parser.h"
-#include "scpi_settings.h"
+#include "scpi/scpi_parser.h"
+#include "scpi/scpi_settings.h"
 
 using namespace rk350;
 

@@ -10,14 +10,14 @@
 #include <filesystem>
 #include <thread>
 
-#include "instrument_thread.h"
+#include "core/instrument_thread.h"
+#include "core/scope_options.h"
+#include "http/mdns_announcer.h"
+#include "http/scope_server.h"
 #include "library_api.h"
-#include "mdns_announcer.h"
-#include "portmapper.h"
-#include "scope_options.h"
-#include "scope_server.h"
-#include "scpi_server.h"
-#include "vxi11_server.h"
+#include "scpi/scpi_server.h"
+#include "vxi11/portmapper.h"
+#include "vxi11/vxi11_server.h"
 
 using namespace rk350;
 
