@@ -45,13 +45,15 @@ def check_readable(path):
 # search finds; a level never crossed: the tool forces each run once the
 # trigger time-out (1 s by default, wall time) has passed, so the library
 # says forced by a call (4). The last field: how the library took the
-# records (RK350_RECORD_*), and the one seen at least once.
+# records (RK350_RECORD_*), and the one seen at least once (if any).
 CASES = [
     ("short", ["--samples", "1000", "--ch2-source", "square:0.5:250"], 300, ({1, 2}, 1)),
     ("long", ["--samples", "65520", "--pre-trigger", "0", "--ch2-source", "noise:0.3"], 15, ({1}, 1)),
     ("card trigger", ["--samples", "2000", "--card-trigger", "--ch1-range", "0.5"], 100, ({1}, 1)),
     ("free run", ["--samples", "1500", "--trigger", "none", "--channels", "2", "--ch2-source", "sine:1:3k"], 100, ({5}, 5)),
-    ("slow software trigger", ["--samples", "5000", "--rate", "100k", "--gen-freq", "37"], 8, ({1, 2}, 2)),
+    # Whether the card's comparator or the search takes a slow record depends
+    # on where the run starts in the sine: either is right, none is required.
+    ("slow software trigger", ["--samples", "5000", "--rate", "100k", "--gen-freq", "37"], 8, ({1, 2}, None)),
     ("forced", ["--samples", "2000", "--trigger-level", "1.5"], 5, ({4}, 4)),
 ]
 
@@ -93,7 +95,7 @@ def test_recording_equals_the_library_records(tmp_path, name, options, count, ho
         assert offset == len(codes)
         seen = {r["how"] for r in records}
         allowed, required = how
-        assert seen <= allowed and required in seen, seen
+        assert seen <= allowed and (required is None or required in seen), seen
         if name == "card trigger":
             assert f["CH1/records"]["overrange"].all()
         if name == "forced":  # none forced before its time-out (the run's 0.5 ms pre-trigger part aside)
