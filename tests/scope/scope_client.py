@@ -21,37 +21,31 @@ class Scope:
         scpi = [] if "--no-scpi" in arguments or "--scpi-port" in arguments else ["--scpi-port", "0"]
         self.process = subprocess.Popen([os.environ["RK350_SCOPE"], "--port", "0", *scpi, *arguments],
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        first = []
-        reader = threading.Thread(target=lambda: first.append(self.process.stdout.readline()), daemon=True)
-        reader.start()
-        reader.join(DEADLINE)
-        line = first[0] if first else ""
-        if "serving http://" not in line:
-            self.close()
-            raise AssertionError("rk350-scope did not start: %r %s" % (line, self.process.stderr.read()))
+        line = self._announced("serving http://", "did not start")
         self.url = line.split("serving ", 1)[1].strip()  # with ?token=… under --allow-remote
         self.host, port = self.url.split("//", 1)[1].split("/", 1)[0].rsplit(":", 1)
         self.port = int(port)
         self.scpi_port = None
         if "--no-scpi" not in arguments:
-            reader = threading.Thread(target=lambda: first.append(self.process.stdout.readline()), daemon=True)
-            reader.start()
-            reader.join(DEADLINE)
-            line = first[1] if len(first) > 1 else ""
-            if "serving SCPI on " not in line:
-                self.close()
-                raise AssertionError("rk350-scope serves no SCPI: %r %s" % (line, self.process.stderr.read()))
+            line = self._announced("serving SCPI on ", "serves no SCPI")
             self.scpi_port = int(line.rsplit(":", 1)[1])
         self.vxi11_port = None
         if "--no-scpi" not in arguments and "--no-vxi11" not in arguments:
-            reader = threading.Thread(target=lambda: first.append(self.process.stdout.readline()), daemon=True)
-            reader.start()
-            reader.join(DEADLINE)
-            line = first[2] if len(first) > 2 else ""
-            if "serving VXI-11 on " not in line:
-                self.close()
-                raise AssertionError("rk350-scope serves no VXI-11: %r %s" % (line, self.process.stderr.read()))
+            line = self._announced("serving VXI-11 on ", "serves no VXI-11")
             self.vxi11_port = int(line.split("serving VXI-11 on ", 1)[1].split(" ", 1)[0].rsplit(":", 1)[1])
+
+    def _announced(self, text, failure):
+        """The scope's next line on standard output, which must hold `text`
+        (waited for at most DEADLINE: a scope that hangs fails the test)."""
+        first = []
+        reader = threading.Thread(target=lambda: first.append(self.process.stdout.readline()), daemon=True)
+        reader.start()
+        reader.join(DEADLINE)
+        line = first[0] if first else ""
+        if text not in line:
+            self.close()
+            raise AssertionError("rk350-scope %s: %r %s" % (failure, line, self.process.stderr.read()))
+        return line
 
     def request(self, method, path, body=None):
         """(status, decoded JSON or raw bytes)"""

@@ -10,34 +10,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "svg_plot.h"
+
 namespace rk350::scope {
 namespace {
-
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 struct InterfaceFacts {
   std::string name = "lo";
@@ -99,7 +75,7 @@ std::string LxiIdentification(const InstrumentIdentity& identity, const std::str
        "xsi:schemaLocation=\"http://www.lxistandard.org/InstrumentIdentification/1.0 "
        "http://www.lxistandard.org/InstrumentIdentification/1.0/LXIIdentification.xsd\">\n";
   const auto element = [&](const char* tag, const std::string& value, const char* indent = "  ") {
-    x += std::string(indent) + "<" + tag + ">" + Escaped(value) + "</" + tag + ">\n";
+    x += std::string(indent) + "<" + tag + ">" + capture::EscapeXml(value) + "</" + tag + ">\n";
   };
   element("Manufacturer", identity.manufacturer);
   element("Model", identity.model);
@@ -111,7 +87,7 @@ std::string LxiIdentification(const InstrumentIdentity& identity, const std::str
   element("UserDescription", std::string("RK350 scope on ") + name);
   element("IdentificationURL", page + "lxi/identification");
   x += std::string("  <Interface xsi:type=\"NetworkInformation\" InterfaceType=\"LXI\" IPType=\"") +
-       (v6 ? "IPv6" : "IPv4") + "\" InterfaceName=\"" + Escaped(facts.name) + "\">\n";
+       (v6 ? "IPv6" : "IPv4") + "\" InterfaceName=\"" + capture::EscapeXml(facts.name) + "\">\n";
   const char* in = "    ";
   if (vxi11) element("InstrumentAddressString", "TCPIP::" + host + "::INSTR", in);
   if (scpiPort > 0)
