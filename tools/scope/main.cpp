@@ -74,8 +74,22 @@ int main(int argc, char** argv) {
                  "and plain HTTP shows it to anyone on the path\n",
                  options.address.c_str());
 
+  // Recordings go into the one directory given, or nowhere.
+  if (!options.recordDirectory.empty()) {
+    std::error_code failed;
+    std::filesystem::create_directories(options.recordDirectory, failed);
+    if (!std::filesystem::is_directory(options.recordDirectory)) {
+      std::fprintf(stderr, "rk350-scope: --record-dir %s is no directory%s%s\n", options.recordDirectory.c_str(),
+                   failed ? ": " : "", failed ? failed.message().c_str() : "");
+      return kExitUsage;
+    }
+    // Past the file-size limit a write fails (and ends the recording) instead of the scope.
+    std::signal(SIGXFSZ, SIG_IGN);
+  }
+  scope::ScopeRecording recording(options.recordDirectory);
   scope::InstrumentThread instrument(
       *library, {.hardware = options.capture.hardware, .address = options.capture.address}, options.capture.settings);
+  instrument.SetRecording(&recording);
   std::string error;
   if (!instrument.Start(error)) {
     std::fprintf(stderr, "rk350-scope: %s\n", error.c_str());
@@ -183,5 +197,6 @@ int main(int argc, char** argv) {
   server.Stop();
   serving.join();
   instrument.Stop();
+  recording.Stop("the scope stops");
   return 0;
 }

@@ -182,7 +182,15 @@ void InstrumentThread::FollowRun() {
 
 void InstrumentThread::TakeRecord() {
   RunArmed();  // the engine arms the next run as it hands over this record
-  average_.Add(session_->ReadEngineRecord(false));
+  // While a recording wants records, each one is read with its codes and
+  // handed over as the library finished it (before any averaging).
+  const bool keep = recording_ != nullptr && recording_->Wanted();
+  capture::Record taken = session_->ReadEngineRecord(keep);
+  if (keep) {
+    recording_->Offer(taken, version_, *session_);
+    taken.codes.clear();
+  }
+  average_.Add(std::move(taken));
   if (++averaged_ < settings_.options.average) return;
   averaged_ = 0;
   capture::Record record = average_.Result();

@@ -21,6 +21,7 @@
 #include "core/control_lock.h"
 #include "core/frame.h"
 #include "core/instrument_state.h"
+#include "core/scope_recording.h"
 #include "core/scope_settings.h"
 #include "library_api.h"
 #include "record_average.h"
@@ -49,6 +50,10 @@ class InstrumentThread {
   const InstrumentOffer& Offer() const { return offer_; }  // written before Start returns
   // The outcome of a request refused with this result code.
   Outcome Refusal(unsigned result, const std::string& message) const;
+
+  // The recording the records are offered to (before Start; null: none).
+  void SetRecording(ScopeRecording* recording) { recording_ = recording; }
+  ScopeRecording* Recording() const { return recording_; }
 
   std::shared_ptr<const Frame> Latest() const;
   // The measurement statistics start again with the next record.
@@ -110,6 +115,7 @@ class InstrumentThread {
   std::uint64_t version_ = 0;
   std::uint64_t configVersion_ = 0;  // version_ at the last change but run/stop/single
   ControlLock control_;
+  ScopeRecording* recording_ = nullptr;  // set before Start
   const std::shared_ptr<FigureHistory> history_ = std::make_shared<FigureHistory>();
   std::map<unsigned, std::pair<std::string, std::string>> resultNames_;  // written before Start returns
 

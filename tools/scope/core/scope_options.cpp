@@ -72,6 +72,14 @@ constexpr ScopeOption kScopeOptions[] = {
     {"no-vxi11", "", "serve no VXI-11", Switch<&ScopeOptions::vxi11, false>},
     {"announce", "", "announce the page and SCPI over mDNS (needs a running Avahi daemon)",
      Switch<&ScopeOptions::announce, true>},
+    {"record-dir", "DIR",
+     "let the page, /api and SCPI record every record into files in DIR (made when missing); no recording without "
+     "it (see docs/recording.md)",
+     [](ScopeOptions& o, const std::string& v) {
+       if (v.empty()) return std::string("--record-dir needs a directory");
+       o.recordDirectory = v;
+       return std::string();
+     }},
 };
 
 const ScopeOption* FindScopeOption(std::string_view name) {

@@ -22,6 +22,8 @@ struct ScopeOptions {
   int vxi11Port = 0;         // VXI-11's core channel; 0: any free port (the portmapper tells it)
   bool vxi11 = true;         // --no-vxi11 turns it off (also off without SCPI)
   bool announce = false;     // mDNS through Avahi
+  // --record-dir: where recordings go; empty: none.
+  std::string recordDirectory;
   capture::CaptureOptions capture;
 };
 

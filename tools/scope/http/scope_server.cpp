@@ -8,6 +8,7 @@
 #include "core/scope_settings_json.h"
 #include "csv_writer.h"
 #include "http/connection_server.h"
+#include "http/recording_routes.h"
 #include "sigrok_session.h"
 
 namespace rk350::scope {
@@ -245,6 +246,40 @@ struct ScopeServer::Handlers {
     res.set_header("Content-Disposition", std::string("attachment; filename=\"rk350-record") + extension + "\"");
     res.set_content(out.str(), type);
   }
+  // The recording into the directory of --record-dir: its state and files,
+  // start, stop, and a finished file to download.
+  static ScopeRecording* Recording(ScopeServer& s, Response& res) {
+    ScopeRecording* recording = s.instrument_.Recording();
+    if (recording == nullptr || !recording->Available()) {
+      Reply(res, 404, {{"error", "recording is off: start the scope with --record-dir DIR"}});
+      return nullptr;
+    }
+    return recording;
+  }
+  static void RecordingState(ScopeServer& s, const Request&, Response& res) {
+    if (auto* recording = Recording(s, res)) Reply(res, 200, RecordingToJson(*recording));
+  }
+  static void RecordingStart(ScopeServer& s, const Request& req, Response& res) {
+    auto* recording = Recording(s, res);
+    if (recording == nullptr) return;
+    std::string error;
+    const auto request = RecordingRequestFromJson(json::parse(req.body, nullptr, false), error);
+    if (request) error = recording->Start(*request);
+    if (!error.empty()) return Reply(res, 400, {{"error", error}});
+    Reply(res, 200, RecordingToJson(*recording));
+  }
+  static void RecordingStop(ScopeServer& s, const Request&, Response& res) {
+    auto* recording = Recording(s, res);
+    if (recording == nullptr) return;
+    recording->Stop();
+    Reply(res, 200, RecordingToJson(*recording));
+  }
+  static void RecordingFile(ScopeServer& s, const Request& req, Response& res) {
+    auto* recording = Recording(s, res);
+    if (recording != nullptr && !SendRecordingFile(*recording, req.matches[1].str(), res))
+      Reply(res, 404, {{"error", "no finished recording of that name"}});
+  }
+
   static void WriteCsv(std::ostream& out, const Frame& frame) { capture::WriteCsv(out, frame.record, frame.notes); }
   static void WriteSigrok(std::ostream& out, const Frame& frame) { capture::WriteSigrokSession(out, frame.record); }
   static void Csv(ScopeServer& s, const Request&, Response& res) { Download<WriteCsv>(s, res, "text/csv", ".csv"); }
@@ -277,6 +312,10 @@ const Route kRoutes[] = {
     {"GET", "/api/stream", Handlers::Stream},
     {"GET", "/api/record.csv", Handlers::Csv},
     {"GET", "/api/record.sr", Handlers::Sigrok, nullptr, capture::SigrokSessionsSupported},
+    {"GET", "/api/recording", Handlers::RecordingState},
+    {"POST", "/api/recording/start", Handlers::RecordingStart},
+    {"POST", "/api/recording/stop", Handlers::RecordingStop},
+    {"GET", R"(/api/recordings/([^/]+))", Handlers::RecordingFile},
 };
 
 }  // namespace

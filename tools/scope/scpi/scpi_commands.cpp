@@ -277,6 +277,41 @@ struct Handlers {
               .waveform = std::move(samples)});
   }
 
+  // The recording into the directory of --record-dir.
+  static scope::ScopeRecording& Recording(Call& c) {
+    auto* recording = Instrument(c).Recording();
+    if (recording == nullptr || !recording->Available())
+      Refuse(kSettingsConflict("recording is off: start the scope with --record-dir DIR"));
+    return *recording;
+  }
+
+  // "name.h5"[,<records>[,<seconds>[,<bytes>]]]: the limits 0 or left out for none.
+  static void RecordStart(Call& c) {
+    CountParameters(c.command, 1, 4);
+    const auto& p = c.command.parameters;
+    if (p[0].kind != Parameter::Kind::String) Refuse(kDataTypeError("the file name as a string"));
+    const auto whole = [&](std::size_t i, const char* unit, const char* what) -> double {
+      if (i >= p.size()) return 0;
+      const double v = Number(p[i], unit);
+      if (!(v >= 0) || v > 1e18 || (*unit == '\0' && v != std::floor(v))) Refuse(kDataOutOfRange(what));
+      return v;
+    };
+    scope::RecordingRequest request{
+        .name = p[0].text,
+        .count = static_cast<std::uint64_t>(whole(1, "", "records: a whole number, 0 for no limit")),
+        .seconds = whole(2, "S", "seconds: 0 for no limit"),
+        .maxBytes = static_cast<std::uint64_t>(whole(3, "", "bytes: a whole number, 0 for no limit"))};
+    const std::string error = Recording(c).Start(request);
+    if (!error.empty())
+      Refuse(scope::ScopeRecording::NameHasForm(request.name) ? kSettingsConflict(error)
+                                                              : kIllegalParameterValue(error));
+  }
+
+  static void RecordQuery(Call& c, std::string (*answer)(const scope::RecordingState&)) {
+    CountParameters(c.command, 0, 0);
+    c.response = answer(Recording(c).State());
+  }
+
   static void Valid(Call& c) {
     CountParameters(c.command, 0, 0);
     const auto frame = Frame(c);
@@ -387,6 +422,39 @@ std::span<const Entry> Handlers::Commands() {
            Refuse(kCommandProtected("another connection holds the lock"));
        },
        [](Call& c) { c.response = H::Instrument(c).Control().HeldBy(c.session.id_) ? "1" : "0"; }, kReadsOnly},
+      {":RECord:STARt", [](Call& c) { H::RecordStart(c); }, nullptr, kChanges},
+      {":RECord:STOP",
+       [](Call& c) {
+         CountParameters(c.command, 0, 0);
+         H::Recording(c).Stop();
+       },
+       nullptr, kChanges},
+      {":RECord:STATe", nullptr,
+       [](Call& c) {
+         H::RecordQuery(c, [](const scope::RecordingState& r) -> std::string { return r.active ? "1" : "0"; });
+       },
+       kReadsOnly},
+      {":RECord:COUNt", nullptr,
+       [](Call& c) {
+         H::RecordQuery(c, [](const scope::RecordingState& r) { return std::to_string(r.recorder.written); });
+       },
+       kReadsOnly},
+      {":RECord:LOST", nullptr,
+       [](Call& c) {
+         H::RecordQuery(c, [](const scope::RecordingState& r) { return std::to_string(r.recorder.lost); });
+       },
+       kReadsOnly},
+      {":RECord:SIZE", nullptr,
+       [](Call& c) {
+         H::RecordQuery(c, [](const scope::RecordingState& r) { return std::to_string(r.recorder.bytes); });
+       },
+       kReadsOnly},
+      {":RECord:FILE", nullptr,
+       [](Call& c) { H::RecordQuery(c, [](const scope::RecordingState& r) { return QuotedString(r.name); }); },
+       kReadsOnly},
+      {":RECord:REASon", nullptr,
+       [](Call& c) { H::RecordQuery(c, [](const scope::RecordingState& r) { return QuotedString(r.ended); }); },
+       kReadsOnly},
       {":RUN", [](Call& c) { H::Acquisition(c, scope::Acquisition::Run); }, nullptr, kChanges},
       {":STOP", [](Call& c) { H::Acquisition(c, scope::Acquisition::Stop); }, nullptr, kChanges},
       {":SINGle", [](Call& c) { H::Acquisition(c, scope::Acquisition::Single); }, nullptr, kChanges},
