@@ -5,6 +5,7 @@ import { attachControls, sendChange } from "./controls.js";
 import { attachHeader } from "./header.js";
 import { kept } from "./kept.js";
 import { attachMeasurements } from "./measurements.js";
+import { attachRecording } from "./recording.js";
 import { on, start } from "./state.js";
 import { CURSOR_DEFAULTS, TimeView } from "./time_view.js";
 import { attachWaveformUpload } from "./waveform_upload.js";
@@ -38,4 +39,5 @@ attachMeasurements(document.getElementById("figures"), document.getElementById("
                    document.getElementById("measurements-reset"));
 attachBench();
 attachWaveformUpload();
+attachRecording();
 start();
