@@ -2,7 +2,7 @@
 // into the directory the scope was started with (--record-dir), with its
 // progress and the finished files to download. Hidden when the scope
 // records nowhere.
-import { postJson } from "./state.js";
+import { fetchJson, postJson } from "./state.js";
 
 const ACTIVE_POLL_MS = 500;
 const IDLE_POLL_MS = 3000;
@@ -62,11 +62,11 @@ export function attachRecording() {
     clearTimeout(timer);
     let active = false;
     try {
-      const response = await fetch("/api/recording", { cache: "no-store" });
-      if (response.status === 404) return; // the scope records nowhere: no control, no more polls
-      const r = await response.json();
-      active = r.active;
-      show(r);
+      const { ok, status, answer } = await fetchJson("/api/recording");
+      if (status === 404) return; // the scope records nowhere: no control, no more polls
+      if (!ok) throw new Error(answer.error || `HTTP ${status}`);
+      active = answer.active;
+      show(answer);
     } catch (error) {
       progress.textContent = "the scope does not answer: " + error.message;
     }

@@ -32,6 +32,12 @@ async function getJson(path) {
   return response.json();
 }
 
+// GETs JSON; the answer is JSON whatever the status.
+export async function fetchJson(path) {
+  const response = await fetch(path, { cache: "no-store" });
+  return { ok: response.ok, status: response.status, answer: await response.json() };
+}
+
 // POSTs JSON; the answer is JSON whatever the status.
 export async function postJson(path, body) {
   const response = await fetch(path, {
