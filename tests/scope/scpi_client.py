@@ -1,4 +1,6 @@
-"""A bare SCPI connection for the cases a VISA library would not send."""
+"""A bare SCPI connection for the cases a VISA library would not send, and
+the pyvisa-py connection (raw socket) the tests open as a user does."""
+import contextlib
 import socket
 
 from scope_client import DEADLINE
@@ -30,3 +32,27 @@ class RawScpi:
     def close(self):
         self.file.close()
         self.socket.close()
+
+
+@contextlib.contextmanager
+def visa_socket(port):
+    """pyvisa-py's TCPIP::…::SOCKET resource on the scope's SCPI port."""
+    import pyvisa  # only the tests that use it need it
+    manager = pyvisa.ResourceManager("@py")
+    instrument = manager.open_resource("TCPIP::127.0.0.1::%d::SOCKET" % port, read_termination="\n",
+                                       write_termination="\n", timeout=DEADLINE * 1000)
+    try:
+        yield instrument
+    finally:
+        instrument.close()
+        manager.close()
+
+
+def visa_errors(instrument):
+    """Every entry of the error queue, as (code, text as sent)."""
+    entries = []
+    while True:
+        code, text = instrument.query(":SYST:ERR?").split(",", 1)
+        if int(code) == 0:
+            return entries
+        entries.append((int(code), text))

@@ -9,11 +9,10 @@ import urllib.parse
 import h5py
 import numpy
 import pytest
-import pyvisa
 
 from browser import Browser
 from scope_client import DEADLINE, Scope
-from scpi_client import RawScpi
+from scpi_client import RawScpi, visa_errors, visa_socket
 
 
 def eventually(condition, what, seconds=DEADLINE):
@@ -210,21 +209,11 @@ def test_without_a_directory_nothing_records():
 
 @pytest.fixture
 def visa(recording_scope):
-    manager = pyvisa.ResourceManager("@py")
-    instrument = manager.open_resource("TCPIP::127.0.0.1::%d::SOCKET" % recording_scope.scpi_port,
-                                       read_termination="\n", write_termination="\n", timeout=DEADLINE * 1000)
-    yield instrument
-    instrument.close()
-    manager.close()
+    with visa_socket(recording_scope.scpi_port) as instrument:
+        yield instrument
 
 
-def errors(instrument):
-    entries = []
-    while True:
-        code, text = instrument.query(":SYST:ERR?").split(",", 1)
-        if int(code) == 0:
-            return entries
-        entries.append((int(code), text))
+errors = visa_errors
 
 
 def test_scpi_records_with_a_count_and_stops_on_request(recording_scope, visa):

@@ -9,30 +9,19 @@ import threading
 import time
 
 import pytest
-import pyvisa
 
 from avahi_daemon import PrivateAvahi
 from scope_client import DEADLINE, Scope
-from scpi_client import RawScpi
+from scpi_client import RawScpi, visa_errors, visa_socket
 
 
 @pytest.fixture
 def visa(scope):
-    manager = pyvisa.ResourceManager("@py")
-    instrument = manager.open_resource("TCPIP::127.0.0.1::%d::SOCKET" % scope.scpi_port,
-                                       read_termination="\n", write_termination="\n", timeout=DEADLINE * 1000)
-    yield instrument
-    instrument.close()
-    manager.close()
+    with visa_socket(scope.scpi_port) as instrument:
+        yield instrument
 
 
-def errors(instrument):
-    entries = []
-    while True:
-        code, text = instrument.query(":SYST:ERR?").split(",", 1)
-        if int(code) == 0:
-            return entries
-        entries.append((int(code), text))
+errors = visa_errors
 
 
 def csv_volts(scope, channel):
