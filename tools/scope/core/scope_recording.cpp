@@ -29,7 +29,7 @@ recording::RecordFrame FrameOf(const capture::Record& record) {
   frame.how = record.how;
   frame.triggerIndex = record.triggerIndex;
   frame.sampleInterval = record.sampleRate > 0 ? 1.0 / record.sampleRate : 0.0;
-  if (record.codes.size() != record.channels.size()) return frame;  // read without its codes: nothing to keep
+  if (record.codes.size() != record.channels.size()) return frame;  // read without its codes: no channel
   for (std::size_t c = 0; c < record.channels.size(); ++c) {
     const capture::ChannelTrace& trace = record.channels[c];
     recording::ChannelFrame channel;
@@ -100,6 +100,7 @@ void ScopeRecording::Offer(const capture::Record& record, std::uint64_t settings
                            const capture::CaptureSession& session) {
   if (!Wanted()) return;
   recording::RecordFrame frame = FrameOf(record);
+  if (frame.channels.empty()) return;  // read without its codes: nothing to keep
   frame.hostTime = UnixNow();
   frame.settingsVersion = static_cast<std::uint32_t>(settingsVersion);
   bool due = false;
