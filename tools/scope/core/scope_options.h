@@ -22,6 +22,7 @@ struct ScopeOptions {
   int vxi11Port = 0;         // VXI-11's core channel; 0: any free port (the portmapper tells it)
   bool vxi11 = true;         // --no-vxi11 turns it off (also off without SCPI)
   bool announce = false;     // mDNS through Avahi
+  std::size_t history = 0;   // records kept for stepping back (--history)
   capture::CaptureOptions capture;
 };
 
