@@ -11,8 +11,8 @@ import time
 import pytest
 import pyvisa
 
-from scope_client import DEADLINE, Scope
-from scpi_client import RawScpi
+from scope_client import DEADLINE, Scope, eventually
+from scpi_client import RawScpi, error_queue
 
 
 def open_visa(scope):
@@ -23,19 +23,7 @@ def open_visa(scope):
 
 
 def errors(instrument):
-    entries = []
-    while True:
-        code, text = instrument.query(":SYST:ERR?").split(",", 1)
-        if int(code) == 0:
-            return entries
-        entries.append((int(code), text))
-
-
-def eventually(condition, what, seconds=DEADLINE):
-    deadline = time.monotonic() + seconds
-    while not condition():
-        assert time.monotonic() < deadline, what
-        time.sleep(0.05)
+    return error_queue(instrument.query)
 
 
 def kept_span(instrument):
