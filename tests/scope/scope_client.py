@@ -11,6 +11,14 @@ import time
 DEADLINE = 30.0
 
 
+def eventually(condition, what, seconds=DEADLINE):
+    """Waits until `condition()` holds, failing with `what` after `seconds`."""
+    deadline = time.monotonic() + seconds
+    while not condition():
+        assert time.monotonic() < deadline, what
+        time.sleep(0.05)
+
+
 class Scope:
     def __init__(self, *arguments):
         # VXI-11 brings a portmapper (rpcbind's, or the scope's own on the

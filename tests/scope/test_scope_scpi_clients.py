@@ -8,15 +8,8 @@ import time
 
 import pytest
 
-from scope_client import DEADLINE, Scope
+from scope_client import DEADLINE, Scope, eventually
 from scpi_client import RawScpi
-
-
-def eventually(condition, what, seconds=DEADLINE):
-    deadline = time.monotonic() + seconds
-    while not condition():
-        assert time.monotonic() < deadline, what
-        time.sleep(0.1)
 
 
 def lock_is_free(scope):

@@ -90,6 +90,7 @@ int main(int argc, char** argv) {
   scope::InstrumentThread instrument(
       *library, {.hardware = options.capture.hardware, .address = options.capture.address}, options.capture.settings);
   instrument.SetRecording(&recording);
+  instrument.KeepRecords(options.history);
   std::string error;
   if (!instrument.Start(error)) {
     std::fprintf(stderr, "rk350-scope: %s\n", error.c_str());

@@ -75,6 +75,8 @@ const std::string& Frame::Json() const {
     AppendOptional(out, "triggerLevel", r.triggerLevel);
     out += ",\"triggerChannel\":\"" + r.triggerChannel + "\",\"how\":" + std::to_string(r.how) + ",\"taken\":";
     out += r.taken.empty() ? std::string("null") : "\"" + r.taken + "\"";
+    out += ",\"hostTime\":";
+    Append(out, std::chrono::duration<double>(hostTime.time_since_epoch()).count());
     out += ",\"channels\":[";
     for (std::size_t c = 0; c < r.channels.size(); ++c) {
       const auto& trace = r.channels[c];

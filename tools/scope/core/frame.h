@@ -52,6 +52,7 @@ struct Frame {
   std::shared_ptr<FigureHistory> history;
   std::vector<std::string> notes;  // for the CSV
   std::chrono::steady_clock::time_point taken;
+  std::chrono::system_clock::time_point hostTime;  // when it was published, as the clock on the wall
 
   // The record's figures, measured on first use (by the thread that asks
   // first): the instrument thread publishes a record without waiting for

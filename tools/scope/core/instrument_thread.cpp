@@ -212,12 +212,14 @@ void InstrumentThread::Publish(capture::Record record) {
   frame->history = history_;
   frame->notes = session_->FileNotes(frame->record);
   frame->taken = std::chrono::steady_clock::now();
+  frame->hostTime = std::chrono::system_clock::now();
   {
     std::lock_guard lock(mutex_);
     frame->sequence = ++sequence_;
     constexpr std::size_t kRecent = 4;
     if (recent_.size() == kRecent) recent_.pop_front();
     recent_.push_back(frame);
+    records_->Add(frame);
     latest_ = std::move(frame);
   }
   changed_.notify_all();

@@ -22,6 +22,7 @@
 #include "core/frame.h"
 #include "core/instrument_state.h"
 #include "core/scope_recording.h"
+#include "core/record_history.h"
 #include "core/scope_settings.h"
 #include "library_api.h"
 #include "record_average.h"
@@ -56,6 +57,9 @@ class InstrumentThread {
   ScopeRecording* Recording() const { return recording_; }
 
   std::shared_ptr<const Frame> Latest() const;
+  // Keep the last `count` records (before Start); Records() holds them.
+  void KeepRecords(std::size_t count) { records_ = std::make_unique<RecordHistory>(count); }
+  const RecordHistory& Records() const { return *records_; }
   // The measurement statistics start again with the next record.
   void ResetMeasurements() { history_->Reset(); }
   // Who may change the settings: an SCPI connection may hold it for itself.
@@ -125,6 +129,7 @@ class InstrumentThread {
   mutable std::condition_variable changed_;
   std::deque<std::unique_ptr<Request>> requests_;
   std::shared_ptr<const Frame> latest_;
+  std::unique_ptr<RecordHistory> records_ = std::make_unique<RecordHistory>();
   std::deque<std::shared_ptr<const Frame>> recent_;  // the last few, so that a waiter finds its own behind newer ones
   Progress progress_;
   std::uint64_t sequence_ = 0;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/record_history.h"
+
 namespace rk350::scope {
 namespace {
 
@@ -78,6 +80,16 @@ constexpr ScopeOption kScopeOptions[] = {
      [](ScopeOptions& o, const std::string& v) {
        if (v.empty()) return std::string("--record-dir needs a directory");
        o.recordDirectory = v;
+       return std::string();
+     }},
+    {"history", "N",
+     "keep the last N records (0 to 1000, default 0) to step back through on the page, over /api and SCPI; long "
+     "records keep fewer (256 MiB at most)",
+     [](ScopeOptions& o, const std::string& v) {
+       const auto n = capture::ParseQuantity(v);
+       if (!n || !(*n >= 0 && *n <= static_cast<double>(kMaxKeptRecords)) || *n != static_cast<std::size_t>(*n))
+         return "give 0 to " + std::to_string(kMaxKeptRecords) + " records, not '" + v + "'";
+       o.history = static_cast<std::size_t>(*n);
        return std::string();
      }},
 };

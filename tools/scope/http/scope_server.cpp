@@ -1,5 +1,6 @@
 #include "http/scope_server.h"
 
+#include <charconv>
 #include <cmath>
 #include <sstream>
 
@@ -232,11 +233,60 @@ struct ScopeServer::Handlers {
     });
   }
 
-  // The shown record as a file to keep.
+  // The records kept for stepping back (--history), oldest first, without their samples.
+  static void History(ScopeServer& s, const Request&, Response& res) {
+    const auto& records = s.instrument_.Records();
+    json list = json::array();
+    for (const auto& frame : records.Records())
+      list.push_back({{"sequence", frame->sequence},
+                      {"hostTime", std::chrono::duration<double>(frame->hostTime.time_since_epoch()).count()},
+                      {"how", frame->record.how},
+                      {"status", TriggerStatusName(TriggerStatusOf(frame->record))},
+                      {"taken", frame->record.taken},
+                      {"settingsVersion", frame->settingsVersion}});
+    Reply(res, 200, {{"capacity", records.Capacity()}, {"limit", kMaxKeptRecords}, {"records", std::move(list)}});
+  }
+
+  // ?sequence=N: that kept record; without it the newest. Null with the
+  // answer given when there is none to give.
+  static std::shared_ptr<const Frame> Chosen(ScopeServer& s, const Request& req, Response& res) {
+    if (!req.has_param("sequence")) {
+      auto frame = s.instrument_.Latest();
+      if (!frame) Reply(res, 503, {{"error", "no record yet"}});
+      return frame;
+    }
+    const std::string text = req.get_param_value("sequence");
+    std::uint64_t sequence = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), sequence);
+    if (error != std::errc() || end != text.data() + text.size() || sequence == 0) {
+      Reply(res, 400, {{"error", "sequence: expected a record's sequence number, not '" + text + "'"}});
+      return nullptr;
+    }
+    auto frame = s.instrument_.Records().Find(sequence);
+    if (!frame) {
+      const auto [oldest, newest] = s.instrument_.Records().Span();
+      Reply(
+          res, 404,
+          {{"error", "record " + text + " is not kept" +
+                         (oldest == 0 ? std::string()
+                                      : " (kept: " + std::to_string(oldest) + " to " + std::to_string(newest) + ")")}});
+    }
+    return frame;
+  }
+
+  static void HistoryRecord(ScopeServer& s, const Request& req, Response& res) {
+    if (!req.has_param("sequence")) return Reply(res, 400, {{"error", "sequence: missing"}});
+    const auto frame = Chosen(s, req, res);
+    if (!frame) return;
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(frame->Json(), "application/json");
+  }
+
+  // The shown record as a file to keep (a kept one by ?sequence=N).
   template <void (*Write)(std::ostream&, const Frame&)>
-  static void Download(ScopeServer& s, Response& res, const char* type, const char* extension) {
-    const auto frame = s.instrument_.Latest();
-    if (!frame) return Reply(res, 503, {{"error", "no record yet"}});
+  static void Download(ScopeServer& s, const Request& req, Response& res, const char* type, const char* extension) {
+    const auto frame = Chosen(s, req, res);
+    if (!frame) return;
     std::ostringstream out;
     try {
       Write(out, *frame);
@@ -282,9 +332,11 @@ struct ScopeServer::Handlers {
 
   static void WriteCsv(std::ostream& out, const Frame& frame) { capture::WriteCsv(out, frame.record, frame.notes); }
   static void WriteSigrok(std::ostream& out, const Frame& frame) { capture::WriteSigrokSession(out, frame.record); }
-  static void Csv(ScopeServer& s, const Request&, Response& res) { Download<WriteCsv>(s, res, "text/csv", ".csv"); }
-  static void Sigrok(ScopeServer& s, const Request&, Response& res) {
-    Download<WriteSigrok>(s, res, "application/zip", ".sr");
+  static void Csv(ScopeServer& s, const Request& req, Response& res) {
+    Download<WriteCsv>(s, req, res, "text/csv", ".csv");
+  }
+  static void Sigrok(ScopeServer& s, const Request& req, Response& res) {
+    Download<WriteSigrok>(s, req, res, "application/zip", ".sr");
   }
 };
 
@@ -310,6 +362,8 @@ const Route kRoutes[] = {
     {"POST", "/api/generator/waveform", Handlers::Waveform},
     {"GET", "/api/record", Handlers::Record},
     {"GET", "/api/stream", Handlers::Stream},
+    {"GET", "/api/history", Handlers::History},
+    {"GET", "/api/history/record", Handlers::HistoryRecord},
     {"GET", "/api/record.csv", Handlers::Csv},
     {"GET", "/api/record.sr", Handlers::Sigrok, nullptr, capture::SigrokSessionsSupported},
     {"GET", "/api/recording", Handlers::RecordingState},

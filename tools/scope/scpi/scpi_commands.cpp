@@ -178,6 +178,7 @@ struct Handlers {
     Apply(c, scope::RequestForAll(scope::DefaultSettings(Instrument(c).Offer().card.virtualCard)));
     c.session.waveformSource_ = 1;
     c.session.format_ = WaveformFormat::Byte;
+    c.session.segment_ = 0;
     c.session.pending_ = false;
     c.session.armedVersion_ = 0;
     c.session.awaited_.reset();
@@ -213,8 +214,49 @@ struct Handlers {
 
   static std::shared_ptr<const scope::Frame> Frame(Call& c) {
     auto frame = c.session.Record();
+    if (!frame && c.session.segment_ != 0)
+      Refuse(
+          kDataStale("record " + std::to_string(c.session.segment_) + " is no longer kept (" + KeptRecords(c) + ")"));
     if (!frame) Refuse(kDataStale("no record yet"));
     return frame;
+  }
+
+  // "kept: 120 to 219", or why none is.
+  static std::string KeptRecords(Call& c) {
+    const auto& records = Instrument(c).Records();
+    if (records.Capacity() == 0) return "no records are kept: start the scope with --history N";
+    const auto [oldest, newest] = records.Span();
+    return oldest == 0 ? "none kept yet" : "kept: " + std::to_string(oldest) + " to " + std::to_string(newest);
+  }
+
+  // A kept record by its sequence number, or 0 for the newest; one that is
+  // not kept is refused and the selection stays.
+  static void SelectSegment(Call& c) {
+    CountParameters(c.command, 1, 1);
+    const double n = Number(c.command.parameters[0], "");
+    if (!(n >= 0 && n <= 9007199254740992.0) || n != std::nearbyint(n))
+      Refuse(kIllegalParameterValue("a record's sequence number, or 0 for the newest"));
+    const auto sequence = static_cast<std::uint64_t>(n);
+    if (sequence != 0 && !Instrument(c).Records().Find(sequence))
+      Refuse(kDataOutOfRange("record " + std::to_string(sequence) + " is not kept (" + KeptRecords(c) + ")"));
+    c.session.segment_ = sequence;
+    c.session.pinned_.reset();  // the rest of the message reads the record selected
+  }
+
+  // How the record the waveform queries read was taken, as the library reported it.
+  static void TriggerStatus(Call& c) {
+    CountParameters(c.command, 0, 0);
+    static constexpr const char* kNames[] = {"TRIG", "FORC", "FREE", "UNKN"};  // in scope::TriggerStatus's order
+    c.response = kNames[static_cast<int>(scope::TriggerStatusOf(Frame(c)->record))];
+  }
+
+  // When the record was published, in seconds since 1970-01-01 UTC.
+  static void SegmentTime(Call& c) {
+    CountParameters(c.command, 0, 0);
+    const auto since = Frame(c)->hostTime.time_since_epoch();
+    char text[40];
+    std::snprintf(text, sizeof text, "%.6f", std::chrono::duration<double>(since).count());
+    c.response = text;
   }
 
   // A figure of the measurement module; 9.91E37 (not a number) where the
@@ -511,25 +553,18 @@ std::span<const Entry> Handlers::Commands() {
          c.response = std::to_string(count);
        },
        kReadsOnly},
-      // How the record the waveform queries read was taken, as the library reported it.
-      {":TRIGger:STATus", nullptr,
+      {":TRIGger:STATus", nullptr, [](Call& c) { H::TriggerStatus(c); }, kReadsOnly},
+      // The kept records (--history): which one the record queries read, and what each was.
+      {":WAVeform:SEGMent", [](Call& c) { H::SelectSegment(c); },
+       [](Call& c) { c.response = std::to_string(c.session.segment_); }, kReadsOnly},
+      {":WAVeform:SEGMent:TIME", nullptr, [](Call& c) { H::SegmentTime(c); }, kReadsOnly},
+      {":WAVeform:SEGMent:STATus", nullptr, [](Call& c) { H::TriggerStatus(c); }, kReadsOnly},
+      {":ACQuire:SEGMented:COUNt", nullptr,
+       [](Call& c) { c.response = std::to_string(H::Instrument(c).Records().Count()); }, kReadsOnly},
+      {":ACQuire:SEGMented:RANGe", nullptr,
        [](Call& c) {
-         CountParameters(c.command, 0, 0);
-         switch (H::Frame(c)->record.how) {
-           case RK350_RECORD_TRIGGERED_CARD:
-           case RK350_RECORD_TRIGGERED_SOFTWARE:
-             c.response = "TRIG";
-             break;
-           case RK350_RECORD_FORCED_TIMEOUT:
-           case RK350_RECORD_FORCED_CALL:
-             c.response = "FORC";
-             break;
-           case RK350_RECORD_FREE_RUN:
-             c.response = "FREE";
-             break;
-           default:  // not known, or averaged records taken differently
-             c.response = "UNKN";
-         }
+         const auto [oldest, newest] = H::Instrument(c).Records().Span();
+         c.response = std::to_string(oldest) + "," + std::to_string(newest);
        },
        kReadsOnly},
       {":WAVeform:OVERrange", nullptr,
@@ -637,7 +672,8 @@ Session::~Session() { shared_.instrument.Control().Release(id_); }
 std::shared_ptr<const scope::Frame> Session::Record() {
   // Right after start-up the first record is a few milliseconds away: wait for it, as the page's
   // /api/record does.
-  if (!pinned_) pinned_ = awaited_ ? awaited_ : shared_.instrument.WaitNewer(0, 5s);
+  if (!pinned_ && segment_ != 0) pinned_ = shared_.instrument.Records().Find(segment_);
+  if (!pinned_ && segment_ == 0) pinned_ = awaited_ ? awaited_ : shared_.instrument.WaitNewer(0, 5s);
   return pinned_;
 }
 

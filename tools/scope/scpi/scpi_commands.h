@@ -99,6 +99,7 @@ class Session {
   std::uint64_t armedVersion_ = 0;
   bool admitted_ = false;                       // no token asked, or the right one sent
   std::shared_ptr<const scope::Frame> pinned_;  // the record of the message being carried out
+  std::uint64_t segment_ = 0;  // :WAVeform:SEGMent, the kept record read by sequence number; 0: the newest
 };
 
 }  // namespace rk350::scpi

@@ -68,7 +68,10 @@ export function attachHeader() {
       button.classList.toggle("active", button.dataset.acquisition === answer.settings.acquisition);
   });
   for (const link of document.querySelectorAll("a[download]")) {
-    const extension = link.getAttribute("href").split(".").pop();
-    link.addEventListener("click", () => { link.download = `${downloadName()}.${extension}`; });
+    // The href may name a kept record (?sequence=N): the extension is the path's.
+    link.addEventListener("click", () => {
+      const extension = link.getAttribute("href").split("?")[0].split(".").pop();
+      link.download = `${downloadName()}.${extension}`;
+    });
   }
 }

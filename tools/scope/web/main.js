@@ -3,6 +3,7 @@
 import { attachBench } from "./bench.js";
 import { attachControls, sendChange } from "./controls.js";
 import { attachHeader } from "./header.js";
+import { attachHistory } from "./history.js";
 import { kept } from "./kept.js";
 import { attachMeasurements } from "./measurements.js";
 import { attachRecording } from "./recording.js";
@@ -35,6 +36,7 @@ function attachTrace() {
 attachHeader();
 attachControls(document.getElementById("controls"));
 attachTrace();
+attachHistory(document.getElementById("trace-tools"));
 attachMeasurements(document.getElementById("figures"), document.getElementById("measurements"),
                    document.getElementById("measurements-reset"));
 attachBench();

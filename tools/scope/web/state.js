@@ -5,6 +5,8 @@
 //   "settings" the settings changed (this page, another client, a refusal)
 //   "run"      what the card does while a slow record is taken
 //   "status"   a line for the person: a refusal, an adjusted value, a lost stream
+// While a kept record is shown (showKept), the stream's records are not shown
+// until resumeLive.
 
 export const state = {
   offer: null,
@@ -99,14 +101,42 @@ async function followSettings() {
   }
 }
 
+// The records the scope keeps (--history N): the list without samples, and one of them whole.
+export function keptRecords() {
+  return getJson("/api/history");
+}
+
+export function keptRecord(sequence) {
+  return getJson(`/api/history/record?sequence=${sequence}`);
+}
+
+let newest = null; // the stream's last record
+let holding = false; // a kept record is shown instead
+
+export function showKept(frame) {
+  holding = true;
+  state.frame = frame;
+  emit("frame", frame);
+}
+
+export function resumeLive() {
+  holding = false;
+  if (newest) {
+    state.frame = newest;
+    emit("frame", newest);
+  }
+}
+
 function listen() {
   const stream = new EventSource("/api/stream");
   let lost = false;
   stream.onmessage = (message) => {
-    state.frame = JSON.parse(message.data);
+    newest = JSON.parse(message.data);
     emit("run", null); // the run it waited for is over
     // Another page or a script changed the settings: follow them.
-    if (state.settings && state.frame.settingsVersion !== state.settings.version) followSettings();
+    if (state.settings && newest.settingsVersion !== state.settings.version) followSettings();
+    if (holding) return;
+    state.frame = newest;
     emit("frame", state.frame);
   };
   stream.onerror = () => {
