@@ -24,7 +24,7 @@ struct ScopeOptions {
   bool announce = false;     // mDNS through Avahi
   // --record-dir: where recordings go; empty: none.
   std::string recordDirectory;
-  std::size_t history = 0;   // records kept for stepping back (--history)
+  std::size_t history = 0;  // records kept for stepping back (--history)
   capture::CaptureOptions capture;
 };
 
