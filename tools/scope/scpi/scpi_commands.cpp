@@ -292,11 +292,19 @@ struct Handlers {
 
   // ---- The common bench dialect: a screen of divisions over the settings (bench_scales.h) ----
 
+  // A figure the dialect computes from what the card runs, to the digits
+  // its factors hold (0.0003, not 0.00030000000000000003).
+  static std::string Derived(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.12g", value);
+    return FormatNumber(std::strtod(text, nullptr));
+  }
+
   // A value the dialect shows other than asked (the rows it maps onto say why, before it).
   static void ReportShown(Call& c, const char* what, double asked, double running, const char* unit) {
     if (std::fabs(running - asked) > 1e-9 * std::fabs(asked))
       c.session.status_.Push({kValueAdjusted, "Value adjusted;" + std::string(what) + " runs at " +
-                                                  FormatNumber(running) + " " + unit + " (asked for " +
+                                                  Derived(running) + " " + unit + " (asked for " +
                                                   FormatNumber(asked) + " " + unit + ")"});
   }
 
@@ -358,7 +366,7 @@ struct Handlers {
     CountParameters(c.command, 0, 0);
     const auto range = RunningRange(Instrument(c).State(), c.suffix);
     if (!range) Refuse(kDataStale("the automatic range is not known yet"));
-    c.response = FormatNumber(ChannelScaleOf(*range));
+    c.response = Derived(ChannelScaleOf(*range));
   }
 
   static void AllChannels(Call& c) {
@@ -619,14 +627,14 @@ std::span<const Entry> Handlers::BenchDialect() {
        [](Call& c) {
          CountParameters(c.command, 0, 0);
          const auto r = H::Timebase(c);
-         c.response = FormatNumber(TimebaseScaleOf(r.rate, r.samples));
+         c.response = H::Derived(TimebaseScaleOf(r.rate, r.samples));
        },
        kChanges},
       {":TIMebase[:MAIN]:POSition", [](Call& c) { H::TimebasePosition(c); },
        [](Call& c) {
          CountParameters(c.command, 0, 0);
          const auto r = H::Timebase(c);
-         c.response = FormatNumber(TimebasePositionOf(r.rate, r.samples, r.preSamples));
+         c.response = H::Derived(TimebasePositionOf(r.rate, r.samples, r.preSamples));
        },
        kChanges},
       {":CHANnel#:SCALe", [](Call& c) { H::ChannelScale(c); }, [](Call& c) { H::ChannelScaleQuery(c); }, kChanges, 2},
