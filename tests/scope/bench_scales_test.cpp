@@ -64,15 +64,23 @@ ProbedChannel Probe(double range, double minimum, double maximum, std::optional<
 }
 
 TEST(Autoscale, NarrowsEachChannelToItsPeakWithHeadroom) {
-  const std::array<ProbedChannel, 2> probed{Probe(80, -1.0, 1.0, 1000.0), Probe(80, -0.1, 0.25)};
-  const auto next = NextProbeRanges(probed, kRanges);
-  EXPECT_EQ(next[0], 2.0);  // 1.2 V needs ±2 V
-  EXPECT_EQ(next[1], 0.4);  // 0.3 V needs ±0.4 V
+  // At ±80 V a step is 0.625 V: 0.25 V is seen again at ±2 V before it is given ±0.4 V.
+  const std::array<ProbedChannel, 2> wide{Probe(80, -1.0, 1.0, 1000.0), Probe(80, -0.1, 0.25)};
+  const auto next = NextProbeRanges(wide, kRanges);
+  EXPECT_EQ(next[0], 2.0);  // (1 + 0.625) × 1.2 V needs ±2 V
+  EXPECT_EQ(next[1], 2.0);
+  const std::array<ProbedChannel, 2> closer{Probe(2, -1.0, 1.0, 1000.0), Probe(2, -0.1, 0.25)};
+  const auto settled = NextProbeRanges(closer, kRanges);
+  EXPECT_EQ(settled[0], 2.0);  // 1.2 V with headroom still needs ±2 V
+  EXPECT_EQ(settled[1], 0.4);  // 0.3 V needs ±0.4 V
+  // A quiet input at the widest range is looked at again where a step of it shows.
+  const std::array<ProbedChannel, 2> quiet{Probe(80, 0, 0), ProbedChannel{}};
+  EXPECT_EQ(NextProbeRanges(quiet, kRanges)[0], 0.8);
   // Over range the peak is unknown: never narrower than the probe's range.
   const std::array<ProbedChannel, 2> clipped{Probe(8, -8, 8, {}, true), ProbedChannel{}};
-  const auto wide = NextProbeRanges(clipped, kRanges);
-  EXPECT_EQ(wide[0], 20.0);
-  EXPECT_FALSE(wide[1]);  // not measured: left alone
+  const auto wider = NextProbeRanges(clipped, kRanges);
+  EXPECT_EQ(wider[0], 20.0);
+  EXPECT_FALSE(wider[1]);  // not measured: left alone
 }
 
 TEST(Autoscale, PlansTriggerLevelRangeAndScreenTimeFromTheSignal) {

@@ -33,7 +33,7 @@ namespace {
 constexpr double kProbeRate = 1e6;
 constexpr std::uint32_t kProbeSamples = 50000;
 // Ranges narrow at each probe until they settle; at most this many records.
-constexpr int kMostProbes = 4;
+constexpr int kMostProbes = 5;
 constexpr auto kProbeWait = 5s;  // for each probing record
 
 void Put(scope::SettingsRequest& request, const char* key, const capture::SettingValue& value) {

@@ -48,9 +48,11 @@ std::array<std::optional<double>, 2> NextProbeRanges(std::span<const ProbedChann
   for (std::size_t i = 0; i < 2; ++i) {
     const ProbedChannel& c = probed[i];
     if (!c.measured || ranges.empty()) continue;
+    // The peak is known to a step of the converter: a signal within a step
+    // or two of a wide range is looked at again in one that holds that step.
+    const double wanted = RangeHolding(ranges, (Peak(c) + Step(c.range)) * kAutoscaleHeadroom);
     // Over range, the peak is not known: never narrower than the probe's range.
-    next[i] = c.overrange ? std::max(c.range, RangeHolding(ranges, Peak(c) * kAutoscaleHeadroom))
-                          : RangeHolding(ranges, Peak(c) * kAutoscaleHeadroom);
+    next[i] = c.overrange ? std::max(c.range, wanted) : wanted;
   }
   return next;
 }

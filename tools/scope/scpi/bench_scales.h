@@ -58,7 +58,8 @@ inline constexpr double kLeastSignalSteps = 4.0;
 inline constexpr double kPeriodsOnScreen = 3.0;
 
 // The next range of each measured channel: the smallest offered one that
-// holds its peak with headroom (the largest when it was over range).
+// holds its peak, plus a converter step, with headroom (never narrower than
+// the probe's when it was over range).
 std::array<std::optional<double>, 2> NextProbeRanges(std::span<const ProbedChannel, 2> probed,
                                                      std::span<const double> ranges);
 
