@@ -127,8 +127,7 @@ AutoscaleResult ProbeForAutoscale(scope::InstrumentThread& instrument, const sco
       static_cast<double>(*capture::TriggerSourceCode(plan->triggerChannel == 1 ? "ch1" : "ch2")));
   Put(request, "trigger.level", plan->triggerLevel);
   if (plan->screenTime)
-    Put(request, "rate",
-        RateForTimebaseScale(*plan->screenTime / kHorizontalDivisions, original.options.recordLength));
+    Put(request, "rate", RateForTimebaseScale(*plan->screenTime / kHorizontalDivisions, original.options.recordLength));
   else
     result.note = "no period found: the timebase is kept";
   result.request = std::move(request);

@@ -303,9 +303,9 @@ struct Handlers {
   // A value the dialect shows other than asked (the rows it maps onto say why, before it).
   static void ReportShown(Call& c, const char* what, double asked, double running, const char* unit) {
     if (std::fabs(running - asked) > 1e-9 * std::fabs(asked))
-      c.session.status_.Push({kValueAdjusted, "Value adjusted;" + std::string(what) + " runs at " +
-                                                  Derived(running) + " " + unit + " (asked for " +
-                                                  FormatNumber(asked) + " " + unit + ")"});
+      c.session.status_.Push({kValueAdjusted, "Value adjusted;" + std::string(what) + " runs at " + Derived(running) +
+                                                  " " + unit + " (asked for " + FormatNumber(asked) + " " + unit +
+                                                  ")"});
   }
 
   static double PositiveNumber(Call& c, const char* unit) {
@@ -326,8 +326,8 @@ struct Handlers {
   static void TimebaseScale(Call& c) {
     const double scale = PositiveNumber(c, "S");
     const auto reached = Timebase(c);
-    const auto state = Apply(c, {.changes = {{capture::FindSettingByKey("rate"),
-                                              RateForTimebaseScale(scale, reached.samples)}}});
+    const auto state =
+        Apply(c, {.changes = {{capture::FindSettingByKey("rate"), RateForTimebaseScale(scale, reached.samples)}}});
     ReportShown(c, "timebase scale", scale, TimebaseScaleOf(state.reached.rate, state.reached.samples), "s");
   }
 
@@ -403,14 +403,17 @@ struct Handlers {
     const SettingSlots slots = Slots(c, slot);
     std::string error;
     const auto text = slots.Load(slot, error);
-    if (!text) Refuse(kGenericExecutionError(error.empty() ? "setup " + std::to_string(slot) + " is empty (*SAV it first)"
-                                                    : error));
+    if (!text)
+      Refuse(kGenericExecutionError(error.empty() ? "setup " + std::to_string(slot) + " is empty (*SAV it first)"
+                                                  : error));
     const std::string where = slots.PathOf(slot).string() + ": ";
-    if (scope::JsonNestingDepth(*text) > scope::kMaxSettingsDepth) Refuse(kGenericExecutionError(where + "nested too deep"));
+    if (scope::JsonNestingDepth(*text) > scope::kMaxSettingsDepth)
+      Refuse(kGenericExecutionError(where + "nested too deep"));
     const auto json = nlohmann::json::parse(*text, nullptr, false);
     if (json.is_discarded() || !json.is_object()) Refuse(kGenericExecutionError(where + "not a settings object"));
     auto request = scope::RequestFromJson(json, error);
-    if (!request || request->acquisition) Refuse(kGenericExecutionError(where + (request ? "holds an acquisition" : error)));
+    if (!request) Refuse(kGenericExecutionError(where + error));
+    request->acquisition.reset();  // run or stop stays as it is
     Apply(c, std::move(*request));
   }
 
