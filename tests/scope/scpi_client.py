@@ -4,6 +4,17 @@ import socket
 from scope_client import DEADLINE
 
 
+def error_queue(query):
+    """Every entry of the error queue, as (code, text), read through any
+    client's `query`."""
+    entries = []
+    while True:
+        code, text = query(":SYST:ERR?").split(",", 1)
+        if int(code) == 0:
+            return entries
+        entries.append((int(code), text.strip('"')))
+
+
 class RawScpi:
     def __init__(self, port):
         self.socket = socket.create_connection(("127.0.0.1", port), timeout=DEADLINE)
@@ -20,12 +31,7 @@ class RawScpi:
 
     def errors(self):
         """Every entry of the error queue, as (code, text)."""
-        entries = []
-        while True:
-            code, text = self.query(":SYST:ERR?").split(",", 1)
-            if int(code) == 0:
-                return entries
-            entries.append((int(code), text.strip('"')))
+        return error_queue(self.query)
 
     def close(self):
         self.file.close()

@@ -9,6 +9,7 @@ import pytest
 import pyvisa
 
 from scope_client import DEADLINE, Scope
+from scpi_client import error_queue
 
 
 @pytest.fixture
@@ -42,12 +43,7 @@ def visa(scope):
 
 
 def errors(instrument):
-    entries = []
-    while True:
-        code, text = instrument.query(":SYST:ERR?").split(",", 1)
-        if int(code) == 0:
-            return entries
-        entries.append((int(code), text.strip('"')))
+    return error_queue(instrument.query)
 
 
 def done(instrument):
