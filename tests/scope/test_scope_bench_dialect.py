@@ -82,7 +82,8 @@ def test_timebase_scale_sets_the_rate_and_answers_what_the_card_runs(scope, visa
     assert queued[1][1] == "Value adjusted;timebase scale runs at %s s (asked for 0.00033 s)" % \
         visa.query(":TIM:SCAL?")
 
-    for bad, code in ((":TIM:SCAL 0", -222), (":TIM:SCAL -1", -222), (":TIM:SCAL 1 V", -131), (":TIM:SCAL", -109)):
+    for bad, code in ((":TIM:SCAL 0", -222), (":TIM:SCAL -1", -222), (":TIM:SCAL 1 V", -131), (":TIM:SCAL", -109),
+                      (":TIM:SCAL 1E-320", -222)):  # an infinite rate
         before = scope.settings()["settings"]
         visa.write(bad)
         assert [c for c, _ in errors(visa)] == [code], bad
@@ -124,7 +125,7 @@ def test_channel_scale_picks_the_range_and_answers_the_real_scale(scope, visa):
                                                                                              asked))]
     before = scope.settings()["settings"]
     for bad, code in ((":CHAN3:SCAL 1", -114), (":CHAN1:SCAL 100", -222), (":CHAN1:SCAL 0", -222),
-                      (":CHAN1:SCAL 1 S", -131)):
+                      (":CHAN1:SCAL 1 S", -131), (":CHAN1:SCAL 1E308", -222)):
         visa.write(bad)
         assert [c for c, _ in errors(visa)] == [code], bad
     assert scope.settings()["settings"] == before

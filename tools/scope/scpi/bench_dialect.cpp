@@ -7,6 +7,7 @@
 #include "card_settings.h"
 #include "core/frame.h"
 #include "scpi/bench_scales.h"
+#include "scpi/scpi_parser.h"
 #include "trigger_sources.h"
 
 namespace rk350::scpi {
@@ -22,8 +23,7 @@ std::string AllChannelsBlock(const capture::Record& record, WaveformFormat forma
     if (format == WaveformFormat::Ascii && !payload.empty() && block.size() > header) payload += ',';
     payload.append(block, std::min(header, block.size()));
   }
-  const std::string length = std::to_string(payload.size());
-  return "#" + std::to_string(length.size()) + length + payload;
+  return DefiniteBlock(payload);
 }
 
 namespace {

@@ -315,6 +315,15 @@ struct Handlers {
     return v;
   }
 
+  // A row's value the dialect computed, held to the row's own limits as a
+  // value read for that row would be (a scale of 1E-320 S asks an infinite rate).
+  static scope::SettingChange Mapped(const char* key, double value) {
+    const capture::CardSetting& row = *capture::FindSettingByKey(key);
+    const std::string why = capture::CheckSettingNumber(row, value);
+    if (!why.empty()) Refuse(kDataOutOfRange(std::string(key) + " " + FormatNumber(value) + " " + why));
+    return {&row, value};
+  }
+
   // The record's span as the card runs it: its rate and length.
   static scope::Reached Timebase(Call& c) {
     const auto reached = Instrument(c).State().reached;
@@ -326,8 +335,7 @@ struct Handlers {
   static void TimebaseScale(Call& c) {
     const double scale = PositiveNumber(c, "S");
     const auto reached = Timebase(c);
-    const auto state =
-        Apply(c, {.changes = {{capture::FindSettingByKey("rate"), RateForTimebaseScale(scale, reached.samples)}}});
+    const auto state = Apply(c, {.changes = {Mapped("rate", RateForTimebaseScale(scale, reached.samples))}});
     ReportShown(c, "timebase scale", scale, TimebaseScaleOf(state.reached.rate, state.reached.samples), "s");
   }
 
@@ -337,12 +345,11 @@ struct Handlers {
     const double position = Number(c.command.parameters[0], "S");
     const auto reached = Timebase(c);
     const double span = static_cast<double>(reached.samples) / reached.rate;
-    const capture::CardSetting& row = *capture::FindSettingByKey("preTrigger");
     const double percent = PreTriggerPercentFor(position, span);
-    if (!capture::CheckSettingNumber(row, percent).empty())
+    if (!capture::CheckSettingNumber(*capture::FindSettingByKey("preTrigger"), percent).empty())
       Refuse(kDataOutOfRange("within " + FormatNumber(-span / 2) + " .. " + FormatNumber(span / 2) +
                              " S (half the record either side of the trigger)"));
-    const auto state = Apply(c, {.changes = {{&row, percent}}});
+    const auto state = Apply(c, {.changes = {Mapped("preTrigger", percent)}});
     const auto& r = state.reached;
     ReportShown(c, "timebase position", position, TimebasePositionOf(r.rate, r.samples, r.preSamples), "s");
   }
@@ -351,7 +358,7 @@ struct Handlers {
   static void ChannelScale(Call& c) {
     const double scale = PositiveNumber(c, "V");
     const std::string key = "ch" + std::to_string(c.suffix) + ".range";
-    const auto state = Apply(c, {.changes = {{capture::FindSettingByKey(key), RangeForChannelScale(scale)}}});
+    const auto state = Apply(c, {.changes = {Mapped(key.c_str(), RangeForChannelScale(scale))}});
     if (const auto range = RunningRange(state, c.suffix))
       ReportShown(c, ("ch" + std::to_string(c.suffix) + " scale").c_str(), scale, ChannelScaleOf(*range), "V");
   }
