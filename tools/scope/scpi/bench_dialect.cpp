@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
+#include <limits>
+#include <span>
 
 #include "card_settings.h"
 #include "core/frame.h"
+#include "measurements.h"
 #include "scpi/bench_scales.h"
 #include "scpi/scpi_parser.h"
 #include "trigger_sources.h"
@@ -59,6 +63,39 @@ std::shared_ptr<const scope::Frame> RecordOf(scope::InstrumentThread& instrument
   return nullptr;
 }
 
+// Each channel's extremes in a probing record (the positions that hold samples).
+std::array<ProbedChannel, 2> Probed(const capture::Record& record) {
+  std::array<ProbedChannel, 2> probed{};
+  for (const auto& trace : record.channels) {
+    if (trace.channel < 1 || trace.channel > 2) continue;
+    ProbedChannel& c = probed[static_cast<std::size_t>(trace.channel - 1)];
+    c.range = trace.fullScale;
+    c.overrange = trace.overrange;
+    c.minimum = std::numeric_limits<double>::infinity();
+    c.maximum = -c.minimum;
+    for (const double v : trace.volts)
+      if (!std::isnan(v)) {
+        c.measured = true;
+        c.minimum = std::min(c.minimum, v);
+        c.maximum = std::max(c.maximum, v);
+      }
+    if (!c.measured) c = {};
+  }
+  return probed;
+}
+
+std::optional<double> FrequencyOf(const scope::Frame& frame, int channel) {
+  for (const auto& trace : frame.record.channels)
+    if (trace.channel == channel) {
+      std::size_t first = 0, count = 0;
+      scope::HeldRange(trace, first, count);
+      const auto f = tools::EstimateFrequency(std::span(trace.volts).subspan(first, count), frame.record.sampleRate,
+                                              trace.fullScale / 128.0);
+      if (f) return f->hertz;
+    }
+  return std::nullopt;
+}
+
 AutoscaleResult Failure(std::string why) {
   AutoscaleResult result;
   result.failure = std::move(why);
@@ -73,6 +110,7 @@ AutoscaleResult ProbeForAutoscale(scope::InstrumentThread& instrument, const sco
   const std::vector<double>& ranges = offer.ranges;
   if (ranges.empty()) return Failure("the card offers no input range");
   std::array<ProbedChannel, 2> probed{};
+  std::shared_ptr<const scope::Frame> last;
   std::array<std::optional<double>, 2> probeRanges{ranges.back(), ranges.back()};
   for (int probe = 0; probe < kMostProbes; ++probe) {
     // Free run at a fixed rate and length, no offset: what is there, whatever the trigger.
@@ -88,22 +126,9 @@ AutoscaleResult ProbeForAutoscale(scope::InstrumentThread& instrument, const sco
     Put(request, "average", 1.0);
     const scope::Outcome outcome = instrument.Apply(std::move(request));
     if (!outcome.Done()) return Failure("the probing settings were refused: " + outcome.message);
-    const auto frame = RecordOf(instrument, outcome.snapshot.version);
-    if (!frame) return Failure("no probing record came");
-    const auto& figures = frame->Measured();
-    probed = {};
-    for (std::size_t i = 0; i < frame->record.channels.size(); ++i) {
-      const auto& trace = frame->record.channels[i];
-      if (trace.channel < 1 || trace.channel > 2) continue;
-      ProbedChannel& c = probed[static_cast<std::size_t>(trace.channel - 1)];
-      const auto& m = figures.measurements[i];
-      c = {.measured = m.count > 0,
-           .range = trace.fullScale,
-           .minimum = m.minimum,
-           .maximum = m.maximum,
-           .overrange = trace.overrange,
-           .frequency = m.frequency ? std::optional<double>(m.frequency->hertz) : std::nullopt};
-    }
+    last = RecordOf(instrument, outcome.snapshot.version);
+    if (!last) return Failure("no probing record came");
+    probed = Probed(last->record);
     const auto next = NextProbeRanges(probed, ranges);
     bool settled = true;
     for (std::size_t i = 0; i < 2; ++i)
@@ -111,6 +136,10 @@ AutoscaleResult ProbeForAutoscale(scope::InstrumentThread& instrument, const sco
     if (settled) break;
     probeRanges = next;
   }
+  // The period only of the last record and its channels with a signal: the
+  // fit is the costly part of a probe.
+  for (std::size_t i = 0; i < 2; ++i)
+    if (HoldsSignal(probed[i])) probed[i].frequency = FrequencyOf(*last, static_cast<int>(i + 1));
   const int preferred = capture::TriggerUsesChannel(original.options.triggerSource, 1)   ? 1
                         : capture::TriggerUsesChannel(original.options.triggerSource, 2) ? 2
                                                                                          : 0;

@@ -36,11 +36,11 @@ double Peak(const ProbedChannel& c) { return std::max(std::fabs(c.minimum), std:
 // One step of the 8-bit converter at ±range.
 double Step(double range) { return 2.0 * range / 256.0; }
 
+}  // namespace
+
 bool HoldsSignal(const ProbedChannel& c) {
   return c.measured && c.maximum - c.minimum >= kLeastSignalSteps * Step(c.range);
 }
-
-}  // namespace
 
 std::array<std::optional<double>, 2> NextProbeRanges(std::span<const ProbedChannel, 2> probed,
                                                      std::span<const double> ranges) {

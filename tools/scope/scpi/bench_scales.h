@@ -57,6 +57,9 @@ inline constexpr double kLeastSignalSteps = 4.0;
 // Periods the screen shows once a frequency is known.
 inline constexpr double kPeriodsOnScreen = 3.0;
 
+// Whether the channel swings by kLeastSignalSteps or more.
+bool HoldsSignal(const ProbedChannel& channel);
+
 // The next range of each measured channel: the smallest offered one that
 // holds its peak, plus a converter step, with headroom (never narrower than
 // the probe's when it was over range).
