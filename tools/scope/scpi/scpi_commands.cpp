@@ -9,10 +9,14 @@
 #include <vector>
 
 #include "core/instrument_identity.h"
+#include "core/scope_settings_json.h"
 #include "rk350/rk350.h"
 #include "rk350/rk350_ext.h"
+#include "scpi/bench_dialect.h"
+#include "scpi/bench_scales.h"
 #include "scpi/scpi_errors.h"
 #include "scpi/scpi_settings.h"
+#include "scpi/settings_slots.h"
 
 namespace rk350::scpi {
 
@@ -103,6 +107,7 @@ std::uint8_t Mask(Call& c) {
 struct Handlers {
   using Call = Session::Call;
   static std::span<const Entry> Commands();
+  static std::span<const Entry> BenchDialect();
 
   static scope::InstrumentThread& Instrument(Call& c) { return c.session.shared_.instrument; }
 
@@ -361,6 +366,159 @@ struct Handlers {
     scope::HeldRange(Trace(*frame, c.session.waveformSource_), first, count);
     c.response = std::to_string(first) + "," + std::to_string(count);
   }
+
+  // ---- The common bench dialect: a screen of divisions over the settings (bench_scales.h) ----
+
+  // A figure the dialect computes from what the card runs, to the digits
+  // its factors hold (0.0003, not 0.00030000000000000003).
+  static std::string Derived(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.12g", value);
+    return FormatNumber(std::strtod(text, nullptr));
+  }
+
+  // A value the dialect shows other than asked (the rows it maps onto say why, before it).
+  static void ReportShown(Call& c, const char* what, double asked, double running, const char* unit) {
+    if (std::fabs(running - asked) > 1e-9 * std::fabs(asked))
+      c.session.status_.Push({kValueAdjusted, "Value adjusted;" + std::string(what) + " runs at " + Derived(running) +
+                                                  " " + unit + " (asked for " + FormatNumber(asked) + " " + unit +
+                                                  ")"});
+  }
+
+  static double PositiveNumber(Call& c, const char* unit) {
+    CountParameters(c.command, 1, 1);
+    const double v = Number(c.command.parameters[0], unit);
+    if (!(v > 0)) Refuse(kDataOutOfRange(std::string("above 0 ") + unit));
+    return v;
+  }
+
+  // A row's value the dialect computed, held to the row's own limits as a
+  // value read for that row would be (a scale of 1E-320 S asks an infinite rate).
+  static scope::SettingChange Mapped(const char* key, double value) {
+    const capture::CardSetting& row = *capture::FindSettingByKey(key);
+    const std::string why = capture::CheckSettingNumber(row, value);
+    if (!why.empty()) Refuse(kDataOutOfRange(std::string(key) + " " + FormatNumber(value) + " " + why));
+    return {&row, value};
+  }
+
+  // The record's span as the card runs it: its rate and length.
+  static scope::Reached Timebase(Call& c) {
+    const auto reached = Instrument(c).State().reached;
+    if (!(reached.rate > 0) || reached.samples == 0) Refuse(kDataStale("the card reports no rate yet"));
+    return reached;
+  }
+
+  // Seconds per division: the rate at which the record length spans the screen.
+  static void TimebaseScale(Call& c) {
+    const double scale = PositiveNumber(c, "S");
+    const auto reached = Timebase(c);
+    const auto state = Apply(c, {.changes = {Mapped("rate", RateForTimebaseScale(scale, reached.samples))}});
+    ReportShown(c, "timebase scale", scale, TimebaseScaleOf(state.reached.rate, state.reached.samples), "s");
+  }
+
+  // The screen's centre relative to the trigger: the pre-trigger share that puts it there.
+  static void TimebasePosition(Call& c) {
+    CountParameters(c.command, 1, 1);
+    const double position = Number(c.command.parameters[0], "S");
+    const auto reached = Timebase(c);
+    const double span = static_cast<double>(reached.samples) / reached.rate;
+    const double percent = PreTriggerPercentFor(position, span);
+    if (!capture::CheckSettingNumber(*capture::FindSettingByKey("preTrigger"), percent).empty())
+      Refuse(kDataOutOfRange("within " + FormatNumber(-span / 2) + " .. " + FormatNumber(span / 2) +
+                             " S (half the record either side of the trigger)"));
+    const auto state = Apply(c, {.changes = {Mapped("preTrigger", percent)}});
+    const auto& r = state.reached;
+    ReportShown(c, "timebase position", position, TimebasePositionOf(r.rate, r.samples, r.preSamples), "s");
+  }
+
+  // Volts per division: the range whose span fills the screen's divisions.
+  static void ChannelScale(Call& c) {
+    const double scale = PositiveNumber(c, "V");
+    const std::string key = "ch" + std::to_string(c.suffix) + ".range";
+    const auto state = Apply(c, {.changes = {Mapped(key.c_str(), RangeForChannelScale(scale))}});
+    if (const auto range = RunningRange(state, c.suffix))
+      ReportShown(c, ("ch" + std::to_string(c.suffix) + " scale").c_str(), scale, ChannelScaleOf(*range), "V");
+  }
+
+  // The range a channel runs: as the library reports it, else as set (nothing while automatic).
+  static std::optional<double> RunningRange(const scope::Snapshot& state, int channel) {
+    if (const auto& r = state.reached.ranges[static_cast<std::size_t>(channel - 1)]) return r;
+    return state.settings.options.channels[static_cast<std::size_t>(channel - 1)].range;
+  }
+
+  static void ChannelScaleQuery(Call& c) {
+    CountParameters(c.command, 0, 0);
+    const auto range = RunningRange(Instrument(c).State(), c.suffix);
+    if (!range) Refuse(kDataStale("the automatic range is not known yet"));
+    c.response = Derived(ChannelScaleOf(*range));
+  }
+
+  static void AllChannels(Call& c) {
+    CountParameters(c.command, 0, 0);
+    c.response = AllChannelsBlock(Frame(c)->record, c.session.format_);
+  }
+
+  // *SAV n / *RCL n: the number of a saved setup.
+  static SettingSlots Slots(Call& c, int& slot) {
+    CountParameters(c.command, 1, 1);
+    const double n = Number(c.command.parameters[0], "");
+    if (n < 0 || n >= kSettingSlots || n != std::nearbyint(n))
+      Refuse(kDataOutOfRange("0 to " + std::to_string(kSettingSlots - 1)));
+    slot = static_cast<int>(n);
+    std::string error;
+    const auto folder = SettingSlotFolder(error);
+    if (!folder) Refuse(kGenericExecutionError(error));
+    return SettingSlots(*folder);
+  }
+
+  // Every row of the settings table as the page's JSON has it (run or stop is not a setting to keep).
+  static void Save(Call& c) {
+    int slot = 0;
+    const SettingSlots slots = Slots(c, slot);
+    auto json = scope::SettingsToJson(Instrument(c).Settings());
+    json.erase("acquisition");
+    std::string error;
+    if (!slots.Save(slot, json.dump(2) + "\n", error)) Refuse(kGenericExecutionError(error));
+  }
+
+  // The saved rows applied as one request: refused, nothing changes.
+  static void Recall(Call& c) {
+    int slot = 0;
+    const SettingSlots slots = Slots(c, slot);
+    std::string error;
+    const auto text = slots.Load(slot, error);
+    if (!text)
+      Refuse(kGenericExecutionError(error.empty() ? "setup " + std::to_string(slot) + " is empty (*SAV it first)"
+                                                  : error));
+    const std::string where = slots.PathOf(slot).string() + ": ";
+    if (scope::JsonNestingDepth(*text) > scope::kMaxSettingsDepth)
+      Refuse(kGenericExecutionError(where + "nested too deep"));
+    const auto json = nlohmann::json::parse(*text, nullptr, false);
+    if (json.is_discarded() || !json.is_object()) Refuse(kGenericExecutionError(where + "not a settings object"));
+    auto request = scope::RequestFromJson(json, error);
+    if (!request) Refuse(kGenericExecutionError(where + error));
+    request->acquisition.reset();  // run or stop stays as it is
+    Apply(c, std::move(*request));
+  }
+
+  // Probing records, then ranges, rate and trigger at once; giving up restores the settings before.
+  static void Autoscale(Call& c) {
+    CountParameters(c.command, 0, 0);
+    const scope::ScopeSettings original = Instrument(c).Settings();
+    const auto restore = [&] { Instrument(c).Apply(scope::RequestForAll(original)); };
+    const AutoscaleResult result = ProbeForAutoscale(Instrument(c), original);
+    if (!result.request) {
+      restore();
+      Refuse(kGenericExecutionError("autoscale: " + result.failure + "; the settings are kept"));
+    }
+    try {
+      Apply(c, *result.request);
+    } catch (const Refused&) {
+      restore();
+      throw;
+    }
+    if (!result.note.empty()) c.session.status_.Push({kValueAdjusted, "Autoscale;" + result.note});
+  }
 };
 
 std::span<const Entry> Handlers::Commands() {
@@ -574,6 +732,33 @@ std::span<const Entry> Handlers::Commands() {
   return kCommands;
 }
 
+// The headers of the common bench dialect; each maps onto rows of the settings table (docs/scpi.md).
+std::span<const Entry> Handlers::BenchDialect() {
+  using H = Handlers;
+  static constexpr Entry kCommands[] = {
+      {":TIMebase[:MAIN]:SCALe", [](Call& c) { H::TimebaseScale(c); },
+       [](Call& c) {
+         CountParameters(c.command, 0, 0);
+         const auto r = H::Timebase(c);
+         c.response = H::Derived(TimebaseScaleOf(r.rate, r.samples));
+       },
+       kChanges},
+      {":TIMebase[:MAIN]:POSition", [](Call& c) { H::TimebasePosition(c); },
+       [](Call& c) {
+         CountParameters(c.command, 0, 0);
+         const auto r = H::Timebase(c);
+         c.response = H::Derived(TimebasePositionOf(r.rate, r.samples, r.preSamples));
+       },
+       kChanges},
+      {":CHANnel#:SCALe", [](Call& c) { H::ChannelScale(c); }, [](Call& c) { H::ChannelScaleQuery(c); }, kChanges, 2},
+      {":WAVeform:DATA:ALL", nullptr, [](Call& c) { H::AllChannels(c); }, kReadsOnly},
+      {"*SAV", [](Call& c) { H::Save(c); }, nullptr, kReadsOnly},
+      {"*RCL", [](Call& c) { H::Recall(c); }, nullptr, kChanges},
+      {":AUToscale", [](Call& c) { H::Autoscale(c); }, nullptr, kChanges},
+  };
+  return kCommands;
+}
+
 namespace {
 
 // Every header: the settings table's (each row's SCPI column), the
@@ -584,6 +769,7 @@ const std::vector<Entry>& Table() {
     for (const auto& setting : ScpiSettings())
       t.push_back({setting.header, Handlers::Setting, Handlers::SettingQuery, kChanges, 2, &setting});
     for (const auto& entry : Handlers::Commands()) t.push_back(entry);
+    for (const auto& entry : Handlers::BenchDialect()) t.push_back(entry);
     for (const auto& quantity : tools::Quantities())
       if (quantity.scpi != nullptr)
         t.push_back({quantity.scpi, nullptr, Handlers::Measure, kReadsOnly, 1, nullptr, &quantity});

@@ -39,6 +39,7 @@ inline constexpr StandardError kInvalidStringData{-151, "Invalid string data"};
 inline constexpr StandardError kBlockDataError{-160, "Block data error"};
 inline constexpr StandardError kInvalidBlockData{-161, "Invalid block data"};
 // Execution errors: read, but not carried out.
+inline constexpr StandardError kGenericExecutionError{-200, "Execution error"};
 inline constexpr StandardError kCommandProtected{-203, "Command protected"};
 inline constexpr StandardError kSettingsConflict{-221, "Settings conflict"};
 inline constexpr StandardError kDataOutOfRange{-222, "Data out of range"};
