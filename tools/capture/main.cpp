@@ -14,9 +14,6 @@
 #include <fcntl.h>
 #include <io.h>
 #endif
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 #include "atomic_file.h"
 #include "capture_session.h"
@@ -182,14 +179,6 @@ std::optional<rk350::tools::ArbitraryWaveform> ReadWaveformFile(const std::strin
 }  // namespace
 
 int main(int argc, char** argv) {
-#if defined(__GLIBC__)
-  // A record's buffers (half a megabyte per channel and form) come from the
-  // heap and are reused, not mapped and unmapped each time: every unmap
-  // flushes the other processors' address caches, and a fresh map faults
-  // its pages in again. The tool is short-lived or reuses the same sizes.
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  mallopt(M_TRIM_THRESHOLD, 64 << 20);
-#endif
   const ParseResult parsed = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) {
     std::fprintf(stderr, "rk350-capture: %s\n", parsed.error.c_str());
