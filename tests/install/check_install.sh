@@ -38,6 +38,11 @@ done
 
 # The installed capture tool finds the installed library, the Python package too.
 "$prefix/bin/rk350-capture" --version | grep -q "$prefix"
+# It loads the installed recorder module (and HDF5) for a recording.
+test -e "$libdir/librk350_recorder.so" || { echo "missing $libdir/librk350_recorder.so"; exit 1; }
+env -u RK350_RECORDER -u RK350_LIBRARY "$prefix/bin/rk350-capture" --quiet --continuous --record "$work/run.h5" \
+  --count 2 --samples 1000 >/dev/null
+test -s "$work/run.h5" || { echo "the installed tool wrote no recording"; exit 1; }
 if python3 -c 'import numpy' 2>/dev/null || /usr/bin/python3 -c 'import numpy' 2>/dev/null; then
   py=$(command -v /usr/bin/python3 || command -v python3)
   pydir=$(dirname "$(find "$prefix" -name instrument.py -path '*rk350*' | head -1)")

@@ -11,6 +11,7 @@
 
 #include "capture_session.h"
 #include "options.h"
+#include "recorder.h"
 #include "recording_run.h"
 
 using namespace rk350::capture;

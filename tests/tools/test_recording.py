@@ -188,3 +188,53 @@ def test_interrupted_recording_is_closed_with_every_record(tmp_path):
     assert f"recorded {rows} records" in out and ", 0 lost" in out
     with h5py.File(path, "r") as f:
         assert f.attrs["ended"] == "interrupted" and f.attrs["records_lost"] == 0
+
+
+def loaded_objects(run):
+    """The shared objects the dynamic loader opened in a run under LD_DEBUG=files."""
+    return {line.split("file=", 1)[1].split()[0] for line in run.stderr.splitlines() if "file=" in line}
+
+
+def test_hdf5_is_loaded_for_a_recording_only(tmp_path):
+    environment = dict(os.environ, LD_DEBUG="files")
+    plain = subprocess.run([CAPTURE, "--quiet", "--samples", "1000", "--csv", str(tmp_path / "a.csv"), "--no-plot"],
+                           capture_output=True, text=True, timeout=RUN_LIMIT, env=environment)
+    assert plain.returncode == 0, plain.stderr[-2000:]
+    assert (tmp_path / "a.csv").exists()
+    assert not [name for name in loaded_objects(plain) if "hdf5" in name or "rk350_recorder" in name]
+    recording = subprocess.run([CAPTURE, "--quiet", "--continuous", "--record", str(tmp_path / "r.h5"), "--count", "2",
+                                "--samples", "1000"], capture_output=True, text=True, timeout=RUN_LIMIT,
+                               env=environment)
+    assert recording.returncode == 0, recording.stderr[-2000:]
+    loaded = loaded_objects(recording)
+    assert [name for name in loaded if name.endswith("librk350_recorder.so")], sorted(loaded)
+    assert [name for name in loaded if "hdf5" in name], sorted(loaded)
+    assert check_readable(tmp_path / "r.h5") == 2
+
+
+@pytest.mark.parametrize("named, says", [
+    (None, "librk350_recorder.so, which writes recordings, is not at {tool_dir}/librk350_recorder.so or "
+           "{tool_dir}/../lib"),
+    ("not-a-module.so", "cannot load {tool_dir}/not-a-module.so"),
+])
+def test_missing_recorder_module_is_said_before_the_card_is_used(tmp_path, named, says):
+    # The tool alone in a directory: the module is not beside it.
+    tool = tmp_path / "bin" / "rk350-capture"
+    tool.parent.mkdir()
+    tool.write_bytes(open(CAPTURE, "rb").read())
+    tool.chmod(0o755)
+    environment = {k: v for k, v in os.environ.items() if k != "RK350_RECORDER"}
+    if named is not None:
+        (tool.parent / named).write_text("not a shared object\n")
+        environment["RK350_RECORDER"] = str(tool.parent / named)
+    path = tmp_path / "run.h5"
+    run = subprocess.run([str(tool), "--continuous", "--record", str(path), "--count", "1"], capture_output=True,
+                         text=True, timeout=RUN_LIMIT, env=environment)
+    assert run.returncode == 1, run.stderr
+    assert "rk350-capture: cannot record: " + says.format(tool_dir=tool.parent) in run.stderr, run.stderr
+    assert run.stdout == ""  # nothing said about the card: it was not opened
+    assert not path.exists()
+    # Without --record the same tool runs as before.
+    plain = subprocess.run([str(tool), "--quiet", "--csv", str(tmp_path / "a.csv"), "--no-plot"], capture_output=True,
+                           text=True, timeout=RUN_LIMIT, env=environment)
+    assert plain.returncode == 0, plain.stderr

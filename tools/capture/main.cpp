@@ -22,7 +22,7 @@
 #include "library_api.h"
 #include "options.h"
 #include "record_command.h"
-#include "recording_file.h"
+#include "recorder_module.h"
 #include "sigrok_session.h"
 #include "summary.h"
 #include "svg_plot.h"
@@ -210,9 +210,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "rk350-capture: this build writes no sigrok sessions (it was built without libzip)\n");
     return kExitUsage;
   }
-  if (!options.recordPath.empty() && !rk350::recording::RecordingsSupported()) {
-    std::fprintf(stderr, "rk350-capture: this build writes no recordings (it was built without HDF5)\n");
-    return kExitUsage;
+  // The recorder (and HDF5 with it) is loaded only for a recording, before
+  // the card is touched.
+  std::unique_ptr<rk350::recording::RecorderModule> recorder;
+  if (!options.recordPath.empty()) {
+    std::string error;
+    recorder = rk350::recording::RecorderModule::Load(error);
+    if (!recorder) {
+      std::fprintf(stderr, "rk350-capture: %s\n", error.c_str());
+      return kExitUsage;
+    }
   }
   // With a file on standard output, the text for people goes to standard error.
   std::FILE* const text = options.WritesToStandardOutput() ? stderr : stdout;
@@ -231,7 +238,7 @@ int main(int argc, char** argv) {
     }
     session.Open(options.settings);
     std::fputs(session.Describe().c_str(), text);
-    if (!options.recordPath.empty()) return RecordContinuously(*library, session, options, text);
+    if (recorder) return RecordContinuously(*library, session, options, *recorder, text);
     if (options.mode == RunMode::Continuous) {
       Record last;
       bool warned = false;  // once per capture, whatever --quiet says

@@ -9,7 +9,7 @@
 namespace rk350::capture {
 
 int RecordContinuously(const LoadedLibrary& library, CaptureSession& session, const CaptureOptions& options,
-                       std::FILE* text) {
+                       const recording::RecorderModule& module, std::FILE* text) {
   using namespace rk350::recording;
 #if !defined(_WIN32)
   // Past the file-size limit a write fails (and is reported) instead of
@@ -24,7 +24,13 @@ int RecordContinuously(const LoadedLibrary& library, CaptureSession& session, co
   recorderOptions.maxBytes = options.maxBytes;
   recorderOptions.splitBytes = options.split.bytes;
   recorderOptions.splitSeconds = options.split.seconds;
-  Recorder recorder(recorderOptions, HeaderOf(session));
+  const std::unique_ptr<RecordSink> started = module.Start(recorderOptions, HeaderOf(session));
+  if (!started) {
+    std::fprintf(stderr, "rk350-capture: %s refused to record to %s\n", module.File().c_str(),
+                 options.recordPath.c_str());
+    return 3;
+  }
+  RecordSink& recorder = *started;
   const RecordingLimits limits{.count = static_cast<std::uint64_t>(options.count), .seconds = options.durationSeconds};
 
   Progress progress(stderr, !options.quiet);

@@ -4,7 +4,8 @@
 
 namespace rk350::capture {
 
-int RecordContinuously(const LoadedLibrary&, CaptureSession&, const CaptureOptions& options, std::FILE*) {
+int RecordContinuously(const LoadedLibrary&, CaptureSession&, const CaptureOptions& options,
+                       const recording::RecorderModule&, std::FILE*) {
   std::fprintf(stderr,
                "rk350-capture: cannot record to %s: this build writes no recordings (it was built without HDF5)\n",
                options.recordPath.c_str());

@@ -87,8 +87,17 @@ std::vector<std::string> LibraryCandidates(bool hardware, const std::string& pro
   return {programDirectory + "\\" + name, name};
 #else
   const std::string name = hardware ? "librk350.so" : "librk350_virtual.so";
-  return {programDirectory + "/" + name, programDirectory + "/" RK350_CAPTURE_RELATIVE_LIBDIR "/" + name, name + ".0",
-          name};
+  auto candidates = BesideProgram(name, programDirectory);
+  candidates.insert(candidates.end(), {name + ".0", name});
+  return candidates;
+#endif
+}
+
+std::vector<std::string> BesideProgram(const std::string& name, const std::string& programDirectory) {
+#if defined(_WIN32)
+  return {programDirectory + "\\" + name};
+#else
+  return {programDirectory + "/" + name, programDirectory + "/" RK350_CAPTURE_RELATIVE_LIBDIR "/" + name};
 #endif
 }
 

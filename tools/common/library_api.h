@@ -101,6 +101,9 @@ class LoadedLibrary {
 // The files to try, in order, for a flavour: next to the program, in ../lib
 // beside it, then the bare name for the system's search.
 std::vector<std::string> LibraryCandidates(bool hardware, const std::string& programDirectory);
+// Where a library shipped with the tools lies: next to the program (the
+// build tree), then in the installed library directory beside it.
+std::vector<std::string> BesideProgram(const std::string& name, const std::string& programDirectory);
 std::string ProgramDirectory();
 // The library of a flavour: `file` when given, else the file RK350_LIBRARY
 // names, else the first of the candidates that loads. On failure returns

@@ -19,6 +19,14 @@ std::vector<std::pair<std::string, std::string>> Lines(const char* text) {
   return pairs;
 }
 
+// As much of `text` as fits, always terminated.
+void CopyText(const std::string& text, char* out, uint32_t size) {
+  if (out == nullptr || size == 0) return;
+  const std::size_t n = std::min<std::size_t>(text.size(), size - 1);
+  std::memcpy(out, text.data(), n);
+  out[n] = '\0';
+}
+
 }  // namespace
 
 extern "C" {
@@ -64,6 +72,13 @@ int32_t rk350_recorder_offer(void* recorder, const rk350_recorder_frame* frame) 
   return static_cast<rk350::recording::Recorder*>(recorder)->Offer(std::move(copy)) ? 1 : 0;
 }
 
+void rk350_recorder_part(void* recorder, uint64_t* files, char* path, uint32_t path_size) {
+  if (recorder == nullptr) return;
+  const auto status = static_cast<rk350::recording::Recorder*>(recorder)->Status();
+  if (files != nullptr) *files = status.files;
+  CopyText(status.currentPath, path, path_size);
+}
+
 void rk350_recorder_status(void* recorder, uint64_t* written, uint64_t* lost, uint64_t* bytes, int32_t* stopped,
                            int32_t* failed, char* reason, uint32_t reason_size) {
   if (recorder == nullptr) return;
@@ -73,11 +88,7 @@ void rk350_recorder_status(void* recorder, uint64_t* written, uint64_t* lost, ui
   if (bytes != nullptr) *bytes = status.bytes;
   if (stopped != nullptr) *stopped = status.stopped ? 1 : 0;
   if (failed != nullptr) *failed = status.failed ? 1 : 0;
-  if (reason != nullptr && reason_size > 0) {
-    const std::size_t n = std::min<std::size_t>(status.reason.size(), reason_size - 1);
-    std::memcpy(reason, status.reason.data(), n);
-    reason[n] = '\0';
-  }
+  CopyText(status.reason, reason, reason_size);
 }
 
 void rk350_recorder_close(void* recorder, const char* ending) {

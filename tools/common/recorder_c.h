@@ -45,6 +45,8 @@ RK350_RECORDER_API int32_t rk350_recorder_offer(void* recorder, const rk350_reco
 /* A snapshot; `reason` gets why the recorder stopped (may be null). */
 RK350_RECORDER_API void rk350_recorder_status(void* recorder, uint64_t* written, uint64_t* lost, uint64_t* bytes,
                                               int32_t* stopped, int32_t* failed, char* reason, uint32_t reason_size);
+/* Parts started so far and the file being written (`path` may be null). */
+RK350_RECORDER_API void rk350_recorder_part(void* recorder, uint64_t* files, char* path, uint32_t path_size);
 /* Writes what is queued and closes the file; the status stays readable. */
 RK350_RECORDER_API void rk350_recorder_close(void* recorder, const char* ending);
 /* Frees the recorder (closing it first when it was not). */

@@ -135,8 +135,6 @@ std::string UtcNow() {
 
 }  // namespace
 
-bool RecordingsSupported() { return true; }
-
 struct RecordingFile::Handles {
   hid_t file = -1;
   hid_t triggerType = -1;

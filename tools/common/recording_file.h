@@ -12,9 +12,6 @@
 
 namespace rk350::recording {
 
-// Whether this build writes recordings (the Windows build has no HDF5).
-bool RecordingsSupported();
-
 class RecordingFile {
  public:
   // Creates (or replaces) `path` for records of `frame`'s shape.

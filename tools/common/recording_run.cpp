@@ -64,7 +64,7 @@ RecordFrame ReadFrame(const capture::LibraryApi& api, const capture::CaptureSess
   return frame;
 }
 
-RecordingOutcome RunRecording(const capture::LibraryApi& api, capture::CaptureSession& session, Recorder& recorder,
+RecordingOutcome RunRecording(const capture::LibraryApi& api, capture::CaptureSession& session, RecordSink& recorder,
                               const RecordingLimits& limits, const std::function<void(const RecordFrame&)>& observe,
                               const std::function<void(const RecordingOutcome&)>& progress) {
   session.StartEngine();

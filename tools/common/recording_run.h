@@ -9,8 +9,7 @@
 #include <string>
 
 #include "capture_session.h"
-#include "recorder.h"
-#include "recording_frame.h"
+#include "record_sink.h"
 
 namespace rk350::recording {
 
@@ -34,7 +33,7 @@ RecordFrame ReadFrame(const capture::LibraryApi& api, const capture::CaptureSess
 // Runs the engine (DoMeasure(-1)) and offers every record to `recorder`.
 // `observe` sees each record as read (before the recorder takes it);
 // `progress` is called at most four times a second and at the end.
-RecordingOutcome RunRecording(const capture::LibraryApi& api, capture::CaptureSession& session, Recorder& recorder,
+RecordingOutcome RunRecording(const capture::LibraryApi& api, capture::CaptureSession& session, RecordSink& recorder,
                               const RecordingLimits& limits, const std::function<void(const RecordFrame&)>& observe,
                               const std::function<void(const RecordingOutcome&)>& progress);
 
