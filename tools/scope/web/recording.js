@@ -49,13 +49,16 @@ export function attachRecording() {
   const start = document.getElementById("record-start");
   const stop = document.getElementById("record-stop");
   let timer = null;
+  // A refused start or stop stays said until the next click: the polls
+  // that follow would otherwise replace it at once.
+  let refusal = "";
 
   const show = (r) => {
     section.hidden = false;
     section.dataset.active = String(r.active);
     start.disabled = r.active;
     stop.disabled = !r.active;
-    progress.textContent = progressText(r);
+    progress.textContent = refusal || progressText(r);
     showFiles(files, r.files);
   };
   const poll = async () => {
@@ -75,7 +78,8 @@ export function attachRecording() {
   const send = async (path, body) => {
     try {
       const { ok, answer } = await postJson(path, body);
-      if (!ok) progress.textContent = answer.error;
+      refusal = ok ? "" : answer.error;
+      if (!ok) progress.textContent = refusal;
       else show(answer);
     } catch (error) {
       progress.textContent = "the scope does not answer: " + error.message;
