@@ -22,7 +22,7 @@ constexpr int64_t kLeastStateReach = 16;
 // Reads past the first one grow by at least this many positions, an eighth
 // of the record and a quarter of what was read: few readouts, and little
 // read beyond the record's end.
-constexpr int64_t kLeastChunk = 64;
+constexpr int64_t kLeastChunk = 16;
 
 // What one sample does to a detector whose state is not known.
 enum class Effect { kNone, kArms, kDisarms, kDependsOnState };
