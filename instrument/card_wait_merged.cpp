@@ -2,9 +2,9 @@
 // comparator waited: the comparator watches converter 1 only, so its
 // trigger is a crossing of every other merged sample. The library reads
 // both converters in step, merges them and follows its own detector on the
-// merged samples, from where the card's trigger (or the crossing spacing)
-// puts the record, to the first qualifying crossing and on to the end of
-// the record. Merged position 0 is converter 2's oldest sample, 2k - 1
+// merged samples from the end of the pre-trigger part to the first
+// qualifying crossing, reading first where the card's trigger (or the
+// crossing spacing) puts the record. Merged position 0 is converter 2's oldest sample, 2k - 1
 // converter 1's sample k and 2k converter 2's (converter 2's sample k
 // precedes converter 1's sample k + 1), counted from the run's start.
 #include <algorithm>
