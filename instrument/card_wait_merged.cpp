@@ -19,6 +19,11 @@ namespace {
 // Samples read before a position to learn the detector's state there; the
 // reach doubles until a sample that sets the state is found.
 constexpr int64_t kLeastStateReach = 16;
+// A record read in two pieces costs two more address advances (one per
+// converter), about as many port accesses as reading this many merged
+// samples: the first read reaches this much further back where the record's
+// start is not known.
+constexpr int64_t kPieceWorth = 24;
 // Reads past the first one grow by at least this many positions, an eighth
 // of the record and a quarter of what was read: few readouts, and little
 // read beyond the record's end.
@@ -91,21 +96,25 @@ bool TRK350::ReadMergedWaitRecord(int64_t held) {
   if (!ForcedWhileWaiting) {
     start = pre;
     known = level;
-    // Without an expected place the first read ends where the record ends
-    // at the earliest; its beginning is read last.
     firstRead = pre - (level ? 0 : kLeastStateReach);
     end = L + 1;
     const bool spacing = CrossingSpacingKnown();
-    const int64_t slack = spacing ? CrossingSpacing / 64 + 1 : 1;
-    int64_t expected = -1;
+    int64_t slack = 1, expected = -1;
     if (cardTrigger >= pre) {
       expected = cardTrigger - 1;
     } else if (spacing && cardTrigger > 0) {
-      expected = cardTrigger + (pre - cardTrigger + CrossingSpacing - 1) / CrossingSpacing * CrossingSpacing;
+      // A spacing counted in whole samples may be a sample off per spacing.
+      const int64_t spacings = (pre - cardTrigger + CrossingSpacing - 1) / CrossingSpacing;
+      expected = cardTrigger + spacings * CrossingSpacing;
+      slack = CrossingSpacing / 64 + 1 + spacings;
     }
     if (expected >= 0) {
       firstRead = std::min(firstRead, expected - pre - slack);
       end = expected + post + slack + 1;
+    } else {
+      // Without an expected place the first read ends where the record
+      // ends at the earliest and reaches a little further back.
+      firstRead -= kPieceWorth;
     }
     firstRead = std::clamp<int64_t>(firstRead, 0, pre);
   }
