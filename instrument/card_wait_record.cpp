@@ -53,6 +53,23 @@ void TRK350::ReadBack(int channel, int64_t back, int64_t count, Take&& take) {
   WriteRegister(kRegSequencer, kSequencerIdle);
 }
 
+// At 100 MHz converter 1 gives the merged record's odd positions, converter
+// 2 the even ones (card_wait_merged.cpp).
+void TRK350::ReadMergedPositions(int64_t held, int64_t lo, int64_t hi) {
+  uint16_t* out = ChannelData[1].get();
+  for (int converter = 1; converter <= 2; ++converter) {
+    const int64_t first = converter == 1 ? (lo + 2) / 2 : (lo + 1) / 2;
+    const int64_t end = converter == 1 ? (hi + 2) / 2 : (hi + 1) / 2;
+    if (end <= first) continue;
+    int64_t k = first;
+    ReadBack(converter, held - first, end - first, [&](uint16_t s) {
+      out[converter == 1 ? 2 * k - 1 : 2 * k] = s;
+      ++k;
+      return true;
+    });
+  }
+}
+
 bool TRK350::ReadCardWaitRecord() {
   const int32_t L = lRecordLength, pre = lPreSamples, post = lPostSamples;
   const int trigger = TriggerChannel();
@@ -71,6 +88,11 @@ bool TRK350::ReadCardWaitRecord() {
     return true;
   }
   const int64_t held = MemoryWrapped ? kDepth : MemoryEnd;
+  if (Interleaved) {
+    if (!ReadMergedWaitRecord(held)) return false;
+    FinishCardWaitRecord(trigger);
+    return true;
+  }
   uint16_t* data = ChannelData[trigger].get();
 
   // Where the card's trigger (or its forcing) lies, counted from the end.
@@ -141,11 +163,7 @@ bool TRK350::ReadCardWaitRecord() {
       return false;
     }
   }
-  SoftwareForced = false;
-  if (RecordTrigger == RK350_RECORD_TRIGGERED_SOFTWARE || RecordTrigger == RK350_RECORD_TRIGGERED_CARD)
-    KeepWindowThatFound();
-  SoftwareAttempt = 0;
-  Held[trigger] = Span{0, L};
+  FinishCardWaitRecord(trigger);
   if (readOther) {
     uint16_t* otherData = ChannelData[other].get();
     int64_t n = 0;
@@ -168,6 +186,14 @@ bool TRK350::ReadCardWaitRecord() {
     FitFlag[ch] = fit;
   }
   return true;
+}
+
+void TRK350::FinishCardWaitRecord(int trigger) {
+  SoftwareForced = false;
+  if (RecordTrigger == RK350_RECORD_TRIGGERED_SOFTWARE || RecordTrigger == RK350_RECORD_TRIGGERED_CARD)
+    KeepWindowThatFound();
+  SoftwareAttempt = 0;
+  Held[trigger] = Span{0, lRecordLength};
 }
 
 uint32_t TRK350::ForcedRecord() const {

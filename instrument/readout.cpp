@@ -148,6 +148,7 @@ void TRK350::ReadMeasurement() {
   if (SoftwareRun && SoftwareWaits) {
     if (!ReadCardWaitRecord()) return;  // the engine or ADC_Ready runs the card again
     for (int ch = 1; ch <= 2; ++ch) read[ch] = Held[ch].count > 0;
+    if (Interleaved) read[2] = read[1];  // both converters were read into the merged record
   } else if (!ReadCardRecord(read)) {
     return;
   }

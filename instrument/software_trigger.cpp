@@ -8,8 +8,9 @@
 // otherwise the library finds the first sample at or after the pre-trigger
 // position that meets the channel's trigger condition, as the comparators
 // apply level, hysteresis and slope (card_wait_record.cpp). At 100 MHz the
-// card runs free for the record plus the window and the search runs on the
-// merged record. The window follows the spacing of the signal's crossings.
+// card's comparator waits the same way, each converter counting half of the
+// run, and the search runs on the merged samples (card_wait_merged.cpp).
+// The window follows the spacing of the signal's crossings.
 #include <algorithm>
 
 #include "instrument/trigger_condition.h"
@@ -137,18 +138,16 @@ void TRK350::PlanSoftwareRun() {
   const int64_t search = SearchWindow();
   const auto length = static_cast<int32_t>(L + search);
   SoftwareSearching = true;
-  if (Interleaved) {
-    SetFreeSoftwareRun(length);
-    return;
-  }
   SoftwareRun = true;
   SoftwareLength = length;
   // The run ends the record and the window after the card's trigger; the
   // post-trigger count leaves out what the trigger path adds to it (also
   // when the window is shorter than that: the run then still holds the
-  // record and the window).
+  // record and the window). At 100 MHz the counts are of each converter's
+  // samples: half the merged run and the one sample the merge reaches beyond.
   SoftwareWaits = true;
-  const int32_t post = std::max<int32_t>(1, length - CardTriggerLag());
+  const int32_t converterRun = Interleaved ? length / 2 + 2 : length;
+  const int32_t post = std::max<int32_t>(1, converterRun - CardTriggerLag());
   SoftwareGeometry = {0, post, post};
 }
 

@@ -447,6 +447,14 @@ class TRK350 {
   // The card waits for its trigger and the library searches the memory it
   // held (card_wait_record.cpp).
   bool ReadCardWaitRecord();
+  void FinishCardWaitRecord(int trigger);
+  // At 100 MHz: the record from the merged converters (card_wait_merged.cpp).
+  bool ReadMergedWaitRecord(int64_t held);
+  // Learns the spacing of consecutive crossings seen in data[from, to).
+  bool LearnSpacingWithin(const CrossingDetector& like, const uint16_t* data, int64_t from, int64_t to);
+  // Reads merged positions [lo, hi) of the run into channel 1's buffer,
+  // each converter's samples in one readout.
+  void ReadMergedPositions(int64_t held, int64_t lo, int64_t hi);
   template <typename Take>
   void ReadBack(int channel, int64_t back, int64_t count, Take&& take);
   int64_t SearchWindow() const;

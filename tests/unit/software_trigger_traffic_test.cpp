@@ -8,8 +8,10 @@
 // levels) do not.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -238,8 +240,10 @@ TEST_F(SoftwareTriggerTraffic, WidenedWindowOutlivesACardTriggerRecord) {
   EXPECT_GE(t.SearchWindow(), 1000 / 4 * 2);
 }
 
-// At 100 MHz each converter runs for half of the merged record and window
-// and is read once: about one read per merged sample, not two.
+// At 100 MHz the card's comparator waits too, each converter counting half
+// of the merged record and window after its trigger, and each converter is
+// read once, in step with the other, from where the record lies: about one
+// read per merged sample of the record, from the first record on.
 TEST_F(SoftwareTriggerTraffic, HundredMegahertzRecordsReadEachConverterHalfOnce) {
   TRK350& t = Instrument();
   t.SoftwareTriggerEnabled = true;
@@ -250,12 +254,12 @@ TEST_F(SoftwareTriggerTraffic, HundredMegahertzRecordsReadEachConverterHalfOnce)
     for (int record = 0; record < 4; ++record) {
       const Cost c = Taken();
       ASSERT_EQ(t.Held[1].count, length) << length;
-      EXPECT_EQ(t.SoftwareGeometry.length, t.SoftwareLength / 2 + 2) << length;
-      if (record == 0) continue;  // the spacing is learnt from the first
-      // The merged run is the record and one spacing (200 samples) and a
-      // 64th; each converter reads its half and the readout's few extra.
-      EXPECT_EQ(c.runs, 1) << length;
-      EXPECT_LE(c.reads, static_cast<size_t>(length + 200 + 200 / 64 + 40)) << length;
+      EXPECT_TRUE(t.SoftwareWaits) << length;
+      EXPECT_EQ(t.SoftwareGeometry.post, t.SoftwareLength / 2 + 2 - t.CardTriggerLag()) << length;
+      EXPECT_EQ(c.runs, 1) << length << ", record " << record;
+      // The record, a crossing spacing's 64th either side, the few reads of
+      // each readout's start and of learning the detector's state.
+      EXPECT_LE(c.reads, static_cast<size_t>(length + 2 * (200 / 64 + 1) + 40)) << length << ", record " << record;
     }
   }
 }
@@ -299,6 +303,130 @@ TEST_F(SoftwareTriggerTraffic, ForcedRecordReadsNoSampleTwice) {
   // Every position of the run read at most once (an address advance by 0
   // costs one strobe more).
   EXPECT_LE(c.reads, static_cast<size_t>(t.MemoryEnd) + 2);
+}
+
+}  // namespace
+}  // namespace rk350::testing
+
+namespace rk350::testing {
+namespace {
+
+// The merged samples of the last run as the card's memory holds them
+// (position 0 converter 2's oldest sample, 2k - 1 converter 1's sample k,
+// 2k converter 2's), read from the card model, not through the library.
+std::vector<int> HeldMergedCodes(TRK350& t, card::VirtualCard& card) {
+  const int64_t held = t.MemoryWrapped ? regs::kMemoryDepth : t.MemoryEnd;
+  const int64_t oldest = t.MemoryWrapped ? t.MemoryEnd : 0;
+  const auto code = [&](int converter, int64_t k) {
+    return int{card.Acquisition().Memory(converter, static_cast<uint16_t>((oldest + k) % regs::kMemoryDepth))};
+  };
+  std::vector<int> merged;
+  for (int64_t q = 0; q < 2 * held - 1; ++q) merged.push_back(q % 2 == 1 ? code(1, (q + 1) / 2) : code(2, q / 2));
+  return merged;
+}
+
+// The first position at or after `pre` where the comparator condition fires
+// on `codes` stepped from the first (rising arms below a, fires at or above
+// b; falling the other way; level fires at or above b), with `post` samples
+// after it; -1 when none.
+int64_t FirstQualifying(const std::vector<int>& codes, int mode, int a, int b, int64_t pre, int64_t post) {
+  bool armed = false;
+  for (int64_t i = 0; i + post <= static_cast<int64_t>(codes.size()); ++i) {
+    const int x = codes[i] - 1;
+    const bool fires = mode == 3 ? x >= b : armed && (mode == 0 ? x >= b : x <= b);
+    if (fires) {
+      if (i >= pre) return i;
+      armed = false;
+    } else if (mode == 0 ? x < a : x > a) {
+      armed = true;
+    }
+  }
+  return -1;
+}
+
+// At 100 MHz the card's comparator watches converter 1 alone, the library's
+// search the merged samples. Each record must be the merged samples around
+// the first qualifying crossing of the run, found from the card's memory by
+// this test's own comparator; a run is repeated only when it held none; and
+// from the second record on the reads stay near the record's length. Input
+// 2 (converter 2 here) carries the same sine as input 1, a phase-shifted
+// one (its crossings come before converter 1's) or one of another period
+// (it crosses on its own).
+TEST_F(SoftwareTriggerTraffic, HundredMegahertzRecordsAreTheMergedSamplesAroundTheFirstCrossing) {
+  TRK350& t = Instrument();
+  t.SoftwareTriggerEnabled = true;
+  struct Input2 {
+    const char* name;
+    double periodSamples, phase;
+  };
+  const Input2 inputs[] = {{"same", 200, 0}, {"ahead", 200, 0.4}, {"other_period", 70, 0}};
+  struct Setting {
+    int mode;
+    int32_t length, post;
+    double period;
+  };
+  const Setting settings[] = {{0, 1000, 750, 200}, {1, 1000, 500, 200}, {3, 1000, 750, 200},
+                              {0, 2000, 1, 400},   {0, 400, 300, 200},  {1, 3001, 1000, 1500}};
+  for (const Input2& in : inputs) {
+    for (const Setting& s : settings) {
+      Configure(100e6L, tsCh1, mCh1, s.length, s.post);
+      t.SetChTriggerMode(1, static_cast<uint8_t>(s.mode));
+      t.CrossingSpacing = 0;
+      SetSource(1, card::SourceKind::kSine, 0.5, 0, 100e6 / s.period);
+      card::SignalSource second;
+      second.kind = card::SourceKind::kSine;
+      second.amplitude = 0.5;
+      second.frequency = 100e6 / (in.periodSamples * s.period / 200);
+      second.phase = in.phase;
+      Card().Sources().Set(2, second);
+      const std::string what = std::string(in.name) + ", mode " + std::to_string(s.mode) + ", record " +
+                               std::to_string(s.length) + " with " + std::to_string(s.post) + " after";
+      for (int record = 0; record < 4; ++record) {
+        Card().Time().Advance(0.37e-6 * (record + 1));
+        Recorder().Clear();
+        Recorder().SetRecording(true);
+        int runs = 0;
+        std::vector<int> merged;
+        int64_t expected = -1;
+        t.SoftwareAttempt = 0;
+        do {
+          ASSERT_LT(++runs, 20) << what;
+          t.ArmMeasurement();
+          Card().Time().Advance(0.2);
+          ASSERT_TRUE(t.RecordComplete());
+          t.ReadMeasurement();
+          merged = HeldMergedCodes(t, Card());
+          expected = FirstQualifying(merged, s.mode, t.ComparatorValues[1][0], t.ComparatorValues[1][1], t.lPreSamples,
+                                     t.lPostSamples);
+          // A run that held a complete record is not repeated.
+          if (t.SoftwareMissed) {
+            ASSERT_LT(expected, 0) << what << ", record " << record << ", run " << runs;
+          }
+        } while (t.SoftwareMissed);
+        Recorder().SetRecording(false);
+        const size_t reads = Recorder().RegisterWrites(regs::kRegReadStrobe).size();
+        ASSERT_GE(expected, 0) << what;
+        ASSERT_EQ(t.Held[1].count, s.length) << what;
+        EXPECT_EQ(t.RecordTrigger, RK350_RECORD_TRIGGERED_SOFTWARE) << what;
+        const uint16_t* data = t.ChannelData[1].get();
+        for (int32_t p = 0; p < s.length; ++p) {
+          ASSERT_EQ(data[p] >> 8, merged[expected - t.lPreSamples + p])
+              << what << ", record " << record << ", position " << p;
+        }
+        // Cost is asked of the converters a card has, which sample one input
+        // half a sample apart; the others check the records alone.
+        if (record == 0 || std::string(in.name) != "same") continue;
+        EXPECT_EQ(runs, 1) << what << ", record " << record;
+        // The record, a 64th of a spacing either side, and the readouts'
+        // and the state's few extra reads; every sample from the end of the
+        // pre-trigger part to the crossing must be seen, which reaches before
+        // the record when the crossing lies beyond twice the pre-trigger part.
+        const int64_t unavoidable = std::max<int64_t>(0, expected - 2 * int64_t{t.lPreSamples});
+        EXPECT_LE(reads, static_cast<size_t>(s.length + unavoidable + 2 * (s.period / 64 + 1) + 48))
+            << what << ", record " << record;
+      }
+    }
+  }
 }
 
 }  // namespace
