@@ -106,7 +106,7 @@ void ScopeRecording::Offer(const capture::Record& record, std::uint64_t settings
   bool due = false;
   {
     std::lock_guard lock(mutex_);
-    if (!state_.active) return;
+    if (!state_.active || closing_) return;
     const auto& limits = state_.limits;
     const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
     if ((limits.count > 0 && state_.finished >= limits.count) || (limits.seconds > 0 && seconds >= limits.seconds)) {
@@ -133,7 +133,7 @@ void ScopeRecording::Watch() {
   std::unique_lock lock(mutex_);
   while (!shuttingDown_) {
     wake_.wait_for(lock, std::chrono::milliseconds(100));
-    if (shuttingDown_ || !state_.active) continue;
+    if (shuttingDown_ || !state_.active || closing_) continue;
     const auto& limits = state_.limits;
     const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
     std::string due;
@@ -157,13 +157,17 @@ void ScopeRecording::Stop(const std::string& why) {
     std::lock_guard lock(mutex_);
     if (!state_.active) return;
     wanted_.store(false, std::memory_order_release);
-    state_.active = false;
+    closing_ = true;
     state_.seconds = std::chrono::duration<double>(Clock::now() - started_).count();
     recorder = recorder_;
   }
-  // The queued records are written and the file closed, off the instrument thread.
+  // The queued records are written and the file closed, off the instrument
+  // thread; until then the recording is said to run, so that a client that
+  // sees it ended also sees every record of it written.
   if (recorder) recorder->Finish(why);
   std::lock_guard lock(mutex_);
+  state_.active = false;
+  closing_ = false;
   state_.ended = why;
   if (recorder) {
     state_.recorder = recorder->Status();
@@ -178,7 +182,7 @@ RecordingState ScopeRecording::State() const {
   std::lock_guard lock(mutex_);
   RecordingState state = state_;
   if (recorder_) state.recorder = recorder_->Status();
-  if (state.active) state.seconds = std::chrono::duration<double>(Clock::now() - started_).count();
+  if (state.active && !closing_) state.seconds = std::chrono::duration<double>(Clock::now() - started_).count();
   if (!state.recorder.currentPath.empty()) state.name = fs::path(state.recorder.currentPath).filename().string();
   return state;
 }

@@ -92,6 +92,9 @@ class ScopeRecording {
   RecordingState state_;
   std::chrono::steady_clock::time_point started_;
   bool shuttingDown_ = false;
+  // Stop is writing the queued records and closing the file: the recording
+  // takes no more records but is said to run until its file is whole.
+  bool closing_ = false;
   std::thread watcher_;
 };
 
