@@ -179,7 +179,7 @@ TEST(SettingSlotFolder, FollowsTheBaseDirectoryRules) {
   ::setenv("XDG_STATE_HOME", "/tmp/state", 1);
   ::setenv("HOME", "/home/user", 1);
   EXPECT_EQ(SettingSlotFolder(error), std::filesystem::path("/tmp/state/rk350/scope-setups"));
-  ::setenv("XDG_STATE_HOME", "relative", 1);  // ignored, as the specification says
+  ::setenv("XDG_STATE_HOME", "relative", 1);  // ignored: XDG paths must be absolute
   EXPECT_EQ(SettingSlotFolder(error), std::filesystem::path("/home/user/.local/state/rk350/scope-setups"));
   ::unsetenv("XDG_STATE_HOME");
   ::unsetenv("HOME");

@@ -14,3 +14,14 @@ def scope():
     server = Scope()
     yield server
     assert server.close() == 0, "rk350-scope did not stop cleanly"
+
+
+@pytest.fixture
+def browser():
+    """Headless Chromium driven over its DevTools socket (imported here, so
+    that tests without a page need no browser modules)."""
+    from browser import Browser
+
+    b = Browser()
+    yield b
+    b.close()

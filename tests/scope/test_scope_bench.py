@@ -8,16 +8,8 @@ import os
 
 import pytest
 
-from browser import Browser
 
 SHOTS = os.environ.get("RK350_SCOPE_SCREENSHOTS", ".")
-
-
-@pytest.fixture
-def browser():
-    b = Browser()
-    yield b
-    b.close()
 
 
 def shown(browser):

@@ -5,15 +5,7 @@ import re
 
 import pytest
 
-from browser import Browser
 from scope_client import Scope
-
-
-@pytest.fixture
-def browser():
-    b = Browser()
-    yield b
-    b.close()
 
 
 def shown(browser):

@@ -4,16 +4,8 @@ import os
 
 import pytest
 
-from browser import Browser
 from scope_client import Scope
 from scpi_client import RawScpi
-
-
-@pytest.fixture
-def browser():
-    b = Browser()
-    yield b
-    b.close()
 
 
 def shown_figure(browser, cell):

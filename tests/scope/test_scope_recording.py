@@ -10,7 +10,6 @@ import h5py
 import numpy
 import pytest
 
-from browser import Browser
 from scope_client import DEADLINE, Scope
 from scpi_client import RawScpi, visa_errors, visa_socket
 
@@ -271,13 +270,6 @@ def test_scpi_recording_respects_another_clients_lock(recording_scope, visa):
         assert status == 423
     finally:
         holder.close()
-
-
-@pytest.fixture
-def browser():
-    b = Browser()
-    yield b
-    b.close()
 
 
 def test_the_page_records_and_offers_the_finished_file(recording_scope, browser):

@@ -12,7 +12,7 @@ namespace rk350::scpi {
 namespace fs = std::filesystem;
 
 std::optional<fs::path> SettingSlotFolder(std::string& error) {
-  // The base directory specification ignores a relative XDG_STATE_HOME.
+  // A relative XDG_STATE_HOME is ignored, as the XDG base directories demand.
   const char* state = std::getenv("XDG_STATE_HOME");
   if (state != nullptr && fs::path(state).is_absolute()) return fs::path(state) / "rk350" / "scope-setups";
   const char* home = std::getenv("HOME");
